@@ -1,0 +1,47 @@
+// Configuration files (ostrilo.cfg, kvix.vnc, kvix.cfg) and the search for
+// the program's files and folders.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+// --- Key/value lines (text in, text out) ---
+// Splits one line (a piece of at most 4094 bytes) into key and value, or none
+// when it has no "=", an empty key or an empty value.
+std::optional<std::pair<std::string, std::string>> split_config_line(std::string_view line);
+bool keys_equal(std::string_view a, std::string_view b);
+
+// --- Key/value files ---
+std::optional<std::string> get_config_value(std::string_view key, const std::string& path);
+std::optional<std::string> get_whitelist_path();
+int get_lotus_notes_html_workaround();
+std::optional<std::string> get_local_browser_bin();
+std::optional<std::string> get_local_firefox();
+std::optional<std::string> get_local_chrome();
+std::optional<std::string> get_local_edge();
+std::optional<std::string> get_local_ie();
+std::string get_product_name();
+std::optional<std::string> get_viewer_config_value(std::string_view key);
+std::string get_product_name_from_config_file();
+
+// --- Installation and file discovery ---
+std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name);
+std::optional<std::string> find_ostrilo_cfg();
+std::optional<std::string> find_kvix_vnc();
+std::optional<std::string> find_kvix_cfg();
+std::optional<std::string> find_vncviewer();
+const std::string& get_kvix_installpath();
+std::string get_selector_installpath();
+const std::string& get_appdata_path(int create_vnc);
+std::optional<std::string> get_kvix_tempdir();
+// Both limited to paths of 8096 wide characters (fatal error beyond).
+std::optional<std::wstring> has_kvix_installpath_file(const wchar_t* folder, const wchar_t* subfile);
+std::optional<std::wstring> wc_get_installpath_subfile(const wchar_t* subfile);
+// Forgets the found file paths and the temporary folder (the shutdown step).
+void free_environment();
+
+// The -configdir folder of the narrow command line, with exactly one trailing
+// backslash, or none.
+std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line);

@@ -1,0 +1,24 @@
+// The entry: command line, dispatch, message boxes and the fatal error.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The -configdir folder, never ending in a backslash; may be empty.
+extern std::optional<std::string> configdir;
+
+// The help box text, exactly as shown.
+const wchar_t* help_text();
+void show_help_box();
+
+// Error boxes.
+std::wstring make_error_box_title();
+std::wstring make_viewer_not_found_text();
+void set_error_box_title(const std::optional<std::wstring>& title);
+const std::optional<std::wstring>& error_box_title();
+// The text of the fatal box for a message and an error number: the message
+// alone for 0, else with "Systemfehlercode N: " and the system's text.
+std::wstring fatal_error_text(const std::wstring& message, unsigned error_number,
+                              const std::optional<std::wstring>& system_text);
+[[noreturn]] void fatal_error(unsigned status, const std::wstring& message);
+void fatal_error_if(unsigned status, const std::wstring& message);

@@ -1,0 +1,17 @@
+// Opening a URL in a local browser: the shell by program name, a configured
+// browser path, and Internet Explorer as the last resort.
+#pragma once
+
+#include <string>
+
+// Modes: 0 default, 2 Firefox, 3 Chrome, 4 Edge, 5 Internet Explorer.
+void open_url_locally(const std::wstring& url, int mode);
+int open_url_locally_new(const std::wstring& url, int mode);
+// "\"path\" \"url\"" cut at 4095 characters, or empty when nothing is configured.
+std::wstring create_browser_call(const std::wstring& url, int mode);
+bool open_url_with_program(const wchar_t* program, const std::wstring& url);
+bool open_url_with_firefox(const std::wstring& url);
+bool open_url_with_chrome(const std::wstring& url);
+bool open_url_with_ie(const std::wstring& url);
+bool open_url_with_edge_protocol(const std::wstring& url);
+bool open_url_with_edge(const std::wstring& url);

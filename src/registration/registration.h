@@ -1,0 +1,24 @@
+// Registration as a browser for the current user, and its removal.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// --- Registry primitives (HKEY_CURRENT_USER unless named otherwise) ---
+void create_reg_key(const wchar_t* path, const wchar_t* name, const wchar_t* data);
+void delete_key_and_subkeys_from_hkey_current_user(const wchar_t* path);
+void delete_key_and_subkeys_from_hkey_local_machine(const wchar_t* path);
+void delete_key_from_hkey_current_user(const wchar_t* path);
+std::wstring get_open_command(const std::wstring& program_path);
+std::string read_reg_string(const char* path, const char* name);
+
+// --- Registration and removal ---
+void set_ostrilo_registry();
+void reset_ostrilo_registry();
+void set_default_browser(const std::wstring& open_command, const std::wstring& application_icon);
+void force_default_browser(const std::wstring& open_command, const std::wstring& application_icon);
+unsigned long launch_control_panel_default_programs();
+std::optional<std::string> get_control_panel_path();
+std::wstring get_application_name();
+std::wstring get_application_description();
+std::optional<std::wstring> get_own_module_filename();

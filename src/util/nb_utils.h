@@ -1,0 +1,42 @@
+// String, path and regex utilities shared by every unit.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// --- Text in, text out (no Win32) ---
+bool starts_with(std::string_view text, std::string_view prefix);
+bool ends_with(std::string_view text, std::string_view suffix);
+// Position of the first match inside haystack (ASCII letters fold), or none.
+std::optional<std::size_t> find_ignoring_case(std::string_view haystack, std::string_view needle);
+// search must not be empty; occurrences do not overlap.
+std::string replace_all(std::string_view text, std::string_view search, std::string_view replacement);
+// Cut at the first CR or LF, then drop leading and trailing white space.
+std::string_view trim(std::string_view line);
+// Lower-cases A-Z only; every other byte stays.
+std::string ascii_lower(std::string_view text);
+// Widens each byte to the wide character of the same value.
+std::wstring char_to_wchar(std::string_view text);
+// The group's text of the first match, or none (no match, empty or unset group, bad pattern).
+std::optional<std::string> regex_capture(const std::string& subject, const char* pattern, int group);
+
+// printf-style formatting; the bounded forms keep at most count - 1 characters.
+std::string format_bounded(std::size_t count, const char* format, ...);
+std::wstring format_wide_bounded(std::size_t count, const wchar_t* format, ...);
+std::string format_unbounded(const char* format, ...);
+void print_to_stdout(const char* format, ...);
+
+// --- Win32 edge ---
+std::optional<std::wstring> utf8_to_wide(std::string_view text);
+std::optional<std::string> wide_to_utf8(std::wstring_view text);
+// True when the UTF-8 path can be opened for reading (a folder cannot).
+bool file_exists(std::string_view path);
+bool file_exists(const std::optional<std::string>& path);
+void move_file(const std::string& source, const std::string& target, bool overwrite);
+// Folder of the running program file, with its trailing backslash, in buffer;
+// gives the length of the full program path, 0 on failure.
+unsigned long get_program_folder(char* buffer, unsigned long size);
+// The cached program folder.
+const std::string& program_folder();

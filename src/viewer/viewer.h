@@ -1,0 +1,34 @@
+// Handing a URL to the remote-browser viewer: pipe, clipboard, finding the
+// running viewer and starting it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// --- Text in, text out ---
+std::string url_encode(std::string_view text);
+
+// --- Pipe and clipboard ---
+void send_url_to_vncviewer(const std::wstring& url);
+int send_url_to_vncviewer_with_pipe(const std::wstring& url);
+std::string get_pipe_name();
+std::optional<std::string> get_pipe_name_file_path();
+void put_clipboard(const std::wstring& text);
+
+// --- Viewer process and window ---
+const std::string& get_os_user_name();
+unsigned long find_process_by_name(const char* name, const std::optional<std::string>& user);
+void bring_viewer_window_to_front_with_process_id(unsigned long process_id);
+
+// --- Viewer start ---
+void open_url_in_kvix(const std::wstring& text);
+unsigned long start_viewer_with_url(const std::string& text);
+int is_vncviewer_version_equal_to_or_greater_than_2_1_4();
+// Starts a program and waits until it is idle; fatal error when it cannot be
+// started. Gives the process id.
+unsigned long start_child_program(const std::string& command_line, const std::optional<std::string>& window_title,
+                                  bool wait, const std::optional<std::string>& working_folder);
+
+// Forgets the user name and the pipe-name file path (the shutdown step).
+void free_viewer_state();
