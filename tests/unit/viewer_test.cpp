@@ -71,3 +71,212 @@ TEST(UrlEncode, OutputHoldsNoBlankAndNoDoubleQuote) {
 }
 
 }  // namespace
+
+#include "viewer_decisions.h"
+
+namespace {
+
+struct version_case {
+    unsigned major, minor, patch;
+    bool accepted;
+};
+
+// -initialURL is understood from 2.1.4 on; every later version takes it too.
+const version_case version_cases[] = {
+    {2, 1, 4, true},   {2, 1, 5, true},   {2, 5, 7, true},  {2, 2, 0, true},   {2, 3, 1, true},
+    {3, 0, 0, true},   {10, 0, 0, true},  {2, 1, 3, false}, {2, 0, 9, false},  {2, 0, 4, false},
+    {1, 9, 9, false},  {1, 99, 99, false}, {0, 0, 0, false}, {2, 1, 0, false},
+};
+
+TEST(ViewerVersion, AcceptsTwoOneFourAndEveryLaterVersion) {
+    for (const auto& row : version_cases) {
+        EXPECT_EQ(viewer_version_takes_initial_url(row.major, row.minor, row.patch), row.accepted)
+            << row.major << "." << row.minor << "." << row.patch;
+    }
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Which running viewer and which of its windows count. These need real
+// processes and windows, so they run under Windows (or Wine) only.
+#include <windows.h>
+
+#include <vector>
+
+#include "viewer_win32.h"
+
+namespace {
+
+// Top-level windows of this process, hidden, created so that EnumWindows
+// meets them in the order given (a new window goes to the top of the
+// Z-order, so they are created last to first).
+class test_windows {
+public:
+    explicit test_windows(const std::vector<std::string>& titles) : windows_(titles.size()) {
+        WNDCLASSA window_class{};
+        window_class.lpfnWndProc = DefWindowProcA;
+        window_class.hInstance = GetModuleHandleA(nullptr);
+        window_class.lpszClassName = "ViewerUnitTestWindow";
+        RegisterClassA(&window_class);
+        for (size_t i = titles.size(); i-- > 0;) {
+            windows_[i] = CreateWindowExA(0, window_class.lpszClassName, titles[i].c_str(), WS_OVERLAPPED, 0, 0, 50,
+                                          50, nullptr, nullptr, window_class.hInstance, nullptr);
+        }
+    }
+    ~test_windows() {
+        for (HWND window : windows_) DestroyWindow(window);
+    }
+    HWND at(size_t i) const { return windows_[i]; }
+
+private:
+    std::vector<HWND> windows_;
+};
+
+struct window_case {
+    const char* behaviour;
+    std::vector<std::string> titles;  // in enumeration order
+    int expected;                     // index of the window taken, -1 for none
+};
+
+const window_case window_cases[] = {
+    {"a title naming the product is taken", {"Notepad", "Corvane-Pro Viewer 2.5"}, 1},
+    {"the first product-name window wins", {"Corvane-Pro A", "Corvane-Pro B"}, 0},
+    {"an old-style title with @ and dpi is taken without a product name", {"Notepad", "jo@host 96dpi"}, 1},
+    {"a later product-name window replaces an old-style one", {"jo@host 96dpi", "Corvane-Pro"}, 1},
+    {"an old-style window after a product-name window is never seen", {"Corvane-Pro", "jo@host 96dpi"}, 0},
+    {"of several old-style windows the last is taken", {"a@b dpi", "c@d dpi", "Notepad"}, 1},
+    {"@ and dpi must stand in the same title", {"jo@host", "96dpi"}, -1},
+    {"the product name is matched with its letter case", {"corvane-pro viewer", "CORVANE-PRO"}, -1},
+    {"no window of the process names the viewer", {"Notepad", ""}, -1},
+    {"a product name ending at the 127th character is seen", {std::string(116, 'x') + "Corvane-Pro"}, 0},
+    {"a product name beyond the 127th character is not seen", {std::string(117, 'x') + "Corvane-Pro"}, -1},
+};
+
+// The product name is the default one: the test has no viewer settings file.
+TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer) {
+    for (const auto& row : window_cases) {
+        const test_windows windows(row.titles);
+        const HWND found = get_viewer_main_window_handle(GetCurrentProcessId(), true);
+        EXPECT_EQ(found, row.expected < 0 ? nullptr : windows.at(static_cast<size_t>(row.expected)))
+            << row.behaviour;
+    }
+    get_viewer_main_window_handle(GetCurrentProcessId(), true);
+}
+
+TEST(ViewerWindow, KeptWindowIsReturnedForAnyProcessUntilAForcedReload) {
+    const test_windows windows({"Corvane-Pro"});
+    ASSERT_EQ(get_viewer_main_window_handle(GetCurrentProcessId(), true), windows.at(0));
+    // Process 0 owns no window; the kept handle is returned all the same.
+    EXPECT_EQ(get_viewer_main_window_handle(0, false), windows.at(0));
+    EXPECT_EQ(get_viewer_main_window_handle(0, true), nullptr);
+}
+
+// A copy of the viewer stand-in with a window of the given title, ended when
+// the test ends. It runs under a name of its own, so that no viewer of another
+// test that runs at the same time can be taken for it.
+const char standin_copy_name[] = "unitviewer.exe";
+
+class running_viewer {
+public:
+    explicit running_viewer(const char* title) {
+        char program[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, program, MAX_PATH);
+        std::string folder = program;
+        folder.erase(folder.find_last_of('\\') + 1);
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        copy_folder_ = std::string(temp) + "viewer_unit_" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(copy_folder_.c_str(), nullptr);
+        copy_ = copy_folder_ + "\\" + standin_copy_name;
+        if (!CopyFileA((folder + "viewer_standin.exe").c_str(), copy_.c_str(), FALSE)) return;
+        SetEnvironmentVariableA("STANDIN_WINDOW", "1");
+        SetEnvironmentVariableA("STANDIN_WINDOW_TITLE", title);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + copy_ + "\"";
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, copy_folder_.c_str(),
+                           &startup, &process_)) {
+            WaitForInputIdle(process_.hProcess, INFINITE);
+        }
+        SetEnvironmentVariableA("STANDIN_WINDOW", nullptr);
+        SetEnvironmentVariableA("STANDIN_WINDOW_TITLE", nullptr);
+    }
+    ~running_viewer() {
+        if (process_.hProcess != nullptr) {
+            TerminateProcess(process_.hProcess, 0);
+            WaitForSingleObject(process_.hProcess, INFINITE);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        DeleteFileA(copy_.c_str());
+        RemoveDirectoryA(copy_folder_.c_str());
+    }
+    unsigned long id() const { return process_.dwProcessId; }
+
+private:
+    std::string copy_folder_;
+    std::string copy_;
+    PROCESS_INFORMATION process_{};
+};
+
+std::string swap_letter_case(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// Under Wine every process belongs to the one user, so "another user's
+// viewer" is a viewer looked for under a name that is not the current one.
+TEST(FindProcessByName, FindsOnlyTheCurrentUsersViewerByItsExactName) {
+    const running_viewer viewer("Corvane-Pro Viewer");
+    ASSERT_NE(viewer.id(), 0u) << "the viewer stand-in did not start";
+    const std::string me = get_os_user_name();
+    ASSERT_FALSE(me.empty());
+
+    struct row {
+        const char* behaviour;
+        const char* name;
+        std::optional<std::string> user;
+        bool found;
+    };
+    const row rows[] = {
+        {"the current user's viewer is found", "unitviewer.exe", me, true},
+        {"without a user the first viewer of anyone is found", "unitviewer.exe", std::nullopt, true},
+        {"another user's viewer is not found", "unitviewer.exe", std::string("someone_else"), false},
+        {"a user name in other letter case is another user", "unitviewer.exe", swap_letter_case(me), false},
+        {"the program name is matched with its letter case", "UNITVIEWER.EXE", me, false},
+        {"a name that only begins the program's name is not it", "unitviewer", me, false},
+        {"an empty user name is nobody", "unitviewer.exe", std::string(), false},
+    };
+    for (const auto& r : rows) {
+        get_viewer_main_window_handle(0, true);
+        EXPECT_EQ(find_process_by_name(r.name, r.user), r.found ? viewer.id() : 0ul) << r.behaviour;
+    }
+    get_viewer_main_window_handle(0, true);
+}
+
+TEST(FindProcessByName, SkipsTheUsersViewerThatShowsNoViewerWindow) {
+    const running_viewer viewer("Notepad");
+    ASSERT_NE(viewer.id(), 0u) << "the viewer stand-in did not start";
+    get_viewer_main_window_handle(0, true);
+    EXPECT_EQ(find_process_by_name("unitviewer.exe", get_os_user_name()), 0ul);
+}
+
+TEST(ProcessUser, ReadsTheOwnerOfTheOwnProcessAndNothingWithoutAToken) {
+    std::string user = "stale";
+    std::string domain = "stale";
+    EXPECT_EQ(get_user_from_token(nullptr, user, domain), 0);
+    EXPECT_EQ(user, "");
+    EXPECT_EQ(domain, "");
+    ASSERT_EQ(get_process_user(GetCurrentProcessId(), user, domain), 1);
+    EXPECT_EQ(user, get_os_user_name());
+}
+
+}  // namespace
+#endif
