@@ -2,6 +2,7 @@
 #include "log.h"
 
 #include "nb_utils.h"
+#include "viewer.h"
 
 #include <array>
 #include <cerrno>
@@ -100,6 +101,7 @@ void write_file_record(log_entry& entry)
 
 void free_environment_and_close_log()
 {
+    free_viewer_state();
     if (log_file) {
         // The sink keeps its stream; nothing logs after the shutdown step, so
         // drop the sinks with the file rather than leave them dangling.

@@ -11,15 +11,13 @@
 #include "log.h"
 #include "ostrilo.h"
 #include "viewer.h"
+#include "viewer_state.h"
 #include "viewer_win32.h"
 
 // The process names are compared as 8-bit text, byte for byte.
 static_assert(sizeof(PROCESSENTRY32{}.szExeFile[0]) == 1, "the 8-bit process entry is needed");
 
 namespace {
-
-// Fetched once; forgotten by the shutdown step.
-std::optional<std::string> os_user_name;
 
 // Set by the first window search that finds a window, for whatever process
 // is asked later; only a forced reload clears it.
@@ -37,8 +35,6 @@ struct heap_block_freer {
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
 }  // namespace
-
-void forget_os_user_name() { os_user_name.reset(); }
 
 const std::string& get_os_user_name() {
     if (os_user_name) return *os_user_name;

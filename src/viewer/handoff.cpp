@@ -9,12 +9,10 @@
 #include "nb_utils.h"
 #include "ostrilo.h"
 #include "viewer.h"
+#include "viewer_state.h"
 #include "viewer_win32.h"
 
 namespace {
-
-// Built on first use, forgotten by free_viewer_state.
-std::optional<std::string> pipe_name_file_path;
 
 const char default_pipe_name[] = "\\\\.\\pipe\\feldrun-pipe";
 
@@ -49,7 +47,6 @@ private:
 
 }  // namespace
 
-void forget_pipe_name_file_path() { pipe_name_file_path.reset(); }
 
 std::optional<std::string> get_pipe_name_file_path() {
     LOG_ENVIRONMENT(LOG_TRACE, "Get filename where the feldrun named pipe name for this user is stored.");
@@ -155,9 +152,4 @@ void put_clipboard(const std::wstring& text) {
     block.release();
     fatal_error_if(!clipboard.close(), L"Ich konnte die Zwischenablage nicht schließen.");
     LOG_OSTRILO(LOG_TRACE, "returning from put_clipboard()");
-}
-
-void free_viewer_state() {
-    forget_pipe_name_file_path();
-    forget_os_user_name();
 }

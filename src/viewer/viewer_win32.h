@@ -16,10 +16,6 @@ void bring_window_to_front(HWND window);
 int get_process_user(unsigned long process_id, std::string& user, std::string& domain);
 int get_user_from_token(HANDLE token, std::string& user, std::string& domain);
 
-// --- The shutdown step's parts ---
-void forget_pipe_name_file_path();
-void forget_os_user_name();
-
 // --- Resource owners ---
 // A kernel handle, closed when the owner goes; both "no handle" values of
 // Win32 (nullptr and INVALID_HANDLE_VALUE) count as empty.
