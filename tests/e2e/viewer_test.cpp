@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -253,6 +254,13 @@ protected:
     std::wstring records = box.root + L"\\records";
 };
 
+std::string quoted(const std::string& path)
+{
+    std::string text(1, '"');
+    text.append(path).push_back('"');
+    return text;
+}
+
 std::string pipe_message(std::string text)
 {
     text.push_back('\0');
@@ -296,8 +304,9 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughThePipeAndNothingReachesThe
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
         EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), c.message) << c.behaviour;
-        EXPECT_EQ(run.out, "Sent (encoded) URL: '" + c.message.substr(0, c.message.size() - 1) + "'")
-            << c.behaviour;
+        // Printed last, without a line end.
+        const std::string sent = "Sent (encoded) URL: '" + c.message.substr(0, c.message.size() - 1) + "'";
+        EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), sent.size())), sent) << c.behaviour;
         EXPECT_EQ(clipboard_text(), std::nullopt) << c.behaviour;
         EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is running for user '" + os_user() +
                                             "' (process id: " + std::to_string(viewer->id()) + ")"))
@@ -339,7 +348,7 @@ TEST_F(Viewer, WithoutAWorkingPipeTheClipboardHoldsNburlAndTheTextAsReceived)
         EXPECT_EQ(clipboard_text(), L"nburl:" + c.url) << c.behaviour;
         EXPECT_TRUE(run.logged("WARN", pipe_failed_warning)) << c.behaviour;
         EXPECT_FALSE(path_exists(record(L"running.pipe.1"))) << c.behaviour;
-        EXPECT_EQ(run.out, "") << c.behaviour;
+        EXPECT_EQ(run.out.find("Sent (encoded) URL:"), std::string::npos) << c.behaviour;
         EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << c.behaviour;
     }
 }
@@ -366,6 +375,61 @@ TEST_F(Viewer, ClipboardHeldByAnotherProgramIsTriedThreeTimesThenTheFatalBoxEnds
     ASSERT_GE(third_try, 0);
     EXPECT_EQ(run.find_record("Clipboard did not open, try again.", third_try + 1), -1) << "only three tries";
     EXPECT_FALSE(run.logged("INFO", "Finished, goodbye."));
+}
+
+// --- A remote rule ---
+
+enum class way { pipe, clipboard, start };
+
+struct remote_case {
+    const char* behaviour;
+    const char* rule;
+    way by;
+    std::string expected;  // pipe message, clipboard text (UTF-8) or command-line rest
+};
+
+TEST_F(Viewer, RemoteRuleHandsOverProfileBrowserAndUrlJoinedByBars)
+{
+    const remote_case cases[] = {
+        {"through the pipe, encoded", "remote.example.org/*|remote|firefox|work", way::pipe,
+         pipe_message("work|firefox|http://remote.example.org/a+b")},
+        {"on the clipboard, as received", "remote.example.org/*|remote|firefox|work", way::clipboard,
+         "nburl:work|firefox|http://remote.example.org/a b"},
+        {"on the started viewer's command line, encoded", "remote.example.org/*|remote|firefox|work", way::start,
+         " -initialURL \"work|firefox|http://remote.example.org/a+b\""},
+        {"without browser and profile the text begins with two bars", "remote.example.org/*|remote", way::pipe,
+         pipe_message("||http://remote.example.org/a+b")},
+    };
+    install_viewer();
+    for (const remote_case& c : cases) {
+        next_row();
+        write_file(box.program_dir + L"\\url whitelist.txt", std::string(c.rule) + "\r\n");
+        std::unique_ptr<running_standin> viewer;
+        if (c.by != way::start) {
+            settings values = {{L"STANDIN_WINDOW", L"1"}, {L"STANDIN_WINDOW_TITLE", viewer_title}};
+            if (c.by == way::pipe)
+                values[L"STANDIN_PIPE"] = default_pipe;
+            viewer = start_viewer(L"running", values);
+        }
+
+        run_result run = box.run(L"-url \"http://remote.example.org/a b\"");
+
+        EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
+        EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
+        switch (c.by) {
+        case way::pipe:
+            EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), c.expected) << c.behaviour;
+            break;
+        case way::clipboard:
+            EXPECT_EQ(clipboard_text(), widen(c.expected)) << c.behaviour;
+            break;
+        case way::start:
+            EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")),
+                      quoted(narrow(box.program_dir) + "\\\\vncviewer.exe") + c.expected)
+                << c.behaviour;
+            break;
+        }
+    }
 }
 
 // --- Which running program counts as the viewer ---
@@ -422,6 +486,31 @@ TEST_F(Viewer, ViewerWindowIsKnownByTheProductNameOrByAtAndDpi)
     }
 }
 
+TEST_F(Viewer, ViewerWindowNamesTheProductOfTheViewerSettings)
+{
+    write_file(box.program_dir + L"\\kvix.vnc", "ProductName=Acme Remote\r\n");
+    const title_case cases[] = {{L"Acme Remote Viewer", true}, {L"Corvane-Pro Viewer", false}};
+    install_viewer();
+    for (const title_case& c : cases) {
+        next_row();
+        auto viewer = start_viewer(L"running", {{L"STANDIN_WINDOW", L"1"},
+                                                {L"STANDIN_WINDOW_TITLE", c.title},
+                                                {L"STANDIN_PIPE", default_pipe}});
+
+        run_result run = box.run(L"-url \"http://example.org/product\"");
+
+        EXPECT_EQ(run.exit_code, 0u) << narrow(c.title);
+        if (c.counts) {
+            EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), pipe_message("http://example.org/product"))
+                << narrow(c.title);
+            EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << narrow(c.title);
+        } else {
+            EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << narrow(c.title) << ": a viewer is started";
+            EXPECT_FALSE(path_exists(record(L"running.pipe.1"))) << narrow(c.title);
+        }
+    }
+}
+
 // --- No running viewer: starting one ---
 
 struct start_case {
@@ -448,7 +537,7 @@ TEST_F(Viewer, WithoutRunningViewerTheViewerIsStartedWithTheEncodedLink)
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
         // The program folder ends in a backslash, and the search adds one.
-        const std::string expected = "\"" + narrow(box.program_dir) + "\\\\vncviewer.exe\"" + c.initial_url_and_rest;
+        const std::string expected = quoted(narrow(box.program_dir) + "\\\\vncviewer.exe") + c.initial_url_and_rest;
         EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")), expected) << c.behaviour;
         EXPECT_TRUE(run.logged("DEBUG", "Calling: " + expected)) << c.behaviour;
         std::optional<std::string> folder = read_file(record(L"vncviewer.cwd"));
@@ -471,7 +560,7 @@ TEST_F(Viewer, ViewerInTheProgramFilesInstallationStartsThereInItsFolder)
     EXPECT_EQ(run.exit_code, 0u);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")),
-              "\"" + narrow(installation) + "\\vncviewer.exe\" -initialURL \"http://example.org/installed\"");
+              quoted(narrow(installation) + "\\vncviewer.exe") + " -initialURL \"http://example.org/installed\"");
     std::optional<std::string> folder = read_file(record(L"vncviewer.cwd"));
     ASSERT_TRUE(folder);
     EXPECT_TRUE(same_folder(widen(*folder), installation)) << *folder;
@@ -515,7 +604,8 @@ TEST_F(Viewer, InstalledViewerSelectorIsStartedInsteadOfTheViewer)
         if (c.selector_started) {
             EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
             EXPECT_EQ(wait_for_file(record(L"viewer_selector.cmdline")),
-                      "\"" + narrow(c.selector_folder) + "\\viewer_selector.exe\" -initialURL \"http://example.org/a+b\"")
+                      quoted(narrow(c.selector_folder) + "\\viewer_selector.exe") +
+                          " -initialURL \"http://example.org/a+b\"")
                 << c.behaviour;
             std::optional<std::string> folder = read_file(record(L"viewer_selector.cwd"));
             ASSERT_TRUE(folder) << c.behaviour;
@@ -550,8 +640,9 @@ TEST_F(Viewer, ViewerIsStartedOnlyFromVersionTwoOneFourOn)
         run_result run = box.run(L"-url \"http://example.org/version\"");
 
         EXPECT_EQ(run.exit_code, 0u) << narrow(c.build);
-        if (c.version)
+        if (c.version) {
             EXPECT_TRUE(run.logged("TRACE", std::string("VNC Viewer Version: ") + c.version)) << narrow(c.build);
+        }
         if (c.started) {
             EXPECT_TRUE(run.boxes.empty()) << narrow(c.build);
             EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << narrow(c.build);
@@ -567,16 +658,34 @@ TEST_F(Viewer, ViewerIsStartedOnlyFromVersionTwoOneFourOn)
     }
 }
 
-TEST_F(Viewer, NoViewerAnywhereShowsTheNotFoundBoxAndEndsNormally)
-{
-    run_result run = box.run(L"-url \"http://example.org/nowhere\"");
+struct not_found_case {
+    const char* viewer_settings;  // kvix.vnc beside the program, or nullptr
+    const wchar_t* title;
+    const wchar_t* text;
+};
 
-    EXPECT_EQ(run.exit_code, 0u);
-    ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_EQ(run.boxes[0].title, error_title);
-    EXPECT_EQ(run.boxes[0].text, not_found_text);
-    EXPECT_TRUE(run.logged("TRACE", "open_url_in_kvix() finished"));
-    EXPECT_TRUE(run.logged("INFO", "Finished, goodbye."));
+TEST_F(Viewer, NoViewerAnywhereShowsTheNotFoundBoxWithTheProductNameAndEndsNormally)
+{
+    const not_found_case cases[] = {
+        {nullptr, error_title, not_found_text},
+        {"ProductName=Acme Remote\r\n", L"Feldrun Acme Remote Browserweiche Feldrun: Fehler",
+         L"Der Acme Remote Viewer wurde leider nicht gefunden."},
+    };
+    for (const not_found_case& c : cases) {
+        next_row();
+        DeleteFileW((box.program_dir + L"\\kvix.vnc").c_str());
+        if (c.viewer_settings)
+            write_file(box.program_dir + L"\\kvix.vnc", c.viewer_settings);
+
+        run_result run = box.run(L"-url \"http://example.org/nowhere\"");
+
+        EXPECT_EQ(run.exit_code, 0u) << narrow(c.text);
+        ASSERT_EQ(run.boxes.size(), 1u) << narrow(c.text);
+        EXPECT_EQ(run.boxes[0].title, c.title);
+        EXPECT_EQ(run.boxes[0].text, c.text);
+        EXPECT_TRUE(run.logged("TRACE", "open_url_in_kvix() finished")) << narrow(c.text);
+        EXPECT_TRUE(run.logged("INFO", "Finished, goodbye.")) << narrow(c.text);
+    }
 }
 
 // The viewer is started with an empty window title. Such a title would match
