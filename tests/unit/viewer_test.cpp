@@ -102,6 +102,7 @@ TEST(ViewerVersion, AcceptsTwoOneFourAndEveryLaterVersion) {
 // processes and windows, so they run under Windows (or Wine) only.
 #include <windows.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "viewer_win32.h"
@@ -266,6 +267,39 @@ TEST(FindProcessByName, SkipsTheUsersViewerThatShowsNoViewerWindow) {
     ASSERT_NE(viewer.id(), 0u) << "the viewer stand-in did not start";
     get_viewer_main_window_handle(0, true);
     EXPECT_EQ(find_process_by_name("unitviewer.exe", get_os_user_name()), 0ul);
+}
+
+struct pipe_name_case {
+    const char* behaviour;
+    std::optional<std::string> file;  // content of the pipe-name file, or none for no file
+    std::string name;
+};
+
+TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
+{
+    const std::string standard = "\\\\.\\pipe\\feldrun-pipe";
+    const pipe_name_case cases[] = {
+        {"no file gives the standard name", std::nullopt, standard},
+        {"an empty file gives the standard name", std::string(), standard},
+        {"the name without line end is taken", std::string("\\\\.\\pipe\\mine"), "\\\\.\\pipe\\mine"},
+        {"only the first line counts, its line end kept", std::string("\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b"),
+         "\\\\.\\pipe\\a\n"},
+        {"blanks are not trimmed", std::string(" \\\\.\\pipe\\c "), " \\\\.\\pipe\\c "},
+        {"a line is read up to 4094 bytes", std::string(5000, 'p'), std::string(4094, 'p')},
+    };
+    const std::optional<std::string> path = get_pipe_name_file_path();
+    ASSERT_TRUE(path);
+    for (const auto& row : cases) {
+        DeleteFileA(path->c_str());
+        if (row.file) {
+            FILE* file = std::fopen(path->c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            std::fwrite(row.file->data(), 1, row.file->size(), file);
+            std::fclose(file);
+        }
+        EXPECT_EQ(get_pipe_name(), row.name) << row.behaviour;
+    }
+    DeleteFileA(path->c_str());
 }
 
 TEST(ProcessUser, ReadsTheOwnerOfTheOwnProcessAndNothingWithoutAToken) {
