@@ -497,56 +497,53 @@ TEST_F(Viewer, ViewerWindowIsKnownByTheProductNameOrByAtAndDpi)
 
 struct start_case {
     const char* behaviour;
+    bool installed;  // vncviewer.exe in Program Files\Corvane-Pro rather than beside Ostrilo.exe
     std::wstring arguments;
     std::string initial_url_and_rest;  // what follows the quoted program path
 };
 
-TEST_F(Viewer, WithoutRunningViewerTheViewerIsStartedWithTheEncodedLink)
+TEST_F(Viewer, WithoutRunningViewerTheViewerIsStartedWithTheEncodedLinkInItsFolder)
 {
     const start_case cases[] = {
-        {"the encoded link in quotes ends the command line", L"-url \"http://example.org/a b<c>\u00e4\"",
+        {"the encoded link in quotes ends the command line", false, L"-url \"http://example.org/a b<c>\u00e4\"",
          " -initialURL \"http://example.org/a+b%3cc%3e%c3%a4\""},
-        {"-configdir and its folder in quotes follow the link",
+        {"-configdir and its folder in quotes follow the link", false,
          L"-url \"http://example.org/\" -configdir \"C:\\cfg dir\\\\\"",
          " -initialURL \"http://example.org/\" -configdir \"C:\\cfg dir\""},
+        {"the viewer of the Program Files installation starts there", true, L"-url \"http://example.org/installed\"",
+         " -initialURL \"http://example.org/installed\""},
     };
-    install_viewer();
+    const std::wstring installation = real_program_files() + L"\\Corvane-Pro";
     for (const start_case& c : cases) {
         next_row();
+        std::unique_ptr<scoped_folder> installed;
+        DeleteFileW((box.program_dir + L"\\vncviewer.exe").c_str());
+        if (c.installed) {
+            installed = std::make_unique<scoped_folder>(installation);
+            box.copy_standin(L"vncviewer_2_1_4", installation + L"\\vncviewer.exe");
+        } else {
+            install_viewer();
+        }
 
         run_result run = box.run(c.arguments);
 
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
-        // The program folder ends in a backslash, and the search adds one.
-        const std::string expected = quoted(narrow(box.program_dir) + "\\\\vncviewer.exe") + c.initial_url_and_rest;
+        // Ostrilo's folder ends in a backslash, and the search adds one; the
+        // installation folder does not.
+        const std::wstring folder = c.installed ? installation : box.program_dir;
+        const std::string expected =
+            quoted(narrow(folder) + (c.installed ? "\\" : "\\\\") + "vncviewer.exe") + c.initial_url_and_rest;
         EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")), expected) << c.behaviour;
         EXPECT_TRUE(run.logged("DEBUG", "Calling: " + expected)) << c.behaviour;
-        std::optional<std::string> folder = read_file(record(L"vncviewer.cwd"));
-        ASSERT_TRUE(folder) << c.behaviour;
-        EXPECT_TRUE(same_folder(widen(*folder), box.program_dir)) << c.behaviour << ": " << *folder;
+        std::optional<std::string> working_folder = read_file(record(L"vncviewer.cwd"));
+        ASSERT_TRUE(working_folder) << c.behaviour;
+        EXPECT_TRUE(same_folder(widen(*working_folder), folder)) << c.behaviour << ": " << *working_folder;
         EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is not running for user '" + os_user() + "'"))
             << c.behaviour;
         EXPECT_EQ(clipboard_text(), std::nullopt) << c.behaviour;
+        end_recorded_programs(records);
     }
-}
-
-TEST_F(Viewer, ViewerInTheProgramFilesInstallationStartsThereInItsFolder)
-{
-    const std::wstring installation = real_program_files() + L"\\Corvane-Pro";
-    scoped_folder installed(installation);
-    box.copy_standin(L"vncviewer_2_1_4", installation + L"\\vncviewer.exe");
-
-    run_result run = box.run(L"-url \"http://example.org/installed\"");
-
-    EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_TRUE(run.boxes.empty());
-    EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")),
-              quoted(narrow(installation) + "\\vncviewer.exe") + " -initialURL \"http://example.org/installed\"");
-    std::optional<std::string> folder = read_file(record(L"vncviewer.cwd"));
-    ASSERT_TRUE(folder);
-    EXPECT_TRUE(same_folder(widen(*folder), installation)) << *folder;
-    end_recorded_programs(records);
 }
 
 struct selector_case {
