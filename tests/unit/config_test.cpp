@@ -1,6 +1,8 @@
 // The key/value line format and the -configdir extraction.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -110,6 +112,58 @@ TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(get_configdir_from_cmdline(c.command_line), c.folder);
     }
+}
+
+struct file_case {
+    const char* name;
+    std::string content;  // written byte for byte
+    std::string key;
+    std::optional<std::string> value;
+};
+
+const file_case file_cases[] = {
+    {"value found on a later line", "[Settings]\nlocal_ie=C:\\ie.exe\nlocal_edge=C:\\edge.exe\n", "local_edge",
+     "C:\\edge.exe"},
+    {"carriage return line ends are dropped", "local_ie=C:\\ie.exe\r\n", "local_ie", "C:\\ie.exe"},
+    {"last line without a line end", "a=1\nlocal_ie=C:\\ie.exe", "local_ie", "C:\\ie.exe"},
+    {"key matches in any letter case", "WHITELIST_PATH=x\n", "whitelist_path", "x"},
+    {"requested key in any letter case", "ProductName=Acme\n", "PRODUCTNAME", "Acme"},
+    {"first of two lines wins", "local_ie=first\nlocal_ie=second\n", "local_ie", "first"},
+    {"empty value skipped for a later one", "product_name=\nproduct_name=Acme\n", "product_name", "Acme"},
+    {"commented-out key never matches", "#whitelist_path=x\n", "whitelist_path", std::nullopt},
+    {"tab before = keeps the key from matching", "local_ie\t=C:\\ie.exe\n", "local_ie", std::nullopt},
+    {"missing key", "local_ie=x\n", "local_edge", std::nullopt},
+    {"empty file", "", "local_ie", std::nullopt},
+    // A line of more than 4094 bytes is read in pieces of 4094 bytes, and
+    // each piece counts as a line of its own.
+    {"rest of a long line is a line of its own", "first=" + std::string(4088, 'x') + "second=value\n", "second",
+     "value"},
+    {"first piece of a long line keeps its value", "first=" + std::string(4088, 'x') + "second=value\n", "first",
+     std::string(4088, 'x')},
+    {"key running past the first piece is lost", "k" + std::string(4093, 'y') + "=v\n", "k" + std::string(4093, 'y'),
+     std::nullopt},
+    {"= as the last byte of a piece leaves its value in the next piece",
+     std::string(4093, 'k') + "=value\n", std::string(4093, 'k'), std::nullopt},
+    {"a line of exactly one piece is whole", std::string(4092, 'a') + "=b\nnext=n\n", std::string(4092, 'a'), "b"},
+};
+
+TEST(ConfigFile, ReadsTheValueOfTheFirstMatchingLine) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "ostrilo_config_test.cfg";
+    for (const file_case& c : file_cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::ofstream file(path, std::ios::binary | std::ios::trunc);
+            file << c.content;
+        }
+        EXPECT_EQ(get_config_value(c.key, path.string()), c.value);
+    }
+    std::filesystem::remove(path);
+}
+
+TEST(ConfigFile, MissingFileGivesNoValue) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "ostrilo_no_such_file.cfg";
+    std::filesystem::remove(path);
+    EXPECT_EQ(get_config_value("local_ie", path.string()), std::nullopt);
 }
 
 }  // namespace
