@@ -1,6 +1,7 @@
 // The log facility: standard error always, the log file with -log.
 #include "log.h"
 
+#include "kvix_environment.h"
 #include "nb_utils.h"
 
 #include <array>
@@ -100,6 +101,7 @@ void write_file_record(log_entry& entry)
 
 void free_environment_and_close_log()
 {
+    free_environment();
     if (log_file) {
         // The sink keeps its stream; nothing logs after the shutdown step, so
         // drop the sinks with the file rather than leave them dangling.
