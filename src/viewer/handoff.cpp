@@ -47,7 +47,6 @@ private:
 
 }  // namespace
 
-
 std::optional<std::string> get_pipe_name_file_path() {
     LOG_ENVIRONMENT(LOG_TRACE, "Get filename where the feldrun named pipe name for this user is stored.");
     if (pipe_name_file_path) return pipe_name_file_path;
