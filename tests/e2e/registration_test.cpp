@@ -33,21 +33,11 @@ const wchar_t* const html_user_choice =
 const std::wstring default_name = L"Feldrun Corvane-Pro Browserweiche";
 const std::wstring default_description = L"\u00D6ffnet Links im Corvane-Pro Viewer oder im lokalen Browser.";
 
-// Every key that a registration or a removal may touch, put back as it was
-// when the test ends (their parents included, which a registration creates
-// where they are missing); cleared at the start so that each test begins
-// with a user who never registered the program.
+// Each test begins with a user who never registered the program, and the
+// registry is put back as it was when the test ends.
 class clean_registry {
 public:
     clean_registry()
-        : guard_({{user, L"Software\\Classes"},
-                  {user, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
-                  {user, L"Software\\Clients"},
-                  {user, registered_applications},
-                  {user, L"Software\\Microsoft\\Windows\\Shell\\Associations"},
-                  {user, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"},
-                  {machine, L"Software\\Classes\\http\\shell\\open\\ddeexec"},
-                  {machine, L"Software\\Classes\\https\\shell\\open\\ddeexec"}})
     {
         for (const wchar_t* path : {classes_html, classes_http, classes_https, L"Software\\Classes\\http",
                                     L"Software\\Classes\\https", user_html_class, app_path, start_menu,
@@ -59,7 +49,7 @@ public:
     }
 
 private:
-    registry_guard guard_;
+    registration_keys_guard guard_;
 };
 
 std::wstring system_folder()

@@ -175,6 +175,26 @@ private:
     std::vector<saved_key> saved_;
 };
 
+// Every key that a registration or a removal may write or delete, with the
+// parents that a registration creates where they are missing.
+class registration_keys_guard {
+public:
+    registration_keys_guard()
+        : guard_({{HKEY_CURRENT_USER, L"Software\\Classes"},
+                  {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+                  {HKEY_CURRENT_USER, L"Software\\Clients"},
+                  {HKEY_CURRENT_USER, L"Software\\RegisteredApplications"},
+                  {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\Shell\\Associations"},
+                  {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"},
+                  {HKEY_LOCAL_MACHINE, L"Software\\Classes\\http\\shell\\open\\ddeexec"},
+                  {HKEY_LOCAL_MACHINE, L"Software\\Classes\\https\\shell\\open\\ddeexec"}})
+    {
+    }
+
+private:
+    registry_guard guard_;
+};
+
 // Sets one string value for the lifetime of the object and then puts back
 // what was there (or removes it).
 class scoped_registry_string {
