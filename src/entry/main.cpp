@@ -1,5 +1,6 @@
 // The entry: reads one command line and does exactly one thing with it.
 #include "kvix_environment.h"
+#include "local_browser.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
@@ -91,6 +92,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
 
     if (file_exists(narrow_url)) {
         LOG_OSTRILO(LOG_INFO, "URL is actually a file. Opening locally.");
+        open_url_locally(wide_url, 0);
     }
 
     LOG_OSTRILO(LOG_INFO, "Finished, goodbye.");

@@ -1,6 +1,7 @@
 // The command line as a user or the shell gives it: help, the argument walk,
 // the URL, the scheme rewrite, the local file and the exit statuses.
 #include "ostrilo.h"
+#include "registry_guard.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -92,6 +93,8 @@ TEST(ArgumentWalk, RegistrationSwitchesAreRecognisedBeforeTheUrl)
         {L"-resetregistry", "This is resetregistry. Starting reset_ostrilo_registry()"},
         {L"-unsetregistry", "This is resetregistry. Starting reset_ostrilo_registry()"},
     };
+    // The switches really register and remove; the registry is put back.
+    registration_keys_guard registry;
     sandbox box;
     for (const auto& [arguments, record] : cases) {
         run_result run = box.run(arguments);
@@ -138,6 +141,8 @@ TEST(LocalFile, AReadableFileIsRecognised)
     sandbox box;
     std::wstring page = box.root + L"\\seite \u00e4.html";
     write_file(page, "<html></html>");
+    // The file opens in Internet Explorer, which the shell finds beside the program.
+    box.copy_standin(L"browser_standin", box.program_dir + L"\\iexplore.exe");
     run_result run = box.run(L"-url \"" + page + L"\"");
     EXPECT_TRUE(run.logged("INFO", "URL is actually a file. Opening locally.")) << run.err;
     run_result folder = box.run(L"-url \"" + box.root + L"\"");

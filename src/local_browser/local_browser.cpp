@@ -1,0 +1,204 @@
+// Opening a URL in a local browser: first the shell by bare program name,
+// then the browser path configured in ostrilo.cfg, then Internet Explorer.
+#include "local_browser.h"
+
+#include "browser_call.h"
+#include "kvix_environment.h"
+#include "log.h"
+#include "nb_utils.h"
+#include "ostrilo.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+// Bare program names; the shell resolves them (the calling program's folder,
+// the App Paths registrations, the search path).
+constexpr wchar_t firefox_program[] = L"firefox";
+constexpr wchar_t chrome_program[] = L"chrome";
+constexpr wchar_t edge_program[] = L"msedge";
+constexpr wchar_t ie_program[] = L"iexplore";
+
+// Where an installed Edge lives; only when it is there is Edge asked for by
+// program name, otherwise through its protocol.
+constexpr char edge_path[] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
+
+bool open_edge_by_name_or_protocol(const wchar_t* program, const std::wstring& url);
+
+// A browser that a rule can name. Modes without a row (0, 1 and any other
+// value) have no shell request and use local_browser_bin.
+struct browser_mode {
+    int mode;
+    const wchar_t* program;  // the name the shell is asked for
+    bool (*open_with_shell)(const wchar_t* program, const std::wstring& url);
+    std::optional<std::string> (*configured_path)();  // the ostrilo.cfg key of the old method
+    const char* log_text;                              // DEBUG record before the shell request
+};
+
+// The log texts name keys (local_browser_firefox, ...) that are not the keys
+// read here (local_firefox, ...); they stay as users know them from their logs.
+const browser_mode browser_modes[] = {
+    {2, firefox_program, open_url_with_program, get_local_firefox,
+     "%s: Opening %ls with firefox (forcefully ignoring local_browser_firefox in ostrilo.cfg even though it might be set)"},
+    {3, chrome_program, open_url_with_program, get_local_chrome,
+     "%s: Opening %ls with chrome (forcefully ignoring local_browser_chrome in ostrilo.cfg even though it might be set)"},
+    {4, edge_program, open_edge_by_name_or_protocol, get_local_edge,
+     "%s: Opening %ls with edge (forcefully ignoring local_browser_edge in ostrilo.cfg even though it might be set)"},
+    {5, ie_program, open_url_with_program, get_local_ie,
+     "%s: Opening %ls with IE (forcefully ignoring local_browser_ie in ostrilo.cfg even though it might be set)"},
+};
+
+const browser_mode* find_browser_mode(int mode)
+{
+    for (const browser_mode& row : browser_modes)
+        if (row.mode == mode)
+            return &row;
+    return nullptr;
+}
+
+class handle {
+public:
+    explicit handle(HANDLE value) : value_(value) {}
+    ~handle()
+    {
+        if (value_ != nullptr && value_ != INVALID_HANDLE_VALUE)
+            CloseHandle(value_);
+    }
+    handle(const handle&) = delete;
+    handle& operator=(const handle&) = delete;
+
+private:
+    HANDLE value_;
+};
+
+// The shell request shared by the program names and the Edge protocol.
+bool shell_open(const wchar_t* file, const wchar_t* parameters)
+{
+    if (HWND console = GetConsoleWindow())
+        ShowWindow(console, SW_HIDE);
+    // The result does not matter: an apartment that is already set up serves
+    // as well. COM stays initialised until the process ends.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.lpVerb = L"open";
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    // Mask, window, folder and show command stay 0 (SW_HIDE); what the
+    // browser does with the show command is its own business.
+    return ShellExecuteExW(&info) != FALSE;
+}
+
+// Edge by program name only where it is installed at its fixed path; the
+// protocol reaches an Edge that the shell knows under no program name.
+bool open_edge_by_name_or_protocol(const wchar_t* program, const std::wstring& url)
+{
+    if (file_exists(std::string_view(edge_path)))
+        return open_url_with_program(program, url);
+    return open_url_with_edge_protocol(url);
+}
+
+} // namespace
+
+bool open_url_with_program(const wchar_t* program, const std::wstring& url)
+{
+    // The URL is the whole parameter text, without quotes of its own.
+    return shell_open(program, url.c_str());
+}
+
+bool open_url_with_firefox(const std::wstring& url)
+{
+    return open_url_with_program(firefox_program, url);
+}
+
+bool open_url_with_chrome(const std::wstring& url)
+{
+    return open_url_with_program(chrome_program, url);
+}
+
+bool open_url_with_ie(const std::wstring& url)
+{
+    return open_url_with_program(ie_program, url);
+}
+
+bool open_url_with_edge_protocol(const std::wstring& url)
+{
+    std::wstring file = edge_protocol_text(url);
+    return shell_open(file.c_str(), nullptr);
+}
+
+bool open_url_with_edge(const std::wstring& url)
+{
+    return open_edge_by_name_or_protocol(edge_program, url);
+}
+
+int open_url_locally_new(const std::wstring& url, int mode)
+{
+    const browser_mode* row = find_browser_mode(mode);
+    if (row == nullptr)
+        return 0;
+    LOG_OSTRILO(LOG_DEBUG, row->log_text, "open_url_locally_new", url.c_str());
+    return row->open_with_shell(row->program, url) ? 1 : 0;
+}
+
+std::wstring create_browser_call(const std::wstring& url, int mode)
+{
+    // local_browser_bin is read in every mode; a browser mode then takes its
+    // own key instead, even when that key is missing.
+    std::optional<std::string> path = get_local_browser_bin();
+    if (const browser_mode* row = find_browser_mode(mode))
+        path = row->configured_path();
+    if (!path || path->empty())
+        return {};
+    LOG_OSTRILO(LOG_DEBUG, "Found 'local_browser' setting in ostrilo.cfg. Won't check registry for other possible browsers.");
+    if (!file_exists(path)) {
+        LOG_OSTRILO(LOG_ERROR, "%s: Error: file '%s' doesn't exist! Will desperately try to open the URL locally using IE",
+                    "create_browser_call", path->c_str());
+        return {};
+    }
+    std::optional<std::wstring> wide_path = utf8_to_wide(*path);
+    if (!wide_path)
+        return {};
+    return browser_call_text(*wide_path, url);
+}
+
+void open_url_locally(const std::wstring& url, int mode)
+{
+    LOG_OSTRILO(LOG_TRACE, "open_url_locally(%ls)", url.c_str());
+    if (open_url_locally_new(url, mode) != 0) {
+        LOG_OSTRILO(LOG_DEBUG, "%s: new function open_url_locally_new(url, mode) succeeded", "open_url_locally");
+        return;
+    }
+    LOG_OSTRILO(LOG_WARN, "%s: new function open_url_locally_new(url, mode) failed, trying to open with 'old' method",
+                "open_url_locally");
+
+    std::wstring call = create_browser_call(url, mode);
+    if (call.empty()) {
+        LOG_OSTRILO(LOG_ERROR, "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
+        open_url_with_ie(url);
+        return;
+    }
+    LOG_OSTRILO(LOG_INFO, "Browser call: <%ls>", call.c_str());
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_SHOWDEFAULT;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    LOG_OSTRILO(LOG_DEBUG, "creating process now");
+
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.");
+    // The browser runs on by itself; nothing waits for it.
+    handle process_handle(process.hProcess);
+    handle thread_handle(process.hThread);
+    LOG_OSTRILO(LOG_TRACE, "returning from open_url_locally()");
+}

@@ -1,0 +1,346 @@
+// Registration as a browser for the current user, making it the default, and
+// the removal. The registry contents are three tables, each walked in order.
+#include "registration.h"
+
+#include "registry_value.h"
+
+#include "kvix_environment.h"
+#include "log.h"
+#include "nb_utils.h"
+#include "viewer.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+// What the rows write that is worked out at run time.
+struct registry_values {
+    std::wstring program_path;
+    std::wstring open_command;
+    std::wstring application_icon;
+    std::wstring application_name;
+    std::wstring application_description;
+    std::wstring registered_application_key;
+};
+
+// One cell of a row: a fixed text, a value worked out at run time, or none
+// (the key's unnamed value in the name column, no value in the data column).
+struct registry_text {
+    const wchar_t* literal = nullptr;
+    std::wstring registry_values::*computed = nullptr;
+
+    constexpr registry_text() = default;
+    constexpr registry_text(const wchar_t* text) : literal(text) {}
+    constexpr registry_text(std::wstring registry_values::*member) : computed(member) {}
+
+    const wchar_t* resolve(const registry_values& values) const
+    {
+        return computed != nullptr ? (values.*computed).c_str() : literal;
+    }
+};
+
+constexpr registry_text none;
+constexpr registry_text default_value;
+constexpr registry_text program_path = &registry_values::program_path;
+constexpr registry_text open_command = &registry_values::open_command;
+constexpr registry_text application_icon = &registry_values::application_icon;
+constexpr registry_text application_name = &registry_values::application_name;
+constexpr registry_text application_description = &registry_values::application_description;
+constexpr registry_text registered_application_key = &registry_values::registered_application_key;
+
+enum class registry_operation {
+    create,                       // create_reg_key under HKEY_CURRENT_USER
+    delete_tree_local_machine,    // delete_key_and_subkeys_from_hkey_local_machine
+    delete_tree_current_user,     // delete_key_and_subkeys_from_hkey_current_user
+    delete_key_current_user,      // delete_key_from_hkey_current_user (only without subkeys)
+    delete_value_current_user,    // one value of a key under HKEY_CURRENT_USER
+};
+
+struct registry_row {
+    registry_operation operation;
+    registry_text key;
+    registry_text name;
+    registry_text data;
+};
+
+using enum registry_operation;
+
+constexpr registry_row registration_rows[] = {
+    {create, L"Software\\Classes\\NB.HTML", default_value, L"Ostrilo HTML"},
+    {create, L"Software\\Classes\\NB.HTML", L"FriendlyTypeName", L"Ostrilo HTML"},
+    {create, L"Software\\Classes\\NB.HTML\\shell", default_value, L"open"},
+    {create, L"Software\\Classes\\NB.HTML\\shell\\open", none, none},
+    {create, L"Software\\Classes\\NB.HTML\\shell\\open\\command", default_value, open_command},
+    {create, L"Software\\Classes\\NB.HTML\\shell\\open\\ddexec", none, none},
+    {create, L"Software\\Classes\\NB.HTML\\DefaultIcon", default_value, application_icon},
+    {create, L"Software\\Classes\\NB.HTTP", default_value, L"Ostrilo URL"},
+    {create, L"Software\\Classes\\NB.HTTP", L"FriendlyTypeName", L"Ostrilo URL"},
+    {create, L"Software\\Classes\\NB.HTTP", L"URLProtocol", L""},
+    {create, L"Software\\Classes\\NB.HTTP\\shell", default_value, L"open"},
+    {create, L"Software\\Classes\\NB.HTTP\\shell\\open", none, none},
+    {create, L"Software\\Classes\\NB.HTTP\\shell\\open\\command", default_value, open_command},
+    {create, L"Software\\Classes\\NB.HTTP\\DefaultIcon", default_value, application_icon},
+    {create, L"Software\\Classes\\NB.HTTPS", default_value, L"Ostrilo URL"},
+    {create, L"Software\\Classes\\NB.HTTPS", L"FriendlyTypeName", L"Ostrilo URL"},
+    {create, L"Software\\Classes\\NB.HTTPS", L"URLProtocol", L""},
+    {create, L"Software\\Classes\\NB.HTTPS\\shell", default_value, L"open"},
+    {create, L"Software\\Classes\\NB.HTTPS\\shell\\open", none, none},
+    {create, L"Software\\Classes\\NB.HTTPS\\shell\\open\\command", default_value, open_command},
+    {create, L"Software\\Classes\\NB.HTTPS\\DefaultIcon", default_value, application_icon},
+    {create, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe", default_value, program_path},
+    {create, L"Software\\Clients\\StartMenuInternet", default_value, L"OSTRILO.EXE"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE", default_value, application_name},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationDescription", application_description},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationIcon", application_icon},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationName", application_name},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", L".htm", L"NB.HTML"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", L".html", L"NB.HTML"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", L"http", L"NB.HTTP"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", L"https", L"NB.HTTPS"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\DefaultIcon", default_value, application_icon},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell", none, none},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell\\open", none, none},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell\\open\\command", default_value, open_command},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\InstallInfo", none, none},
+    {create, L"Software\\RegisteredApplications", application_name, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities"},
+};
+
+// Windows 7 and older: the per-user choices are written directly.
+constexpr registry_row forced_default_rows[] = {
+    {create, L"Software\\Classes\\http\\shell\\open\\command", default_value, open_command},
+    {create, L"Software\\Classes\\http\\DefaultIcon", default_value, application_icon},
+    {delete_tree_local_machine, L"Software\\Classes\\http\\shell\\open\\ddeexec", none, none},
+    {create, L"Software\\Classes\\https\\shell\\open\\command", default_value, open_command},
+    {create, L"Software\\Classes\\https\\DefaultIcon", default_value, application_icon},
+    {delete_tree_local_machine, L"Software\\Classes\\https\\shell\\open\\ddeexec", none, none},
+    {create, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", L"Progid", L"NB.HTTP"},
+    {create, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\https\\UserChoice", L"Progid", L"NB.HTTPS"},
+};
+
+// Only with lotus_notes_html_workaround: .html files open here as well. The
+// single-key deletion leaves a UserChoice key with subkeys in place; the
+// Progid is then written into it.
+constexpr registry_row html_workaround_rows[] = {
+    {create, L"Software\\Classes\\.html", default_value, L"NB.HTML"},
+    {delete_key_current_user, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice", none, none},
+    {create, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice", L"Progid", L"NB.HTML"},
+    {create, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\OpenWithList", L"a", L"Ostrilo.exe"},
+    {create, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\OpenWithList", L"MRUList", L"a"},
+};
+
+// Removal leaves the App Paths key, the StartMenuInternet default value and
+// the forced per-user choices alone.
+//
+// The key below RegisteredApplications is never created by the registration
+// (it writes a value there), so its deletion only logs an error; it stays for
+// registrations of older versions. The value itself is deleted as well: it
+// points at the Capabilities key that this removal has just deleted, and an
+// administrator who removes the program wants it gone from the list of
+// programs that Windows offers as browsers, not a dangling entry there.
+constexpr registry_row removal_rows[] = {
+    {delete_tree_current_user, L"Software\\Classes\\NB.HTML", none, none},
+    {delete_tree_current_user, L"Software\\Classes\\NB.HTTP", none, none},
+    {delete_tree_current_user, L"Software\\Classes\\NB.HTTPS", none, none},
+    {delete_tree_current_user, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE", none, none},
+    {delete_tree_current_user, registered_application_key, none, none},
+    {delete_value_current_user, L"Software\\RegisteredApplications", application_name, none},
+};
+
+void apply(const registry_row& row, const registry_values& values)
+{
+    const wchar_t* key = row.key.resolve(values);
+    switch (row.operation) {
+    case create:
+        create_reg_key(key, row.name.resolve(values), row.data.resolve(values));
+        break;
+    case delete_tree_local_machine:
+        delete_key_and_subkeys_from_hkey_local_machine(key);
+        break;
+    case delete_tree_current_user:
+        delete_key_and_subkeys_from_hkey_current_user(key);
+        break;
+    case delete_key_current_user:
+        delete_key_from_hkey_current_user(key);
+        break;
+    case delete_value_current_user:
+        delete_value_from_hkey_current_user(key, row.name.resolve(values));
+        break;
+    }
+}
+
+template <std::size_t count>
+void apply_all(const registry_row (&rows)[count], const registry_values& values)
+{
+    for (const registry_row& row : rows)
+        apply(row, values);
+}
+
+const wchar_t* or_null(const std::optional<std::wstring>& text)
+{
+    return text ? text->c_str() : L"(null)";
+}
+
+void notify_shell_of_association_change()
+{
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_DWORD | SHCNF_FLUSH, nullptr, nullptr);
+}
+
+} // namespace
+
+std::optional<std::wstring> get_own_module_filename()
+{
+    LOG_ENVIRONMENT(LOG_TRACE, "Get filename of (currently running) ostrilo");
+    std::wstring buffer(4096, L'\0');
+    DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) {
+        LOG_ENVIRONMENT(LOG_ERROR, "Failed to read filename");
+        return std::nullopt;
+    }
+    buffer.resize(length < buffer.size() ? length : buffer.size() - 1);
+    return buffer;
+}
+
+std::wstring get_application_name()
+{
+    std::string product = get_product_name();
+    return format_wide_bounded(product.size() + 64, L"Feldrun %hs Browserweiche", product.c_str());
+}
+
+std::wstring get_application_description()
+{
+    std::string product = get_product_name();
+    return format_wide_bounded(product.size() + 64, L"\u00D6ffnet Links im %hs Viewer oder im lokalen Browser.", product.c_str());
+}
+
+std::optional<std::string> get_control_panel_path()
+{
+    char system_folder[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryA(system_folder, sizeof(system_folder));
+    if (length == 0 || length >= sizeof(system_folder))
+        return std::nullopt;
+    return find_file_in_folder(system_folder, "control.exe");
+}
+
+unsigned long launch_control_panel_default_programs()
+{
+    LOG_OSTRILO(LOG_DEBUG, "launch_control_panel_default_programs()");
+    std::optional<std::string> control_panel = get_control_panel_path();
+    if (!control_panel)
+        return 0;
+    std::string name = replace_all(format_unbounded("Feldrun %s Browserweiche", get_product_name().c_str()), " ", "%20");
+    std::string arguments = format_bounded(
+        name.size() + 91, " /name Microsoft.DefaultPrograms /page pageDefaultProgram\\pageAdvancedSettings?pszAppName=%s",
+        name.c_str());
+    std::string command = *control_panel + arguments;
+    LOG_OSTRILO(LOG_DEBUG, "Calling: <%s>", command.c_str());
+    // An empty title, not none: the Control Panel shows in its default way.
+    unsigned long process_id = start_child_program(command, std::string(), false, std::nullopt);
+    if (process_id == 0)
+        LOG_OSTRILO(LOG_ERROR, "Failed to launch Windows Control Panel");
+    return process_id;
+}
+
+void force_default_browser(const std::wstring& open_command, const std::wstring& application_icon)
+{
+    LOG_OSTRILO(LOG_DEBUG, "Pre-Windows 8.1. Forcing setting Feldrun as default browser.");
+    registry_values values;
+    values.open_command = open_command;
+    values.application_icon = application_icon;
+    apply_all(forced_default_rows, values);
+    if (!get_lotus_notes_html_workaround()) {
+        LOG_OSTRILO(LOG_DEBUG, "lotus_notes_html_workaround is false (or not set at all)");
+        return;
+    }
+    LOG_OSTRILO(LOG_DEBUG, "lotus_notes_html_workaround is true");
+    apply_all(html_workaround_rows, values);
+}
+
+void set_default_browser(const std::wstring& open_command, const std::wstring& application_icon)
+{
+    OSVERSIONINFOEXW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = 6;
+    version.dwMinorVersion = 2;
+    version.wServicePackMajor = 0;
+    ULONGLONG condition = 0;
+    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    if (VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition)) {
+        // Windows 8 and newer keep the per-user choice to the user: it can
+        // only be offered, on the Default Programs page.
+        LOG_OSTRILO(LOG_DEBUG, "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default browser manually.");
+        launch_control_panel_default_programs();
+    } else {
+        LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
+        force_default_browser(open_command, application_icon);
+    }
+}
+
+void set_ostrilo_registry()
+{
+    LOG_OSTRILO(LOG_DEBUG, "set_ostrilo_registry()");
+    std::optional<std::wstring> own_path = get_own_module_filename();
+    LOG_OSTRILO(LOG_TRACE, "ostrilo filename: %ls", or_null(own_path));
+    if (!own_path)
+        own_path = wc_get_installpath_subfile(L"Ostrilo.exe");
+    if (!own_path) {
+        LOG_OSTRILO(LOG_WARN, "I did not find Ostrilo.exe, I do not set registry entries.");
+        LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
+        return;
+    }
+
+    registry_values values;
+    values.program_path = *own_path;
+    print_to_stdout("Ostrilo.exe found in %ls, setting registry entries.", values.program_path.c_str());
+    LOG_OSTRILO(LOG_TRACE, "Ostrilo.exe found in %ls, setting registry entries.", values.program_path.c_str());
+    values.open_command = get_open_command(values.program_path);
+
+    std::optional<std::wstring> viewer_path = wc_get_installpath_subfile(L"vncviewer.exe");
+    LOG_OSTRILO(LOG_TRACE, "viewer_path: <%ls>", or_null(viewer_path));
+    const std::wstring& icon_file = viewer_path ? *viewer_path : values.program_path;
+    LOG_OSTRILO(LOG_TRACE, "path: <%ls>", icon_file.c_str());
+    values.application_icon = format_wide_bounded(icon_file.size() + 3, L"%ls,0", icon_file.c_str());
+    LOG_OSTRILO(LOG_TRACE, "sw_icon: <%ls>", values.application_icon.c_str());
+
+    values.application_name = get_application_name();
+    LOG_OSTRILO(LOG_TRACE, "sw_name: <%ls>", values.application_name.c_str());
+    values.application_description = get_application_description();
+    LOG_OSTRILO(LOG_TRACE, "sw_description: <%ls>", values.application_description.c_str());
+
+    // With Internet Explorer as the default, a per-user .html class would
+    // send internal links to another browser.
+    std::string http_choice =
+        read_reg_string("Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", "ProgId");
+    if (find_ignoring_case(http_choice, "IE.HTTP")) {
+        LOG_OSTRILO(LOG_DEBUG, "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\Classes\\.html IF it exists to make sure no other browser opens the internal links.");
+        delete_key_and_subkeys_from_hkey_current_user(L"Software\\Classes\\.html");
+    } else {
+        LOG_OSTRILO(LOG_DEBUG, "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\Software\\Classes\\.html (this key contains the browser that should be used to open internal links).");
+    }
+
+    apply_all(registration_rows, values);
+    set_default_browser(values.open_command, values.application_icon);
+
+    LOG_OSTRILO(LOG_TRACE, "freeing sw_path now");
+    LOG_OSTRILO(LOG_DEBUG, "Send SHChangeNotify now");
+    notify_shell_of_association_change();
+    LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
+}
+
+void reset_ostrilo_registry()
+{
+    LOG_OSTRILO(LOG_DEBUG, "%s: removing Ostrilo registry entries for current user", "reset_ostrilo_registry");
+    registry_values values;
+    values.application_name = get_application_name();
+    // The key path is kept within a buffer of 4096 bytes.
+    values.registered_application_key = format_wide_bounded(4096 / sizeof(wchar_t), L"Software\\RegisteredApplications\\%ls",
+                                                            values.application_name.c_str());
+    apply_all(removal_rows, values);
+    LOG_OSTRILO(LOG_DEBUG, "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program and Windows sets it to its default.)");
+    notify_shell_of_association_change();
+}
