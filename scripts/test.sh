@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite under Wine and Xvfb.
+# Arguments are passed on to ctest (e.g. -R e2e_entry).
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${OSTRILO_BUILD_DIR:-$repo/build}"
+
+"$repo/scripts/build.sh"
+# Message boxes are real windows only with a display.
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/run-in-display.sh" "$build" "$@"

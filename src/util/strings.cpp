@@ -1,0 +1,95 @@
+// Text helpers: text in, text out, no Win32.
+#include "nb_utils.h"
+
+#include "log.h"
+
+namespace {
+
+bool is_space(unsigned char c)
+{
+    // The runtime's isspace in the default locale; bytes from 0x80 on never count.
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char ascii_upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+bool starts_with(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool ends_with(std::string_view text, std::string_view suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::optional<std::size_t> find_ignoring_case(std::string_view haystack, std::string_view needle)
+{
+    if (needle.empty())
+        return 0;
+    for (std::size_t start = 0; start + needle.size() <= haystack.size(); ++start) {
+        std::size_t i = 0;
+        while (i < needle.size() && ascii_upper(haystack[start + i]) == ascii_upper(needle[i]))
+            ++i;
+        if (i == needle.size())
+            return start;
+    }
+    return std::nullopt;
+}
+
+std::string replace_all(std::string_view text, std::string_view search, std::string_view replacement)
+{
+    std::string result;
+    if (search.empty())
+        return std::string(text);
+    std::size_t from = 0;
+    for (std::size_t hit = text.find(search); hit != std::string_view::npos; hit = text.find(search, from)) {
+        result.append(text.substr(from, hit - from));
+        result.append(replacement);
+        from = hit + search.size();
+    }
+    result.append(text.substr(from));
+    return result;
+}
+
+std::string_view trim(std::string_view line)
+{
+    // A line break is never kept, even in the middle of the line.
+    std::size_t cut = line.find_first_of("\r\n");
+    if (cut != std::string_view::npos)
+        line = line.substr(0, cut);
+    std::size_t first = 0;
+    while (first < line.size() && is_space(static_cast<unsigned char>(line[first])))
+        ++first;
+    std::size_t last = line.size();
+    while (last > first && is_space(static_cast<unsigned char>(line[last - 1])))
+        --last;
+    return line.substr(first, last - first);
+}
+
+std::string ascii_lower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+std::wstring char_to_wchar(std::string_view text)
+{
+    LOG_OSTRILO(LOG_TRACE, "Converting char to wchar_t");
+    // Each byte becomes the wide character of the same value, as mbstowcs does
+    // in the default "C" locale: ASCII stays, 0x80-0xFF become U+0080-U+00FF.
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (char c : text)
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return wide;
+}
