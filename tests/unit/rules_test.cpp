@@ -201,6 +201,7 @@ public:
         std::fclose(out);
     }
     ~rule_file() { std::filesystem::remove(path_); }
+    std::string path() const { return path_.string(); }
     std::optional<rule_match> scan(const std::string& url) const
     {
         FILE* in = std::fopen(path_.string().c_str(), "r");
@@ -363,6 +364,47 @@ TEST(ScanRuleFile, LogsNoFinalCharsForPatternsShorterThanThree)
     auto records = records_of([&] { file.scan("x"); });
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back(), (log_record{"TRACE", "kvix_environment", "Read line from whitelist: ab"}));
+}
+
+// --- One URL against one rule file ---
+
+struct whitelist_case {
+    const char* name;
+    const char* rules;
+    const char* url;  // as the entry passes it
+    opt dest;
+};
+
+const whitelist_case whitelist_cases[] = {
+    {"URL upper case and with scheme", "example.com|remote\n", "HTTPS://Example.com/", "remote"},
+    {"both prefixes of the URL dropped", "example.com|remote\n", "https://http://example.com", "remote"},
+    {"rule scheme differs from the URL's", "https://example.com|remote\n", "http://example.com", "remote"},
+    {"other scheme kept", "example.com|remote\n", "ftp://example.com", nullopt},
+    {"no rule matches", "other.test|remote\n", "https://example.com", nullopt},
+};
+
+TEST(IsInUrlWhitelist, NormalisesTheUrlAndReadsTheFile)
+{
+    for (const whitelist_case& c : whitelist_cases) {
+        rule_file file(c.rules);
+        std::optional<rule_match> rule = is_in_url_whitelist(c.url, file.path());
+        EXPECT_EQ(rule ? opt(rule->dest) : nullopt, c.dest) << c.name;
+    }
+}
+
+TEST(IsInUrlWhitelist, GivesNoMatchForAnAbsentOrMissingFile)
+{
+    EXPECT_FALSE(is_in_url_whitelist("example.com", nullopt).has_value());
+    std::string missing = (std::filesystem::temp_directory_path() / "ostrilo_no_such_rules.txt").string();
+    EXPECT_FALSE(is_in_url_whitelist("example.com", missing).has_value());
+}
+
+TEST(IsInUrlWhitelist, LogsTheUrlThePathAndTheComparedUrl)
+{
+    auto records = records_of([] { is_in_url_whitelist("HTTP://Example.com/A", nullopt); });
+    EXPECT_EQ(records, (std::vector<log_record>{
+                           {"DEBUG", "kvix_environment", "* Check URL 'HTTP://Example.com/A' in whitelist '(null)'"},
+                           {"DEBUG", "kvix_environment", "URL to compare is now: example.com/a"}}));
 }
 
 }  // namespace
