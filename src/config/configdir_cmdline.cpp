@@ -1,25 +1,30 @@
-// Reading the -configdir folder from the command line.
+// Reading the -configdir folder from the narrow command line.
 #include "kvix_environment.h"
-
 #include "log.h"
 #include "nb_utils.h"
 
-std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line)
-{
-    // Unanchored: the first place where "-configdir", blanks or "=", and a
-    // quoted or unquoted folder follow each other counts.
-    std::optional<std::string> captured = regex_capture(command_line, "-configdir[= ]+((\".+?\")|([^ ]+))", 1);
+std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line) {
+    // Not anchored: the first place where the whole pattern matches counts.
+    // The value is a double-quoted run (lazy, up to the first closing quote)
+    // or a run of non-blank characters.
+    const std::optional<std::string> captured =
+        regex_capture(command_line, "-configdir[= ]+((\".+?\")|([^ ]+))", 1);
     if (!captured) {
         LOG_ENVIRONMENT(LOG_ERROR, "Couldn't read configdir from command line!");
         return std::nullopt;
     }
+
     std::string_view folder = *captured;
-    if (starts_with(folder, "\""))
+    if (starts_with(folder, "\"")) {
         folder.remove_prefix(1);
-    if (ends_with(folder, "\""))
+    }
+    if (ends_with(folder, "\"")) {
         folder.remove_suffix(1);
-    while (ends_with(folder, "\\"))
+    }
+    while (ends_with(folder, "\\")) {
         folder.remove_suffix(1);
+    }
+
     std::string result = format_unbounded("%s\\", std::string(folder).c_str());
     LOG_ENVIRONMENT(LOG_DEBUG, "Read configdir from command line: %s", result.c_str());
     return result;

@@ -29,6 +29,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     // The narrow command line comes without the program name.
     const char* narrow_command_line = command_line ? command_line : "";
 
+    if (contains(narrow_command_line, "-log") || contains(narrow_command_line, "/log"))
+        init_logging("feldrun.log", 0);
     LOG_OSTRILO(LOG_INFO, "Starting Ostrilo");
     LOG_OSTRILO(LOG_DEBUG, "Command line: %s", narrow_command_line);
 
@@ -39,6 +41,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
         show_help_box();
         return 0;
     }
+
+    set_error_box_title(make_error_box_title());
+    LOG_OSTRILO(LOG_TRACE, "Have set box title");
 
     configdir = get_configdir_from_cmdline(narrow_command_line);
     if (configdir) {

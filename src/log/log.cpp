@@ -1,6 +1,7 @@
 // The log facility: standard error always, the log file with -log.
 #include "log.h"
 
+#include "kvix_environment.h"
 #include "nb_utils.h"
 
 #include <array>
@@ -98,8 +99,30 @@ void write_file_record(log_entry& entry)
     write_record(entry, entry.stream, "%Y-%m-%d %H:%M:%S", 64);
 }
 
+int init_logging(const char* file_name, int threshold)
+{
+    std::optional<std::string> folder = get_kvix_tempdir();
+    if (!folder) {
+        print_to_stdout("Failed to initialize logging (failed to get tmp dir).\n");
+        return 0;
+    }
+    // The folder ends in a backslash, so the path holds "\/"; Windows takes it.
+    std::string log_path = format_bounded(4095, "%s/%s", folder->c_str(), file_name);
+    std::string old_path = format_bounded(4095, "%s.old", log_path.c_str());
+    if (file_exists(log_path))
+        move_file(log_path, old_path, true);
+    log_file.reset(std::fopen(log_path.c_str(), "ab"));
+    if (!log_file) {
+        print_to_stdout("Failed to initialize logging (failed to open file to log to (%s)).\n", log_path.c_str());
+        return 0;
+    }
+    add_log_file(log_file.get(), threshold);
+    return 1;
+}
+
 void free_environment_and_close_log()
 {
+    free_environment();
     if (log_file) {
         // The sink keeps its stream; nothing logs after the shutdown step, so
         // drop the sinks with the file rather than leave them dangling.

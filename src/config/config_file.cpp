@@ -1,0 +1,129 @@
+// Reading ostrilo.cfg and the viewer settings (kvix.vnc, else kvix.cfg).
+// Every request reads the file afresh; nothing is cached here.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "kvix_environment.h"
+#include "log.h"
+#include "nb_utils.h"
+
+namespace {
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// One piece of a line: fgets keeps at most 4094 bytes of it; the rest of a
+// longer line comes as the next piece and counts as a line of its own.
+constexpr int line_buffer_size = 4095;
+
+const char* const default_product_name = "Corvane-Pro";
+
+std::optional<std::string> get_ostrilo_config_value(std::string_view key) {
+    print_to_stdout("Looking for ostrilo config file (ostrilo.cfg)\n");
+    const std::optional<std::string> path = find_ostrilo_cfg();
+    if (!path) {
+        return std::nullopt;
+    }
+    return get_config_value(key, *path);
+}
+
+}  // namespace
+
+std::optional<std::string> get_config_value(std::string_view key, const std::string& path) {
+    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "r"));
+    if (!file) {
+        LOG_ENVIRONMENT(LOG_WARN, "Couldn't find key.");
+        return std::nullopt;
+    }
+    const std::string wanted(key);
+    LOG_ENVIRONMENT(LOG_TRACE, "Looking for key '%s' in config file '%s'", wanted.c_str(), path.c_str());
+
+    char line[line_buffer_size];
+    while (std::fgets(line, line_buffer_size, file.get())) {
+        // A NUL byte read from the file ends the line, as for any C string.
+        const auto pair = split_config_line(std::string_view(line, std::strlen(line)));
+        if (!pair || !keys_equal(pair->first, wanted)) {
+            continue;
+        }
+        LOG_ENVIRONMENT(LOG_TRACE, "I found the key '%s': '%s'", wanted.c_str(), pair->second.c_str());
+        return pair->second;
+    }
+    LOG_ENVIRONMENT(LOG_WARN, "Couldn't find key.");
+    return std::nullopt;
+}
+
+std::optional<std::string> get_whitelist_path() {
+    return get_ostrilo_config_value("whitelist_path");
+}
+
+int get_lotus_notes_html_workaround() {
+    // On only for the exact value "1"; "10", "true" or "yes" leave it off.
+    const std::optional<std::string> value = get_ostrilo_config_value("lotus_notes_html_workaround");
+    return value && *value == "1" ? 1 : 0;
+}
+
+std::optional<std::string> get_local_browser_bin() {
+    return get_ostrilo_config_value("local_browser_bin");
+}
+
+std::optional<std::string> get_local_firefox() {
+    return get_ostrilo_config_value("local_firefox");
+}
+
+std::optional<std::string> get_local_chrome() {
+    return get_ostrilo_config_value("local_chrome");
+}
+
+std::optional<std::string> get_local_edge() {
+    return get_ostrilo_config_value("local_edge");
+}
+
+std::optional<std::string> get_local_ie() {
+    return get_ostrilo_config_value("local_ie");
+}
+
+std::string get_product_name() {
+    const std::optional<std::string> own = get_ostrilo_config_value("product_name");
+    if (own && !own->empty()) {
+        return *own;
+    }
+    print_to_stdout("%s: Couldn't get product name from ostrilo.cfg. Trying kvix.vnc...\n", "get_product_name");
+    const std::optional<std::string> viewer = get_viewer_config_value("ProductName");
+    if (viewer && !viewer->empty()) {
+        return *viewer;
+    }
+    print_to_stdout("%s: Couldn't get product name from kvix.vnc. Using default product name 'Corvane-Pro'\n",
+                    "get_product_name");
+    return default_product_name;
+}
+
+std::optional<std::string> get_viewer_config_value(std::string_view key) {
+    // kvix.cfg counts only when there is no kvix.vnc at all, even when
+    // kvix.vnc lacks the key.
+    if (const std::optional<std::string> vnc = find_kvix_vnc()) {
+        return get_config_value(key, *vnc);
+    }
+    if (const std::optional<std::string> cfg = find_kvix_cfg()) {
+        return get_config_value(key, *cfg);
+    }
+    LOG_ENVIRONMENT(LOG_WARN, "I did not find the kvix config file.");
+    return std::nullopt;
+}
+
+std::string get_product_name_from_config_file() {
+    std::optional<std::string> path = find_kvix_vnc();
+    if (!path) {
+        path = find_kvix_cfg();
+    }
+    if (!path) {
+        LOG_ENVIRONMENT(LOG_WARN, "I did not find the kvix config file.");
+    } else if (std::optional<std::string> name = get_config_value("ProductName", *path); name && !name->empty()) {
+        return *name;
+    }
+    LOG_ENVIRONMENT(LOG_WARN,
+                    "%s: Couldn't get product name from kvix config files. Using default product name 'Corvane-Pro'",
+                    "get_product_name_from_config_file");
+    return default_product_name;
+}
