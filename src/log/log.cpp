@@ -3,6 +3,7 @@
 
 #include "kvix_environment.h"
 #include "nb_utils.h"
+#include "url_rules.h"
 
 #include <array>
 #include <cerrno>
@@ -123,6 +124,7 @@ int init_logging(const char* file_name, int threshold)
 void free_environment_and_close_log()
 {
     free_environment();
+    free_rule_file_paths();
     if (log_file) {
         // The sink keeps its stream; nothing logs after the shutdown step, so
         // drop the sinks with the file rather than leave them dangling.
