@@ -22,3 +22,8 @@ std::wstring fatal_error_text(const std::wstring& message, unsigned error_number
                               const std::optional<std::wstring>& system_text);
 [[noreturn]] void fatal_error(unsigned status, const std::wstring& message);
 void fatal_error_if(unsigned status, const std::wstring& message);
+
+// Routes one URL that is not a local file: looks it up in the rule files and
+// opens it locally or hands it to the viewer. Gives 0 when the run goes on to
+// its normal end, 1 when the matching rule names neither "local" nor "remote".
+int route_url(const std::wstring& wide_url, const std::string& narrow_url);

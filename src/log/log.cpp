@@ -3,6 +3,7 @@
 
 #include "kvix_environment.h"
 #include "nb_utils.h"
+#include "url_rules.h"
 #include "viewer.h"
 
 #include <array>
@@ -124,6 +125,7 @@ int init_logging(const char* file_name, int threshold)
 void free_environment_and_close_log()
 {
     free_environment();
+    free_rule_file_paths();
     free_viewer_state();
     if (log_file) {
         // The sink keeps its stream; nothing logs after the shutdown step, so

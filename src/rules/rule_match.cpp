@@ -1,0 +1,163 @@
+// The rule line format and the pattern language. Text in, text out, plus the
+// reading of an already opened rule file; nothing here needs Win32.
+#include "url_rules.h"
+
+#include <cstring>
+#include <new>
+
+#include "log.h"
+#include "nb_utils.h"
+#include "ostrilo.h"
+
+namespace {
+
+constexpr char default_separator = '|';
+
+// A rule file is read in pieces of at most this many bytes; the rest of a
+// longer line comes as the next piece and counts as a rule line of its own.
+constexpr int line_piece_bytes = 4094;
+
+[[noreturn]] void out_of_memory()
+{
+    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.");
+}
+
+std::string_view drop_prefix(std::string_view text, std::string_view prefix)
+{
+    if (text.substr(0, prefix.size()) == prefix)
+        text.remove_prefix(prefix.size());
+    return text;
+}
+
+// One "https://" and then one "http://", as for the URL, so that a rule written
+// with or without a scheme matches URLs of either scheme.
+std::string_view strip_scheme(std::string_view text)
+{
+    return drop_prefix(drop_prefix(text, "https://"), "http://");
+}
+
+bool consists_only_of(std::string_view text, std::string_view allowed)
+{
+    return text.find_first_not_of(allowed) == std::string_view::npos;
+}
+
+const char* or_null(const std::optional<std::string>& text)
+{
+    return text ? text->c_str() : "(null)";
+}
+
+}  // namespace
+
+std::optional<std::string> get_field(std::string_view text, char separator, unsigned n)
+{
+    if (separator == 0)
+        separator = default_separator;
+    try {
+        std::size_t start = 0;
+        for (unsigned field = 0; field < n; ++field) {
+            std::size_t end = text.find(separator, start);
+            if (end == std::string_view::npos) {
+                LOG_UTILS(LOG_WARN,
+                          "%s: couldn't reach field %u in %s (this isn't necessarily bad). "
+                          "Not enough fields separated by '%c'?",
+                          "get_field", n, std::string(text).c_str(), separator);
+                return std::nullopt;
+            }
+            start = end + 1;
+        }
+        std::string field(text.substr(start, text.find(separator, start) - start));
+        LOG_UTILS(LOG_TRACE, "%s: read field %u: <%s>", "get_field", n, field.c_str());
+        return field;
+    } catch (const std::bad_alloc&) {
+        out_of_memory();
+    }
+}
+
+rule_match parse_rule_line(std::string_view line)
+{
+    rule_match rule;
+    rule.url_expr = get_field(line, default_separator, 0).value_or(std::string());
+    // Only an absent destination means "local"; a present but empty one stays
+    // empty, and the dispatch rejects it.
+    rule.dest = get_field(line, default_separator, 1).value_or("local");
+    rule.browser = get_field(line, default_separator, 2);
+    rule.browser_profile = get_field(line, default_separator, 3);
+    return rule;
+}
+
+std::string normalise_url(std::string_view url)
+{
+    std::string lower = ascii_lower(url);
+    return std::string(strip_scheme(lower));
+}
+
+bool match_url_expr(std::string_view pattern, std::string_view url)
+{
+    std::size_t p = 0;
+    std::size_t u = 0;
+    for (;;) {
+        if (p == pattern.size())
+            return consists_only_of(url.substr(u), "/");
+        if (u == url.size())
+            return consists_only_of(pattern.substr(p), "/*");
+        if (pattern[p] != '*') {
+            if (pattern[p] != url[u])
+                return false;
+            ++p;
+            ++u;
+            continue;
+        }
+        p = pattern.find_first_not_of('*', p);
+        if (p == std::string_view::npos)
+            return true;  // a trailing star takes the whole rest of the URL
+        std::size_t segment_end = pattern.find('*', p);
+        if (segment_end == std::string_view::npos)
+            segment_end = pattern.size();
+        std::string_view segment = pattern.substr(p, segment_end - p);
+        // The first occurrence is taken, never a later one: no backtracking.
+        std::size_t found = url.find(segment, u);
+        if (found != std::string_view::npos) {
+            u = found + segment.size();
+        } else if (segment.front() == '.' && url.substr(u).starts_with(segment.substr(1))) {
+            // "*.example.com" also covers "example.com" itself.
+            u += segment.size() - 1;
+        } else {
+            return false;
+        }
+        p = segment_end;
+    }
+}
+
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
+{
+    char buffer[line_piece_bytes + 1];
+    while (std::fgets(buffer, sizeof buffer, file)) {
+        std::string_view line = trim(std::string_view(buffer, std::strlen(buffer)));
+        if (line.empty() || line.front() == '#')
+            continue;
+
+        rule_match rule = parse_rule_line(ascii_lower(line));
+        LOG_ENVIRONMENT(LOG_TRACE, " --> url_expr: <%s>", rule.url_expr.c_str());
+        LOG_ENVIRONMENT(LOG_TRACE, " --> dest: <%s>", rule.dest.c_str());
+        LOG_ENVIRONMENT(LOG_TRACE, " --> browser: <%s>", or_null(rule.browser));
+        LOG_ENVIRONMENT(LOG_TRACE, " --> browser_profile: <%s>", or_null(rule.browser_profile));
+
+        // The record keeps the rule's pattern as written; only this working
+        // copy loses its scheme and trailing "/" (or "/*") for the match.
+        std::string pattern(strip_scheme(rule.url_expr));
+        if (!pattern.empty() && pattern.back() == '/')
+            pattern.pop_back();
+        LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", pattern.c_str());
+        if (match_url_expr(pattern, url))
+            return rule;
+
+        if (pattern.size() >= 3) {
+            std::string final_chars = pattern.substr(pattern.size() - 2);
+            LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", final_chars.c_str());
+            // "*.example.com/*" must also cover the bare host "example.com".
+            if (final_chars == "/*" && match_url_expr(std::string_view(pattern).substr(0, pattern.size() - 2), url))
+                return rule;
+        }
+    }
+    return std::nullopt;
+}
