@@ -4,6 +4,7 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "registration.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -69,9 +70,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
             have_url = true;
         } else if (std::wcscmp(argument, L"-setregistry") == 0) {
             LOG_OSTRILO(LOG_DEBUG, "This is setregistry. Starting set_ostrilo_registry()");
+            set_ostrilo_registry();
             return 0;
         } else if (std::wcscmp(argument, L"-resetregistry") == 0 || std::wcscmp(argument, L"-unsetregistry") == 0) {
             LOG_OSTRILO(LOG_DEBUG, "This is resetregistry. Starting reset_ostrilo_registry()");
+            reset_ostrilo_registry();
             return 0;
         }
     }
@@ -93,6 +96,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     if (file_exists(narrow_url)) {
         LOG_OSTRILO(LOG_INFO, "URL is actually a file. Opening locally.");
         open_url_locally(wide_url, 0);
+    } else if (int status = route_url(wide_url, narrow_url); status != 0) {
+        return status;
     }
 
     LOG_OSTRILO(LOG_INFO, "Finished, goodbye.");
