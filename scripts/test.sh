@@ -7,4 +7,5 @@ build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
 "$repo/scripts/build.sh"
 # Message boxes are real windows only with a display.
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/run-in-display.sh" "$build" "$@"
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
+  ctest --test-dir "$build" --output-on-failure "$@"

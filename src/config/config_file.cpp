@@ -10,10 +10,6 @@
 
 namespace {
 
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // One piece of a line: fgets keeps at most 4094 bytes of it; the rest of a
 // longer line comes as the next piece and counts as a line of its own.
 constexpr int line_buffer_size = 4095;
@@ -32,7 +28,7 @@ std::optional<std::string> get_ostrilo_config_value(std::string_view key) {
 }  // namespace
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path) {
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "r"));
+    const unique_file file(std::fopen(path.c_str(), "r"));
     if (!file) {
         LOG_ENVIRONMENT(LOG_WARN, "Couldn't find key.");
         return std::nullopt;

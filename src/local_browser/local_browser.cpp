@@ -7,6 +7,7 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "win_handles.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -60,21 +61,6 @@ const browser_mode* find_browser_mode(int mode)
             return &row;
     return nullptr;
 }
-
-class handle {
-public:
-    explicit handle(HANDLE value) : value_(value) {}
-    ~handle()
-    {
-        if (value_ != nullptr && value_ != INVALID_HANDLE_VALUE)
-            CloseHandle(value_);
-    }
-    handle(const handle&) = delete;
-    handle& operator=(const handle&) = delete;
-
-private:
-    HANDLE value_;
-};
 
 // The shell request shared by the program names and the Edge protocol.
 bool shell_open(const wchar_t* file, const wchar_t* parameters)
@@ -198,7 +184,7 @@ void open_url_locally(const std::wstring& url, int mode)
     BOOL started = CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.");
     // The browser runs on by itself; nothing waits for it.
-    handle process_handle(process.hProcess);
-    handle thread_handle(process.hThread);
+    const unique_handle process_handle(process.hProcess);
+    const unique_handle thread_handle(process.hThread);
     LOG_OSTRILO(LOG_TRACE, "returning from open_url_locally()");
 }

@@ -27,10 +27,7 @@ struct log_sink {
 
 std::array<log_sink, 32> sinks;
 
-struct file_closer {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-std::unique_ptr<FILE, file_closer> log_file;
+unique_file log_file;
 
 const std::tm& entry_time(log_entry& entry)
 {

@@ -9,19 +9,14 @@
 
 namespace {
 
-struct file_closer {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
 // Rule file paths are tested with file_exists, which reads them as UTF-8;
 // opening them the same way keeps "exists" and "can be read" in step.
-file_ptr open_for_reading(const std::string& path)
+unique_file open_for_reading(const std::string& path)
 {
     std::optional<std::wstring> wide = utf8_to_wide(path);
     if (!wide)
         return nullptr;
-    return file_ptr(_wfopen(wide->c_str(), L"r"));
+    return unique_file(_wfopen(wide->c_str(), L"r"));
 }
 
 }  // namespace
@@ -34,7 +29,7 @@ std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::o
     LOG_ENVIRONMENT(LOG_DEBUG, "URL to compare is now: %s", compared.c_str());
     if (!path)
         return std::nullopt;
-    file_ptr file = open_for_reading(*path);
+    unique_file file = open_for_reading(*path);
     if (!file)
         return std::nullopt;
     return scan_rule_file(compared, file.get());

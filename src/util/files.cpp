@@ -42,7 +42,7 @@ bool file_exists(std::string_view path)
     std::optional<std::wstring> wide = utf8_to_wide(path);
     if (!wide)
         return false;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(wide->c_str(), L"r"), &fclose);
+    unique_file file(_wfopen(wide->c_str(), L"r"));
     return file != nullptr;
 }
 

@@ -20,11 +20,6 @@ const char default_pipe_name[] = "\\\\.\\pipe\\feldrun-pipe";
 // end included.
 constexpr int pipe_name_line_bytes = 4094;
 
-struct file_closer {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using unique_file = std::unique_ptr<FILE, file_closer>;
-
 // The clipboard, open for this process until close() or the owner goes.
 class open_clipboard {
 public:

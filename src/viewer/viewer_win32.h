@@ -1,10 +1,12 @@
 // The viewer hand-off's Win32 side that other units need not see: window
-// handles, process owners and the small owners of Win32 resources.
+// handles and process owners.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "win_handles.h"
 
 // --- Viewer window and process owner ---
 // The kept viewer window, searched for the process when none is kept yet or
@@ -15,43 +17,3 @@ void bring_window_to_front(HWND window);
 // Account and domain name of a process's owner; 1 when both were found.
 int get_process_user(unsigned long process_id, std::string& user, std::string& domain);
 int get_user_from_token(HANDLE token, std::string& user, std::string& domain);
-
-// --- Resource owners ---
-// A kernel handle, closed when the owner goes; both "no handle" values of
-// Win32 (nullptr and INVALID_HANDLE_VALUE) count as empty.
-class unique_handle {
-public:
-    explicit unique_handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~unique_handle() { reset(); }
-    unique_handle(const unique_handle&) = delete;
-    unique_handle& operator=(const unique_handle&) = delete;
-    HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = nullptr) {
-        if (*this) CloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_;
-};
-
-// A movable global memory block, freed unless it was handed on (release).
-class unique_global {
-public:
-    explicit unique_global(HGLOBAL block) : block_(block) {}
-    ~unique_global() {
-        if (block_ != nullptr) GlobalFree(block_);
-    }
-    unique_global(const unique_global&) = delete;
-    unique_global& operator=(const unique_global&) = delete;
-    HGLOBAL get() const { return block_; }
-    HGLOBAL release() {
-        HGLOBAL block = block_;
-        block_ = nullptr;
-        return block;
-    }
-
-private:
-    HGLOBAL block_;
-};
