@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 TEST(Help, ShowsTheHelpBoxAndEndsWithZero)
@@ -164,6 +166,43 @@ TEST(LogRecords, StandardErrorShowsTimeLevelUnitAndLine)
     EXPECT_NE(run.err.find(" INFO  ostrilo:"), std::string::npos);  // padded to five columns
     EXPECT_NE(run.err.find(" DEBUG ostrilo:"), std::string::npos);
     EXPECT_EQ(run.err.substr(run.err.size() - 2), "\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+std::wstring version_string(const std::vector<char>& block, const wchar_t* name)
+{
+    void* text = nullptr;
+    UINT length = 0;
+    std::wstring query = std::wstring(L"\\StringFileInfo\\040704b0\\") + name;
+    if (!VerQueryValueW(block.data(), query.c_str(), &text, &length) || length == 0)
+        return {};
+    return static_cast<const wchar_t*>(text);
+}
+
+TEST(Resources, ExeCarriesAGermanVersionResourceAndItsIcon)
+{
+    std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u);
+    EXPECT_EQ(version_string(block, L"ProductName"), L"Ostrilo Browserweiche");
+    EXPECT_NE(version_string(block, L"FileDescription").find(L"Browserweiche für"), std::wstring::npos);
+    EXPECT_EQ(version_string(block, L"FileVersion"), version_string(block, L"ProductVersion"));
+
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // IDI_ICON group
+    FreeLibrary(module);
 }
 
 }  // namespace
