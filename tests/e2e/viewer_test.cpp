@@ -1,8 +1,5 @@
-// The hand-off to the remote viewer as a user meets it: a running viewer gets
-// the link through its pipe or the clipboard, otherwise the viewer (or its
-// selector) is started with the link, or a box says that there is none. The
-// viewer is the stand-in viewer_standin (see its source for its settings and
-// records); its builds vncviewer_<major>_<minor>_<patch> carry those versions.
+// The hand-off to the remote viewer as a user meets it. The viewer is the stand-in viewer_standin (its
+// source lists its settings and records); its builds vncviewer_<major>_<minor>_<patch> carry those versions.
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -79,10 +76,7 @@ DWORD start_standin(const sandbox& box, const std::wstring& program, settings va
                                         box.cwd.c_str(), &startup, &process);
     for (const auto& [name, value] : saved)
         SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << narrow(program);
-        return 0;
-    }
+    EXPECT_TRUE(started) << "cannot start " << narrow(program);
     // The stand-in sets up its window and pipe before it first waits for input.
     WaitForInputIdle(process.hProcess, 20000);
     CloseHandle(process.hProcess);
@@ -195,7 +189,7 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedO
         {"a pipe-name file whose line ends in a line break names no pipe", nullptr, nullptr, url,
          {{L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-standin-line-end"}, {L"STANDIN_PUBLISH_PIPE_NAME", L"line_end"}},
          "", L"nburl:" + url},
-        {"a remote rule's text on the clipboard", remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
+        {"the remote text on the clipboard", remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
         {"another product's name does not count", nullptr, acme, url, served, "", L""},
     };
     install_viewer();
@@ -375,17 +369,13 @@ TEST_F(Viewer, ViewerIsStartedFromVersionTwoOneFourOnElseTheNotFoundBoxNamesTheP
 
         EXPECT_EQ(run.exit_code, 0u) << row;
         EXPECT_TRUE(run.logged("INFO", "Finished, goodbye.")) << row;
-        if (c.version) {
-            EXPECT_TRUE(run.logged("TRACE", "VNC Viewer Version: "s + c.version)) << row;
-        }
+        EXPECT_TRUE(!c.version || run.logged("TRACE", "VNC Viewer Version: "s + c.version)) << row;
         if (c.started) {
             EXPECT_TRUE(run.boxes.empty()) << row;
             EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << row;
             continue;
         }
-        if (c.build) {
-            EXPECT_TRUE(run.logged("WARN", "This version is too old to use the -initialURL parameter.")) << row;
-        }
+        EXPECT_TRUE(!c.build || run.logged("WARN", "This version is too old to use the -initialURL parameter.")) << row;
         EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << row;
         EXPECT_FALSE(path_exists(record(L"viewer_selector.cmdline"))) << row;
         const std::wstring product = c.viewer_settings ? L"Acme Remote" : L"Corvane-Pro";

@@ -1,6 +1,5 @@
-// The viewer hand-off's own decisions: the URL encoding, and (under Windows)
-// which running process and which of its windows count as the current user's
-// viewer, and the pipe name.
+// The viewer hand-off's own decisions: the URL encoding and (under Windows) which
+// process and window count as the current user's viewer, and the pipe name.
 #include <gtest/gtest.h>
 
 #include <cstdio>
