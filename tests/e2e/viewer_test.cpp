@@ -1,24 +1,19 @@
-// The hand-off to the remote viewer as a user meets it: a running viewer gets
-// the link through its pipe or the clipboard, otherwise the viewer (or its
-// selector) is started with the link, or a box says that there is none.
-//
-// The viewer is the stand-in program viewer_standin (see its source for the
-// settings and records); its builds vncviewer_<major>_<minor>_<patch> carry
-// those file versions.
+// The hand-off to the remote viewer as a user meets it. The viewer is the stand-in viewer_standin (its
+// source lists its settings and records); its builds vncviewer_<major>_<minor>_<patch> carry those versions.
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <filesystem>
 #include <map>
-#include <memory>
+
+using namespace std::string_literals;
 
 namespace {
 
 const wchar_t default_pipe[] = L"\\\\.\\pipe\\feldrun-pipe";
 const wchar_t viewer_title[] = L"Corvane-Pro Viewer";
-const wchar_t error_title[] = L"Feldrun Corvane-Pro Browserweiche Feldrun: Fehler";
-const wchar_t not_found_text[] = L"Der Corvane-Pro Viewer wurde leider nicht gefunden.";
+const char remote_rule[] = "remote.example.org/*|remote|firefox|work";
 const wchar_t clipboard_blocked_text[] =
     L"Ich konnte nichts in die Zwischenablage kopieren, da ich diese nicht öffnen konnte. Ein anderes Programm "
     L"blockiert die Zwischenablage und gibt sie nicht wieder frei. Die Zwischenablage wird aber benötigt, damit ich "
@@ -30,219 +25,123 @@ const char pipe_failed_warning[] =
 
 using settings = std::map<std::wstring, std::wstring>;
 
-std::wstring without_trailing_backslashes(std::wstring path)
-{
-    while (!path.empty() && path.back() == L'\\')
-        path.pop_back();
-    return path;
-}
-
-bool same_folder(const std::wstring& a, const std::wstring& b)
-{
-    return _wcsicmp(without_trailing_backslashes(a).c_str(), without_trailing_backslashes(b).c_str()) == 0;
-}
-
-// --- Clipboard ---
-
 std::optional<std::wstring> clipboard_text()
 {
-    if (!OpenClipboard(nullptr))
-        return std::nullopt;
     std::optional<std::wstring> text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* characters = static_cast<const wchar_t*>(GlobalLock(data))) {
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        if (const auto* characters = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
             text = characters;
             GlobalUnlock(data);
         }
-    }
-    CloseClipboard();
-    return text;
-}
-
-void empty_clipboard()
-{
-    if (OpenClipboard(nullptr)) {
-        EmptyClipboard();
         CloseClipboard();
     }
+    return text;
 }
-
-// Holds the clipboard open, as a program that does not give it back. It is
-// held by a window: Wine lets two window-less opens of the clipboard stand
-// side by side.
-class clipboard_holder {
-public:
-    clipboard_holder()
-        : window_(CreateWindowExW(0, L"STATIC", L"clipboard holder", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                  nullptr)),
-          held_(OpenClipboard(window_) != 0)
-    {
-    }
-    ~clipboard_holder()
-    {
-        if (held_)
-            CloseClipboard();
-        DestroyWindow(window_);
-    }
-    clipboard_holder(const clipboard_holder&) = delete;
-    clipboard_holder& operator=(const clipboard_holder&) = delete;
-    bool held() const { return held_; }
-
-private:
-    HWND window_;
-    bool held_;
-};
-
-// --- Stand-in programs ---
 
 // Ends every program whose stand-in recorded its process id in the folder.
 void end_recorded_programs(const std::wstring& records)
 {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((records + L"\\*.pid").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::optional<std::string> id = read_file(records + L"\\" + data.cFileName);
-        if (!id || id->empty())
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(records, error)) {
+        if (entry.path().extension() != L".pid")
             continue;
-        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(*id))) {
+        const DWORD id = std::stoul(read_file(entry.path().wstring()).value_or("0"));
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
             TerminateProcess(process, 0);
             WaitForSingleObject(process, 5000);
             CloseHandle(process);
         }
-        DeleteFileW((records + L"\\" + data.cFileName).c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+        DeleteFileW(entry.path().c_str());
+    }
 }
 
-struct window_search {
-    DWORD process_id;
-    HWND found;
-};
-
-BOOL CALLBACK find_process_window(HWND window, LPARAM parameter)
+// Starts a stand-in as if it had been running before the link was opened, with
+// the sandbox's temporary folder and these settings in its environment.
+DWORD start_standin(const sandbox& box, const std::wstring& program, settings values)
 {
-    auto* search = reinterpret_cast<window_search*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t class_name[64] = L"";
-    GetClassNameW(window, class_name, 64);
-    if (owner == search->process_id && std::wcscmp(class_name, L"OstriloViewerStandin") == 0) {
-        search->found = window;
-        return FALSE;
+    values[L"TMP"] = values[L"TEMP"] = box.temp;
+    settings saved;
+    for (const auto& [name, value] : values) {
+        wchar_t old[MAX_PATH] = L"";
+        GetEnvironmentVariableW(name.c_str(), old, MAX_PATH);
+        saved[name] = old;
+        SetEnvironmentVariableW(name.c_str(), value.c_str());
     }
-    return TRUE;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring command_line = L"\"" + program + L"\"";
+    const bool started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        box.cwd.c_str(), &startup, &process);
+    for (const auto& [name, value] : saved)
+        SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+    EXPECT_TRUE(started) << "cannot start " << narrow(program);
+    // The stand-in sets up its window and pipe before it first waits for input.
+    WaitForInputIdle(process.hProcess, 20000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return process.dwProcessId;
 }
 
-// A stand-in started by the test itself, as if it had been running before the
-// link was opened; it sees the sandbox's temporary folder. Ended with the test.
-class running_standin {
-public:
-    running_standin(const sandbox& box, const std::wstring& program, const settings& values)
-    {
-        std::map<std::wstring, std::wstring> variables;
-        if (wchar_t* block = GetEnvironmentStringsW()) {
-            for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-                std::wstring text = entry;
-                std::size_t equals = text.find(L'=', 1);
-                if (equals != std::wstring::npos)
-                    variables[text.substr(0, equals)] = text.substr(equals + 1);
-            }
-            FreeEnvironmentStringsW(block);
-        }
-        variables[L"TMP"] = box.temp;
-        variables[L"TEMP"] = box.temp;
-        for (const auto& [name, value] : values)
-            variables[name] = value;
-        std::wstring environment;
-        for (const auto& [name, value] : variables)
-            environment += name + L"=" + value + L'\0';
-        environment += L'\0';
-
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        std::wstring command_line = L"\"" + program + L"\"";
-        if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                            environment.data(), box.cwd.c_str(), &startup, &process_)) {
-            ADD_FAILURE() << "cannot start " << narrow(program);
-            return;
-        }
-        // The stand-in sets up its window and pipe before it first waits for input.
-        WaitForInputIdle(process_.hProcess, 20000);
-    }
-    ~running_standin()
-    {
-        if (process_.hProcess == nullptr)
-            return;
-        TerminateProcess(process_.hProcess, 0);
-        WaitForSingleObject(process_.hProcess, 5000);
-        CloseHandle(process_.hProcess);
-        CloseHandle(process_.hThread);
-    }
-    running_standin(const running_standin&) = delete;
-    running_standin& operator=(const running_standin&) = delete;
-
-    DWORD id() const { return process_.dwProcessId; }
-    HWND window() const
-    {
-        window_search search{process_.dwProcessId, nullptr};
-        EnumWindows(find_process_window, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-
-private:
-    PROCESS_INFORMATION process_{};
-};
-
-// Minimises a window of another program and waits until it is.
-void minimise(HWND window)
+// The stand-in window of this process, or nullptr.
+HWND window_of(DWORD process_id)
 {
-    ShowWindow(window, SW_MINIMIZE);
-    for (int i = 0; i < 100 && !IsIconic(window); ++i)
-        Sleep(50);
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"OstriloViewerStandin", nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == process_id)
+            return window;
+    }
+    return nullptr;
 }
 
 std::string os_user()
 {
-    char name[257] = {};
-    DWORD size = sizeof name;
-    GetUserNameA(name, &size);
-    return name;
+    char user[257] = {};
+    DWORD size = sizeof user;
+    GetUserNameA(user, &size);
+    return user;
 }
 
-// --- The fixture ---
-
 // A sandbox whose stand-ins record into its "records" folder, with an empty
-// clipboard; programs that the run started are ended before the sandbox goes.
+// clipboard; programs that a row started are ended before the next row.
 class Viewer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        make_folders(records);
         box.set_env(L"STANDIN_RECORD_DIR", records);
-        empty_clipboard();
+        next_row();
     }
     void TearDown() override { end_recorded_programs(records); }
 
     std::wstring record(const std::wstring& name) const { return records + L"\\" + name; }
-    // Forget the records of one row of a table.
     void next_row()
     {
         end_recorded_programs(records);
         remove_tree(records);
         make_folders(records);
-        empty_clipboard();
+        DeleteFileW((box.temp + L"\\kvixtemp\\feldrun_pipename").c_str());
+        if (OpenClipboard(nullptr)) {
+            EmptyClipboard();
+            CloseClipboard();
+        }
     }
-    // A viewer of the current user, running before the link is opened.
-    std::unique_ptr<running_standin> start_viewer(const std::wstring& name, const settings& values)
+    // Replaces the file beside Ostrilo.exe by this content, or removes it.
+    void put_file(const wchar_t* name, const char* content)
     {
-        std::wstring folder = box.root + L"\\running\\" + name;
-        box.copy_standin(L"viewer_standin", folder + L"\\vncviewer.exe");
-        settings all = values;
-        all[L"STANDIN_RECORD_DIR"] = records;
-        all[L"STANDIN_NAME"] = name;
-        return std::make_unique<running_standin>(box, folder + L"\\vncviewer.exe", all);
+        DeleteFileW((box.program_dir + L"\\" + name).c_str());
+        if (content)
+            write_file(box.program_dir + L"\\" + name, content + "\r\n"s);
+    }
+    // A viewer of the current user that runs before the link is opened.
+    DWORD start_viewer(const std::wstring& name, settings values)
+    {
+        const std::wstring program = box.root + L"\\running\\" + name + L"\\vncviewer.exe";
+        box.copy_standin(L"viewer_standin", program);
+        values[L"STANDIN_NAME"] = name;
+        values[L"STANDIN_RECORD_DIR"] = records;
+        return start_standin(box, program, values);
     }
     // The viewer that Ostrilo finds beside itself when it must start one.
     void install_viewer(const std::wstring& build = L"vncviewer_2_1_4")
@@ -254,416 +153,235 @@ protected:
     std::wstring records = box.root + L"\\records";
 };
 
-std::string quoted(const std::string& path)
-{
-    std::string text(1, '"');
-    text.append(path).push_back('"');
-    return text;
-}
+// --- A running viewer ---
 
-std::string pipe_message(std::string text)
-{
-    text.push_back('\0');
-    return text;
-}
-
-// --- A running viewer: pipe ---
-
-struct pipe_case {
+struct running_case {
     const char* behaviour;
+    const char* rule;             // the rule file's line, or nullptr
+    const char* viewer_settings;  // kvix.vnc beside Ostrilo.exe, or nullptr
     std::wstring url;
-    std::string message;     // the bytes the viewer receives
-    std::wstring pipe;       // the pipe the viewer serves
-    const wchar_t* publish;  // how it publishes the pipe name, or nullptr
+    settings viewer;              // the running viewer's pipe and (unless the default) window title
+    std::string message;          // the bytes its pipe receives, or ""
+    std::wstring clipboard;       // else the clipboard text, or "" when a new viewer is started instead
 };
 
-TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughThePipeAndNothingReachesTheClipboard)
+// In every row a windowless viewer of the user, first in the process list,
+// is passed over.
+TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnTheClipboard)
 {
-    const pipe_case cases[] = {
-        {"letters, digits and : / ? = & % stay", L"http://example.org/a/b?x=1&y=%41",
-         pipe_message("http://example.org/a/b?x=1&y=%41"), default_pipe, nullptr},
-        {"a blank becomes + and < > become %3c %3e", L"http://example.org/a b?q=<x>",
-         pipe_message("http://example.org/a+b?q=%3cx%3e"), default_pipe, nullptr},
-        {"an a-umlaut becomes %c3%a4", L"http://example.org/\u00e4", pipe_message("http://example.org/%c3%a4"),
-         default_pipe, nullptr},
-        {"the pipe named in the pipe-name file is used", L"http://example.org/named",
-         pipe_message("http://example.org/named"), L"\\\\.\\pipe\\ostrilo-standin-named", L"1"},
-    };
-    install_viewer();  // never started while a viewer runs
-    for (const pipe_case& c : cases) {
-        next_row();
-        auto viewer = start_viewer(L"running", {{L"STANDIN_WINDOW", L"1"},
-                                                {L"STANDIN_WINDOW_TITLE", viewer_title},
-                                                {L"STANDIN_PIPE", c.pipe},
-                                                {L"STANDIN_PUBLISH_PIPE_NAME", c.publish ? c.publish : L""}});
-        ASSERT_NE(viewer->window(), nullptr) << c.behaviour;
-        minimise(viewer->window());
-
-        run_result run = box.run(L"-url \"" + c.url + L"\"");
-
-        EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
-        EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
-        EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), c.message) << c.behaviour;
-        // Printed last, without a line end.
-        const std::string sent = "Sent (encoded) URL: '" + c.message.substr(0, c.message.size() - 1) + "'";
-        EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), sent.size())), sent) << c.behaviour;
-        EXPECT_EQ(clipboard_text(), std::nullopt) << c.behaviour;
-        EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is running for user '" + os_user() +
-                                            "' (process id: " + std::to_string(viewer->id()) + ")"))
-            << c.behaviour;
-        EXPECT_FALSE(IsIconic(viewer->window())) << c.behaviour << ": the viewer window is brought back";
-        EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << c.behaviour << ": no second viewer started";
-    }
-}
-
-// --- A running viewer: clipboard ---
-
-struct clipboard_case {
-    const char* behaviour;
-    std::wstring url;
-    settings viewer;
-};
-
-TEST_F(Viewer, WithoutAWorkingPipeTheClipboardHoldsNburlAndTheTextAsReceived)
-{
-    const clipboard_case cases[] = {
-        {"the viewer serves no pipe", L"http://example.org/a b?q=<\u00e4>",
-         {{L"STANDIN_WINDOW", L"1"}, {L"STANDIN_WINDOW_TITLE", viewer_title}}},
-        {"the pipe-name file's line ends in a line break",
-         L"http://example.org/line end",
-         {{L"STANDIN_WINDOW", L"1"},
-          {L"STANDIN_WINDOW_TITLE", viewer_title},
-          {L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-standin-line-end"},
-          {L"STANDIN_PUBLISH_PIPE_NAME", L"line_end"}}},
+    const std::wstring url = L"http://example.org/a b?x=1&y=%41<\u00e4>";
+    const std::string encoded = "http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e\0"s;
+    const std::wstring remote = L"http://remote.example.org/a b";
+    const char acme[] = "ProductName=Acme Remote";
+    const settings served = {{L"STANDIN_PIPE", default_pipe}};
+    const running_case cases[] = {
+        {"the standard pipe gets the encoded text and a NUL byte", nullptr, nullptr, url, served, encoded, L""},
+        {"the pipe named in the pipe-name file is used", nullptr, nullptr, url,
+         {{L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-standin-named"}, {L"STANDIN_PUBLISH_PIPE_NAME", L"1"}}, encoded,
+         L""},
+        {"a remote rule's text keeps its two bars", remote_rule, nullptr, remote, served,
+         "work|firefox|http://remote.example.org/a+b\0"s, L""},
+        {"a window title with @ and dpi counts", nullptr, nullptr, url,
+         {{L"STANDIN_PIPE", default_pipe}, {L"STANDIN_WINDOW_TITLE", L"jo@host:1 (96dpi)"}}, encoded, L""},
+        {"the product name comes from the viewer settings", nullptr, acme, url,
+         {{L"STANDIN_PIPE", default_pipe}, {L"STANDIN_WINDOW_TITLE", L"Acme Remote Viewer"}}, encoded, L""},
+        {"without a pipe the clipboard holds nburl: and the text", nullptr, nullptr, url, {}, "", L"nburl:" + url},
+        {"a pipe-name file whose line ends in a line break names no pipe", nullptr, nullptr, url,
+         {{L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-standin-line-end"}, {L"STANDIN_PUBLISH_PIPE_NAME", L"line_end"}},
+         "", L"nburl:" + url},
+        {"the remote text on the clipboard", remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
+        {"another product's name does not count", nullptr, acme, url, served, "", L""},
     };
     install_viewer();
-    for (const clipboard_case& c : cases) {
+    for (const running_case& c : cases) {
         next_row();
-        auto viewer = start_viewer(L"running", c.viewer);
+        put_file(L"url whitelist.txt", c.rule);
+        put_file(L"kvix.vnc", c.viewer_settings);
+        start_viewer(L"windowless", {});
+        settings values = c.viewer;
+        values[L"STANDIN_WINDOW"] = L"1";
+        values.emplace(L"STANDIN_WINDOW_TITLE", viewer_title);
+        const DWORD viewer = start_viewer(L"running", values);
+        const HWND window = window_of(viewer);
+        ASSERT_NE(window, nullptr) << c.behaviour;
+        ShowWindow(window, SW_MINIMIZE);
+        for (int i = 0; i < 100 && !IsIconic(window); ++i)
+            Sleep(50);
 
         run_result run = box.run(L"-url \"" + c.url + L"\"");
 
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
-        EXPECT_EQ(clipboard_text(), L"nburl:" + c.url) << c.behaviour;
-        EXPECT_TRUE(run.logged("WARN", pipe_failed_warning)) << c.behaviour;
-        EXPECT_FALSE(path_exists(record(L"running.pipe.1"))) << c.behaviour;
-        EXPECT_EQ(run.out.find("Sent (encoded) URL:"), std::string::npos) << c.behaviour;
-        EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << c.behaviour;
+        if (c.message.empty() && c.clipboard.empty()) {
+            EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << c.behaviour << ": a viewer is started";
+            EXPECT_FALSE(path_exists(record(L"running.pipe.1"))) << c.behaviour;
+            continue;
+        }
+        EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is running for user '" + os_user() +
+                                            "' (process id: " + std::to_string(viewer) + ")"))
+            << c.behaviour;
+        EXPECT_FALSE(IsIconic(window)) << c.behaviour << ": the viewer window is brought back";
+        EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << c.behaviour << ": no second viewer started";
+        if (!c.message.empty()) {
+            EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), c.message) << c.behaviour;
+            // Printed last, without a line end.
+            EXPECT_TRUE(run.out.ends_with("Sent (encoded) URL: '" + c.message.substr(0, c.message.size() - 1) + "'"))
+                << c.behaviour << ": " << run.out;
+            EXPECT_EQ(clipboard_text(), std::nullopt) << c.behaviour;
+        } else {
+            EXPECT_EQ(clipboard_text(), c.clipboard) << c.behaviour;
+            EXPECT_TRUE(run.logged("WARN", pipe_failed_warning)) << c.behaviour;
+            EXPECT_FALSE(path_exists(record(L"running.pipe.1"))) << c.behaviour;
+            EXPECT_EQ(run.out.find("Sent (encoded) URL:"), std::string::npos) << c.behaviour;
+        }
     }
 }
 
 TEST_F(Viewer, ClipboardHeldByAnotherProgramIsTriedThreeTimesThenTheFatalBoxEndsTheRun)
 {
     install_viewer();
-    auto viewer = start_viewer(L"running", {{L"STANDIN_WINDOW", L"1"}, {L"STANDIN_WINDOW_TITLE", viewer_title}});
-    clipboard_holder holder;
-    ASSERT_TRUE(holder.held());
+    start_viewer(L"running", {{L"STANDIN_WINDOW", L"1"}, {L"STANDIN_WINDOW_TITLE", viewer_title}});
+    // Held by a window, as by another program: Wine lets two window-less opens
+    // of the clipboard stand side by side.
+    HWND holder = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    const bool held = OpenClipboard(holder);
 
     run_result run = box.run(L"-url \"http://example.org/held\"");
 
+    if (held)
+        CloseClipboard();
+    DestroyWindow(holder);
+    ASSERT_TRUE(held);
     ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_EQ(run.boxes[0].title, error_title);
+    EXPECT_EQ(run.boxes[0].title, L"Feldrun Corvane-Pro Browserweiche Feldrun: Fehler");
     // The box may add the runtime's last error number behind the message.
-    EXPECT_EQ(run.boxes[0].text.substr(0, std::wcslen(clipboard_blocked_text)), clipboard_blocked_text);
+    EXPECT_TRUE(run.boxes[0].text.starts_with(clipboard_blocked_text)) << narrow(run.boxes[0].text);
     EXPECT_NE(run.exit_code, 0u);
-    int first_try = run.find_record("starting OpenClipboard()");
-    ASSERT_GE(first_try, 0);
-    int second_try = run.find_record("Clipboard did not open, try again.", first_try);
-    ASSERT_GE(second_try, 0);
-    int third_try = run.find_record("Clipboard did not open, try again.", second_try + 1);
-    ASSERT_GE(third_try, 0);
-    EXPECT_EQ(run.find_record("Clipboard did not open, try again.", third_try + 1), -1) << "only three tries";
+    int attempt = run.find_record("starting OpenClipboard()");
+    for (int retry = 0; retry < 2 && attempt >= 0; ++retry)
+        attempt = run.find_record("Clipboard did not open, try again.", attempt + 1);
+    ASSERT_GE(attempt, 0) << "three tries";
+    EXPECT_EQ(run.find_record("Clipboard did not open, try again.", attempt + 1), -1) << "only three tries";
     EXPECT_FALSE(run.logged("INFO", "Finished, goodbye."));
 }
 
-// --- A remote rule ---
-
-enum class way { pipe, clipboard, start };
-
-struct remote_case {
-    const char* behaviour;
-    const char* rule;
-    way by;
-    std::string expected;  // pipe message, clipboard text (UTF-8) or command-line rest
-};
-
-TEST_F(Viewer, RemoteRuleHandsOverProfileBrowserAndUrlJoinedByBars)
-{
-    const remote_case cases[] = {
-        {"through the pipe, encoded", "remote.example.org/*|remote|firefox|work", way::pipe,
-         pipe_message("work|firefox|http://remote.example.org/a+b")},
-        {"on the clipboard, as received", "remote.example.org/*|remote|firefox|work", way::clipboard,
-         "nburl:work|firefox|http://remote.example.org/a b"},
-        {"on the started viewer's command line, encoded", "remote.example.org/*|remote|firefox|work", way::start,
-         " -initialURL \"work|firefox|http://remote.example.org/a+b\""},
-        {"without browser and profile the text begins with two bars", "remote.example.org/*|remote", way::pipe,
-         pipe_message("||http://remote.example.org/a+b")},
-    };
-    install_viewer();
-    for (const remote_case& c : cases) {
-        next_row();
-        write_file(box.program_dir + L"\\url whitelist.txt", std::string(c.rule) + "\r\n");
-        std::unique_ptr<running_standin> viewer;
-        if (c.by != way::start) {
-            settings values = {{L"STANDIN_WINDOW", L"1"}, {L"STANDIN_WINDOW_TITLE", viewer_title}};
-            if (c.by == way::pipe)
-                values[L"STANDIN_PIPE"] = default_pipe;
-            viewer = start_viewer(L"running", values);
-        }
-
-        run_result run = box.run(L"-url \"http://remote.example.org/a b\"");
-
-        EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
-        EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
-        switch (c.by) {
-        case way::pipe:
-            EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), c.expected) << c.behaviour;
-            break;
-        case way::clipboard:
-            EXPECT_EQ(clipboard_text(), widen(c.expected)) << c.behaviour;
-            break;
-        case way::start:
-            EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")),
-                      quoted(narrow(box.program_dir) + "\\\\vncviewer.exe") + c.expected)
-                << c.behaviour;
-            break;
-        }
-    }
-}
-
-// --- Which running program counts as the viewer ---
-
-TEST_F(Viewer, OnlyAViewerShowingTheViewerWindowTakesTheLink)
-{
-    install_viewer();
-    // First in the process list: a viewer of the user without a window.
-    auto windowless = start_viewer(L"windowless", {});
-    auto viewer = start_viewer(L"windowed", {{L"STANDIN_WINDOW", L"1"},
-                                             {L"STANDIN_WINDOW_TITLE", viewer_title},
-                                             {L"STANDIN_PIPE", default_pipe}});
-
-    run_result run = box.run(L"-url \"http://example.org/second\"");
-
-    EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_TRUE(run.boxes.empty());
-    EXPECT_EQ(wait_for_file(record(L"windowed.pipe.1")), pipe_message("http://example.org/second"));
-    EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is running for user '" + os_user() +
-                                        "' (process id: " + std::to_string(viewer->id()) + ")"));
-    EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline")));
-}
-
-struct title_case {
-    const char* viewer_settings;  // kvix.vnc beside the program, or nullptr
-    const wchar_t* title;
-    bool counts;
-};
-
-TEST_F(Viewer, ViewerWindowIsKnownByTheProductNameOrByAtAndDpi)
-{
-    const char* const acme = "ProductName=Acme Remote\r\n";
-    const title_case cases[] = {
-        {nullptr, L"Corvane-Pro Viewer", true}, {nullptr, L"jo@host:1 (96dpi)", true},
-        {nullptr, L"jo@host:1", false},         {nullptr, L"corvane-pro viewer", false},
-        {nullptr, L"Notepad", false},           {acme, L"Acme Remote Viewer", true},
-        {acme, L"Corvane-Pro Viewer", false},
-    };
-    install_viewer();
-    for (const title_case& c : cases) {
-        next_row();
-        DeleteFileW((box.program_dir + L"\\kvix.vnc").c_str());
-        if (c.viewer_settings)
-            write_file(box.program_dir + L"\\kvix.vnc", c.viewer_settings);
-        auto viewer = start_viewer(L"running", {{L"STANDIN_WINDOW", L"1"},
-                                                {L"STANDIN_WINDOW_TITLE", c.title},
-                                                {L"STANDIN_PIPE", default_pipe}});
-
-        run_result run = box.run(L"-url \"http://example.org/title\"");
-
-        EXPECT_EQ(run.exit_code, 0u) << narrow(c.title);
-        EXPECT_TRUE(run.boxes.empty()) << narrow(c.title);
-        if (c.counts) {
-            EXPECT_EQ(wait_for_file(record(L"running.pipe.1")), pipe_message("http://example.org/title"))
-                << narrow(c.title);
-            EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << narrow(c.title);
-        } else {
-            EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << narrow(c.title) << ": a viewer is started";
-            EXPECT_FALSE(path_exists(record(L"running.pipe.1"))) << narrow(c.title);
-        }
-    }
-}
-
-// --- No running viewer: starting one ---
+// --- No running viewer ---
 
 struct start_case {
     const char* behaviour;
-    bool installed;  // vncviewer.exe in Program Files\Corvane-Pro rather than beside Ostrilo.exe
+    const char* rule;       // the rule file's line, or nullptr
     std::wstring arguments;
-    std::string initial_url_and_rest;  // what follows the quoted program path
+    std::wstring viewer;    // where vncviewer.exe lies
+    std::wstring selector;  // where viewer_selector.exe lies, or ""
+    std::string rest;       // what follows the quoted program on its command line
+    std::wstring folder;    // the started program's working folder
 };
 
-TEST_F(Viewer, WithoutRunningViewerTheViewerIsStartedWithTheEncodedLinkInItsFolder)
+TEST_F(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLinkInItsFolder)
 {
+    const std::wstring viewer_installation = real_program_files() + L"\\Corvane-Pro";
+    const std::wstring selector_installation = real_program_files() + L"\\Corvane-Selector";
+    const std::wstring beside = box.program_dir + L"\\vncviewer.exe";
+    const std::wstring link = L"-url \"http://example.org/a b\"";
+    const std::string initial = " -initialURL \"http://example.org/a+b\"";
     const start_case cases[] = {
-        {"the encoded link in quotes ends the command line", false, L"-url \"http://example.org/a b<c>\u00e4\"",
-         " -initialURL \"http://example.org/a+b%3cc%3e%c3%a4\""},
-        {"-configdir and its folder in quotes follow the link", false,
-         L"-url \"http://example.org/\" -configdir \"C:\\cfg dir\\\\\"",
-         " -initialURL \"http://example.org/\" -configdir \"C:\\cfg dir\""},
-        {"the viewer of the Program Files installation starts there", true, L"-url \"http://example.org/installed\"",
-         " -initialURL \"http://example.org/installed\""},
+        {"the encoded link in quotes ends the command line", nullptr, L"-url \"http://example.org/a b<c>\u00e4\"",
+         beside, L"", " -initialURL \"http://example.org/a+b%3cc%3e%c3%a4\"", box.program_dir},
+        {"-configdir and its folder in quotes follow the link", nullptr, link + L" -configdir \"C:\\cfg dir\\\\\"",
+         beside, L"", initial + " -configdir \"C:\\cfg dir\"", box.program_dir},
+        {"a remote rule's text keeps its two bars", remote_rule, L"-url \"http://remote.example.org/a b\"", beside,
+         L"", " -initialURL \"work|firefox|http://remote.example.org/a+b\"", box.program_dir},
+        {"the viewer of the Program Files installation starts there", nullptr, link,
+         viewer_installation + L"\\vncviewer.exe", L"", initial, viewer_installation},
+        {"a selector in KVIX_INSTALLPATH starts in the program folder", nullptr, link, beside,
+         box.install_path + L"\\viewer_selector.exe", initial, box.program_dir},
+        {"a selector in Program Files starts in its own folder", nullptr, link, beside,
+         selector_installation + L"\\viewer_selector.exe", initial, selector_installation},
     };
-    const std::wstring installation = real_program_files() + L"\\Corvane-Pro";
     for (const start_case& c : cases) {
         next_row();
-        std::unique_ptr<scoped_folder> installed;
-        DeleteFileW((box.program_dir + L"\\vncviewer.exe").c_str());
-        if (c.installed) {
-            installed = std::make_unique<scoped_folder>(installation);
-            box.copy_standin(L"vncviewer_2_1_4", installation + L"\\vncviewer.exe");
-        } else {
-            install_viewer();
-        }
+        put_file(L"url whitelist.txt", c.rule);
+        DeleteFileW(beside.c_str());
+        DeleteFileW((box.install_path + L"\\viewer_selector.exe").c_str());
+        std::optional<scoped_folder> viewer_folder, selector_folder;
+        if (c.viewer.starts_with(viewer_installation))
+            viewer_folder.emplace(viewer_installation);
+        if (c.selector.starts_with(selector_installation))
+            selector_folder.emplace(selector_installation);
+        box.copy_standin(L"vncviewer_2_1_4", c.viewer);
+        if (!c.selector.empty())
+            box.copy_standin(L"viewer_standin", c.selector);
 
         run_result run = box.run(c.arguments);
 
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
         // Ostrilo's folder ends in a backslash, and the search adds one; the
-        // installation folder does not.
-        const std::wstring folder = c.installed ? installation : box.program_dir;
-        const std::string expected =
-            quoted(narrow(folder) + (c.installed ? "\\" : "\\\\") + "vncviewer.exe") + c.initial_url_and_rest;
-        EXPECT_EQ(wait_for_file(record(L"vncviewer.cmdline")), expected) << c.behaviour;
-        EXPECT_TRUE(run.logged("DEBUG", "Calling: " + expected)) << c.behaviour;
-        std::optional<std::string> working_folder = read_file(record(L"vncviewer.cwd"));
-        ASSERT_TRUE(working_folder) << c.behaviour;
-        EXPECT_TRUE(same_folder(widen(*working_folder), folder)) << c.behaviour << ": " << *working_folder;
-        EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is not running for user '" + os_user() + "'"))
+        // installation folders do not.
+        const std::wstring program = !c.selector.empty() ? c.selector
+                                     : c.viewer == beside ? box.program_dir + L"\\\\vncviewer.exe"
+                                                          : c.viewer;
+        const std::string command_line = '"' + narrow(program) + '"' + c.rest;
+        const std::wstring started = c.selector.empty() ? L"vncviewer" : L"viewer_selector";
+        EXPECT_EQ(wait_for_file(record(started + L".cmdline")), command_line) << c.behaviour;
+        EXPECT_EQ(read_file(record(started + L".cwd")), narrow(c.folder)) << c.behaviour;
+        EXPECT_FALSE(path_exists(record(c.selector.empty() ? L"viewer_selector.cmdline" : L"vncviewer.cmdline")))
             << c.behaviour;
+        EXPECT_TRUE(run.logged("DEBUG", "Calling: " + command_line)) << c.behaviour;
+        EXPECT_TRUE(run.logged("DEBUG", "vncviewer.exe is not running for user '" + os_user() + "'")) << c.behaviour;
         EXPECT_EQ(clipboard_text(), std::nullopt) << c.behaviour;
-        end_recorded_programs(records);
-    }
-}
-
-struct selector_case {
-    const char* behaviour;
-    std::wstring selector_folder;        // where viewer_selector.exe lies
-    std::optional<std::wstring> viewer;  // the build installed as vncviewer.exe, if any
-    bool selector_started;
-    std::wstring working_folder;  // of the selector, when started
-};
-
-TEST_F(Viewer, InstalledViewerSelectorIsStartedInsteadOfTheViewer)
-{
-    const std::wstring selector_installation = real_program_files() + L"\\Corvane-Selector";
-    const selector_case cases[] = {
-        {"a selector in KVIX_INSTALLPATH, in the program folder", box.install_path, L"vncviewer_2_1_4", true,
-         box.program_dir},
-        {"a selector in Program Files, in its own folder", selector_installation, L"vncviewer_2_1_4", true,
-         selector_installation},
-        {"a selector without vncviewer.exe is not started", box.install_path, std::nullopt, false, L""},
-        {"a selector beside a viewer too old is not started", box.install_path, L"vncviewer_2_1_3", false, L""},
-    };
-    for (const selector_case& c : cases) {
-        next_row();
-        std::unique_ptr<scoped_folder> program_files_selector;
-        if (c.selector_folder == selector_installation)
-            program_files_selector = std::make_unique<scoped_folder>(selector_installation);
-        DeleteFileW((box.install_path + L"\\viewer_selector.exe").c_str());
-        DeleteFileW((box.program_dir + L"\\vncviewer.exe").c_str());
-        box.copy_standin(L"viewer_standin", c.selector_folder + L"\\viewer_selector.exe");
-        if (c.viewer)
-            install_viewer(*c.viewer);
-
-        run_result run = box.run(L"-url \"http://example.org/a b\"");
-
-        EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
-        EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << c.behaviour << ": the viewer is not started";
-        if (c.selector_started) {
-            EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
-            EXPECT_EQ(wait_for_file(record(L"viewer_selector.cmdline")),
-                      quoted(narrow(c.selector_folder) + "\\viewer_selector.exe") +
-                          " -initialURL \"http://example.org/a+b\"")
-                << c.behaviour;
-            std::optional<std::string> folder = read_file(record(L"viewer_selector.cwd"));
-            ASSERT_TRUE(folder) << c.behaviour;
-            EXPECT_TRUE(same_folder(widen(*folder), c.working_folder)) << c.behaviour << ": " << *folder;
-        } else {
-            EXPECT_FALSE(path_exists(record(L"viewer_selector.cmdline"))) << c.behaviour;
-            ASSERT_EQ(run.boxes.size(), 1u) << c.behaviour;
-            EXPECT_EQ(run.boxes[0].text, not_found_text) << c.behaviour;
-        }
-        end_recorded_programs(records);
+        end_recorded_programs(records);  // before its folder goes
     }
 }
 
 struct version_case {
-    const wchar_t* build;
-    const char* version;  // as logged, or nullptr without a version resource
+    const wchar_t* build;  // installed as vncviewer.exe, or nullptr for none anywhere
+    const char* version;   // as logged, or nullptr without a version resource
     bool started;
+    bool selector = false;                  // viewer_selector.exe in KVIX_INSTALLPATH
+    const char* viewer_settings = nullptr;  // kvix.vnc beside the program
 };
 
-TEST_F(Viewer, ViewerIsStartedOnlyFromVersionTwoOneFourOn)
+TEST_F(Viewer, ViewerIsStartedFromVersionTwoOneFourOnElseTheNotFoundBoxNamesTheProduct)
 {
     const version_case cases[] = {
         {L"vncviewer_2_1_4", "2.1.4.0", true},   {L"vncviewer_2_5_7", "2.5.7.0", true},
         {L"vncviewer_2_2_0", "2.2.0.0", true},   {L"vncviewer_3_0_0", "3.0.0.0", true},
         {L"vncviewer_2_1_3", "2.1.3.99", false}, {L"vncviewer_2_0_9", "2.0.9.0", false},
         {L"vncviewer_1_9_9", "1.9.9.0", false},  {L"viewer_standin", nullptr, false},
+        {nullptr, nullptr, false},               {nullptr, nullptr, false, false, "ProductName=Acme Remote"},
+        // The selector is not started when the viewer is too old or missing.
+        {L"vncviewer_2_1_3", "2.1.3.99", false, true}, {nullptr, nullptr, false, true},
     };
     for (const version_case& c : cases) {
+        const std::string row = narrow(c.build ? c.build : L"no viewer") + (c.selector ? ", a selector" : "") +
+                                (c.viewer_settings ? ", another product" : "");
         next_row();
-        install_viewer(c.build);
+        DeleteFileW((box.program_dir + L"\\vncviewer.exe").c_str());
+        DeleteFileW((box.install_path + L"\\viewer_selector.exe").c_str());
+        if (c.build)
+            install_viewer(c.build);
+        if (c.selector)
+            box.copy_standin(L"viewer_standin", box.install_path + L"\\viewer_selector.exe");
+        put_file(L"kvix.vnc", c.viewer_settings);
 
         run_result run = box.run(L"-url \"http://example.org/version\"");
 
-        EXPECT_EQ(run.exit_code, 0u) << narrow(c.build);
-        if (c.version) {
-            EXPECT_TRUE(run.logged("TRACE", std::string("VNC Viewer Version: ") + c.version)) << narrow(c.build);
-        }
+        EXPECT_EQ(run.exit_code, 0u) << row;
+        EXPECT_TRUE(run.logged("INFO", "Finished, goodbye.")) << row;
+        EXPECT_TRUE(!c.version || run.logged("TRACE", "VNC Viewer Version: "s + c.version)) << row;
         if (c.started) {
-            EXPECT_TRUE(run.boxes.empty()) << narrow(c.build);
-            EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << narrow(c.build);
-        } else {
-            EXPECT_TRUE(run.logged("WARN", "This version is too old to use the -initialURL parameter."))
-                << narrow(c.build);
-            ASSERT_EQ(run.boxes.size(), 1u) << narrow(c.build);
-            EXPECT_EQ(run.boxes[0].title, error_title) << narrow(c.build);
-            EXPECT_EQ(run.boxes[0].text, not_found_text) << narrow(c.build);
-            EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << narrow(c.build);
-            EXPECT_TRUE(run.logged("INFO", "Finished, goodbye.")) << narrow(c.build);
+            EXPECT_TRUE(run.boxes.empty()) << row;
+            EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline"))) << row;
+            continue;
         }
-    }
-}
-
-struct not_found_case {
-    const char* viewer_settings;  // kvix.vnc beside the program, or nullptr
-    const wchar_t* title;
-    const wchar_t* text;
-};
-
-TEST_F(Viewer, NoViewerAnywhereShowsTheNotFoundBoxWithTheProductNameAndEndsNormally)
-{
-    const not_found_case cases[] = {
-        {nullptr, error_title, not_found_text},
-        {"ProductName=Acme Remote\r\n", L"Feldrun Acme Remote Browserweiche Feldrun: Fehler",
-         L"Der Acme Remote Viewer wurde leider nicht gefunden."},
-    };
-    for (const not_found_case& c : cases) {
-        next_row();
-        DeleteFileW((box.program_dir + L"\\kvix.vnc").c_str());
-        if (c.viewer_settings)
-            write_file(box.program_dir + L"\\kvix.vnc", c.viewer_settings);
-
-        run_result run = box.run(L"-url \"http://example.org/nowhere\"");
-
-        EXPECT_EQ(run.exit_code, 0u) << narrow(c.text);
-        ASSERT_EQ(run.boxes.size(), 1u) << narrow(c.text);
-        EXPECT_EQ(run.boxes[0].title, c.title);
-        EXPECT_EQ(run.boxes[0].text, c.text);
-        EXPECT_TRUE(run.logged("TRACE", "open_url_in_kvix() finished")) << narrow(c.text);
-        EXPECT_TRUE(run.logged("INFO", "Finished, goodbye.")) << narrow(c.text);
+        EXPECT_TRUE(!c.build || run.logged("WARN", "This version is too old to use the -initialURL parameter.")) << row;
+        EXPECT_FALSE(path_exists(record(L"vncviewer.cmdline"))) << row;
+        EXPECT_FALSE(path_exists(record(L"viewer_selector.cmdline"))) << row;
+        const std::wstring product = c.viewer_settings ? L"Acme Remote" : L"Corvane-Pro";
+        ASSERT_EQ(run.boxes.size(), 1u) << row;
+        EXPECT_EQ(run.boxes[0].title, L"Feldrun " + product + L" Browserweiche Feldrun: Fehler") << row;
+        EXPECT_EQ(run.boxes[0].text, L"Der " + product + L" Viewer wurde leider nicht gefunden.") << row;
     }
 }
 
@@ -673,12 +391,12 @@ TEST_F(Viewer, NoViewerAnywhereShowsTheNotFoundBoxWithTheProductNameAndEndsNorma
 TEST_F(Viewer, StartingTheViewerLeavesAnotherProgramsUntitledWindowAlone)
 {
     install_viewer();
-    std::wstring bystander_program = box.root + L"\\bystander\\bystander.exe";
+    const std::wstring bystander_program = box.root + L"\\bystander\\bystander.exe";
     box.copy_standin(L"viewer_standin", bystander_program);
-    running_standin bystander(box, bystander_program,
-                              {{L"STANDIN_RECORD_DIR", records}, {L"STANDIN_NAME", L"bystander"},
-                               {L"STANDIN_WINDOW", L"1"}});
-    ASSERT_NE(bystander.window(), nullptr);
+    const HWND bystander = window_of(start_standin(
+        box, bystander_program,
+        {{L"STANDIN_RECORD_DIR", records}, {L"STANDIN_NAME", L"bystander"}, {L"STANDIN_WINDOW", L"1"}}));
+    ASSERT_NE(bystander, nullptr);
 
     run_result run = box.run(L"-url \"http://example.org/untitled\"");
 
@@ -686,9 +404,9 @@ TEST_F(Viewer, StartingTheViewerLeavesAnotherProgramsUntitledWindowAlone)
     EXPECT_TRUE(wait_for_file(record(L"vncviewer.cmdline")));
     EXPECT_FALSE(run.logged("ERROR", "CAN NOT FIND WINDOW"));
     // Let any pending show request reach the bystander before looking.
-    SendMessageTimeoutW(bystander.window(), WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
-    EXPECT_FALSE(IsIconic(bystander.window()));
-    std::string events = read_file(record(L"bystander.events")).value_or("");
+    SendMessageTimeoutW(bystander, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
+    EXPECT_FALSE(IsIconic(bystander));
+    const std::string events = read_file(record(L"bystander.events")).value_or("");
     EXPECT_EQ(events.find("minimized"), std::string::npos) << events;
 }
 
