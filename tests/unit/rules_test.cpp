@@ -46,30 +46,25 @@ const std::tuple<const char*, const char*, bool> match_cases[] = {
     {"*.example.*", "example.com", true},       // trailing star after a dot segment
     {"intranet.*", "intranet.test", true},
     {"intranet.*", "intranet.test/app", true},
-    // The first occurrence is taken, with no backtracking.
+    // The first occurrence is taken, with no backtracking; a star segment occurring twice.
     {"*example.com", "notexample.com.example.com", false},
     {"*ab", "abab", false},
-    {"*ab*x", "abab-x", true},
     // Stars.
     {"*", "", true},
     {"*", "any.test/path?q=1#f", true},
     {"a**c", "abc", true},
-    {"a*", "a", true},
-    {"a*b", "ab", true},
     {"a*b", "axxb", true},
     {"a*b", "axxbc", false},
     // Pattern longer than the URL, empty pattern, empty URL.
     {"example.com/page", "example.com", false},
     {"example.com//**/", "example.com", true},
-    {"example.com/*x", "example.com", false},
     {"", "", true},
     {"", "a", false},
     {"a", "", false},
     // Bytes are compared as they are; non-ASCII bytes are ordinary characters.
     {"b\xc3\xbc" "cher.de", "b\xc3\xbc" "cher.de", true},
     {"\xc3\xbc", "\xc3\x9c", false},
-    // "?" is an ordinary character.
-    {"example.com/?", "example.com/x", false},
+    {"example.com/?", "example.com/x", false},  // "?" is an ordinary character
 };
 
 TEST(MatchUrlExpr, FollowsThePatternLanguage)
@@ -96,27 +91,7 @@ TEST(NormaliseUrl, LowerCasesAndDropsOneHttpsThenOneHttpPrefix)
         EXPECT_EQ(normalise_url(url), expected) << url;
 }
 
-// --- Fields and rule lines ---
-
-const std::tuple<const char*, char, unsigned, opt> field_cases[] = {
-    {"a|b|c", '|', 1, "b"},
-    {"a|b|c", '|', 2, "c"},
-    {"a|b|c", '|', 3, nullopt},
-    {"a||b", '|', 1, ""},
-    {"a|", '|', 1, ""},
-    {"a|", '|', 2, nullopt},
-    {"", '|', 0, ""},
-    {"", '|', 1, nullopt},
-    {" a | b ", '|', 1, " b "},
-    {"a|b", 0, 1, "b"},
-    {"a,b|c", ',', 1, "b|c"},
-};
-
-TEST(GetField, SplitsAtTheSeparatorWithoutTrimming)
-{
-    for (const auto& [text, separator, n, expected] : field_cases)
-        EXPECT_EQ(get_field(text, separator, n), expected) << "'" << text << "' field " << n;
-}
+// --- Rule lines ---
 
 auto fields(const rule_match& rule)
 {
@@ -128,7 +103,6 @@ const std::pair<const char*, rule_match> rule_cases[] = {
     {"example.com|remote|chrome|work", {"example.com", "remote", "chrome", "work"}},
     {"example.com||firefox", {"example.com", "", "firefox", nullopt}},
     {"example.com | remote", {"example.com ", " remote", nullopt, nullopt}},
-    {"example.com|local|", {"example.com", "local", "", nullopt}},
     {"example.com|remote||", {"example.com", "remote", "", ""}},
     {"example.com|remote|b|p|extra|more", {"example.com", "remote", "b", "p"}},
     {"|remote", {"", "remote", nullopt, nullopt}},
@@ -160,8 +134,6 @@ struct scan_case {
     std::string contents;
     std::string url;  // already normalised
     opt dest;         // none: no rule matches
-    opt browser = nullopt;
-    opt browser_profile = nullopt;
 };
 
 const std::string long_piece = "example.com/" + std::string(4094 - 12, 'x');
@@ -171,18 +143,16 @@ const scan_case scan_cases[] = {
     // "#*" would match the URL if it were read as a rule.
     {"comments, also after leading blanks", "#*|remote\n\n   \n  \t#*|remote\n", "#x", nullopt},
     {"hash inside a rule is ordinary", "example.com/#x|remote\n", "example.com/#x", "remote"},
-    {"whole line lower-cased", "Example.COM|REMOTE|Chrome|Work\n", "example.com", "remote", "chrome", "work"},
+    {"whole line lower-cased", "Example.COM|REMOTE\n", "example.com", "remote"},
     {"blanks around a separator stay in the pattern", "example.com | remote\n", "example.com", nullopt},
     {"blanks at both ends trimmed", "  \texample.com|remote \t\n", "example.com", "remote"},
     {"earlier of two matching lines", "example.com|remote\nexample.com|local\n", "example.com", "remote"},
-    {"non-matching lines skipped", "other.test|remote\n*.example.com|local|ie\n", "www.example.com", "local", "ie"},
-    {"CR LF file", "a.test|remote\r\nexample.com|remote|chrome\r\n", "example.com", "remote", "chrome"},
+    {"CR LF file", "a.test|local\r\nexample.com|remote\r\n", "example.com", "remote"},
     {"no final line end", "a.test\nexample.com|remote", "example.com", "remote"},
     {"both schemes of the rule dropped", "https://http://example.com|remote\n", "example.com", "remote"},
     {"one trailing slash of the rule dropped", "*.example.com/|remote\n", "www.example.com", "remote"},
     {"only one trailing slash dropped", "*.example.com//|remote\n", "www.example.com", nullopt},
     {"retry without /* covers the bare host", "*.example.com/*|remote\n", "example.com", "remote"},
-    {"retry does not widen a longer path", "example.com/a/*|remote\n", "example.com", nullopt},
     // A line longer than one piece is read as two rules: its first 4094 bytes
     // (a pattern without destination) and the rest ("|remote", an empty pattern).
     {"first piece of a long line is a rule", long_piece + "|remote\n", long_piece, "local"},
@@ -194,61 +164,43 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
     for (const scan_case& c : scan_cases) {
         std::optional<rule_match> rule = scan(c.contents, c.url);
         EXPECT_EQ(rule ? opt(rule->dest) : nullopt, c.dest) << c.name;
-        if (rule && c.dest) {
-            EXPECT_EQ(rule->browser, c.browser) << c.name;
-            EXPECT_EQ(rule->browser_profile, c.browser_profile) << c.name;
-        }
     }
 }
 
 // --- Log records ---
 
-struct log_record {
-    std::string level;
-    std::string unit;
-    std::string message;
-    bool operator==(const log_record&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const log_record& r)
-{
-    return out << r.level << " " << r.unit << ": " << r.message;
-}
-
-// The records an action writes to standard error, without time and line number.
+// The records an action writes to standard error, as "LEVEL unit: message".
 template <typename Action>
-std::vector<log_record> records_of(Action action)
+std::vector<std::string> records_of(Action action)
 {
     testing::internal::CaptureStderr();
     action();
     static const std::regex record(R"(^\d\d:\d\d:\d\d (\S+) +(\S+):\d+: (.*?)\r?$)");
-    std::vector<log_record> records;
+    std::vector<std::string> records;
     std::istringstream lines(testing::internal::GetCapturedStderr());
-    std::string line;
     std::smatch m;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line);) {
         if (std::regex_match(line, m, record))
-            records.push_back({m[1], m[2], m[3]});
+            records.push_back(m[1].str() + " " + m[2].str() + ": " + m[3].str());
     }
     return records;
 }
 
 TEST(ScanRuleFile, LogsTheFieldsAndThePatternOfEachRuleLine)
 {
-    auto records = records_of([] { scan("# comment\nHTTPS://Example.com/|Remote|\n", "no.match"); });
-    const std::vector<log_record> expected = {
-        {"TRACE", "nb_utils", "get_field: read field 0: <https://example.com/>"},
-        {"TRACE", "nb_utils", "get_field: read field 1: <remote>"},
-        {"TRACE", "nb_utils", "get_field: read field 2: <>"},
-        {"WARN", "nb_utils",
-         "get_field: couldn't reach field 3 in https://example.com/|remote| (this isn't necessarily bad). Not enough "
-         "fields separated by '|'?"},
-        {"TRACE", "kvix_environment", " --> url_expr: <https://example.com/>"},
-        {"TRACE", "kvix_environment", " --> dest: <remote>"},
-        {"TRACE", "kvix_environment", " --> browser: <>"},
-        {"TRACE", "kvix_environment", " --> browser_profile: <(null)>"},
-        {"TRACE", "kvix_environment", "Read line from whitelist: example.com"},
-        {"TRACE", "kvix_environment", "final chars: om"},
+    auto records = records_of([] { scan("# comment\nHTTPS://Example.com/|Remote|Chrome\n", "no.match"); });
+    const std::vector<std::string> expected = {
+        "TRACE nb_utils: get_field: read field 0: <https://example.com/>",
+        "TRACE nb_utils: get_field: read field 1: <remote>",
+        "TRACE nb_utils: get_field: read field 2: <chrome>",
+        "WARN nb_utils: get_field: couldn't reach field 3 in https://example.com/|remote|chrome (this isn't "
+        "necessarily bad). Not enough fields separated by '|'?",
+        "TRACE kvix_environment:  --> url_expr: <https://example.com/>",
+        "TRACE kvix_environment:  --> dest: <remote>",
+        "TRACE kvix_environment:  --> browser: <chrome>",
+        "TRACE kvix_environment:  --> browser_profile: <(null)>",
+        "TRACE kvix_environment: Read line from whitelist: example.com",
+        "TRACE kvix_environment: final chars: om",
     };
     EXPECT_EQ(records, expected);
 }
@@ -257,7 +209,7 @@ TEST(ScanRuleFile, LogsNoFinalCharsForPatternsShorterThanThree)
 {
     auto records = records_of([] { scan("ab/\n", "x"); });
     ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.back(), (log_record{"TRACE", "kvix_environment", "Read line from whitelist: ab"}));
+    EXPECT_EQ(records.back(), "TRACE kvix_environment: Read line from whitelist: ab");
 }
 
 TEST(IsInUrlWhitelist, GivesNoMatchForAnAbsentOrMissingFile)
