@@ -1,28 +1,26 @@
 // The dispatch of one URL on its matching rule: which destination is called
-// with what. The two destinations are replaced by recorders here, so that
-// every browser mode can be checked (under Wine, the shell answers a request
-// for Internet Explorer with Wine's own program).
+// with what, and the record that says so. The two destinations are replaced by
+// recorders here, so that every browser mode can be checked (under Wine, the
+// shell answers a request for Internet Explorer with Wine's own program).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "nb_utils.h"
 #include "ostrilo.h"
 
 namespace {
 
-struct local_call {
-    std::wstring url;
-    int mode;
-    bool operator==(const local_call&) const = default;
-};
-
-std::vector<local_call> local_calls;
-std::vector<std::wstring> viewer_calls;
+using calls = std::vector<std::pair<std::wstring, int>>;
+using texts = std::vector<std::wstring>;
+calls local_calls;
+texts viewer_calls;
 
 }  // namespace
 
@@ -38,50 +36,64 @@ void open_url_in_kvix(const std::wstring& text)
 
 namespace {
 
-const std::string url = "https://rules.test/page";
-const std::wstring wide_url = L"https://rules.test/page";
-const std::string long_url = "https://rules.test/" + std::string(5000, 'a');
+const std::wstring url = L"https://rules.test/page";
+const std::wstring non_ascii_url = L"https://rules.test/\u00fc";
+const std::wstring long_url = L"https://rules.test/" + std::wstring(5000, L'a');
+const std::string default_browser = "DEBUG No browser specified in URL whitelist. Opening URL locally using IE";
+const std::string aborting =
+    "ERROR Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.";
 
 struct dispatch_case {
     const char* rule;
-    std::string narrow;
-    std::wstring wide;
+    std::wstring url;
     int status;
-    std::optional<local_call> local;
-    std::optional<std::wstring> viewer;
+    std::optional<int> mode;             // the local browser mode, or no local call
+    std::optional<std::wstring> viewer;  // the text handed to the viewer, or no hand-off
+    std::string record;                  // the dispatch's record, "LEVEL message"
 };
 
 const dispatch_case dispatch_cases[] = {
-    // Local rules: the browser name picks the mode; the wide URL is passed on.
-    {"rules.test/*", url, wide_url, 0, local_call{wide_url, 0}, std::nullopt},
-    {"rules.test/*|local", url, wide_url, 0, local_call{wide_url, 0}, std::nullopt},
-    {"rules.test/*|local|", url, wide_url, 0, local_call{wide_url, 0}, std::nullopt},
-    {"rules.test/*|local|firefox", url, wide_url, 0, local_call{wide_url, 2}, std::nullopt},
-    {"rules.test/*|local|chrome", url, wide_url, 0, local_call{wide_url, 3}, std::nullopt},
-    {"rules.test/*|local|edge", url, wide_url, 0, local_call{wide_url, 4}, std::nullopt},
-    {"rules.test/*|LOCAL|IE", url, wide_url, 0, local_call{wide_url, 5}, std::nullopt},
-    {"rules.test/*|local|opera", url, wide_url, 0, local_call{wide_url, 0}, std::nullopt},
-    {"rules.test/*|local|firefox |", url, wide_url, 0, local_call{wide_url, 0}, std::nullopt},
-    {"rules.test/*", "https://rules.test/\xc3\xbc", L"https://rules.test/\u00fc", 0,
-     local_call{L"https://rules.test/\u00fc", 0}, std::nullopt},
-    // Remote rules: profile, browser and URL joined by "|", widened byte by byte.
-    {"rules.test/*|remote", url, wide_url, 0, std::nullopt, L"||https://rules.test/page"},
-    {"rules.test/*|remote|chrome", url, wide_url, 0, std::nullopt, L"|chrome|https://rules.test/page"},
-    {"rules.test/*|remote|chrome|work", url, wide_url, 0, std::nullopt, L"work|chrome|https://rules.test/page"},
-    {"rules.test/*|remote||work", url, wide_url, 0, std::nullopt, L"work||https://rules.test/page"},
-    {"rules.test/*|remote", "https://rules.test/\xc3\xbc", L"https://rules.test/\u00fc", 0, std::nullopt,
-     L"||https://rules.test/\u00c3\u00bc"},
-    {"rules.test/*|remote|b|p", long_url, std::wstring(long_url.begin(), long_url.end()), 0, std::nullopt,
-     std::wstring(L"p|b|") + std::wstring(long_url.begin(), long_url.begin() + 4089)},
+    // Local rules: the browser name picks the mode; the wide URL is passed on as it is.
+    {"rules.test/*", url, 0, 0, {}, default_browser},
+    {"rules.test/*|local|", non_ascii_url, 0, 0, {}, default_browser},
+    {"rules.test/*|local|firefox", url, 0, 2, {}, "DEBUG Opening URL locally using Firefox"},
+    {"rules.test/*|local|chrome", url, 0, 3, {}, "DEBUG Opening URL locally using Chrome"},
+    {"rules.test/*|local|edge", url, 0, 4, {}, "DEBUG Opening URL locally using Edge"},
+    {"rules.test/*|LOCAL|IE", url, 0, 5, {}, "DEBUG Opening URL locally using IE"},
+    {"rules.test/*|local|opera", url, 0, 0, {},
+     "WARN Unknown browser 'opera' in URL whitelist. Opening URL locally using the default browser"},
+    // Remote rules: profile, browser and URL joined by "|", widened byte by byte
+    // and cut at 4093 bytes; the record shows the whole text.
+    {"rules.test/*|remote", url, 0, {}, L"||" + url, "DEBUG Opening URL in kvix: ||https://rules.test/page"},
+    {"rules.test/*|remote", non_ascii_url, 0, {}, L"||https://rules.test/\u00c3\u00bc",
+     "DEBUG Opening URL in kvix: ||https://rules.test/\xc3\xbc"},
+    {"rules.test/*|remote|b|p", long_url, 0, {}, (L"p|b|" + long_url).substr(0, 4093),
+     "DEBUG Opening URL in kvix: p|b|https://rules.test/" + std::string(5000, 'a')},
     // No match: the URL itself goes to the viewer.
-    {"other.test|local", url, wide_url, 0, std::nullopt, wide_url},
+    {"other.test|local", url, 0, {}, url, "INFO Opening URL in kvix (didn't find any match in url list)"},
     // Neither "local" nor "remote": nothing is opened.
-    {"rules.test/*||firefox", url, wide_url, 1, std::nullopt, std::nullopt},
-    {"rules.test/*|remote |chrome", url, wide_url, 1, std::nullopt, std::nullopt},
-    {"rules.test/*|elsewhere", url, wide_url, 1, std::nullopt, std::nullopt},
+    {"rules.test/*||firefox", url, 1, {}, {}, aborting},
+    {"rules.test/*|remote |chrome", url, 1, {}, {}, aborting},
+    {"rules.test/*|elsewhere", url, 1, {}, {}, aborting},
 };
 
-TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNames)
+// The records of the unit "ostrilo" on standard error, as "LEVEL message".
+std::vector<std::string> ostrilo_records(const std::string& err)
+{
+    std::vector<std::string> records;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t unit = line.find(" ostrilo:");
+        if (unit == std::string::npos || unit < 9)
+            continue;
+        if (line.back() == '\r')
+            line.pop_back();
+        records.push_back(line.substr(9, line.find(' ', 9) - 9) + " " + line.substr(line.find(": ", unit) + 2));
+    }
+    return records;
+}
+
+TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
 {
     std::filesystem::path folder = std::filesystem::temp_directory_path() / "ostrilo_dispatch_test";
     std::filesystem::create_directories(folder);
@@ -93,10 +105,15 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNames)
         local_calls.clear();
         viewer_calls.clear();
 
-        EXPECT_EQ(route_url(c.wide, c.narrow), c.status) << c.rule;
-        EXPECT_EQ(local_calls, c.local ? std::vector<local_call>{*c.local} : std::vector<local_call>{}) << c.rule;
-        EXPECT_EQ(viewer_calls, c.viewer ? std::vector<std::wstring>{*c.viewer} : std::vector<std::wstring>{})
-            << c.rule;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(route_url(c.url, *wide_to_utf8(c.url)), c.status) << c.rule;
+        std::vector<std::string> records = ostrilo_records(testing::internal::GetCapturedStderr());
+        auto record = std::find(records.begin(), records.end(), c.record);
+        ASSERT_NE(record, records.end()) << c.rule;
+        if (c.mode)
+            EXPECT_EQ(*std::prev(record), "INFO Opening URL locally.") << c.rule;
+        EXPECT_EQ(local_calls, (c.mode ? calls{{c.url, *c.mode}} : calls{})) << c.rule;
+        EXPECT_EQ(viewer_calls, (c.viewer ? texts{*c.viewer} : texts{})) << c.rule;
     }
     configdir.reset();
     std::filesystem::remove_all(folder);
