@@ -37,7 +37,7 @@ std::string probe_answer(const std::string& request)
         {"selector", [] { return get_selector_installpath(); }},
         {"free", [] { free_environment(); return std::string("done"); }},
         {"whitelist_path", [] { return get_whitelist_path().value_or("(none)"); }},
-        {"lotus", [] { return std::to_string(get_lotus_notes_html_workaround()); }},
+        {"lotus_notes_html_workaround", [] { return std::to_string(get_lotus_notes_html_workaround()); }},
         {"local_browser_bin", [] { return get_local_browser_bin().value_or("(none)"); }},
         {"local_firefox", [] { return get_local_firefox().value_or("(none)"); }},
         {"local_chrome", [] { return get_local_chrome().value_or("(none)"); }},
@@ -69,17 +69,6 @@ run_result probe(const sandbox& box, const std::wstring& requests)
     return box.run_command_line(L"\"" + path + L"\" --probe " + requests);
 }
 
-// The probe's first answer to a request (standard output has CR LF line ends).
-std::optional<std::string> probe_line(const run_result& run, const std::string& request)
-{
-    const std::string out = "\n" + run.out;
-    const std::size_t at = out.find("\n" + request + "=");
-    if (at == std::string::npos)
-        return std::nullopt;
-    const std::size_t start = at + request.size() + 2;
-    return out.substr(start, out.find('\r', start) - start);
-}
-
 // --- Helpers ---
 
 // A path in the prefix's shared places (Program Files, the drive root),
@@ -94,13 +83,6 @@ public:
 private:
     std::wstring path_;
 };
-
-std::wstring drive_root()
-{
-    wchar_t drive[8] = L"C:";
-    GetEnvironmentVariableW(L"SystemDrive", drive, 8);
-    return drive;
-}
 
 int count_records(const run_result& run, std::string_view message)
 {
@@ -165,12 +147,12 @@ TEST(FileSearch, EachCandidateWinsOverTheLaterOnes)
             SCOPED_TRACE(std::string(request) + " from candidate " + std::to_string(winner));
             sandbox box;
             const std::wstring installation = real_program_files() + L"\\Corvane-Pro";
-            scoped_path shared[] = {scoped_path(installation), scoped_path(drive_root() + L"\\ostrilo.cfg"),
-                                    scoped_path(drive_root() + L"\\kvix.cfg"), scoped_path(drive_root() + L"\\vnc")};
+            const std::wstring drive = box.root.substr(0, 2);
+            scoped_path shared[] = {scoped_path(installation), scoped_path(drive + L"\\ostrilo.cfg"),
+                                    scoped_path(drive + L"\\kvix.cfg"), scoped_path(drive + L"\\vnc")};
             make_folders(installation);
-            const std::map<char, std::wstring> folders = {{'P', box.program_dir}, {'I', installation},
-                                                          {'A', box.appdata},     {'C', box.cwd},
-                                                          {'R', drive_root()}};
+            const std::map<char, std::wstring> folders = {
+                {'P', box.program_dir}, {'I', installation}, {'A', box.appdata}, {'C', box.cwd}, {'R', drive}};
             for (std::size_t i = winner; i < candidates.size(); ++i)
                 write_file(folders.at(candidates[i].place) + L"\\" + widen(candidates[i].file), "x");
             std::string expected = "(none)";
@@ -178,7 +160,7 @@ TEST(FileSearch, EachCandidateWinsOverTheLaterOnes)
                 const candidate& c = candidates[winner];
                 expected = (c.place == 'C' || c.place == 'R' ? "" : narrow(folders.at(c.place))) + c.found;
             }
-            EXPECT_EQ(probe_line(probe(box, widen(request)), request), expected);
+            EXPECT_EQ(probe(box, widen(request)).out, std::string(request) + "=" + expected + "\r\n");
         }
     }
 }
@@ -189,15 +171,12 @@ TEST(FileSearch, MissSearchesAgainEachTimeAndAFindIsCachedUntilFreed)
     const std::wstring installation = real_program_files() + L"\\Corvane-Pro";
     scoped_path product(installation);
     make_folders(installation);
-    const std::string p = narrow(box.program_dir);
-    const std::string i = narrow(installation);
-    // Each miss logs the four folder candidates again, naming the installation
+    // Each miss tries the four folder candidates again, naming the installation
     // folder each time it is asked for; the bare names leave no record.
     const run_result missed = probe(box, L"ostrilo_cfg ostrilo_cfg");
-    for (const std::string& path : {p + "\\\\ostrilo.cfg", p + "\\\\\\ostrilo.cfg", i + "\\ostrilo.cfg", i + "\\\\ostrilo.cfg"})
-        EXPECT_EQ(count_records(missed, "Looking for file <" + path + "> -- "), 2) << path;
+    EXPECT_EQ(count_records(missed, "Looking for file <" + narrow(box.program_dir) + "\\\\\\ostrilo.cfg> -- "), 2);
     EXPECT_EQ(count_records(missed, "it is not there!"), 8);
-    EXPECT_EQ(count_records(missed, "Kvix installation path: " + i), 4);
+    EXPECT_EQ(count_records(missed, "Kvix installation path: " + narrow(installation)), 4);
 
     write_file(box.appdata + L"\\vnc\\kvix.vnc", "ProductName=Acme\n");
     const run_result found = probe(box, L"kvix_vnc kvix_vnc free kvix_vnc");
@@ -238,40 +217,28 @@ TEST(FileSearch, FilesInTheConfigdirFolderAreNotRead)
 
 // --- Installation and selector folders ---
 
-enum class entry_kind { none, folder, file };
-
-struct folder_case {
-    const char* name;
-    entry_kind program_files;
-    entry_kind program_files_x86;
-    int expected;  // 0 Program Files, 1 Program Files (x86), 2 the program folder
-};
-
 TEST(InstallationFolder, ProgramFilesThenProgramFilesX86ThenTheProgramFolder)
 {
-    const folder_case cases[] = {
-        {"Program Files before Program Files (x86)", entry_kind::folder, entry_kind::folder, 0},
-        {"Program Files (x86) when Program Files has none", entry_kind::none, entry_kind::folder, 1},
-        {"a plain file is not taken", entry_kind::file, entry_kind::folder, 1},
-        {"the program folder when neither has one", entry_kind::file, entry_kind::file, 2},
-    };
-    for (const auto& [request, product] : {std::pair{"installpath", L"\\Corvane-Pro"}, std::pair{"selector", L"\\Corvane-Selector"}}) {
-        for (const folder_case& c : cases) {
-            SCOPED_TRACE(std::string(request) + ": " + c.name);
+    // What %PROGRAMFILES%\<product> and %PROGRAMFILES(X86)%\<product> are (D a
+    // folder, F a plain file, - nothing), and which is taken (2 the program folder).
+    const std::pair<const char*, int> cases[] = {{"DD", 0}, {"-D", 1}, {"FD", 1}, {"FF", 2}};
+    for (const auto& [request, product] :
+         {std::pair{"installpath", L"\\Corvane-Pro"}, std::pair{"selector", L"\\Corvane-Selector"}}) {
+        for (const auto& [kinds, taken] : cases) {
+            SCOPED_TRACE(std::string(request) + " " + kinds);
             sandbox box;
             // Wine sets the prefix's own PROGRAMFILES in every process; PROGRAMFILES(X86) passes through.
             const std::wstring candidates[] = {real_program_files() + product, box.program_files_x86 + product};
             scoped_path first(candidates[0]);
             for (int i = 0; i < 2; ++i) {
-                const entry_kind kind = i == 0 ? c.program_files : c.program_files_x86;
-                if (kind == entry_kind::folder)
+                if (kinds[i] == 'D')
                     make_folders(candidates[i]);
-                else if (kind == entry_kind::file)
+                else if (kinds[i] == 'F')
                     write_file(candidates[i], "not a folder");
             }
             // The product folders have no trailing backslash; the program folder keeps its own.
-            const std::string expected = c.expected < 2 ? narrow(candidates[c.expected]) : narrow(box.program_dir) + "\\";
-            EXPECT_EQ(probe_line(probe(box, widen(request)), request), expected);
+            const std::string expected = taken < 2 ? narrow(candidates[taken]) : narrow(box.program_dir) + "\\";
+            EXPECT_EQ(probe(box, widen(request)).out, std::string(request) + "=" + expected + "\r\n");
         }
     }
 }
@@ -296,8 +263,8 @@ TEST(InstallpathSubfile, InstallpathThenSelectorBeforeProductInEachProgramFilesT
         if (first == 6)
             box.unset_env(L"KVIX_INSTALLPATH");  // skipped when unset
         const run_result run = probe(box, L"subfile:viewer_selector.exe");
-        const std::string expected = first < 6 ? narrow(places[first]) + "\\viewer_selector.exe" : "(none)";
-        EXPECT_EQ(probe_line(run, "subfile:viewer_selector.exe"), expected) << run.err;
+        const std::string found = first < 6 ? narrow(places[first]) + "\\viewer_selector.exe" : "(none)";
+        EXPECT_EQ(run.out, "subfile:viewer_selector.exe=" + found + "\r\n") << run.err;
         if (first == 6) {
             EXPECT_TRUE(run.logged("TRACE", "has_kvix_installpath_file(\"(null)\", \"viewer_selector.exe\")"));
             EXPECT_TRUE(run.logged("WARN", "No path or no subfile, returning."));
@@ -320,7 +287,7 @@ TEST(InstallpathSubfile, PathsOfUpTo8096CharactersAreAccepted)
     for (const auto& [installpath, above, box_text] : cases) {
         SCOPED_TRACE(std::string(installpath ? "KVIX_INSTALLPATH" : "Program Files") + " +" + std::to_string(above));
         sandbox box;
-        box.cwd = drive_root() + L"\\";  // keeps the current directory's own path short
+        box.cwd = box.root.substr(0, 3);  // keeps the current directory's own path short
         std::size_t subfile_length = 10;
         if (installpath) {
             // Folder, separator, subfile and terminator.
@@ -335,16 +302,14 @@ TEST(InstallpathSubfile, PathsOfUpTo8096CharactersAreAccepted)
         }
         const std::string request = "subfile:" + std::string(subfile_length, 'x');
         const run_result run = probe(box, widen(request));
-        if (!box_text) {
-            EXPECT_TRUE(run.boxes.empty());
-            EXPECT_EQ(probe_line(run, request), "(none)");
-            EXPECT_EQ(run.logged("TRACE", "p_len is 8096."), installpath);
-        } else {
-            ASSERT_EQ(run.boxes.size(), 1u);
+        EXPECT_EQ(run.out, box_text ? "" : request + "=(none)\r\n");
+        ASSERT_EQ(run.boxes.size(), box_text ? 1u : 0u);
+        if (box_text) {
             EXPECT_EQ(run.boxes[0].title, L"Corvane-Pro Error");
             EXPECT_EQ(run.boxes[0].text, box_text);
             EXPECT_EQ(run.exit_code, 1u);
-            EXPECT_EQ(probe_line(run, request), std::nullopt);
+        } else {
+            EXPECT_EQ(run.logged("TRACE", "p_len is 8096."), installpath);
         }
     }
 }
@@ -354,33 +319,28 @@ TEST(InstallpathSubfile, PathsOfUpTo8096CharactersAreAccepted)
 TEST(OstriloCfg, EachAccessorSaysItLooksAndReadsItsKeyOrNothingWithoutTheFile)
 {
     sandbox box;
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        // request, answer with the file, answer without it
-        {"whitelist_path", "C:\\Rules\\url_whitelist.txt", "(none)"},
-        {"local_browser_bin", "C:\\b\\browser.exe", "(none)"},
-        {"local_firefox", "C:\\ff\\firefox.exe", "(none)"},
-        {"local_chrome", "C:\\c\\chrome.exe", "(none)"},
-        {"local_edge", "C:\\e\\edge.exe", "(none)"},
-        {"local_ie", "C:\\ie\\iexplore.exe", "(none)"},
-        {"lotus", "1", "0"},
+    const std::pair<std::string, std::string> cases[] = {
+        {"whitelist_path", "C:\\Rules\\url_whitelist.txt"}, {"local_browser_bin", "C:\\b\\browser.exe"},
+        {"local_firefox", "C:\\ff\\firefox.exe"},           {"local_chrome", "C:\\c\\chrome.exe"},
+        {"local_edge", "C:\\e\\edge.exe"},                  {"local_ie", "C:\\ie\\iexplore.exe"},
+        {"lotus_notes_html_workaround", "1"},
     };
-    write_file(box.program_dir + L"\\ostrilo.cfg",
-               "[Settings]\r\nwhitelist_path=C:\\Rules\\url_whitelist.txt\r\nLOCAL_BROWSER_BIN=C:\\b\\browser.exe\r\n"
-               "local_firefox=C:\\ff\\firefox.exe\r\nlocal_chrome=C:\\c\\chrome.exe\r\nlocal_edge=C:\\e\\edge.exe\r\n"
-               "local_ie=C:\\ie\\iexplore.exe\r\nlotus_notes_html_workaround = 1  \r\n");
     std::wstring requests;
-    std::string with_file, without_file;
-    for (const auto& [request, value, missing] : cases) {
-        requests += widen(request) + L" ";
-        with_file += lookup_line + request + "=" + value + "\r\n";
-        without_file += lookup_line + request + "=" + missing + "\r\n";
+    std::string file = "[Settings]\r\n", with_file, without_file;
+    for (const auto& [key, value] : cases) {
+        requests += widen(key) + L" ";
+        file += key + "=" + value + "\r\n";
+        with_file += lookup_line + key + "=" + value + "\r\n";
+        without_file += lookup_line + key + "=" + (value == "1" ? "0" : "(none)") + "\r\n";
     }
+    write_file(box.program_dir + L"\\ostrilo.cfg", file);
     EXPECT_EQ(probe(box, requests).out, with_file);
 
     // The workaround is on for exactly "1" only.
     for (const char* value : {"10", "01", "true"}) {
         write_file(box.program_dir + L"\\ostrilo.cfg", std::string("lotus_notes_html_workaround=") + value + "\n");
-        EXPECT_EQ(probe_line(probe(box, L"lotus"), "lotus"), "0") << value;
+        EXPECT_EQ(probe(box, L"lotus_notes_html_workaround").out, lookup_line + "lotus_notes_html_workaround=0\r\n")
+            << value;
     }
 
     remove_tree(box.program_dir + L"\\ostrilo.cfg");
