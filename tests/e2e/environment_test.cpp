@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -28,14 +27,14 @@ std::string probe_answer(const std::string& request)
         const std::optional<std::wstring> found = wc_get_installpath_subfile(widen(request.substr(8)).c_str());
         return found ? narrow(*found) : "(none)";
     }
-    static const std::map<std::string, std::function<std::string()>> requests = {
+    static const std::map<std::string, std::string (*)()> requests = {
         {"ostrilo_cfg", [] { return find_ostrilo_cfg().value_or("(none)"); }},
         {"kvix_vnc", [] { return find_kvix_vnc().value_or("(none)"); }},
         {"kvix_cfg", [] { return find_kvix_cfg().value_or("(none)"); }},
         {"vncviewer", [] { return find_vncviewer().value_or("(none)"); }},
         {"installpath", [] { return get_kvix_installpath(); }},
         {"selector", [] { return get_selector_installpath(); }},
-        {"free", [] { free_environment(); return std::string("done"); }},
+        {"free", []() -> std::string { free_environment(); return "done"; }},
         {"whitelist_path", [] { return get_whitelist_path().value_or("(none)"); }},
         {"lotus_notes_html_workaround", [] { return std::to_string(get_lotus_notes_html_workaround()); }},
         {"local_browser_bin", [] { return get_local_browser_bin().value_or("(none)"); }},
@@ -269,7 +268,8 @@ TEST(InstallpathSubfile, InstallpathThenSelectorBeforeProductInEachProgramFilesT
             EXPECT_TRUE(run.logged("TRACE", "has_kvix_installpath_file(\"(null)\", \"viewer_selector.exe\")"));
             EXPECT_TRUE(run.logged("WARN", "No path or no subfile, returning."));
             // The record names the last path formed: the one in the current directory.
-            EXPECT_TRUE(run.logged("ERROR", "<" + narrow(box.cwd) + "\\viewer_selector.exe> doesn't exist. Failed. Returning NULL"));
+            EXPECT_TRUE(run.logged(
+                "ERROR", "<" + narrow(box.cwd) + "\\viewer_selector.exe> doesn't exist. Failed. Returning NULL"));
         }
     }
 }
@@ -380,8 +380,8 @@ TEST(ProductName, ComesFromOstriloCfgThenTheViewerSettingsThenTheDefaultAndMakes
             write_file(box.program_dir + L"\\kvix.cfg", *c.kvix_cfg);
 
         const run_result run = probe(box, L"product_name product_name_from_config_file title");
-        const std::string lines =
-            lookup_line + (c.fallbacks > 0 ? no_name_in_ostrilo_cfg : "") + (c.fallbacks > 1 ? no_name_in_kvix_vnc : "");
+        const std::string lines = lookup_line + (c.fallbacks > 0 ? no_name_in_ostrilo_cfg : "") +
+                                  (c.fallbacks > 1 ? no_name_in_kvix_vnc : "");
         EXPECT_EQ(run.out, lines + "product_name=" + c.product + "\r\nproduct_name_from_config_file=" +
                                c.viewer_product + "\r\n" + lines + "title=Feldrun " + c.product +
                                " Browserweiche Feldrun: Fehler\r\n");
@@ -427,29 +427,33 @@ TEST(LogFile, IsWrittenOnlyWithLogFreshEachRunKeepingThePreviousOneAsOld)
     EXPECT_NE(second->find("https://example.com/second"), std::string::npos);
 }
 
+enum class appdata_kind { folder, plain_file, too_long };
+
 TEST(TempFolder, UnderAppdataWhenTheTemporaryDirectoryCannotHoldItElseNone)
 {
-    // The APPDATA folder's name (empty: one of 252 characters, whose vnc folder
-    // can be made and whose kvixtemp folder is too long a path), whether it is a
-    // plain file, the box, and whether the log file is written under it.
-    const std::tuple<const wchar_t*, bool, std::wstring, bool> cases[] = {
-        {L"appdata", false, viewer_not_found, true},
-        {L"appdata-file", true, L"Die Erstellung des vnc-Unterverzeichnisses in %APPDATA% ist fehlgeschlagen.", false},
-        {L"", false, viewer_not_found, false},
+    const std::tuple<appdata_kind, std::wstring, bool> cases[] = {
+        // APPDATA, the box, whether the log file is written under APPDATA
+        {appdata_kind::folder, viewer_not_found, true},
+        {appdata_kind::plain_file, L"Die Erstellung des vnc-Unterverzeichnisses in %APPDATA% ist fehlgeschlagen.",
+         false},
+        {appdata_kind::too_long, viewer_not_found, false},
     };
-    for (const auto& [name, plain_file, box_text, log_file] : cases) {
-        SCOPED_TRACE(narrow(name));
+    for (const auto& [kind, box_text, log_file] : cases) {
+        SCOPED_TRACE(static_cast<int>(kind));
         sandbox box;
         write_file(box.temp + L"\\plain-file", "x");
         box.set_env(L"TMP", box.temp + L"\\plain-file");
         box.set_env(L"TEMP", box.temp + L"\\plain-file");
-        std::wstring appdata = box.root + L"\\" + name;
-        if (appdata.back() == L'\\')
-            appdata += std::wstring(252 - appdata.size(), L'a');
-        if (plain_file)
+        std::wstring appdata = box.appdata;
+        if (kind == appdata_kind::plain_file) {
+            appdata = box.root + L"\\appdata-file";
             write_file(appdata, "x");
-        else
+        } else if (kind == appdata_kind::too_long) {
+            // Its vnc folder can be made; its kvixtemp folder is too long a path.
+            appdata = box.root + L"\\";
+            appdata += std::wstring(252 - appdata.size(), L'a');
             make_folders(appdata);
+        }
         box.set_env(L"APPDATA", appdata);
 
         const run_result run = box.run(L"-url \"https://example.com/\" -log");
