@@ -187,7 +187,8 @@ TEST(Registration, NewerWindowsWritesTheRowsAndOpensTheDefaultProgramsPage)
     // The prefix's control.exe replaced by the browser stand-in, which records
     // how the Default Programs page was asked for. Wine runs its own built-in
     // control.exe unless told to prefer the file on disk.
-    scoped_registry_string native(user, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
+    registry_guard overrides({{user, L"Software\\Wine\\DllOverrides"}});
+    write_string(user, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
     prefix_program_aside control(system_folder() + L"\\control.exe", &box);
     // On this system the choice is the user's, even with the .html workaround on.
     write_file(box.program_dir + L"\\ostrilo.cfg", "product_name=Acme Remote\r\nlotus_notes_html_workaround=1\r\n");
@@ -222,10 +223,10 @@ struct older_case {
     const wchar_t* arguments = L"";         // behind -setregistry
     const wchar_t* configdir_suffix = L"";  // what the open command carries behind "%1"
     bool viewer_installed = false;
-    const char* config = nullptr;  // ostrilo.cfg
-    bool workaround = false;       // the .html rows are written
-    bool machine_dde = true;       // the machine-wide DDE commands exist beforehand
-    bool choice_subkey = false;    // the .html UserChoice has a subkey beforehand
+    bool workaround = false;     // lotus_notes_html_workaround=1: the .html rows are written
+    bool choice_subkey = false;  // the earlier .html UserChoice has a subkey
+    const wchar_t* http_choice = nullptr;  // the ProgId of the earlier http UserChoice
+    bool html_class_deleted = false;       // Internet Explorer was the default: the user's .html class goes
     int runs = 1;
 };
 
@@ -234,16 +235,15 @@ TEST(Registration, OlderWindowsAlsoWritesTheChoicesWithOpenCommandAndIconOfTheRu
     const older_case cases[] = {
         {"plain"},
         {"path with blanks and non-ASCII", L"Pr\u00F6gram Files \u00FC\u20AC"},
-        {"configdir in quotes", L"", L" -configdir \"C:\\My Config\\\\\"", L" -configdir \"C:\\My Config\""},
-        {"configdir with equals sign", L"", L" -configdir=H:\\cfg", L" -configdir \"H:\\cfg\""},
+        {"configdir", L"", L" -configdir \"C:\\My Config\\\\\"", L" -configdir \"C:\\My Config\""},
         {.behaviour = "installed viewer gives the icon", .viewer_installed = true},
-        // The second run leaves the same registry; the missing machine-wide
-        // DDE commands only add an error record each.
-        {.behaviour = "workaround on, run twice, no machine-wide DDE commands",
-         .config = "lotus_notes_html_workaround=1\r\n", .workaround = true, .machine_dde = false, .runs = 2},
-        {.behaviour = "workaround with trailing blank, UserChoice with a subkey stays",
-         .config = "lotus_notes_html_workaround=1 \r\n", .workaround = true, .choice_subkey = true},
-        {.behaviour = "any other value is off", .config = "lotus_notes_html_workaround=10\r\n"},
+        // The second run gives the same registry; the machine-wide DDE
+        // commands are gone by then, which only adds an error record each.
+        {.behaviour = "workaround, run twice", .workaround = true, .runs = 2},
+        {.behaviour = "workaround, UserChoice with a subkey stays", .workaround = true, .choice_subkey = true},
+        {.behaviour = "IE as default in any letter case", .http_choice = L"Ie.HtTp", .html_class_deleted = true},
+        {.behaviour = "IE within a longer ProgId", .http_choice = L"Microsoft.IE.HTTP.1", .html_class_deleted = true},
+        {.behaviour = "another browser as default", .http_choice = L"ChromeHTML"},
     };
     for (const older_case& c : cases) {
         clean_registry registry;
@@ -258,21 +258,23 @@ TEST(Registration, OlderWindowsAlsoWritesTheChoicesWithOpenCommandAndIconOfTheRu
         std::wstring viewer = c.viewer_installed ? box.install_path + L"\\vncviewer.exe" : L"";
         if (c.viewer_installed)
             write_file(viewer, "viewer");
-        if (c.config)
-            write_file(box.program_dir + L"\\ostrilo.cfg", c.config);
+        if (c.workaround)
+            write_file(box.program_dir + L"\\ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
         // Where the user may change the machine-wide classes, the old DDE
         // commands go, with the tree below them.
-        for (const wchar_t* key : machine_dde) {
-            SHDeleteKeyW(machine, key);
-            if (c.machine_dde)
-                open_key(machine, std::wstring(key) + L"\\Application", true);
-        }
+        for (const wchar_t* key : machine_dde)
+            open_key(machine, std::wstring(key) + L"\\Application", true);
         // An earlier .html UserChoice: the workaround deletes it as a single
         // key (which fails when it has a subkey) and writes the Progid into it.
         const std::wstring child = std::wstring(html_user_choice) + L"\\Child";
         write_string(user, html_user_choice, L"Hash", L"old");
         if (c.choice_subkey)
             open_key(user, child, true);
+        const wchar_t* other_html_class = L"Software\\Classes\\.html\\OpenWithProgids";
+        write_string(user, other_html_class, L"", L"OtherBrowserHTML");
+        if (c.http_choice)
+            write_string(user, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
+                         L"Progid", c.http_choice);
 
         run_result run;
         for (int i = 0; i < c.runs; ++i)
@@ -286,10 +288,12 @@ TEST(Registration, OlderWindowsAlsoWritesTheChoicesWithOpenCommandAndIconOfTheRu
             rows.push_back({html_user_choice, L"Hash", L"old"});
         if (c.choice_subkey)
             rows.push_back({child.c_str(), L"", nullptr});
+        if (!c.html_class_deleted)
+            rows.push_back({other_html_class, L"", L"OtherBrowserHTML"});
         expect_registry(rows, expected_for(program, c.configdir_suffix, viewer), c.behaviour);
         for (const wchar_t* key : machine_dde) {
             EXPECT_FALSE(read_tree(machine, key).has_value()) << c.behaviour;
-            EXPECT_EQ(deletion_error(run, "HKEY_LOCAL_MACHINE", key) >= 0, !c.machine_dde) << c.behaviour;
+            EXPECT_EQ(deletion_error(run, "HKEY_LOCAL_MACHINE", key) >= 0, c.runs == 2) << c.behaviour;
         }
         EXPECT_TRUE(run.logged("DEBUG", "Windows version is 7 or older. Force-setting Feldrun as default browser."));
         EXPECT_TRUE(run.logged("DEBUG", c.workaround ? "lotus_notes_html_workaround is true"
@@ -301,32 +305,15 @@ TEST(Registration, OlderWindowsAlsoWritesTheChoicesWithOpenCommandAndIconOfTheRu
                                         : run.logged("TRACE", deletion + " succeeeded"))
                 << c.behaviour;
         }
+        EXPECT_TRUE(run.logged("DEBUG", c.html_class_deleted
+                                            ? "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\"
+                                              "Classes\\.html IF it exists to make sure no other browser opens the "
+                                              "internal links."
+                                            : "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\"
+                                              "Software\\Classes\\.html (this key contains the browser that should "
+                                              "be used to open internal links)."))
+            << c.behaviour;
         EXPECT_TRUE(run.logged("DEBUG", "Send SHChangeNotify now")) << c.behaviour;
-    }
-}
-
-TEST(Registration, InternetExplorerAsDefaultRemovesTheUsersHtmlClassInAnyLetterCase)
-{
-    const std::pair<const wchar_t*, bool> cases[] = {
-        {L"Ie.HtTp", true}, {L"Microsoft.IE.HTTP.1", true}, {L"ChromeHTML", false}, {nullptr, false}};
-    for (const auto& [prog_id, deleted] : cases) {
-        const std::string label = prog_id ? narrow(prog_id) : "(no choice)";
-        clean_registry registry;
-        scoped_windows_version version(L"win7");
-        sandbox box;
-        if (prog_id)
-            write_string(user, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
-                         L"ProgId", prog_id);
-        write_string(user, L"Software\\Classes\\.html\\OpenWithProgids", L"", L"OtherBrowserHTML");
-        run_result run = box.run(L"-setregistry");
-        EXPECT_EQ(read_tree(user, L"Software\\Classes\\.html").has_value(), !deleted) << label;
-        EXPECT_TRUE(run.logged("DEBUG", deleted ? "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\"
-                                                  "Classes\\.html IF it exists to make sure no other browser opens the "
-                                                  "internal links."
-                                                : "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\"
-                                                  "Software\\Classes\\.html (this key contains the browser that should "
-                                                  "be used to open internal links)."))
-            << label;
     }
 }
 
@@ -350,8 +337,9 @@ TEST(Removal, DeletesProgIdsClientAndRegisteredApplicationAndLeavesTheRest)
             write_file(box.program_dir + L"\\ostrilo.cfg", c.config);
         const wchar_t* other = L"Software\\Clients\\StartMenuInternet\\OTHER\\Capabilities";
         write_string(user, registered_applications, L"Other Browser", other);
-        if (c.registered)
+        if (c.registered) {
             ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+        }
         run_result run = box.run(c.option);
         EXPECT_EQ(run.exit_code, 0u) << label;
         EXPECT_TRUE(run.boxes.empty()) << label;

@@ -48,10 +48,8 @@ inline registry_value string_value(const std::wstring& text)
 
 inline void write_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text)
 {
-    registry_value value = string_value(text);
-    if (registry_key key = open_key(root, path, true))
-        RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ, value.data.data(),
-                       static_cast<DWORD>(value.data.size()));
+    RegSetKeyValueW(root, path.c_str(), name.empty() ? nullptr : name.c_str(), REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 inline std::optional<registry_tree> read_tree(HKEY root, const std::wstring& path)
@@ -139,20 +137,12 @@ struct registration_keys_guard : registry_guard {
     }
 };
 
-// Sets one string value in a key of its own for the lifetime of the object.
-struct scoped_registry_string : registry_guard {
-    scoped_registry_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text)
-        : registry_guard({{root, path}})
-    {
-        write_string(root, path, name, text);
-    }
-};
-
 // The Windows version that Wine reports to Ostrilo.exe (and to nothing else)
 // while the object lives.
-struct scoped_windows_version : scoped_registry_string {
-    explicit scoped_windows_version(const wchar_t* version)
-        : scoped_registry_string(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version", version)
+struct scoped_windows_version : registry_guard {
+    explicit scoped_windows_version(const wchar_t* version) : registry_guard({{HKEY_CURRENT_USER, key}})
     {
+        write_string(HKEY_CURRENT_USER, key, L"Version", version);
     }
+    static constexpr const wchar_t* key = L"Software\\Wine\\AppDefaults\\Ostrilo.exe";
 };
