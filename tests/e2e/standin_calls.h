@@ -20,26 +20,21 @@ inline std::wstring calls_file(const std::wstring& standin_path)
     return standin_path + L".calls.txt";
 }
 
-inline std::vector<standin_call> parse_calls(const std::optional<std::string>& text)
+// The calls recorded so far; with `wait`, after waiting until the stand-in
+// has recorded a start (a started program runs on after Ostrilo has ended).
+inline std::vector<standin_call> recorded_calls(const std::wstring& standin_path, bool wait = false)
 {
-    std::istringstream lines(text.value_or(std::string()));
+    const std::wstring file = calls_file(standin_path);
+    std::istringstream lines((wait ? wait_for_file(file) : read_file(file)).value_or(std::string()));
     std::vector<standin_call> calls;
     for (standin_call call; std::getline(lines, call.command_line) && std::getline(lines, call.folder);)
         calls.push_back(call);
     return calls;
 }
 
-// The calls recorded so far, without waiting.
-inline std::vector<standin_call> recorded_calls(const std::wstring& standin_path)
-{
-    return parse_calls(read_file(calls_file(standin_path)));
-}
-
-// Waits until the stand-in has recorded a start (a started program runs on
-// after Ostrilo has ended).
 inline std::vector<standin_call> wait_for_calls(const std::wstring& standin_path)
 {
-    return parse_calls(wait_for_file(calls_file(standin_path)));
+    return recorded_calls(standin_path, true);
 }
 
 // The command line without its first token (the program as the starter wrote
