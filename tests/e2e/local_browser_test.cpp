@@ -206,7 +206,8 @@ TEST(ConfiguredBrowser, StartsWhenTheShellFailsAndFallsBackToIeWhenMissing)
                 EXPECT_TRUE(run.logged("ERROR", last_resort)) << label;
                 EXPECT_GT(run.find_record(last_resort), run.find_record(new_method_failed)) << label;
                 EXPECT_EQ(run.logged("ERROR", "create_browser_call: Error: file '" + narrow(box.configured()) +
-                                                  "' doesn't exist! Will desperately try to open the URL locally using IE"),
+                                                  "' doesn't exist! Will desperately try to open the URL locally "
+                                                  "using IE"),
                           c.key_set)
                     << label;
             }

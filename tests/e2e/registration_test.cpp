@@ -161,7 +161,8 @@ void expect_registry(const std::vector<row>& rows, const computed_values& values
                 expected.insert(narrow(key.substr(0, end)));  // the keys above the row's own
             expected.insert(narrow(key));
             if (each.data)
-                expected.insert(value_line(narrow(key), expand(each.name, values), string_value(expand(each.data, values))));
+                expected.insert(
+                    value_line(narrow(key), expand(each.name, values), string_value(expand(each.data, values))));
         }
         if (std::optional<registry_tree> tree = read_tree(user, top))
             add_lines(*tree, narrow(top), actual);
@@ -175,7 +176,8 @@ void expect_registry(const std::vector<row>& rows, const computed_values& values
 // The position of the ERROR record of a failed tree deletion, or -1.
 int deletion_error(const run_result& run, const char* hive, const std::wstring& path)
 {
-    std::string text = "An error ocurred while deleting key tree from " + std::string(hive) + " registry (" + narrow(path) + ")";
+    std::string text =
+        "An error ocurred while deleting key tree from " + std::string(hive) + " registry (" + narrow(path) + ")";
     return run.logged("ERROR", text) ? run.find_record(text) : -1;
 }
 
