@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,113 +16,54 @@ namespace {
 
 const HKEY user = HKEY_CURRENT_USER;
 const HKEY machine = HKEY_LOCAL_MACHINE;
-
-const wchar_t* const classes_html = L"Software\\Classes\\NB.HTML";
-const wchar_t* const classes_http = L"Software\\Classes\\NB.HTTP";
-const wchar_t* const classes_https = L"Software\\Classes\\NB.HTTPS";
-const wchar_t* const app_path = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe";
-const wchar_t* const start_menu = L"Software\\Clients\\StartMenuInternet";
-const wchar_t* const client = L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE";
 const wchar_t* const registered_applications = L"Software\\RegisteredApplications";
-const wchar_t* const http_choice = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
-const wchar_t* const https_choice = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\https\\UserChoice";
-const wchar_t* const user_html_class = L"Software\\Classes\\.html";
-const wchar_t* const html_file_exts = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html";
 const wchar_t* const html_user_choice =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice";
+const wchar_t* const machine_dde[] = {L"Software\\Classes\\http\\shell\\open\\ddeexec",
+                                      L"Software\\Classes\\https\\shell\\open\\ddeexec"};
 
-const std::wstring default_name = L"Feldrun Corvane-Pro Browserweiche";
-const std::wstring default_description = L"\u00D6ffnet Links im Corvane-Pro Viewer oder im lokalen Browser.";
+// The key trees that registration and removal touch. Below them the registry
+// must hold exactly the expected rows: every key, value, type and byte.
+const wchar_t* const tops[] = {
+    L"Software\\Classes\\NB.HTML", L"Software\\Classes\\NB.HTTP", L"Software\\Classes\\NB.HTTPS",
+    L"Software\\Classes\\http", L"Software\\Classes\\https", L"Software\\Classes\\.html",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe", L"Software\\Clients\\StartMenuInternet",
+    registered_applications, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
 
 // Each test begins with a user who never registered the program, and the
 // registry is put back as it was when the test ends.
-class clean_registry {
-public:
+struct clean_registry : registration_keys_guard {
     clean_registry()
     {
-        for (const wchar_t* path : {classes_html, classes_http, classes_https, L"Software\\Classes\\http",
-                                    L"Software\\Classes\\https", user_html_class, app_path, start_menu,
-                                    registered_applications,
-                                    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http",
-                                    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\https",
-                                    html_file_exts})
-            delete_tree(user, path);
+        for (const wchar_t* top : tops)
+            SHDeleteKeyW(user, top);
     }
-
-private:
-    registration_keys_guard guard_;
 };
 
-std::wstring system_folder()
+// The values a registration works out, by the names the rows use for them.
+using computed_values = std::map<std::wstring, std::wstring>;
+
+computed_values expected_for(const std::wstring& program_path, const std::wstring& configdir_suffix = L"",
+                             const std::wstring& icon_file = L"", const std::wstring& product = L"Corvane-Pro")
 {
-    wchar_t folder[MAX_PATH] = L"";
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return folder;
+    return {{L"<program path>", program_path},
+            {L"<open command>", L"\"" + program_path + L"\" -url \"%1\"" + configdir_suffix},
+            {L"<icon>", (icon_file.empty() ? program_path : icon_file) + L",0"},
+            {L"<name>", L"Feldrun " + product + L" Browserweiche"},
+            {L"<description>", L"\u00D6ffnet Links im " + product + L" Viewer oder im lokalen Browser."}};
 }
 
-// The prefix's control.exe replaced by the browser stand-in, which records
-// how the Default Programs page was asked for. Wine runs its own built-in
-// control.exe unless told to prefer the file on disk.
-class control_panel_standin {
-public:
-    explicit control_panel_standin(const sandbox& box)
-        : path_(system_folder() + L"\\control.exe"),
-          backup_(path_ + L".ostrilo-test-backup"),
-          native_(user, L"Software\\Wine\\DllOverrides", L"control.exe", L"native")
-    {
-        // A run that ended abruptly may have left its backup behind.
-        if (path_exists(backup_))
-            CopyFileW(backup_.c_str(), path_.c_str(), FALSE);
-        else
-            CopyFileW(path_.c_str(), backup_.c_str(), FALSE);
-        DeleteFileW(calls_file(path_).c_str());
-        box.copy_standin(L"browser_standin", path_);
-    }
-    ~control_panel_standin()
-    {
-        CopyFileW(backup_.c_str(), path_.c_str(), FALSE);
-        DeleteFileW(backup_.c_str());
-        DeleteFileW(calls_file(path_).c_str());
-    }
-    control_panel_standin(const control_panel_standin&) = delete;
-    control_panel_standin& operator=(const control_panel_standin&) = delete;
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
-    std::wstring backup_;
-    scoped_registry_string native_;
-};
-
-// The values a registration works out.
-struct registration {
-    std::wstring program_path;
-    std::wstring open_command;
-    std::wstring icon;
-    std::wstring name = default_name;
-    std::wstring description = default_description;
-};
-
-registration expected_for(const std::wstring& program_path, const std::wstring& configdir_suffix = L"",
-                          const std::wstring& icon_file = L"")
-{
-    registration r;
-    r.program_path = program_path;
-    r.open_command = L"\"" + program_path + L"\" -url \"%1\"" + configdir_suffix;
-    r.icon = (icon_file.empty() ? program_path : icon_file) + L",0";
-    return r;
-}
-
-// One row of the registration: value name "" is the unnamed value; data none
-// means the row only makes sure the key exists. The data may be one of the
-// computed values, named in angle brackets.
+// One row of the registry: value name "" is the unnamed value; data none
+// means the row only makes sure the key exists. Names in angle brackets are
+// the values a registration works out.
 struct row {
     const wchar_t* key;
     const wchar_t* name;
     const wchar_t* data;
 };
 
-const row registration_rows[] = {
+const std::vector<row> registration_rows = {
     {L"Software\\Classes\\NB.HTML", L"", L"Ostrilo HTML"},
     {L"Software\\Classes\\NB.HTML", L"FriendlyTypeName", L"Ostrilo HTML"},
     {L"Software\\Classes\\NB.HTML\\shell", L"", L"open"},
@@ -158,185 +100,105 @@ const row registration_rows[] = {
     {L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell\\open", L"", nullptr},
     {L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell\\open\\command", L"", L"<open command>"},
     {L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\InstallInfo", L"", nullptr},
-    {L"Software\\RegisteredApplications", L"<name>",
-     L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities"},
+    {L"Software\\RegisteredApplications", L"<name>", L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities"},
 };
 
-const row forced_rows[] = {
+// Windows 7 and older: the choices themselves, and the .html rows with the workaround.
+const std::vector<row> forced_rows = {
     {L"Software\\Classes\\http\\shell\\open\\command", L"", L"<open command>"},
     {L"Software\\Classes\\http\\DefaultIcon", L"", L"<icon>"},
     {L"Software\\Classes\\https\\shell\\open\\command", L"", L"<open command>"},
     {L"Software\\Classes\\https\\DefaultIcon", L"", L"<icon>"},
-    {http_choice, L"Progid", L"NB.HTTP"},
-    {https_choice, L"Progid", L"NB.HTTPS"},
+    {L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", L"Progid", L"NB.HTTP"},
+    {L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\https\\UserChoice", L"Progid", L"NB.HTTPS"},
 };
-
-const row html_workaround_rows[] = {
+const std::vector<row> html_workaround_rows = {
     {L"Software\\Classes\\.html", L"", L"NB.HTML"},
     {html_user_choice, L"Progid", L"NB.HTML"},
     {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\OpenWithList", L"a", L"Ostrilo.exe"},
     {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\OpenWithList", L"MRUList", L"a"},
 };
 
-std::wstring expand(const wchar_t* text, const registration& r)
+std::vector<row> operator+(std::vector<row> first, const std::vector<row>& second)
 {
-    const std::map<std::wstring, std::wstring> computed = {
-        {L"<open command>", r.open_command}, {L"<icon>", r.icon},       {L"<program path>", r.program_path},
-        {L"<name>", r.name},                 {L"<description>", r.description}};
-    auto found = computed.find(text);
-    return found == computed.end() ? std::wstring(text) : found->second;
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }
 
-// The trees that the rows make, by top key: with nothing else in them, this
-// is exactly what the registry must hold below those keys.
-std::map<std::wstring, registry_tree> trees_of(const std::vector<row>& rows, const std::vector<std::wstring>& tops,
-                                               const registration& r)
+std::wstring expand(const wchar_t* text, const computed_values& values)
 {
-    std::map<std::wstring, registry_tree> trees;
-    for (const row& each : rows) {
-        std::wstring key = each.key;
-        for (const std::wstring& top : tops) {
-            if (key != top && key.rfind(top + L"\\", 0) != 0)
+    auto found = values.find(text);
+    return found == values.end() ? std::wstring(text) : found->second;
+}
+
+// One line per key and per value, the value with its type and exact bytes.
+std::string value_line(const std::string& key, const std::wstring& name, const registry_value& value)
+{
+    std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()), value.data.size() / sizeof(wchar_t));
+    return key + " [" + narrow(name) + "] type " + std::to_string(value.type) + ", " +
+           std::to_string(value.data.size()) + " bytes: " + narrow(text);
+}
+
+void add_lines(const registry_tree& tree, const std::string& key, std::set<std::string>& lines)
+{
+    lines.insert(key);
+    for (const auto& [name, value] : tree.values)
+        lines.insert(value_line(key, name, value));
+    for (const auto& [name, child] : tree.subkeys)
+        add_lines(child, key + "\\" + narrow(name), lines);
+}
+
+// Below every top key the registry holds what the rows make and nothing else.
+void expect_registry(const std::vector<row>& rows, const computed_values& values, const std::string& label)
+{
+    std::set<std::string> expected, actual;
+    for (const std::wstring top : tops) {
+        for (const row& each : rows) {
+            std::wstring key = each.key;
+            if (key != top && !key.starts_with(top + L"\\"))
                 continue;
-            registry_tree* node = &trees[top];
-            std::wstring rest = key.size() > top.size() ? key.substr(top.size() + 1) : std::wstring();
-            while (!rest.empty()) {
-                std::size_t slash = rest.find(L'\\');
-                node = &node->subkeys[rest.substr(0, slash)];
-                rest = slash == std::wstring::npos ? std::wstring() : rest.substr(slash + 1);
-            }
+            for (std::size_t end = top.size(); end != std::wstring::npos; end = key.find(L'\\', end + 1))
+                expected.insert(narrow(key.substr(0, end)));  // the keys above the row's own
+            expected.insert(narrow(key));
             if (each.data)
-                node->values[expand(each.name, r)] = string_value(expand(each.data, r));
+                expected.insert(
+                    value_line(narrow(key), expand(each.name, values), string_value(expand(each.data, values))));
         }
+        if (std::optional<registry_tree> tree = read_tree(user, top))
+            add_lines(*tree, narrow(top), actual);
     }
-    return trees;
+    for (const std::string& line : expected)
+        EXPECT_TRUE(actual.count(line)) << label << ": missing " << line;
+    for (const std::string& line : actual)
+        EXPECT_TRUE(expected.count(line)) << label << ": unexpected " << line;
 }
 
-std::string describe(const row& each)
+// The position of the ERROR record of a failed tree deletion, or -1.
+int deletion_error(const run_result& run, const char* hive, const std::wstring& path)
 {
-    return narrow(each.key) + " [" + narrow(each.name) + "]";
+    std::string text =
+        "An error ocurred while deleting key tree from " + std::string(hive) + " registry (" + narrow(path) + ")";
+    return run.logged("ERROR", text) ? run.find_record(text) : -1;
 }
 
-void expect_rows(const row* begin, const row* end, const registration& r)
-{
-    for (const row* each = begin; each != end; ++each) {
-        if (each->data) {
-            EXPECT_EQ(read_value(user, each->key, expand(each->name, r)), string_value(expand(each->data, r)))
-                << describe(*each);
-        } else {
-            EXPECT_TRUE(key_exists(user, each->key)) << describe(*each);
-        }
-    }
-}
-
-template <std::size_t count>
-void expect_rows(const row (&rows)[count], const registration& r)
-{
-    expect_rows(rows, rows + count, r);
-}
-
-template <std::size_t count>
-void expect_no_rows(const row (&rows)[count])
-{
-    for (const row& each : rows)
-        EXPECT_FALSE(key_exists(user, each.key)) << describe(each);
-}
-
-const std::vector<std::wstring> registration_tops = {classes_html, classes_http, classes_https, app_path, client,
-                                                     registered_applications};
-
-TEST(Registration, WritesExactlyTheRegistrationRowsForTheRunningProgram)
+TEST(Registration, NewerWindowsWritesTheRowsAndOpensTheDefaultProgramsPage)
 {
     clean_registry registry;
     scoped_windows_version version(L"win10");
     sandbox box;
-    control_panel_standin control(box);
-    run_result run = box.run(L"-setregistry");
-    EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_TRUE(run.boxes.empty());
-    registration expected = expected_for(box.exe());
-
-    std::map<std::wstring, registry_tree> trees =
-        trees_of({std::begin(registration_rows), std::end(registration_rows)}, registration_tops, expected);
-    for (const std::wstring& top : registration_tops)
-        EXPECT_EQ(read_tree(user, top), trees[top]) << narrow(top);
-    // Rows that test one value each, so that a failure names the row.
-    expect_rows(registration_rows, expected);
-    // The empty URL protocol marker is one null character.
-    EXPECT_EQ(read_value(user, classes_http, L"URLProtocol")->data.size(), 2u);
-    EXPECT_EQ(read_value(user, start_menu, L""), string_value(L"OSTRILO.EXE"));
-
-    EXPECT_NE(run.out.find("Ostrilo.exe found in " + narrow(box.exe()) + ", setting registry entries."),
-              std::string::npos)
-        << run.out;
-    EXPECT_TRUE(run.logged("DEBUG", "sw_call: <" + narrow(expected.open_command) + ">"));
-    EXPECT_TRUE(run.logged("TRACE", "sw_icon: <" + narrow(expected.icon) + ">"));
-    int notify = run.find_record("Send SHChangeNotify now");
-    EXPECT_GE(notify, 0);
-    EXPECT_GT(run.find_record("returning from set_ostrilo_registry()"), notify);
-    EXPECT_FALSE(run.logged("ERROR", "Error creating key: " + narrow(classes_html)));
-}
-
-struct command_case {
-    const char* behaviour;
-    const wchar_t* program_folder;  // below the sandbox root; empty: the sandbox's own
-    const wchar_t* arguments;
-    const wchar_t* configdir_suffix;
-    bool viewer_installed;
-};
-
-TEST(Registration, OpenCommandAndIconFollowProgramPathConfigdirAndViewer)
-{
-    const command_case cases[] = {
-        {"plain", L"", L"-setregistry", L"", false},
-        {"path with blanks and non-ASCII", L"Pr\u00F6gram Files \u00FC\u20AC", L"-setregistry", L"", false},
-        {"configdir in quotes", L"", L"-setregistry -configdir \"C:\\My Config\\\\\"", L" -configdir \"C:\\My Config\"",
-         false},
-        {"configdir with equals sign", L"", L"-setregistry -configdir=H:\\cfg", L" -configdir \"H:\\cfg\"", false},
-        {"installed viewer gives the icon", L"", L"-setregistry", L"", true},
-    };
-    for (const command_case& c : cases) {
-        clean_registry registry;
-        scoped_windows_version version(L"win7");
-        sandbox box;
-        std::wstring program = box.exe();
-        if (*c.program_folder) {
-            program = box.root + L"\\" + c.program_folder + L"\\Ostrilo.exe";
-            make_folders(box.root + L"\\" + c.program_folder);
-            CopyFileW(box.exe().c_str(), program.c_str(), FALSE);
-        }
-        std::wstring viewer;
-        if (c.viewer_installed) {
-            viewer = box.install_path + L"\\vncviewer.exe";
-            write_file(viewer, "viewer");
-        }
-        run_result run = box.run_command_line(L"\"" + program + L"\" " + c.arguments);
-        EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
-        registration expected = expected_for(program, c.configdir_suffix, viewer);
-        // Only the rows whose data is worked out from the path, the folder or the viewer.
-        auto check = [&](const auto& rows) {
-            for (const row& each : rows) {
-                std::wstring data = each.data ? each.data : L"";
-                if (data == L"<open command>" || data == L"<icon>" || data == L"<program path>") {
-                    EXPECT_EQ(read_value(user, each.key, each.name), string_value(expand(each.data, expected)))
-                        << c.behaviour << ": " << describe(each);
-                }
-            }
-        };
-        check(registration_rows);
-        check(forced_rows);
-    }
-}
-
-TEST(DefaultBrowser, NewerWindowsOpensTheDefaultProgramsPageAndWritesNoChoices)
-{
-    clean_registry registry;
-    scoped_windows_version version(L"win10");
-    sandbox box;
-    control_panel_standin control(box);
+    // The prefix's control.exe replaced by the browser stand-in, which records
+    // how the Default Programs page was asked for. Wine runs its own built-in
+    // control.exe unless told to prefer the file on disk.
+    registry_guard overrides({{user, L"Software\\Wine\\DllOverrides"}});
+    write_string(user, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
+    prefix_program_aside control(system_folder() + L"\\control.exe", &box);
+    // On this system the choice is the user's, even with the .html workaround on.
     write_file(box.program_dir + L"\\ostrilo.cfg", "product_name=Acme Remote\r\nlotus_notes_html_workaround=1\r\n");
     run_result run = box.run(L"-setregistry");
     EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    computed_values expected = expected_for(box.exe(), L"", L"", L"Acme Remote");
+    expect_registry(registration_rows, expected, "newer Windows");
 
     std::string command = narrow(control.path()) +
                           " /name Microsoft.DefaultPrograms /page "
@@ -348,228 +210,174 @@ TEST(DefaultBrowser, NewerWindowsOpensTheDefaultProgramsPageAndWritesNoChoices)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].command_line, command);
 
-    registration expected = expected_for(box.exe());
-    expected.name = L"Feldrun Acme Remote Browserweiche";
-    expected.description = L"\u00D6ffnet Links im Acme Remote Viewer oder im lokalen Browser.";
-    expect_rows(registration_rows, expected);
-    // The choice is the user's on this system, even with the .html workaround on.
-    expect_no_rows(forced_rows);
-    expect_no_rows(html_workaround_rows);
-    EXPECT_FALSE(run.logged("DEBUG", "Pre-Windows 8.1. Forcing setting Feldrun as default browser."));
-    EXPECT_TRUE(run.logged("DEBUG", "Send SHChangeNotify now"));
+    EXPECT_NE(run.out.find("Ostrilo.exe found in " + narrow(box.exe()) + ", setting registry entries."),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(run.logged("DEBUG", "sw_call: <" + narrow(expected[L"<open command>"]) + ">"));
+    int notify = run.find_record("Send SHChangeNotify now");
+    EXPECT_GE(notify, 0);
+    EXPECT_GT(run.find_record("returning from set_ostrilo_registry()"), notify);
 }
 
-struct forced_case {
+struct older_case {
     const char* behaviour;
-    const char* config;
-    bool workaround;
+    const wchar_t* program_folder = L"";    // below the sandbox root; empty: the sandbox's own
+    const wchar_t* arguments = L"";         // behind -setregistry
+    const wchar_t* configdir_suffix = L"";  // what the open command carries behind "%1"
+    bool viewer_installed = false;
+    bool workaround = false;     // lotus_notes_html_workaround=1: the .html rows are written
+    bool choice_subkey = false;  // the earlier .html UserChoice has a subkey
+    const wchar_t* http_choice = nullptr;  // the ProgId of the earlier http UserChoice
+    bool html_class_deleted = false;       // Internet Explorer was the default: the user's .html class goes
+    int runs = 1;
 };
 
-TEST(DefaultBrowser, OlderWindowsWritesTheChoicesAndTheHtmlRowsOnlyWithTheWorkaround)
+TEST(Registration, OlderWindowsAlsoWritesTheChoicesWithOpenCommandAndIconOfTheRun)
 {
-    const forced_case cases[] = {
-        {"no configuration", nullptr, false},
-        {"workaround on", "lotus_notes_html_workaround=1\r\n", true},
-        {"workaround with trailing blank", "lotus_notes_html_workaround=1 \r\n", true},
-        {"any other value is off", "lotus_notes_html_workaround=10\r\n", false},
+    const older_case cases[] = {
+        {"plain"},
+        {"path with blanks and non-ASCII", L"Pr\u00F6gram Files \u00FC\u20AC"},
+        {"configdir", L"", L" -configdir \"C:\\My Config\\\\\"", L" -configdir \"C:\\My Config\""},
+        {.behaviour = "installed viewer gives the icon", .viewer_installed = true},
+        // The second run gives the same registry; the machine-wide DDE
+        // commands are gone by then, which only adds an error record each.
+        {.behaviour = "workaround, run twice", .workaround = true, .runs = 2},
+        {.behaviour = "workaround, UserChoice with a subkey stays", .workaround = true, .choice_subkey = true},
+        {.behaviour = "IE as default in any letter case", .http_choice = L"Ie.HtTp", .html_class_deleted = true},
+        {.behaviour = "IE within a longer ProgId", .http_choice = L"Microsoft.IE.HTTP.1", .html_class_deleted = true},
+        {.behaviour = "another browser as default", .http_choice = L"ChromeHTML"},
     };
-    for (const forced_case& c : cases) {
+    for (const older_case& c : cases) {
         clean_registry registry;
         scoped_windows_version version(L"win7");
         sandbox box;
-        if (c.config)
-            write_file(box.program_dir + L"\\ostrilo.cfg", c.config);
+        std::wstring program = box.exe();
+        if (*c.program_folder) {
+            program = box.root + L"\\" + c.program_folder + L"\\Ostrilo.exe";
+            make_folders(box.root + L"\\" + c.program_folder);
+            CopyFileW(box.exe().c_str(), program.c_str(), FALSE);
+        }
+        std::wstring viewer = c.viewer_installed ? box.install_path + L"\\vncviewer.exe" : L"";
+        if (c.viewer_installed)
+            write_file(viewer, "viewer");
+        if (c.workaround)
+            write_file(box.program_dir + L"\\ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
         // Where the user may change the machine-wide classes, the old DDE
-        // commands go; the tree below them goes with them.
-        create_key(machine, L"Software\\Classes\\http\\shell\\open\\ddeexec\\Application");
-        create_key(machine, L"Software\\Classes\\https\\shell\\open\\ddeexec");
-        run_result run = box.run(L"-setregistry");
+        // commands go, with the tree below them.
+        for (const wchar_t* key : machine_dde)
+            open_key(machine, std::wstring(key) + L"\\Application", true);
+        // An earlier .html UserChoice: the workaround deletes it as a single
+        // key (which fails when it has a subkey) and writes the Progid into it.
+        const std::wstring child = std::wstring(html_user_choice) + L"\\Child";
+        write_string(user, html_user_choice, L"Hash", L"old");
+        if (c.choice_subkey)
+            open_key(user, child, true);
+        const wchar_t* other_html_class = L"Software\\Classes\\.html\\OpenWithProgids";
+        write_string(user, other_html_class, L"", L"OtherBrowserHTML");
+        if (c.http_choice)
+            write_string(user, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
+                         L"Progid", c.http_choice);
+
+        run_result run;
+        for (int i = 0; i < c.runs; ++i)
+            run = box.run_command_line(L"\"" + program + L"\" -setregistry" + c.arguments);
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
 
-        registration expected = expected_for(box.exe());
-        expect_rows(registration_rows, expected);
-        expect_rows(forced_rows, expected);
-        EXPECT_FALSE(key_exists(machine, L"Software\\Classes\\http\\shell\\open\\ddeexec")) << c.behaviour;
-        EXPECT_FALSE(key_exists(machine, L"Software\\Classes\\https\\shell\\open\\ddeexec")) << c.behaviour;
+        std::vector<row> rows = registration_rows + forced_rows;
+        if (c.workaround)
+            rows = rows + html_workaround_rows;
+        if (!c.workaround || c.choice_subkey)
+            rows.push_back({html_user_choice, L"Hash", L"old"});
+        if (c.choice_subkey)
+            rows.push_back({child.c_str(), L"", nullptr});
+        if (!c.html_class_deleted)
+            rows.push_back({other_html_class, L"", L"OtherBrowserHTML"});
+        expect_registry(rows, expected_for(program, c.configdir_suffix, viewer), c.behaviour);
+        for (const wchar_t* key : machine_dde) {
+            EXPECT_FALSE(read_tree(machine, key).has_value()) << c.behaviour;
+            EXPECT_EQ(deletion_error(run, "HKEY_LOCAL_MACHINE", key) >= 0, c.runs == 2) << c.behaviour;
+        }
         EXPECT_TRUE(run.logged("DEBUG", "Windows version is 7 or older. Force-setting Feldrun as default browser."));
+        EXPECT_TRUE(run.logged("DEBUG", c.workaround ? "lotus_notes_html_workaround is true"
+                                                     : "lotus_notes_html_workaround is false (or not set at all)"))
+            << c.behaviour;
         if (c.workaround) {
-            expect_rows(html_workaround_rows, expected);
-            EXPECT_TRUE(run.logged("DEBUG", "lotus_notes_html_workaround is true")) << c.behaviour;
-        } else {
-            expect_no_rows(html_workaround_rows);
-            EXPECT_TRUE(run.logged("DEBUG", "lotus_notes_html_workaround is false (or not set at all)")) << c.behaviour;
+            const std::string deletion = "RegDeleteKeyW(" + narrow(html_user_choice) + ")";
+            EXPECT_TRUE(c.choice_subkey ? run.logged("WARN", deletion + " failed")
+                                        : run.logged("TRACE", deletion + " succeeeded"))
+                << c.behaviour;
         }
-        EXPECT_TRUE(run.logged("DEBUG", "Send SHChangeNotify now"));
-    }
-}
-
-TEST(DefaultBrowser, OlderWindowsWithoutMachineDdeCommandsLogsTwoErrorsAndGoesOn)
-{
-    clean_registry registry;
-    scoped_windows_version version(L"win7");
-    delete_tree(machine, L"Software\\Classes\\http\\shell\\open\\ddeexec");
-    delete_tree(machine, L"Software\\Classes\\https\\shell\\open\\ddeexec");
-    sandbox box;
-    run_result run = box.run(L"-setregistry");
-    for (const char* path : {"Software\\Classes\\http\\shell\\open\\ddeexec", "Software\\Classes\\https\\shell\\open\\ddeexec"})
-        EXPECT_TRUE(run.logged("ERROR", std::string("An error ocurred while deleting key tree from HKEY_LOCAL_MACHINE "
-                                                    "registry (") + path + ")"));
-    expect_rows(forced_rows, expected_for(box.exe()));
-}
-
-struct user_choice_case {
-    const char* behaviour;
-    bool with_subkey;
-    bool survives;
-    std::string record_level;
-    std::string record;
-};
-
-TEST(DefaultBrowser, HtmlUserChoiceIsReplacedUnlessItHasSubkeys)
-{
-    const std::string path = narrow(html_user_choice);
-    const user_choice_case cases[] = {
-        {"key with a subkey stays and gets the Progid", true, true, "WARN", "RegDeleteKeyW(" + path + ") failed"},
-        {"key without subkeys is made anew", false, false, "TRACE", "RegDeleteKeyW(" + path + ") succeeeded"},
-    };
-    for (const user_choice_case& c : cases) {
-        clean_registry registry;
-        scoped_windows_version version(L"win7");
-        sandbox box;
-        write_file(box.program_dir + L"\\ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
-        write_string(user, html_user_choice, L"Hash", L"old");
-        if (c.with_subkey)
-            create_key(user, std::wstring(html_user_choice) + L"\\Child");
-        run_result run = box.run(L"-setregistry");
-        EXPECT_TRUE(run.logged(c.record_level, c.record)) << c.behaviour;
-        EXPECT_EQ(read_value(user, html_user_choice, L"Progid"), string_value(L"NB.HTML")) << c.behaviour;
-        EXPECT_EQ(read_value(user, html_user_choice, L"Hash").has_value(), c.survives) << c.behaviour;
-        EXPECT_EQ(key_exists(user, std::wstring(html_user_choice) + L"\\Child"), c.with_subkey) << c.behaviour;
-    }
-}
-
-struct ie_case {
-    const wchar_t* prog_id;  // none: no UserChoice
-    bool html_class_deleted;
-};
-
-TEST(Registration, InternetExplorerAsDefaultRemovesTheUsersHtmlClassInAnyLetterCase)
-{
-    const ie_case cases[] = {
-        {L"IE.HTTP", true},          {L"ie.http", true}, {L"Ie.HtTp", true}, {L"Microsoft.IE.HTTP.1", true},
-        {L"ChromeHTML", false},      {L"IE.HTT", false}, {nullptr, false},
-    };
-    for (const ie_case& c : cases) {
-        std::string label = c.prog_id ? narrow(c.prog_id) : "(none)";
-        clean_registry registry;
-        scoped_windows_version version(L"win10");
-        sandbox box;
-        control_panel_standin control(box);
-        if (c.prog_id)
-            write_string(user, http_choice, L"ProgId", c.prog_id);
-        write_string(user, user_html_class, L"", L"OtherBrowserHTML");
-        create_key(user, std::wstring(user_html_class) + L"\\OpenWithProgids");
-        run_result run = box.run(L"-setregistry");
-        EXPECT_EQ(key_exists(user, user_html_class), !c.html_class_deleted) << label;
-        if (c.html_class_deleted) {
-            EXPECT_TRUE(run.logged("DEBUG", "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\Classes\\.html "
-                                            "IF it exists to make sure no other browser opens the internal links."))
-                << label;
-        } else {
-            EXPECT_TRUE(run.logged("DEBUG", "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\Software\\"
-                                            "Classes\\.html (this key contains the browser that should be used to open "
-                                            "internal links)."))
-                << label;
-        }
-        // The test comes before the rows: the ProgIds are written all the same.
-        expect_rows(registration_rows, expected_for(box.exe()));
-    }
-}
-
-TEST(Registration, RunningTwiceGivesTheSameRegistry)
-{
-    clean_registry registry;
-    scoped_windows_version version(L"win7");
-    sandbox box;
-    write_file(box.program_dir + L"\\ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
-    const std::vector<std::wstring> tops = {classes_html,  classes_http,  classes_https,       L"Software\\Classes\\http",
-                                            L"Software\\Classes\\https", user_html_class, app_path,
-                                            start_menu,    registered_applications,
-                                            L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
-                                            html_file_exts};
-    box.run(L"-setregistry");
-    std::vector<std::optional<registry_tree>> first;
-    for (const std::wstring& top : tops)
-        first.push_back(read_tree(user, top));
-    box.run(L"-setregistry");
-    for (std::size_t i = 0; i < tops.size(); ++i) {
-        EXPECT_TRUE(first[i].has_value()) << narrow(tops[i]);
-        EXPECT_EQ(read_tree(user, tops[i]), first[i]) << narrow(tops[i]);
+        EXPECT_TRUE(run.logged("DEBUG", c.html_class_deleted
+                                            ? "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\"
+                                              "Classes\\.html IF it exists to make sure no other browser opens the "
+                                              "internal links."
+                                            : "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\"
+                                              "Software\\Classes\\.html (this key contains the browser that should "
+                                              "be used to open internal links)."))
+            << c.behaviour;
+        EXPECT_TRUE(run.logged("DEBUG", "Send SHChangeNotify now")) << c.behaviour;
     }
 }
 
 TEST(Removal, DeletesProgIdsClientAndRegisteredApplicationAndLeavesTheRest)
 {
-    for (const wchar_t* option : {L"-resetregistry", L"-unsetregistry"}) {
+    struct removal_case {
+        const wchar_t* option;
+        const char* config;
+        const wchar_t* product;
+        bool registered;  // -setregistry ran before
+    };
+    const removal_case cases[] = {{L"-resetregistry", nullptr, L"Corvane-Pro", true},
+                                  {L"-unsetregistry", "product_name=Acme\r\n", L"Acme", true},
+                                  {L"-resetregistry", nullptr, L"Corvane-Pro", false}};
+    for (const removal_case& c : cases) {
+        const std::string label = narrow(c.option) + (c.registered ? "" : " without registration");
         clean_registry registry;
         scoped_windows_version version(L"win7");
         sandbox box;
-        write_string(user, registered_applications, L"Other Browser", L"Software\\Clients\\StartMenuInternet\\OTHER\\Capabilities");
-        ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
-        run_result run = box.run(option);
-        EXPECT_EQ(run.exit_code, 0u) << narrow(option);
-        EXPECT_TRUE(run.boxes.empty());
+        if (c.config)
+            write_file(box.program_dir + L"\\ostrilo.cfg", c.config);
+        const wchar_t* other = L"Software\\Clients\\StartMenuInternet\\OTHER\\Capabilities";
+        write_string(user, registered_applications, L"Other Browser", other);
+        if (c.registered) {
+            ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+        }
+        run_result run = box.run(c.option);
+        EXPECT_EQ(run.exit_code, 0u) << label;
+        EXPECT_TRUE(run.boxes.empty()) << label;
 
-        for (const wchar_t* gone : {classes_html, classes_http, classes_https, client})
-            EXPECT_FALSE(key_exists(user, gone)) << narrow(option) << ": " << narrow(gone);
-        EXPECT_FALSE(read_value(user, registered_applications, default_name).has_value()) << narrow(option);
-        EXPECT_TRUE(read_value(user, registered_applications, L"Other Browser").has_value()) << narrow(option);
+        // Left in place: the program path, the StartMenuInternet default, the
+        // forced rows and other applications.
+        std::vector<row> kept = {{registered_applications, L"Other Browser", other}};
+        for (const row& each : registration_rows + forced_rows) {
+            const std::wstring key = each.key;
+            if (c.registered && !key.starts_with(L"Software\\Classes\\NB.") &&
+                !key.starts_with(L"Software\\Clients\\StartMenuInternet\\") && key != registered_applications)
+                kept.push_back(each);
+        }
+        computed_values expected = expected_for(box.exe(), L"", L"", c.product);
+        expect_registry(kept, expected, label);
 
-        registration expected = expected_for(box.exe());
-        EXPECT_EQ(read_value(user, app_path, L""), string_value(expected.program_path)) << narrow(option);
-        EXPECT_EQ(read_value(user, start_menu, L""), string_value(L"OSTRILO.EXE")) << narrow(option);
-        expect_rows(forced_rows, expected);
-
+        // Each missing key gets an error record, in order, and the notification
+        // follows all the same. The key below RegisteredApplications is never
+        // made by the registration.
         EXPECT_TRUE(run.logged("DEBUG", "reset_ostrilo_registry: removing Ostrilo registry entries for current user"));
-        // The key below RegisteredApplications was never made by the registration.
-        EXPECT_TRUE(run.logged("ERROR", "An error ocurred while deleting key tree from HKEY_CURRENT_USER registry "
-                                        "(Software\\RegisteredApplications\\Feldrun Corvane-Pro Browserweiche)"));
-        EXPECT_TRUE(run.logged("DEBUG", "Done! Sending SHChangeNotify (this tells Windows that there's been a change in "
-                                        "some standard program and Windows sets it to its default.)"));
+        const std::wstring removal_keys[] = {
+            L"Software\\Classes\\NB.HTML", L"Software\\Classes\\NB.HTTP", L"Software\\Classes\\NB.HTTPS",
+            L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE",
+            L"Software\\RegisteredApplications\\" + expected[L"<name>"]};
+        int previous = -1;
+        for (const std::wstring& key : removal_keys) {
+            const int index = deletion_error(run, "HKEY_CURRENT_USER", key);
+            EXPECT_EQ(index > previous, !c.registered || key.starts_with(registered_applications))
+                << label << ": " << narrow(key);
+            previous = std::max(previous, index);
+        }
+        EXPECT_GT(run.find_record("Done! Sending SHChangeNotify (this tells Windows that there's been a change in some "
+                                  "standard program and Windows sets it to its default.)"),
+                  previous)
+            << label;
     }
-}
-
-TEST(Removal, OfKeysThatDoNotExistLogsEachAndStillNotifies)
-{
-    clean_registry registry;
-    sandbox box;
-    run_result run = box.run(L"-resetregistry");
-    EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_TRUE(run.boxes.empty());
-    int previous = -1;
-    for (const char* path : {"Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
-                             "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE",
-                             "Software\\RegisteredApplications\\Feldrun Corvane-Pro Browserweiche"}) {
-        int index = run.find_record(
-            std::string("An error ocurred while deleting key tree from HKEY_CURRENT_USER registry (") + path + ")");
-        EXPECT_GT(index, previous) << path;
-        previous = index;
-    }
-    EXPECT_GT(run.find_record("Done! Sending SHChangeNotify (this tells Windows that there's been a change in some "
-                              "standard program and Windows sets it to its default.)"),
-              previous);
-}
-
-TEST(Removal, UsesTheProductNameOfTheConfiguration)
-{
-    clean_registry registry;
-    scoped_windows_version version(L"win7");
-    sandbox box;
-    write_file(box.program_dir + L"\\ostrilo.cfg", "product_name=Acme\r\n");
-    box.run(L"-setregistry");
-    EXPECT_TRUE(read_value(user, registered_applications, L"Feldrun Acme Browserweiche").has_value());
-    box.run(L"-resetregistry");
-    EXPECT_FALSE(read_value(user, registered_applications, L"Feldrun Acme Browserweiche").has_value());
 }
 
 }  // namespace

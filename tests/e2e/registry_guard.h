@@ -1,133 +1,81 @@
-// Registry helpers for the end-to-end tests: reading values back, copying a
-// key tree, and putting key trees back as they were when a test ends, so
-// that tests do not depend on their order.
+// Registry helpers for the end-to-end tests: reading key trees back, and
+// putting them back as they were when a test ends, so that tests do not
+// depend on their order.
 #pragma once
 
 #include <windows.h>
 #include <shlwapi.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 struct registry_value {
     DWORD type = 0;
     std::vector<BYTE> data;
-    bool operator==(const registry_value&) const = default;
 };
 
 // A key with everything below it; value names and subkey names as stored.
 struct registry_tree {
     std::map<std::wstring, registry_value> values;
     std::map<std::wstring, registry_tree> subkeys;
-    bool operator==(const registry_tree&) const = default;
 };
 
-class registry_key_handle {
-public:
-    registry_key_handle() = default;
-    ~registry_key_handle()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    registry_key_handle(const registry_key_handle&) = delete;
-    registry_key_handle& operator=(const registry_key_handle&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-private:
-    HKEY key_ = nullptr;
+struct registry_key_closer {
+    void operator()(HKEY key) const { RegCloseKey(key); }
 };
+using registry_key = std::unique_ptr<std::remove_pointer_t<HKEY>, registry_key_closer>;
 
-inline bool key_exists(HKEY root, const std::wstring& path)
+// The key opened for reading, or created (with the keys above it) for writing; empty on failure.
+inline registry_key open_key(HKEY root, const std::wstring& path, bool create = false)
 {
-    registry_key_handle key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
-}
-
-// The value, or none when the key or the value is missing. An empty name is
-// the key's unnamed value.
-inline std::optional<registry_value> read_value(HKEY root, const std::wstring& path, const std::wstring& name)
-{
-    registry_key_handle key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD type = 0;
-    DWORD size = 0;
-    const wchar_t* value_name = name.empty() ? nullptr : name.c_str();
-    if (RegQueryValueExW(key.get(), value_name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    registry_value value;
-    value.type = type;
-    value.data.resize(size);
-    if (RegQueryValueExW(key.get(), value_name, nullptr, &type, value.data.data(), &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    value.data.resize(size);
-    return value;
+    HKEY key = nullptr;
+    LSTATUS status = create ? RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                            : RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key);
+    return registry_key(status == ERROR_SUCCESS ? key : nullptr);
 }
 
 // REG_SZ data as the registration writes it: the text and one whole null.
 inline registry_value string_value(const std::wstring& text)
 {
-    registry_value value;
-    value.type = REG_SZ;
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-    value.data.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
-    return value;
+    return {REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
 }
 
 inline void write_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text)
 {
-    registry_key_handle key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
-        return;
-    registry_value value = string_value(text);
-    RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ, value.data.data(),
-                   static_cast<DWORD>(value.data.size()));
-}
-
-inline void create_key(HKEY root, const std::wstring& path)
-{
-    registry_key_handle key;
-    RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
-}
-
-inline void delete_tree(HKEY root, const std::wstring& path)
-{
-    SHDeleteKeyW(root, path.c_str());
+    RegSetKeyValueW(root, path.c_str(), name.empty() ? nullptr : name.c_str(), REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 inline std::optional<registry_tree> read_tree(HKEY root, const std::wstring& path)
 {
-    registry_key_handle key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS)
+    registry_key key = open_key(root, path);
+    if (!key)
         return std::nullopt;
     registry_tree tree;
+    std::vector<wchar_t> name(16384);
+    DWORD data_size = 0;
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &data_size,
+                     nullptr, nullptr);
+    std::vector<BYTE> data(data_size);
     for (DWORD index = 0;; ++index) {
-        wchar_t name[16384];
-        DWORD name_length = 16384;
+        DWORD name_length = static_cast<DWORD>(name.size());
+        DWORD size = data_size;
         DWORD type = 0;
-        DWORD size = 0;
-        if (RegEnumValueW(key.get(), index, name, &name_length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.get(), index, name.data(), &name_length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             break;
-        registry_value value;
-        value.type = type;
-        value.data.resize(size);
-        name_length = 16384;
-        RegEnumValueW(key.get(), index, name, &name_length, nullptr, &type, value.data.data(), &size);
-        value.data.resize(size);
-        tree.values[std::wstring(name, name_length)] = value;
+        tree.values[std::wstring(name.data(), name_length)] = {type, std::vector<BYTE>(data.begin(), data.begin() + size)};
     }
     for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD name_length = 256;
-        if (RegEnumKeyExW(key.get(), index, name, &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        DWORD name_length = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExW(key.get(), index, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        std::wstring subkey(name, name_length);
+        std::wstring subkey(name.data(), name_length);
         if (std::optional<registry_tree> child = read_tree(root, path + L"\\" + subkey))
             tree.subkeys[subkey] = *child;
     }
@@ -136,9 +84,7 @@ inline std::optional<registry_tree> read_tree(HKEY root, const std::wstring& pat
 
 inline void write_tree(HKEY root, const std::wstring& path, const registry_tree& tree)
 {
-    registry_key_handle key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
-        return;
+    registry_key key = open_key(root, path, true);
     for (const auto& [name, value] : tree.values)
         RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, value.type, value.data.data(),
                        static_cast<DWORD>(value.data.size()));
@@ -158,7 +104,7 @@ public:
     ~registry_guard()
     {
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            delete_tree(it->root, it->path);
+            SHDeleteKeyW(it->root, it->path.c_str());
             if (it->tree)
                 write_tree(it->root, it->path, *it->tree);
         }
@@ -177,59 +123,26 @@ private:
 
 // Every key that a registration or a removal may write or delete, with the
 // parents that a registration creates where they are missing.
-class registration_keys_guard {
-public:
+struct registration_keys_guard : registry_guard {
     registration_keys_guard()
-        : guard_({{HKEY_CURRENT_USER, L"Software\\Classes"},
-                  {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
-                  {HKEY_CURRENT_USER, L"Software\\Clients"},
-                  {HKEY_CURRENT_USER, L"Software\\RegisteredApplications"},
-                  {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\Shell\\Associations"},
-                  {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"},
-                  {HKEY_LOCAL_MACHINE, L"Software\\Classes\\http\\shell\\open\\ddeexec"},
-                  {HKEY_LOCAL_MACHINE, L"Software\\Classes\\https\\shell\\open\\ddeexec"}})
+        : registry_guard({{HKEY_CURRENT_USER, L"Software\\Classes"},
+                          {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+                          {HKEY_CURRENT_USER, L"Software\\Clients"},
+                          {HKEY_CURRENT_USER, L"Software\\RegisteredApplications"},
+                          {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\Shell\\Associations"},
+                          {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"},
+                          {HKEY_LOCAL_MACHINE, L"Software\\Classes\\http\\shell\\open\\ddeexec"},
+                          {HKEY_LOCAL_MACHINE, L"Software\\Classes\\https\\shell\\open\\ddeexec"}})
     {
     }
-
-private:
-    registry_guard guard_;
 };
 
-// Sets one string value for the lifetime of the object and then puts back
-// what was there (or removes it).
-class scoped_registry_string {
-public:
-    scoped_registry_string(HKEY root, std::wstring path, std::wstring name, const std::wstring& text)
-        : root_(root), path_(std::move(path)), name_(std::move(name)), saved_(read_value(root_, path_, name_))
+// The Windows version that Wine reports to Ostrilo.exe (and to nothing else)
+// while the object lives.
+struct scoped_windows_version : registry_guard {
+    explicit scoped_windows_version(const wchar_t* version) : registry_guard({{HKEY_CURRENT_USER, key}})
     {
-        write_string(root_, path_, name_, text);
+        write_string(HKEY_CURRENT_USER, key, L"Version", version);
     }
-    ~scoped_registry_string()
-    {
-        registry_key_handle key;
-        if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS)
-            return;
-        const wchar_t* name = name_.empty() ? nullptr : name_.c_str();
-        if (saved_)
-            RegSetValueExW(key.get(), name, 0, saved_->type, saved_->data.data(), static_cast<DWORD>(saved_->data.size()));
-        else
-            RegDeleteValueW(key.get(), name);
-    }
-    scoped_registry_string(const scoped_registry_string&) = delete;
-    scoped_registry_string& operator=(const scoped_registry_string&) = delete;
-
-private:
-    HKEY root_;
-    std::wstring path_;
-    std::wstring name_;
-    std::optional<registry_value> saved_;
-};
-
-// The Windows version that Wine reports to programs started from now on.
-class scoped_windows_version : public scoped_registry_string {
-public:
-    explicit scoped_windows_version(const wchar_t* version)
-        : scoped_registry_string(HKEY_CURRENT_USER, L"Software\\Wine", L"Version", version)
-    {
-    }
+    static constexpr const wchar_t* key = L"Software\\Wine\\AppDefaults\\Ostrilo.exe";
 };
