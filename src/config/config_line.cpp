@@ -1,6 +1,7 @@
 // Splitting one line of a key/value file. Text in, text out: the reader in
 // config_file.cpp hands every piece it reads to split_config_line.
 #include "kvix_environment.h"
+#include "nb_utils.h"
 
 namespace {
 
@@ -13,10 +14,6 @@ std::string_view strip_blanks(std::string_view text) {
     }
     const std::size_t last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
-}
-
-char fold_ascii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace
@@ -39,13 +36,5 @@ std::optional<std::pair<std::string, std::string>> split_config_line(std::string
 }
 
 bool keys_equal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold_ascii(a[i]) != fold_ascii(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && ascii_lower(a) == ascii_lower(b);
 }

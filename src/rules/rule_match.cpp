@@ -24,7 +24,7 @@ constexpr int line_piece_bytes = 4094;
 
 std::string_view drop_prefix(std::string_view text, std::string_view prefix)
 {
-    if (text.substr(0, prefix.size()) == prefix)
+    if (starts_with(text, prefix))
         text.remove_prefix(prefix.size());
     return text;
 }
