@@ -128,11 +128,17 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
     }
 }
 
-std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file)
 {
     char buffer[line_piece_bytes + 1];
+    // Line numbers count the file's lines; the pieces of a long line share one.
+    int line_number = 0;
+    bool at_line_start = true;
     while (std::fgets(buffer, sizeof buffer, file)) {
-        std::string_view line = trim(std::string_view(buffer, std::strlen(buffer)));
+        const std::size_t length = std::strlen(buffer);
+        line_number += at_line_start ? 1 : 0;
+        at_line_start = length > 0 && buffer[length - 1] == '\n';
+        std::string_view line = trim(std::string_view(buffer, length));
         if (line.empty() || line.front() == '#')
             continue;
 
@@ -149,15 +155,23 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
             pattern.pop_back();
         LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", pattern.c_str());
         if (match_url_expr(pattern, url))
-            return rule;
+            return rule_hit{std::move(rule), line_number, std::string(line)};
 
         if (pattern.size() >= 3) {
             std::string final_chars = pattern.substr(pattern.size() - 2);
             LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", final_chars.c_str());
             // "*.example.com/*" must also cover the bare host "example.com".
             if (final_chars == "/*" && match_url_expr(std::string_view(pattern).substr(0, pattern.size() - 2), url))
-                return rule;
+                return rule_hit{std::move(rule), line_number, std::string(line)};
         }
     }
     return std::nullopt;
+}
+
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
+{
+    std::optional<rule_hit> hit = find_rule_in_file(url, file);
+    if (!hit)
+        return std::nullopt;
+    return std::move(hit->rule);
 }
