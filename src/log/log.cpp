@@ -29,6 +29,9 @@ std::array<log_sink, 32> sinks;
 
 unique_file log_file;
 
+// Other programs built on this facility (ostrilo-admin) turn standard error off.
+bool stderr_records = true;
+
 const std::tm& entry_time(log_entry& entry)
 {
     if (!entry.time) {
@@ -69,7 +72,8 @@ void log_write(int level, const char* unit, int line, const char* format, ...)
     va_list arguments;
     va_start(arguments, format);
     log_entry entry{&arguments, format, unit, std::nullopt, stderr, line, level};
-    write_record(entry, stderr, "%H:%M:%S", 16);
+    if (stderr_records)
+        write_record(entry, stderr, "%H:%M:%S", 16);
     for (const log_sink& sink : sinks) {
         if (!sink.writer)
             break;
@@ -80,6 +84,11 @@ void log_write(int level, const char* unit, int line, const char* format, ...)
     }
     va_end(arguments);
     errno = saved_errno;
+}
+
+void set_stderr_logging(bool on)
+{
+    stderr_records = on;
 }
 
 int add_log_file(FILE* stream, int threshold)

@@ -23,6 +23,8 @@ struct log_entry {
 using log_writer = void (*)(log_entry& entry);
 
 void log_write(int level, const char* unit, int line, const char* format, ...);
+// Standard error gets every record unless turned off here.
+void set_stderr_logging(bool on);
 int add_log_file(FILE* stream, int threshold);
 void write_file_record(log_entry& entry);
 int init_logging(const char* file_name, int threshold);
