@@ -35,7 +35,7 @@ bool consult_rule_file(rule_decision& decision, std::string_view url, const std:
     std::string compared = normalise_url(url);
     if (acting)
         LOG_ENVIRONMENT(LOG_DEBUG, "URL to compare is now: %s", compared.c_str());
-    if (!path)
+    if (!path || mode == lookup_mode::listing)
         return false;
     unique_file file = open_for_reading(*path);
     if (!file)

@@ -54,11 +54,16 @@ const std::optional<std::string>& find_rule_file(std::optional<std::string>& cac
         std::string path = folder + "\\" + rule_file_names[i];
         const bool present = file_exists(path);
         places.push_back({source, path, present});
+        if (present && mode == lookup_mode::listing) {
+            if (!cache)
+                cache = std::move(path);
+            continue;
+        }
         if (present) {
             cache = std::move(path);
             return cache;
         }
-        if (mode == lookup_mode::explaining)
+        if (mode != lookup_mode::acting)
             continue;
         if (i > 0)
             LOG_ENVIRONMENT(LOG_TRACE, location.second_miss, path.c_str());

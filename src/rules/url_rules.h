@@ -49,8 +49,10 @@ struct rule_decision {
 
 // Acting: what Ostrilo.exe does (log records, the stdout line of the program
 // folder, creating %APPDATA%\vnc, the fatal box). Explaining: the same order
-// and the same files, but no output, no folder created, no box.
-enum class lookup_mode { acting, explaining };
+// and the same files, but no output, no folder created, no box. Listing: as
+// explaining, but no file is scanned and both names are tried in every
+// folder, so that the places list every rule file there is.
+enum class lookup_mode { acting, explaining, listing };
 
 // --- Rule files ---
 // url is normalised (normalise_url).

@@ -35,6 +35,8 @@ std::string format_bounded(std::size_t count, const char* format, ...);
 std::wstring format_wide_bounded(std::size_t count, const wchar_t* format, ...);
 std::string format_unbounded(const char* format, ...);
 void print_to_stdout(const char* format, ...);
+// Turns print_to_stdout off (or on again).
+void set_stdout_lines(bool on);
 
 // --- Win32 edge ---
 std::optional<std::wstring> utf8_to_wide(std::string_view text);

@@ -2,6 +2,8 @@
 // local browser request it would make.
 #include "here.h"
 
+#include <algorithm>
+
 #include "local_browser.h"
 #include "nb_utils.h"
 
@@ -55,7 +57,8 @@ std::vector<std::string> rule_files_here(const std::optional<std::string>& dir)
 {
     std::vector<std::string> files;
     for (const rule_place& place : decide_url_rule("", dir, lookup_mode::listing).consulted) {
-        if (place.present)
+        // The installation folder is the program folder when the product is not installed.
+        if (place.present && std::find(files.begin(), files.end(), place.path) == files.end())
             files.push_back(place.path);
     }
     return files;

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "explain.h"
 #include "log.h"
+#include "nb_utils.h"
 #ifdef _WIN32
 #include "here.h"
 #endif
@@ -183,10 +184,11 @@ int run_import(const arguments& args)
 
 int main(int argc, char** argv)
 {
+    // The product's log records and its progress lines are not this program's output.
 #ifdef _WIN32
-    // The product's log records are not this program's output.
     set_stderr_logging(false);
 #endif
+    set_stdout_lines(false);
     std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty())
         return usage_error("no command given");
