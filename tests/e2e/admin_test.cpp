@@ -30,6 +30,16 @@ struct admin_sandbox : sandbox {
         copy_standin(L"vncviewer_2_1_4", program_dir + L"\\vncviewer.exe");
         set_env(L"STANDIN_RECORD_DIR", root);
     }
+    // A started stand-in viewer runs until it is ended.
+    ~admin_sandbox()
+    {
+        const DWORD id = std::stoul(read_file(root + L"\\vncviewer.pid").value_or("0"));
+        if (HANDLE process = id ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id) : nullptr) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
     std::wstring admin() const { return program_dir + L"\\ostrilo-admin.exe"; }
     std::wstring firefox() const { return program_dir + L"\\firefox.exe"; }
     run_result admin_run(const std::wstring& arguments) const
@@ -94,8 +104,9 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
     };
     for (const auto& c : cases) {
         SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\NB.HTTP");
-        if (c.registered)
+        if (c.registered) {
             ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+        }
         const run_result status = box.admin_run(L"status");
         EXPECT_NE(status.out.find(c.line), std::string::npos) << c.line << "\n" << status.out;
     }

@@ -17,6 +17,10 @@
 #include "log.h"
 #include "nb_utils.h"
 #ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+
 #include "here.h"
 #endif
 
@@ -180,6 +184,19 @@ int run_import(const arguments& args)
     return import_command(*xml, args.options);
 }
 
+#ifdef _WIN32
+std::vector<std::string> utf8_arguments()
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> words;
+    for (int i = 1; wide && i < count; ++i)
+        words.push_back(wide_to_utf8(wide[i]).value_or(std::string()));
+    LocalFree(wide);
+    return words;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -190,6 +207,11 @@ int main(int argc, char** argv)
 #endif
     set_stdout_lines(false);
     std::vector<std::string> words(argv + 1, argv + argc);
+#ifdef _WIN32
+    // The narrow arguments are in the ANSI code page; the links Ostrilo.exe
+    // looks up are the UTF-8 form of its wide arguments.
+    words = utf8_arguments();
+#endif
     if (words.empty())
         return usage_error("no command given");
     const std::string command = words.front();
