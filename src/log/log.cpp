@@ -1,10 +1,7 @@
 // The log facility: standard error always, the log file with -log.
 #include "log.h"
 
-#include "kvix_environment.h"
 #include "nb_utils.h"
-#include "url_rules.h"
-#include "viewer.h"
 
 #include <array>
 #include <cerrno>
@@ -98,9 +95,8 @@ void write_file_record(log_entry& entry)
     write_record(entry, entry.stream, "%Y-%m-%d %H:%M:%S", 64);
 }
 
-int init_logging(const char* file_name, int threshold)
+int init_logging(const std::optional<std::string>& folder, const char* file_name, int threshold)
 {
-    std::optional<std::string> folder = get_kvix_tempdir();
     if (!folder) {
         print_to_stdout("Failed to initialize logging (failed to get tmp dir).\n");
         return 0;
@@ -119,11 +115,8 @@ int init_logging(const char* file_name, int threshold)
     return 1;
 }
 
-void free_environment_and_close_log()
+void close_log_file()
 {
-    free_environment();
-    free_rule_file_paths();
-    free_viewer_state();
     if (log_file) {
         // The sink keeps its stream; nothing logs after the shutdown step, so
         // drop the sinks with the file rather than leave them dangling.
