@@ -143,19 +143,19 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
         LOG_ENVIRONMENT(LOG_TRACE, " --> browser_profile: <%s>", or_null(rule.browser_profile));
 
         // The record keeps the rule's pattern as written; only this working
-        // copy loses its scheme and trailing "/" (or "/*") for the match.
-        std::string pattern(strip_scheme(rule.url_expr));
+        // view loses its scheme and trailing "/" (or "/*") for the match.
+        std::string_view pattern = strip_scheme(rule.url_expr);
         if (!pattern.empty() && pattern.back() == '/')
-            pattern.pop_back();
-        LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", pattern.c_str());
+            pattern.remove_suffix(1);
+        LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", std::string(pattern).c_str());
         if (match_url_expr(pattern, url))
             return rule;
 
         if (pattern.size() >= 3) {
-            std::string final_chars = pattern.substr(pattern.size() - 2);
-            LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", final_chars.c_str());
+            std::string_view final_chars = pattern.substr(pattern.size() - 2);
+            LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", std::string(final_chars).c_str());
             // "*.example.com/*" must also cover the bare host "example.com".
-            if (final_chars == "/*" && match_url_expr(std::string_view(pattern).substr(0, pattern.size() - 2), url))
+            if (final_chars == "/*" && match_url_expr(pattern.substr(0, pattern.size() - 2), url))
                 return rule;
         }
     }
