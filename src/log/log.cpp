@@ -13,6 +13,7 @@
 #include <new>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #endif
@@ -63,7 +64,16 @@ const char* date_time_now()
 {
     static std::time_t converted_second = -1;
     static char text[64] = "";
+#ifdef _WIN32
+    // The runtime's time() costs microseconds under some systems; the system
+    // clock is read from memory. Both count seconds since 1970 alike.
+    FILETIME system_time;
+    GetSystemTimeAsFileTime(&system_time);
+    ULARGE_INTEGER ticks{{system_time.dwLowDateTime, system_time.dwHighDateTime}};
+    std::time_t now = static_cast<std::time_t>((ticks.QuadPart - 116444736000000000ULL) / 10000000ULL);
+#else
     std::time_t now = std::time(nullptr);
+#endif
     if (now != converted_second || text[0] == '\0') {
         std::tm local{};
         if (const std::tm* converted = std::localtime(&now))
@@ -101,21 +111,47 @@ void format_body(std::string& body, int level, const char* unit, int line, const
     body += "\r\n";
 }
 
-// One write of the whole record, then the flush.
+// The whole record in one write, nothing left in a buffer.
 void write_stream(FILE* stream, std::string_view time_text, std::string_view body, std::string& record)
 {
     record.assign(time_text);
     record += body;
 #ifdef _WIN32
-    if (stream == stderr) {
-        // Unbuffered: straight to the handle in one call (one call per record
-        // also keeps a console fast).
-        _write(_fileno(stderr), record.data(), static_cast<unsigned>(record.size()));
-        return;
-    }
-#endif
+    // Straight to the stream's handle: one system call per record (a console
+    // is slow per call), without the runtime's seek before every write to a
+    // file opened for appending (the log file's handle appends by itself).
+    if (stream != stderr)
+        std::fflush(stream);
+    DWORD written = 0;
+    WriteFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), record.data(),
+              static_cast<DWORD>(record.size()), &written, nullptr);
+#else
     std::fwrite(record.data(), 1, record.size(), stream);
     std::fflush(stream);
+#endif
+}
+
+// The log path opened for appending in binary mode; every write lands at the
+// end of the file, also when another run writes to the same file.
+FILE* open_for_appending(const std::string& path)
+{
+#ifdef _WIN32
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, "ab");
+    if (!stream)
+        _close(descriptor);
+    return stream;
+#else
+    return std::fopen(path.c_str(), "ab");
+#endif
 }
 
 std::string record_buffer;
@@ -134,6 +170,9 @@ void log_write(int level, const char* unit, int line, const char* format, ...)
     // Writing a record must not change the error number that a later fatal
     // error box reports (a windowed program's standard error may be invalid).
     int saved_errno = errno;
+#ifdef _WIN32
+    DWORD saved_last_error = GetLastError();
+#endif
     try {
         static std::string body;
         va_list arguments;
@@ -154,6 +193,9 @@ void log_write(int level, const char* unit, int line, const char* format, ...)
     } catch (const std::bad_alloc&) {
         // A record that cannot be formatted is lost, like one that cannot be written.
     }
+#ifdef _WIN32
+    SetLastError(saved_last_error);
+#endif
     errno = saved_errno;
 }
 
@@ -186,7 +228,7 @@ int init_logging(const std::optional<std::string>& folder, const char* file_name
     std::string old_path = format_bounded(4095, "%s.old", log_path.c_str());
     if (file_exists(log_path))
         move_file(log_path, old_path, true);
-    log_file.reset(std::fopen(log_path.c_str(), "ab"));
+    log_file.reset(open_for_appending(log_path));
     if (!log_file) {
         print_to_stdout("Failed to initialize logging (failed to open file to log to (%s)).\n", log_path.c_str());
         return 0;
