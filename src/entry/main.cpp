@@ -32,7 +32,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     const char* narrow_command_line = command_line ? command_line : "";
 
     if (contains(narrow_command_line, "-log") || contains(narrow_command_line, "/log"))
-        init_logging("feldrun.log", 0);
+        init_logging(get_kvix_tempdir(), "feldrun.log", 0);
     LOG_OSTRILO(LOG_INFO, "Starting Ostrilo");
     LOG_OSTRILO(LOG_DEBUG, "Command line: %s", narrow_command_line);
 

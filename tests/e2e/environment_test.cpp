@@ -427,6 +427,50 @@ TEST(LogFile, IsWrittenOnlyWithLogFreshEachRunKeepingThePreviousOneAsOld)
     EXPECT_NE(second->find("https://example.com/second"), std::string::npos);
 }
 
+// The records of a log file without their date and time.
+std::string without_date_time(const std::string& log)
+{
+    std::string text;
+    for (std::size_t start = 0; start < log.size();) {
+        std::size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end + 1;
+        text += log.substr(start + 19, end - start - 19);
+        start = end;
+    }
+    return text;
+}
+
+TEST(LogFile, HoldsTheRecordsOfStandardErrorByteForByteAlsoWithoutStandardHandlesAndAfterAFatalBox)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"a link to the viewer", nullptr},
+        {"a missing configured rule file ends in the fatal box", "whitelist_path=C:\\missing\\rules.txt\n"},
+    };
+    for (const auto& [name, config] : cases) {
+        sandbox box;
+        if (config)
+            write_file(box.program_dir + L"\\ostrilo.cfg", config);
+        const std::wstring log = box.temp + L"\\kvixtemp\\feldrun.log";
+        const run_result run = box.run(L"-url \"https://example.com/a\" -log");
+        const std::string with_handles = read_file(log).value_or("");
+        // The same record, taken once: the file's date and time end in the time of standard error.
+        std::string expected_err;
+        for (std::size_t start = 0; start < with_handles.size();) {
+            std::size_t end = with_handles.find('\n', start) + 1;
+            expected_err += with_handles.substr(start + 11, end - start - 11);
+            start = end;
+        }
+        ASSERT_NE(run.find_record("Starting Ostrilo"), -1) << name;
+        EXPECT_EQ(run.err, expected_err) << name;
+
+        box.standard_handles = false;
+        const run_result shell_run = box.run(L"-url \"https://example.com/a\" -log");
+        EXPECT_EQ(run.boxes.size(), 1u) << name;
+        EXPECT_EQ(shell_run.boxes.size(), 1u) << name;
+        EXPECT_EQ(without_date_time(read_file(log).value_or("")), without_date_time(with_handles)) << name;
+    }
+}
+
 enum class appdata_kind { folder, plain_file, too_long };
 
 TEST(TempFolder, UnderAppdataWhenTheTemporaryDirectoryCannotHoldItElseNone)

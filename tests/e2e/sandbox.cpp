@@ -354,12 +354,15 @@ run_result sandbox::run_command_line(const std::wstring& command_line, DWORD lim
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in.h;
-    startup.hStdOutput = out.h;
-    startup.hStdError = err.h;
+    if (standard_handles) {
+        startup.hStdInput = in.h;
+        startup.hStdOutput = out.h;
+        startup.hStdError = err.h;
+    }
     PROCESS_INFORMATION process{};
     std::wstring mutable_command_line = command_line;
-    if (!CreateProcessW(nullptr, mutable_command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+    if (!CreateProcessW(nullptr, mutable_command_line.data(), nullptr, nullptr, standard_handles,
+                        CREATE_UNICODE_ENVIRONMENT,
                         environment.data(), cwd.c_str(), &startup, &process)) {
         ADD_FAILURE() << "cannot start " << narrow(command_line) << ": error " << GetLastError();
         return result;

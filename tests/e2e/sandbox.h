@@ -90,6 +90,7 @@ public:
     std::wstring install_path;       // KVIX_INSTALLPATH
     std::wstring temp;               // TMP and TEMP
     std::wstring cwd;                // the current directory of the run
+    bool standard_handles = true;    // false: started as the shell starts it, with none
 
     std::wstring exe() const { return program_dir + L"\\Ostrilo.exe"; }
     // Copies build/bin/<standin>.exe to target.

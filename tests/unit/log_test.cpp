@@ -46,6 +46,17 @@ TEST(LogWrite, KeepsTheErrorNumber)
     EXPECT_EQ(errno, 2);
 }
 
+TEST(LogWrite, StandardErrorTurnedOffGetsNoRecordUntilTurnedOnAgain)
+{
+    for (bool enabled : {false, true}) {
+        set_log_to_stderr(enabled);
+        testing::internal::CaptureStderr();
+        LOG_OSTRILO(LOG_WARN, "record %d", 1);
+        std::string text = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(text.find("WARN  ostrilo:"), enabled ? 9u : std::string::npos) << text;
+    }
+}
+
 TEST(AddLogFile, RefusesTheThirtyThirdSink)
 {
     // One sink may already be taken by the test above (tests share the process).

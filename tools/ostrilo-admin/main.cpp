@@ -203,7 +203,7 @@ int main(int argc, char** argv)
 {
     // The product's log records and its progress lines are not this program's output.
 #ifdef _WIN32
-    set_stderr_logging(false);
+    set_log_to_stderr(false);
 #endif
     set_stdout_lines(false);
     std::vector<std::string> words(argv + 1, argv + argc);
