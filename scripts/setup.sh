@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing Ostrilo needs on Debian 12, and fetches the
-# PCRE2 source. Safe to run again: it only does what is still missing.
+# PCRE2 and pugixml sources. Safe to run again: it only does what is still missing.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -47,4 +47,16 @@ if [ ! -f "$deps/pcre2/CMakeLists.txt" ]; then
   tar -xf "$tarball" -C "$deps/pcre2.tmp" --strip-components=1
   rm -rf "$deps/pcre2" && mv "$deps/pcre2.tmp" "$deps/pcre2"
   echo "setup: PCRE2 source in $deps/pcre2"
+fi
+
+# pugixml (the site-list import of ostrilo-admin) is built from Debian's source
+# package in the same way, for the mingw and the native build alike.
+if [ ! -f "$deps/pugixml/CMakeLists.txt" ]; then
+  mkdir -p "$deps/download"
+  ( cd "$deps/download" && rm -rf ./* && apt-get source --download-only -q pugixml )
+  tarball=$(ls "$deps"/download/pugixml_*.orig.tar.* | head -n 1)
+  rm -rf "$deps/pugixml.tmp" && mkdir -p "$deps/pugixml.tmp"
+  tar -xf "$tarball" -C "$deps/pugixml.tmp" --strip-components=1
+  rm -rf "$deps/pugixml" && mv "$deps/pugixml.tmp" "$deps/pugixml"
+  echo "setup: pugixml source in $deps/pugixml"
 fi
