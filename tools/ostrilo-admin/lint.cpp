@@ -217,7 +217,7 @@ private:
             const std::string& path = files_[i].text->path;
             file_rank_.emplace(path, i);
             for (std::size_t j = 0; j < i; ++j) {
-                if (ascii_lower(files_[j].text->path) == ascii_lower(path)) {
+                if (files_[j].text && ascii_lower(files_[j].text->path) == ascii_lower(path)) {
                     files_[i].text = nullptr;
                     break;
                 }
@@ -413,7 +413,7 @@ private:
                 bool same = same_action(a.rule, b.rule);
                 add(b.file, b.line, b.column, !same,
                     "never reached: " + where + " ('" + a.written + "') takes every link this rule takes" +
-                        (same ? " to the same place; remove this line" : "; move this rule above it"),
+                        (same ? " to the same place; remove this line" : "; put this rule before that one"),
                     "shadowed");
                 continue;
             }
