@@ -74,6 +74,20 @@ std::size_t trailing_slashes(std::string_view text)
     return count;
 }
 
+std::string_view before_star(std::string_view pattern)
+{
+    return pattern.substr(0, std::min(pattern.find('*'), pattern.size()));
+}
+
+// The text every URL a pattern takes begins with, but for a few prefixes of it
+// followed only by "/" (see takes_all_of).
+std::string_view fixed_beginning(std::string_view pattern)
+{
+    if (pattern.size() >= 3 && pattern.ends_with("/*"))
+        return before_star(pattern.substr(0, pattern.size() - 2));
+    return before_star(pattern);
+}
+
 // True when the earlier pattern takes every URL the later one takes. Sound,
 // not complete: when unsure it says no.
 //
@@ -90,12 +104,8 @@ bool takes_all_of(std::string_view earlier, std::string_view later)
     if (earlier.empty() || earlier.back() != '*')
         return false;
 
-    std::string_view lead = later.substr(0, std::min(later.find('*'), later.size()));
-    std::string_view must_begin = lead;
-    if (later.size() >= 3 && later.ends_with("/*")) {
-        std::string_view retried = later.substr(0, later.size() - 2);
-        must_begin = retried.substr(0, std::min(retried.find('*'), retried.size()));
-    }
+    std::string_view lead = before_star(later);
+    std::string_view must_begin = fixed_beginning(later);
 
     std::size_t pos = 0;
     std::size_t start = 0;
@@ -164,6 +174,56 @@ std::optional<std::pair<std::string, bool>> foreign_link(std::string_view patter
     }
     return std::nullopt;
 }
+
+// The earlier patterns that end in "*", filed so that a later pattern meets
+// only those that can take all of its links: such a pattern's text before its
+// first "*" begins the later one's fixed beginning, or, when it begins with
+// "*", its first piece occurs in it (filed by at most key_bytes of that piece).
+class open_ended_patterns {
+public:
+    void add(std::size_t rule, std::string_view pattern)
+    {
+        std::string_view lead = before_star(pattern);
+        if (!lead.empty()) {
+            by_lead_[lead].push_back(rule);
+            return;
+        }
+        std::size_t from = pattern.find_first_not_of('*');
+        if (from == std::string_view::npos) {
+            catch_all_ = std::min(catch_all_, rule);
+            return;
+        }
+        std::string_view piece = before_star(pattern.substr(from));
+        by_piece_[piece.substr(0, key_bytes)].push_back(rule);
+    }
+
+    // The rules that may take all of a pattern with this fixed beginning.
+    std::vector<std::size_t> candidates(std::string_view fixed) const
+    {
+        std::vector<std::size_t> found;
+        if (catch_all_ != no_rule)
+            found.push_back(catch_all_);
+        auto take = [&](const auto& files, std::string_view key) {
+            if (auto hit = files.find(key); hit != files.end())
+                found.insert(found.end(), hit->second.begin(), hit->second.end());
+        };
+        for (std::size_t size = 1; size <= fixed.size(); ++size)
+            take(by_lead_, fixed.substr(0, size));
+        for (std::size_t at = 0; at < fixed.size(); ++at) {
+            for (std::size_t size = 1; size <= key_bytes && at + size <= fixed.size(); ++size)
+                take(by_piece_, fixed.substr(at, size));
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+private:
+    static constexpr std::size_t key_bytes = 8;
+    static constexpr std::size_t no_rule = static_cast<std::size_t>(-1);
+    std::size_t catch_all_ = no_rule;
+    std::unordered_map<std::string_view, std::vector<std::size_t>> by_lead_;
+    std::unordered_map<std::string_view, std::vector<std::size_t>> by_piece_;
+};
 
 bool same_action(const rule_match& a, const rule_match& b)
 {
@@ -393,17 +453,19 @@ private:
         std::vector<std::string> patterns;
         for (const read_rule& r : rules_)
             patterns.push_back(effective_pattern(r.rule));
-        std::unordered_map<std::string, std::size_t> first_with;  // identical patterns
-        std::vector<std::size_t> open_ended;                      // earlier patterns ending in "*"
+        std::unordered_map<std::string_view, std::size_t> first_with;  // identical patterns
+        open_ended_patterns open_ended;
         for (std::size_t later = 0; later < rules_.size(); ++later) {
             if (rules_[later].dead)
                 continue;
             std::optional<std::size_t> earlier;
             if (auto same = first_with.find(patterns[later]); same != first_with.end())
                 earlier = same->second;
-            for (std::size_t i = 0; !earlier && i < open_ended.size(); ++i) {
-                if (takes_all_of(patterns[open_ended[i]], patterns[later]))
-                    earlier = open_ended[i];
+            for (std::size_t candidate : open_ended.candidates(fixed_beginning(patterns[later]))) {
+                if (earlier && *earlier < candidate)
+                    break;
+                if (takes_all_of(patterns[candidate], patterns[later]))
+                    earlier = candidate;
             }
             if (earlier) {
                 const read_rule& a = rules_[*earlier];
@@ -415,11 +477,11 @@ private:
                     "never reached: " + where + " ('" + a.written + "') takes every link this rule takes" +
                         (same ? " to the same place; remove this line" : "; put this rule before that one"),
                     "shadowed");
-                continue;
             }
+            // A rule that is never reached still tells of the links it takes.
             first_with.emplace(patterns[later], later);
             if (patterns[later].ends_with('*'))
-                open_ended.push_back(later);
+                open_ended.add(later, patterns[later]);
         }
     }
 
