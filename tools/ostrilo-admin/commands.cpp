@@ -1,15 +1,30 @@
 // ostrilo-admin lint and import-sitelist, wired to the linter and the import.
 #include "commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 #include <nlohmann/json.hpp>
 
-// Until the linter and the import are merged in, the two commands say so.
-#if __has_include("lint.h") && __has_include("sitelist.h")
 #include "lint.h"
 #include "sitelist.h"
+
+namespace {
+
+std::vector<std::string> comma_list(const std::string& text)
+{
+    std::vector<std::string> values;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        if (end > start)
+            values.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return values;
+}
+
+}  // namespace
 
 int lint_command(const std::vector<rule_file_bytes>& files, bool json)
 {
@@ -38,8 +53,12 @@ int import_command(const std::string& xml, const std::vector<std::pair<std::stri
             chosen.edge_rule = value;
         else if (name == "--ie")
             chosen.ie_rule = value;
-        else
+        else if (name == "--other")
             chosen.other_rule = value;
+        else if (name == "--edge-values")
+            chosen.edge_values = comma_list(value);
+        else
+            chosen.ie_values = comma_list(value);
     }
     const sitelist_result result = import_sitelist(xml, chosen);
     if (!result.ok) {
@@ -47,19 +66,6 @@ int import_command(const std::string& xml, const std::vector<std::pair<std::stri
         return 2;
     }
     std::cout << result.rules;
-    std::cerr << result.summary;
+    std::cerr << result.summary << (result.summary.ends_with('\n') ? "" : "\n");
     return 0;
 }
-#else
-int lint_command(const std::vector<rule_file_bytes>&, bool)
-{
-    std::fprintf(stderr, "ostrilo-admin: lint is not part of this build\n");
-    return 2;
-}
-
-int import_command(const std::string&, const std::vector<std::pair<std::string, std::string>>&)
-{
-    std::fprintf(stderr, "ostrilo-admin: import-sitelist is not part of this build\n");
-    return 2;
-}
-#endif

@@ -38,8 +38,12 @@ const char usage_text[] =
     "      findings in the rule files as file:line:col: error|warning: text [code];\n"
     "      without files, every rule file Ostrilo would consult here.\n"
     "      Exit status 0 clean, 1 warnings only, 2 errors.\n"
-    "  import-sitelist [--edge RULE] [--ie RULE] [--other RULE] FILE.xml\n"
-    "      rule lines for an enterprise mode site list on standard output.\n"
+    "  import-sitelist [--edge RULE] [--ie RULE] [--other RULE]\n"
+    "                  [--edge-values LIST] [--ie-values LIST] FILE.xml\n"
+    "      rule lines for an enterprise mode site list on standard output, a\n"
+    "      summary on standard error. Sites whose <open-in> is one of the\n"
+    "      comma-separated edge values (default MSEdge) get \"local|edge\", of\n"
+    "      the IE values (default IE11) \"local|ie\", all others \"remote\".\n"
     "  status [-configdir DIR] [--json]   (Windows only)\n"
     "      the registration, the default browser, the files and the viewer\n"
     "      as Ostrilo sees them here. Exit status 0 all fine, 1 otherwise.\n"
@@ -231,7 +235,7 @@ int main(int argc, char** argv)
         return error ? usage_error(*error) : run_lint(args);
     }
     if (command == "import-sitelist") {
-        error = parse(words, {"--edge", "--ie", "--other"}, false, args);
+        error = parse(words, {"--edge", "--ie", "--other", "--edge-values", "--ie-values"}, false, args);
         return error ? usage_error(*error) : run_import(args);
     }
     if (command == "status") {
