@@ -62,6 +62,8 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         ASSERT_EQ(explained.exit_code, 0u) << url << explained.err;
         const nlohmann::json prediction = nlohmann::json::parse(explained.out).at(0);
         EXPECT_EQ(prediction["match"].is_null(), url.starts_with("http://elsewhere")) << url;
+        // Ostrilo.exe creates %APPDATA%\vnc when it looks there; explain only looks.
+        EXPECT_FALSE(path_exists(box.appdata + L"\\vnc")) << url;
 
         const run_result run = box.run(L"-url \"" + widen(url) + L"\"");
         EXPECT_EQ(run.exit_code, prediction["exit_status"].get<unsigned>()) << url << "\n" << run.err;
