@@ -147,14 +147,6 @@ rule_decision decide_url_rule(const std::string& url, const std::optional<std::s
     return decision;
 }
 
-std::optional<rule_match> lookup_url_rule(const std::string& url)
-{
-    rule_decision decision = decide_url_rule(url, configdir, lookup_mode::acting);
-    if (!decision.hit)
-        return std::nullopt;
-    return decision.hit->rule;
-}
-
 void free_rule_file_paths()
 {
     configdir_rule_file.reset();

@@ -63,7 +63,6 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file);
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
                        lookup_mode mode);
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path);
-std::optional<rule_match> lookup_url_rule(const std::string& url);
 // The whole lookup for one URL; Ostrilo.exe acts on it, ostrilo-admin prints it.
 rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode);
 // Forgets the cached rule file paths (the shutdown step).
