@@ -55,6 +55,7 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         "https://intranet.example/x?q=\xc3\xa4", // remote: profile|browser|link, bytes widened
         "http://elsewhere.test/p q",           // no rule: the link itself
         "https://odd.example/",                // neither local nor remote: status 1
+        "kvxps://www.example.com/k",           // looked up as https://
     };
     for (const std::string url : urls) {
         admin_sandbox box;

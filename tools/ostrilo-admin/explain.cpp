@@ -91,6 +91,7 @@ nlohmann::ordered_json explanation_json(const explanation& e)
     out["action"] = kind_name(e.plan.kind);
     out["exit_status"] = e.plan.kind == route_kind::bad_destination ? 1 : 0;
     if (e.plan.kind == route_kind::local) {
+        out["local_file"] = e.local.file;
         out["browser_mode"] = e.plan.browser_mode;
         out["shell_file"] = optional_json(e.local.shell_file);
         out["shell_parameters"] = optional_json(e.local.shell_parameters);
@@ -112,7 +113,9 @@ std::string explanation_text(const explanation& e)
                                 place.path.c_str());
     if (e.decision.stop)
         return out + "  Ostrilo stops with the box: " + json_safe(narrow_bytes(*e.decision.stop)) + "\n";
-    if (e.decision.hit)
+    if (e.local.file)
+        out += "  matched  nothing looked up: the link is a readable file\n";
+    else if (e.decision.hit)
         out += format_unbounded("  matched  %s:%d: %s\n", e.decision.file->c_str(), e.decision.hit->line,
                                 e.decision.hit->text.c_str());
     else

@@ -12,6 +12,7 @@
 
 // What follows on this machine beyond the plan (Windows only; empty natively).
 struct local_followup {
+    bool file = false;                            // the link is a readable file: no lookup
     std::optional<std::string> shell_file;        // the file the shell is asked to open
     std::optional<std::string> shell_parameters;  // and its parameters
     std::optional<std::string> browser_call;      // "<program>" "<link>" from ostrilo.cfg

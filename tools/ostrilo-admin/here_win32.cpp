@@ -30,9 +30,20 @@ std::optional<std::string> configdir_folder(const std::optional<std::string>& ar
     return folder;
 }
 
-explanation explain_here(const std::string& url, const std::optional<std::string>& dir)
+explanation explain_here(const std::string& argument, const std::optional<std::string>& dir)
 {
-    explanation e = explain_decision(url, decide_url_rule(url, dir, lookup_mode::explaining));
+    // As Ostrilo.exe takes its link: kvxp:// and kvxps:// stand for http://
+    // and https://, and the path of a readable file opens locally unlooked-up.
+    std::string url = argument;
+    if (starts_with(url, "kvxp://") || starts_with(url, "kvxps://"))
+        url.replace(0, 3, "htt");
+    explanation e;
+    if (file_exists(url)) {
+        e = {url, {}, {route_kind::local, 0, 0, "URL is actually a file. Opening locally.", {}}, {}};
+        e.local.file = true;
+    } else {
+        e = explain_decision(url, decide_url_rule(url, dir, lookup_mode::explaining));
+    }
     if (e.decision.stop || e.plan.kind != route_kind::local)
         return e;
     const std::wstring wide_url = utf8_to_wide(url).value_or(std::wstring());
