@@ -56,6 +56,8 @@ cases="$work/cases.txt"
     "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\trule 10001 of 10001, standard error to a file\tstderr:%s\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/stderr.txt")" "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$link"
+  printf 'case\trule 10001 of 10001, standard error to a console\tconsole\t%s\t"%s" -url "%s"\n' \
+    "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\tremote: pipe to a running viewer (1 rule, no match)\tnone\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
   printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
