@@ -7,9 +7,8 @@
 //       started once before the runs, with these variables added to its
 //       environment, and ended after them (e.g. a running viewer);
 //   case  NAME  HANDLES  FOLDER  COMMAND_LINE
-//       one measured run; HANDLES is "none", "stderr:PATH" (standard error
-//       goes to that file, created afresh for every run) or "console"
-//       (standard error is a console that this launcher makes).
+//       one measured run; HANDLES is "none" or "stderr:PATH" (standard error
+//       goes to that file, created afresh for every run).
 // One unmeasured round comes first; then RUNS rounds, the cases interleaved.
 // Each run prints "NAME<TAB>milliseconds<TAB>exit status". A last round, not
 // timed, samples every case's working set while it runs (Wine reports none
@@ -83,18 +82,6 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (err == INVALID_HANDLE_VALUE)
             return false;
-        startup.hStdError = err;
-    } else if (c.handles == "console") {
-        // A launcher that already has a console keeps it (AllocConsole then fails).
-        static const BOOL console_made = AllocConsole();
-        (void)console_made;
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        err = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                          OPEN_EXISTING, 0, nullptr);
-        if (err == INVALID_HANDLE_VALUE) {
-            std::fprintf(stderr, "no console for %s\n", c.name.c_str());
-            return false;
-        }
         startup.hStdError = err;
     }
     std::string command_line = c.command_line;

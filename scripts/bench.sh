@@ -56,8 +56,6 @@ cases="$work/cases.txt"
     "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\trule 10001 of 10001, standard error to a file\tstderr:%s\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/stderr.txt")" "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$link"
-  printf 'case\trule 10001 of 10001, standard error to a console\tconsole\t%s\t"%s" -url "%s"\n' \
-    "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\tremote: pipe to a running viewer (1 rule, no match)\tnone\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
   printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
@@ -98,8 +96,11 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
       med[name] = m
     }
     print ""
-    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. Ostrilo.exe: %d KiB.\n",
-           med["rule 100001 of 100001"] - med["rule 1 of 1"], exe_kib
+    printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", med["rule 1001 of 1001"] / floor
+    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
+    printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
+           (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
+    printf "Ostrilo.exe: %d KiB.\n", exe_kib
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2
