@@ -85,7 +85,7 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
     if ($3 != "0") bad[$1]++ }
   END {
     floor = median(times["floor: shell request"])
-    print "CPU: " cpu ", " wine ", " runs " runs each, medians in ms, no standard handles unless named."
+    print "CPU: " cpu ", " wine ", " runs " runs each, times in ms, ratios of medians, no standard handles unless named."
     print ""
     print "| run | min | median | max | × shell-request floor | peak working set |"
     print "|---|---|---|---|---|---|"
