@@ -9,6 +9,8 @@
 //   case  NAME  HANDLES  FOLDER  COMMAND_LINE
 //       one measured run; HANDLES is "none" or "stderr:PATH" (standard error
 //       goes to that file, created afresh for every run).
+// Each run's own children (the stand-in browser a run starts) have ended
+// before the next run starts, so that no run pays for the one before.
 // One unmeasured round comes first; then RUNS rounds, the cases interleaved.
 // Each run prints "NAME<TAB>milliseconds<TAB>exit status". A last round, not
 // timed, samples every case's working set while it runs (Wine reports none
@@ -89,8 +91,14 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
+    // The job holds the run and every process it starts.
+    static HANDLE job = CreateJobObjectA(nullptr, nullptr);
     BOOL started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, err != nullptr,
-                                  DETACHED_PROCESS, nullptr, c.folder.c_str(), &startup, &process);
+                                  DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, c.folder.c_str(), &startup, &process);
+    if (started) {
+        AssignProcessToJobObject(job, process.hProcess);
+        ResumeThread(process.hThread);
+    }
     while (started && WaitForSingleObject(process.hProcess, sample ? 5 : INFINITE) == WAIT_TIMEOUT) {
         PROCESS_MEMORY_COUNTERS memory{};
         if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > peak)
@@ -106,6 +114,14 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
     PROCESS_MEMORY_COUNTERS memory{};
     if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > peak)
         peak = memory.PeakWorkingSetSize;
+    for (int wait = 0; wait < 1000; ++wait) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                       nullptr) ||
+            accounting.ActiveProcesses == 0)
+            break;
+        Sleep(5);
+    }
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);

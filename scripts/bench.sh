@@ -85,7 +85,7 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
     if ($3 != "0") bad[$1]++ }
   END {
     floor = median(times["floor: shell request"])
-    print "CPU: " cpu ", " wine ", " runs " runs each, medians in ms, no standard handles unless named."
+    print "CPU: " cpu ", " wine ", " runs " runs each, times in ms, ratios of medians, no standard handles unless named."
     print ""
     print "| run | min | median | max | × shell-request floor | peak working set |"
     print "|---|---|---|---|---|---|"
@@ -96,8 +96,11 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
       med[name] = m
     }
     print ""
-    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. Ostrilo.exe: %d KiB.\n",
-           med["rule 100001 of 100001"] - med["rule 1 of 1"], exe_kib
+    printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", med["rule 1001 of 1001"] / floor
+    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
+    printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
+           (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
+    printf "Ostrilo.exe: %d KiB.\n", exe_kib
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2

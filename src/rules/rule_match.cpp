@@ -173,6 +173,7 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file)
     std::vector<char> block(piece_block_bytes);
     piece_reader reader{file, block};
     std::string_view piece;
+    std::string lowered;  // one buffer for every line
     // Line numbers count the file's lines; the pieces of a long line share one.
     int line_number = 0;
     bool at_line_start = true;
@@ -186,7 +187,9 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file)
 
         // The match needs only the pattern; the whole rule is parsed (and its
         // records written) when it matches or when its records go anywhere.
-        std::string lowered = ascii_lower(line);
+        lowered.assign(line);
+        for (char& c : lowered)
+            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         std::string_view url_expr = std::string_view(lowered).substr(0, lowered.find(default_separator));
         // Only this working view loses its scheme and trailing "/" (or "/*")
         // for the match; the records keep the rule's pattern as written.
