@@ -37,8 +37,8 @@ struct read_rule {
 };
 
 struct file_state {
-    const rule_file_text* text;
-    bool consulted = true;  // false: never read, or the same file again
+    const rule_file_text* text;  // none: the same file again, read once
+    bool consulted = true;       // false: its rules never match (not read, UTF-16)
 };
 
 std::string excerpt(std::string_view text)
@@ -57,7 +57,7 @@ std::string effective_pattern(const rule_match& rule)
 }
 
 // Whether the rule file reader takes this rule for the normalised URL: the
-// match, then the retry without a trailing "/*".
+// match, then the retry without a trailing "/*" (as scan_rule_file does).
 bool rule_takes(std::string_view pattern, std::string_view url)
 {
     if (match_url_expr(pattern, url))
@@ -438,7 +438,7 @@ private:
         if (local && !r.dead) {
             if (auto link = foreign_link(effective_pattern(rule))) {
                 add(r.file, r.line, r.column, false,
-                    link->second ? "the '*' before the host lets a path pose as that host: https://" + link->first +
+                    link->second ? "the '*' before the host lets a path or query pose as that host: https://" + link->first +
                                        " opens locally too; name the hosts without '*', or set strict_host_match=1 "
                                        "in ostrilo.cfg"
                                  : "the '*' in the host also takes other sites: https://" + link->first +
