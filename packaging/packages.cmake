@@ -23,9 +23,14 @@ function(ostrilo_add_packages)
   if(OSTRILO_WIXL)
     # Active Setup compares its Version as four comma-separated numbers.
     set(active_version ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
+    # One product code per version (derived from the upgrade code), so that two
+    # builds of one version are one product, not two entries side by side.
+    string(UUID product_code NAMESPACE 17F1CC55-A559-4BC3-8976-5A69D4BB45CD NAME "Ostrilo ${PROJECT_VERSION} x64"
+           TYPE SHA1 UPPER)
     add_custom_command(OUTPUT ${OSTRILO_MSI}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${OSTRILO_DIST_DIR}
       COMMAND ${OSTRILO_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ActiveVersion=${active_version}
+              -D ProductCode=${product_code}
               -D OstriloExe=$<TARGET_FILE_NAME:Ostrilo> ${admin_variables} -o ${OSTRILO_MSI} ${packaging}/ostrilo.wxs
       DEPENDS ${packaging}/ostrilo.wxs ${programs}
       # wixl takes file sources relative to the current folder only.
