@@ -60,7 +60,8 @@ function(ostrilo_add_packages)
       ${copy_programs}
       COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${examples} ${stage}
       ${copy_pictures}
-      COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
+      COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip
+              ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
       DEPENDS ${programs} ${CMAKE_SOURCE_DIR}/README.md ${examples} ${pictures}
       VERBATIM)
     add_custom_target(ostrilo_zip DEPENDS ${zip_file})
