@@ -17,6 +17,7 @@ function(ostrilo_add_packages)
   set(admin_variables -D WithAdmin=0)
   if(TARGET ostrilo-admin)
     list(APPEND programs ostrilo-admin)
+    # It is built into the bin folder beside Ostrilo.exe, where wixl runs.
     set(admin_variables -D WithAdmin=1 -D AdminExe=$<TARGET_FILE_NAME:ostrilo-admin>)
   endif()
 
