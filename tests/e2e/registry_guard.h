@@ -17,12 +17,14 @@
 struct registry_value {
     DWORD type = 0;
     std::vector<BYTE> data;
+    bool operator==(const registry_value&) const = default;
 };
 
 // A key with everything below it; value names and subkey names as stored.
 struct registry_tree {
     std::map<std::wstring, registry_value> values;
     std::map<std::wstring, registry_tree> subkeys;
+    bool operator==(const registry_tree&) const = default;
 };
 
 struct registry_key_closer {
@@ -96,7 +98,7 @@ inline void write_tree(HKEY root, const std::wstring& path, const registry_tree&
 // they did not exist) when it goes.
 class registry_guard {
 public:
-    registry_guard(std::initializer_list<std::pair<HKEY, std::wstring>> keys)
+    registry_guard(const std::vector<std::pair<HKEY, std::wstring>>& keys)
     {
         for (const auto& [root, path] : keys)
             saved_.push_back({root, path, read_tree(root, path)});

@@ -11,6 +11,8 @@
 //   STANDIN_PUBLISH_PIPE_NAME  "1": write the pipe name into the pipe-name file
 //                              (%TMP%\kvixtemp\feldrun_pipename) without a line end;
 //                              "line_end": the same followed by CR LF
+//   STANDIN_HOLD_CLIPBOARD=1   keep the clipboard open (for the window, when there is one),
+//                              so that others cannot write it
 // Records, each <prefix>.<kind> in the record folder:
 //   pid       the process id, for the test to end the program
 //   cmdline   the command line as UTF-8, exactly
@@ -156,6 +158,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         if (!publish.empty()) publish_pipe_name(pipe_name, publish);
     }
 
+    HWND window = nullptr;
     if (environment(L"STANDIN_WINDOW") == L"1") {
         WNDCLASSW window_class{};
         window_class.lpfnWndProc = window_procedure;
@@ -163,9 +166,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         window_class.lpszClassName = L"OstriloViewerStandin";
         RegisterClassW(&window_class);
         const std::wstring title = environment(L"STANDIN_WINDOW_TITLE");
-        CreateWindowExW(0, window_class.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 320,
-                        200, nullptr, nullptr, instance, nullptr);
+        window = CreateWindowExW(0, window_class.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                                 10, 320, 200, nullptr, nullptr, instance, nullptr);
     }
+
+    if (environment(L"STANDIN_HOLD_CLIPBOARD") == L"1") OpenClipboard(window);
 
     // Everything is set up before the first wait for input, so that whoever
     // waits for this program to become idle finds its window and pipe.
