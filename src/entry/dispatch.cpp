@@ -54,11 +54,8 @@ void open_remotely(const std::string& narrow_url, const rule_match& rule)
     const std::string profile = rule.browser_profile.value_or("");
     const std::string browser = rule.browser.value_or("");
     LOG_OSTRILO(LOG_DEBUG, "Opening URL in kvix: %s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str());
-    std::string text =
-        format_bounded(remote_text_bound, "%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str());
-    // Widened byte by byte: ASCII arrives unchanged, and each other byte as
-    // the character of the same value.
-    open_url_in_kvix(char_to_wchar(text));
+    std::string text = format_unbounded("%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str());
+    open_url_in_kvix(handoff_text_to_wide(text, remote_text_bound - 1));
 }
 
 }  // namespace

@@ -147,3 +147,17 @@ void put_clipboard(const std::wstring& text) {
     fatal_error_if(!clipboard.close(), L"Ich konnte die Zwischenablage nicht schließen.");
     LOG_OSTRILO(LOG_TRACE, "returning from put_clipboard()");
 }
+
+std::wstring handoff_text_to_wide(std::string_view text, std::size_t max_bytes) {
+    const std::string_view kept = text.substr(0, utf8_cut_length(text, max_bytes));
+    const int length = static_cast<int>(kept.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, kept.data(), length, nullptr, 0);
+    if (length == 0 || needed <= 0) {
+        // Not UTF-8 (say, a rule file saved in the ANSI code page): each byte
+        // becomes the character of the same value, as before, cut at the bound.
+        return char_to_wchar(text.substr(0, max_bytes));
+    }
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, kept.data(), length, wide.data(), needed);
+    return wide;
+}
