@@ -17,6 +17,10 @@ bool keys_equal(std::string_view a, std::string_view b);
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path);
 std::optional<std::string> get_whitelist_path();
 int get_lotus_notes_html_workaround();
+// Opt-in hardening, each 1 only for the exact value "1" (read quietly, once).
+int get_safe_browser_arguments();
+int get_strict_host_match();
+int get_strict_command_line();
 std::optional<std::string> get_local_browser_bin();
 std::optional<std::string> get_local_firefox();
 std::optional<std::string> get_local_chrome();

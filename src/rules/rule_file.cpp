@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
 
@@ -32,5 +33,5 @@ std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::o
     unique_file file = open_for_reading(*path);
     if (!file)
         return std::nullopt;
-    return scan_rule_file(compared, file.get());
+    return scan_rule_file(compared, file.get(), get_strict_host_match() == 1);
 }

@@ -128,8 +128,9 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
     }
 }
 
-std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host)
 {
+    const auto match = strict_host ? match_url_expr_strict : match_url_expr;
     char buffer[line_piece_bytes + 1];
     while (std::fgets(buffer, sizeof buffer, file)) {
         std::string_view line = trim(std::string_view(buffer, std::strlen(buffer)));
@@ -148,14 +149,14 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
         if (!pattern.empty() && pattern.back() == '/')
             pattern.pop_back();
         LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", pattern.c_str());
-        if (match_url_expr(pattern, url))
+        if (match(pattern, url))
             return rule;
 
         if (pattern.size() >= 3) {
             std::string final_chars = pattern.substr(pattern.size() - 2);
             LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", final_chars.c_str());
             // "*.example.com/*" must also cover the bare host "example.com".
-            if (final_chars == "/*" && match_url_expr(std::string_view(pattern).substr(0, pattern.size() - 2), url))
+            if (final_chars == "/*" && match(std::string_view(pattern).substr(0, pattern.size() - 2), url))
                 return rule;
         }
     }
