@@ -60,7 +60,8 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         // A link chooses the configuration folder.
         {"off: -configdir inside the link picks the rule folder", "", "*|remote",
          L"-url \"https://evil.example/-configdir=<attacker>\"", 0, "https://evil.example/-configdir=<attacker>", ""},
-        {"on: the folder stays unset", strict_line_on, "*|remote", L"-url \"https://evil.example/-configdir=<attacker>\"",
+        {"on: the folder stays unset", strict_line_on, "*|remote",
+         L"-url \"https://evil.example/-configdir=<attacker>\"",
          0, "", "||https://evil.example/-configdir=<attacker>", "ERROR Couldn't read configdir from command line!"},
         {"off: a quote in the link ends it and adds a switch", "", "*|remote",
          L"-url \"https://example.com/\" -configdir \"<attacker>\"", 0, "https://example.com/", ""},
@@ -76,11 +77,13 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         // Files and links of odd shape.
         {"an overlong link goes remote", "", "", L"-url \"https://example.com/" + widen(long_path) + L"\"", 0, "",
          "https://example.com/" + long_path},
-        {"the rest of an overlong rule line is a rule of its own", "", std::string(4094, 'x') + "example.com/*|local|firefox",
+        {"the rest of an overlong rule line is a rule of its own", "",
+         std::string(4094, 'x') + "example.com/*|local|firefox",
          L"-url \"https://example.com/\"", 0, "https://example.com/", ""},
         {"an overlong config line hides no later key", std::string(5000, 'x') + "\r\n" + safe_on, "*|local|firefox",
          L"-url \"https://example.com/a b\"", 0, "https://example.com/a%20b", ""},
-        {"a NUL byte ends the rule line", "", "example.com/\0*|local|firefox\r\n"s, L"-url \"https://example.com/x\"", 0,
+        {"a NUL byte ends the rule line", "", "example.com/\0*|local|firefox\r\n"s,
+         L"-url \"https://example.com/x\"", 0,
          "", "https://example.com/x"},
         {"a BOM is part of the first pattern", "", "\xEF\xBB\xBF" "example.com/*|local|firefox",
          L"-url \"https://example.com/\"", 0, "", "https://example.com/"},
@@ -96,7 +99,8 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
          "https://example.com/ab", ""},
     };
     for (const std::wstring& link : spoofs) {
-        cases.push_back({"off: a spoofed host opens locally", "", spoofable, L"-url \"" + link + L"\"", 0, narrow(link), ""});
+        cases.push_back(
+            {"off: a spoofed host opens locally", "", spoofable, L"-url \"" + link + L"\"", 0, narrow(link), ""});
         cases.push_back({"on: a spoofed host goes remote", strict_host_on, spoofable, L"-url \"" + link + L"\"", 0, "",
                          "||" + narrow(link)});
     }
@@ -112,7 +116,8 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         box.copy_standin(L"browser_standin", firefox);
         box.copy_standin(L"browser_standin", configured);
         box.copy_standin(L"vncviewer_2_1_4", box.program_dir + L"\\vncviewer.exe");
-        write_file(box.program_dir + L"\\ostrilo.cfg", c.config + "\r\nlocal_browser_bin=" + narrow(configured) + "\r\n");
+        write_file(box.program_dir + L"\\ostrilo.cfg",
+                   c.config + "\r\nlocal_browser_bin=" + narrow(configured) + "\r\n");
         write_file(box.program_dir + L"\\url whitelist.txt", c.rules);
 
         const std::wstring arguments = replace(c.arguments, L"<attacker>", attacker);
@@ -155,6 +160,23 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
             Sleep(50);
         for (int i = 0; i < 100 && !(DeleteFileW(configured.c_str()) || !path_exists(configured)); ++i)
             Sleep(50);
+    }
+}
+
+TEST(Hostile, WithStrictCommandLineTheRegisteredOpenCommandPutsTheLinkLast)
+{
+    registration_keys_guard guard;
+    scoped_windows_version version(L"win7");
+    for (const bool strict : {false, true}) {
+        sandbox box;
+        write_file(box.program_dir + L"\\ostrilo.cfg", strict ? strict_line_on : "");
+        EXPECT_EQ(box.run(L"-setregistry -configdir \"C:\\cfg\"").exit_code, 0u);
+        const auto key = read_tree(HKEY_CURRENT_USER, L"Software\\Classes\\NB.HTTP\\shell\\open\\command");
+        ASSERT_TRUE(key && key->values.count(L"")) << strict;
+        const std::wstring exe = L"\"" + box.exe() + L"\"";
+        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(key->values.at(L"").data.data())),
+                  strict ? exe + L" -configdir \"C:\\cfg\" -url \"%1\""
+                         : exe + L" -url \"%1\" -configdir \"C:\\cfg\"");
     }
 }
 
