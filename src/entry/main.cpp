@@ -69,6 +69,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
             strict_link = argument_source.substr(wide_split->link->first,
                                                  wide_split->link->second - wide_split->link->first);
         argument_source.resize(wide_split->head_end);
+        // The shape a registration made before the key was set: the folder
+        // would end up inside every link, so nothing is opened.
+        if (strict_link && strict_link->find(L"\" -configdir \"") != std::wstring::npos) {
+            LOG_OSTRILO(LOG_ERROR, "strict_command_line: -configdir stands behind the link; run Ostrilo.exe "
+                                   "-setregistry again. Nothing is opened.");
+            return 1;
+        }
     }
     configdir = get_configdir_from_cmdline(configdir_source);
     if (configdir) {

@@ -66,8 +66,11 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         {"off: a quote in the link ends it and adds a switch", "", "*|remote",
          L"-url \"https://example.com/\" -configdir \"<attacker>\"", 0, "https://example.com/", ""},
         {"on: everything up to the last quote is the link", strict_line_on, "*|remote",
-         L"-url \"https://example.com/\" -configdir \"<attacker>\"", 0, "",
-         "||https://example.com/%22+-configdir+%22<attacker>"},
+         L"-url \"https://example.com/\" -x \"<attacker>\"", 0, "", "||https://example.com/%22+-x+%22<attacker>"},
+        {"on: a folder behind the link is refused", strict_line_on, "*|remote",
+         L"-url \"https://example.com/\" -configdir \"<attacker>\"", 1, "", "",
+         "ERROR strict_command_line: -configdir stands behind the link; run Ostrilo.exe -setregistry again. "
+         "Nothing is opened."},
         {"on: the registered folder before -url still counts", strict_line_on, "*|remote",
          L"-configdir \"<attacker>\" -url \"https://example.com/\"", 0, "https://example.com/", ""},
         {"on: text behind the link's closing quote is refused", strict_line_on, "*|remote",
