@@ -25,9 +25,10 @@ std::optional<std::string> get_ostrilo_config_value(std::string_view key) {
     return get_config_value(key, *path);
 }
 
-// The hardening keys are read without records or printed lines, so that a
-// run without them writes exactly what it wrote before they existed. Read once
-// per run; on only for the exact value "1".
+// The hardening keys are read without records or printed lines of their own,
+// so that a run without them writes what it wrote before they existed (only
+// the file search logs, and only while no ostrilo.cfg is found). Read once per
+// run; on only for the exact value "1".
 int hardening_key(std::string_view key) {
     const std::optional<std::string> path = find_ostrilo_cfg();
     if (!path) {
