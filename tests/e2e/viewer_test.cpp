@@ -163,6 +163,7 @@ struct running_case {
     settings viewer;              // the running viewer's pipe and (unless the default) window title
     std::string message;          // the bytes its pipe receives, or ""
     std::wstring clipboard;       // else the clipboard text, or "" when a new viewer is started instead
+    bool busy_pipe = false;       // the standard pipe's only instance is taken by another client
 };
 
 // In every row a windowless viewer of the user, first in the process list,
@@ -192,6 +193,7 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedO
          "", L"nburl:" + url},
         {"the remote text on the clipboard", remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
         {"another product's name does not count", nullptr, acme, url, served, "", L""},
+        {"a busy pipe sends the text to the clipboard", nullptr, nullptr, url, {}, "", L"nburl:" + url, true},
         {"a remote rule's non-ASCII link reaches the pipe as UTF-8", "*|remote", nullptr, german, served,
          "||https://example.com/stra%c3%9fe/%c3%a4\0"s, L""},
         {"a remote rule's non-ASCII link reaches the clipboard unchanged", "*|remote", nullptr, german, {}, "",
@@ -213,7 +215,16 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedO
         for (int i = 0; i < 100 && !IsIconic(window); ++i)
             Sleep(50);
 
+        const HANDLE busy = c.busy_pipe ? CreateNamedPipeW(default_pipe, PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr)
+                                        : INVALID_HANDLE_VALUE;
+        const HANDLE taker = c.busy_pipe ? CreateFileW(default_pipe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                                       nullptr)
+                                         : INVALID_HANDLE_VALUE;
+        EXPECT_EQ(c.busy_pipe, taker != INVALID_HANDLE_VALUE) << c.behaviour << ": the pipe is taken";
         run_result run = box.run(L"-url \"" + c.url + L"\"");
+        for (HANDLE pipe : {taker, busy})
+            if (pipe != INVALID_HANDLE_VALUE)
+                CloseHandle(pipe);
 
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
