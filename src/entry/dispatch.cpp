@@ -27,9 +27,8 @@ int route_url(const std::wstring& wide_url, const std::string& narrow_url)
         return 0;
     case route_kind::remote:
         LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        // Widened byte by byte: ASCII arrives unchanged, and each other byte as
-        // the character of the same value.
-        open_url_in_kvix(char_to_wchar(plan.viewer_text));
+        open_url_in_kvix(plan.widen_bytes ? char_to_wchar(plan.viewer_text)
+                                          : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
         return 0;
     case route_kind::bad_destination:
         break;

@@ -143,7 +143,7 @@ int open_url_locally_new(const std::wstring& url, int mode)
     return shell_open(request->file.c_str(), request->parameters ? request->parameters->c_str() : nullptr) ? 1 : 0;
 }
 
-std::wstring create_browser_call(const std::wstring& url, int mode)
+std::wstring create_browser_call(const std::wstring& url, int mode, bool safe)
 {
     // local_browser_bin is read in every mode; a browser mode then takes its
     // own key instead, even when that key is missing.
@@ -161,12 +161,30 @@ std::wstring create_browser_call(const std::wstring& url, int mode)
     std::optional<std::wstring> wide_path = utf8_to_wide(*path);
     if (!wide_path)
         return {};
-    return browser_call_text(*wide_path, url);
+    return safe ? safe_browser_call_text(*wide_path, url) : browser_call_text(*wide_path, url);
 }
 
 void open_url_locally(const std::wstring& url, int mode)
 {
     LOG_OSTRILO(LOG_TRACE, "open_url_locally(%ls)", url.c_str());
+    // With safe_browser_arguments=1 every route below gets the link as one
+    // argument, or nothing is started at all.
+    const bool safe = get_safe_browser_arguments() == 1;
+    std::optional<std::wstring> argument = url;
+    if (safe) {
+        const std::optional<std::string> narrow = wide_to_utf8(url);
+        argument = safe_browser_argument(url, narrow && file_exists(*narrow));
+    }
+    if (!argument) {
+        LOG_OSTRILO(LOG_ERROR, "Refusing to open <%ls> locally: it cannot be passed to a browser as one safe argument",
+                    url.c_str());
+        return;
+    }
+    open_url_locally_checked(*argument, mode, safe);
+}
+
+void open_url_locally_checked(const std::wstring& url, int mode, bool safe)
+{
     if (open_url_locally_new(url, mode) != 0) {
         LOG_OSTRILO(LOG_DEBUG, "%s: new function open_url_locally_new(url, mode) succeeded", "open_url_locally");
         return;
@@ -174,7 +192,7 @@ void open_url_locally(const std::wstring& url, int mode)
     LOG_OSTRILO(LOG_WARN, "%s: new function open_url_locally_new(url, mode) failed, trying to open with 'old' method",
                 "open_url_locally");
 
-    std::wstring call = create_browser_call(url, mode);
+    std::wstring call = create_browser_call(url, mode, safe);
     if (call.empty()) {
         LOG_OSTRILO(LOG_ERROR, "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
         open_url_with_ie(url);

@@ -16,9 +16,12 @@ struct shell_request {
 void open_url_locally(const std::wstring& url, int mode);
 // The shell request of a browser mode (2 to 5), or none (other modes).
 std::optional<shell_request> browser_shell_request(const std::wstring& url, int mode);
+// The routes of open_url_locally for a link already made safe (or not asked to be).
+void open_url_locally_checked(const std::wstring& url, int mode, bool safe);
 int open_url_locally_new(const std::wstring& url, int mode);
-// "\"path\" \"url\"" cut at 4095 characters, or empty when nothing is configured.
-std::wstring create_browser_call(const std::wstring& url, int mode);
+// "\"path\" \"url\"" cut at 4095 characters (safe: "\"path\" url", uncut), or
+// empty when nothing is configured.
+std::wstring create_browser_call(const std::wstring& url, int mode, bool safe = false);
 bool open_url_with_program(const wchar_t* program, const std::wstring& url);
 bool open_url_with_firefox(const std::wstring& url);
 bool open_url_with_chrome(const std::wstring& url);

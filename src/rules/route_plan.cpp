@@ -1,6 +1,8 @@
 // The choice that follows a rule lookup, apart from its Win32 actions.
 #include "route_plan.h"
 
+#include <algorithm>
+
 #include "log.h"
 #include "nb_utils.h"
 #include "viewer.h"
@@ -58,9 +60,20 @@ route_plan plan_route(const std::optional<rule_match>& rule, const std::string& 
     if (rule->dest == "remote") {
         const std::string profile = rule->browser_profile.value_or("");
         const std::string browser = rule->browser.value_or("");
-        return {route_kind::remote, 0, LOG_DEBUG,
-                format_unbounded("Opening URL in kvix: %s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str()),
-                format_bounded(remote_text_bound, "%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str())};
+        route_plan plan{route_kind::remote, 0, LOG_DEBUG,
+                        format_unbounded("Opening URL in kvix: %s|%s|%s", profile.c_str(), browser.c_str(),
+                                         narrow_url.c_str()),
+                        format_unbounded("%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str())};
+        // The viewer gets the text as UTF-8, like a link without a rule: a German
+        // user's "ß" must arrive as "ß", not as two Latin-1 characters.
+        std::string kept = plan.viewer_text.substr(0, utf8_cut_length(plan.viewer_text, remote_text_bound - 1));
+        if (is_valid_utf8(kept)) {
+            plan.viewer_text = std::move(kept);
+        } else {
+            plan.viewer_text.resize(std::min(plan.viewer_text.size(), remote_text_bound - 1));
+            plan.widen_bytes = true;
+        }
+        return plan;
     }
     return {route_kind::bad_destination, 0, LOG_ERROR,
             "Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.", {}};
@@ -68,7 +81,7 @@ route_plan plan_route(const std::optional<rule_match>& rule, const std::string& 
 
 std::string handoff_utf8(const route_plan& plan)
 {
-    if (plan.kind != route_kind::remote)
+    if (!plan.widen_bytes)
         return plan.viewer_text;
     std::string utf8;
     for (unsigned char byte : plan.viewer_text) {

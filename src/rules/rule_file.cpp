@@ -40,7 +40,7 @@ bool consult_rule_file(rule_decision& decision, std::string_view url, const std:
     unique_file file = open_for_reading(*path);
     if (!file)
         return false;
-    std::optional<rule_hit> hit = find_rule_in_file(compared, file.get());
+    std::optional<rule_hit> hit = find_rule_in_file(compared, file.get(), decision.strict_host);
     if (!hit)
         return false;
     decision.file = *path;

@@ -93,6 +93,7 @@ const wchar_t appdata_missing_text[] = L"Die Systemvariable APPDATA wurde nicht 
 rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode)
 {
     rule_decision decision;
+    decision.strict_host = get_strict_host_match() == 1;
     const bool acting = mode == lookup_mode::acting;
     std::optional<std::string> preset = get_whitelist_path();
     if (preset && !preset->empty()) {

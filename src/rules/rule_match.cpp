@@ -168,8 +168,9 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
     }
 }
 
-std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file)
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
 {
+    const auto match = strict_host ? match_url_expr_strict : match_url_expr;
     std::vector<char> block(piece_block_bytes);
     piece_reader reader{file, block};
     std::string_view piece;
@@ -196,10 +197,10 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file)
         std::string_view pattern = strip_scheme(url_expr);
         if (!pattern.empty() && pattern.back() == '/')
             pattern.remove_suffix(1);
-        bool matches = match_url_expr(pattern, url);
+        bool matches = match(pattern, url);
         // "*.example.com/*" must also cover the bare host "example.com".
         bool host_matches = !matches && pattern.size() >= 3 && pattern.ends_with("/*") &&
-                            match_url_expr(pattern.substr(0, pattern.size() - 2), url);
+                            match(pattern.substr(0, pattern.size() - 2), url);
         if (!matches && !host_matches && !log_wanted(LOG_TRACE) && !log_wanted(LOG_WARN))
             continue;
 
@@ -220,9 +221,9 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file)
     return std::nullopt;
 }
 
-std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host)
 {
-    std::optional<rule_hit> hit = find_rule_in_file(url, file);
+    std::optional<rule_hit> hit = find_rule_in_file(url, file, strict_host);
     if (!hit)
         return std::nullopt;
     return std::move(hit->rule);

@@ -23,6 +23,12 @@ rule_match parse_rule_line(std::string_view line);
 // Lower case, then one "https://" and one "http://" prefix dropped.
 std::string normalise_url(std::string_view url);
 bool match_url_expr(std::string_view pattern, std::string_view url);
+// strict_host_match=1: the link's host as a browser reads it (user name
+// dropped, a backslash read as "/", percent escapes decoded, lower case, no trailing
+// dot) followed by the port and the rest, or none when no browser would take
+// it as a host. The pattern's host part is then matched with the host alone.
+std::optional<std::string> strict_link_host_form(std::string_view url);
+bool match_url_expr_strict(std::string_view pattern, std::string_view url);
 
 // A matching rule with its line number (from 1) and its line as written.
 struct rule_hit {
@@ -45,6 +51,8 @@ struct rule_decision {
     std::optional<std::string> file;
     std::optional<rule_hit> hit;
     std::optional<std::wstring> stop;
+    // strict_host_match=1: a pattern's host part matched the link's host alone.
+    bool strict_host = false;
 };
 
 // Acting: what Ostrilo.exe does (log records, the stdout line of the program
@@ -56,8 +64,9 @@ enum class lookup_mode { acting, explaining, listing };
 
 // --- Rule files ---
 // url is normalised (normalise_url).
-std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file);
-std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file);
+// strict_host: the host part of each pattern is matched as with strict_host_match=1.
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host = false);
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host = false);
 // Scans the rule file at path (none: nothing to scan) and, on a match,
 // puts the file and the rule into the decision. True when it matched.
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,

@@ -163,6 +163,7 @@ struct running_case {
     settings viewer;              // the running viewer's pipe and (unless the default) window title
     std::string message;          // the bytes its pipe receives, or ""
     std::wstring clipboard;       // else the clipboard text, or "" when a new viewer is started instead
+    bool busy_pipe = false;       // the standard pipe's only instance is taken by another client
 };
 
 // In every row a windowless viewer of the user, first in the process list,
@@ -172,6 +173,7 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedO
     const std::wstring url = L"http://example.org/a b?x=1&y=%41<\u00e4>";
     const std::string encoded = "http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e\0"s;
     const std::wstring remote = L"http://remote.example.org/a b";
+    const std::wstring german = L"https://example.com/stra\u00dfe/\u00e4";
     const char acme[] = "ProductName=Acme Remote";
     const settings served = {{L"STANDIN_PIPE", default_pipe}};
     const running_case cases[] = {
@@ -191,6 +193,11 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedO
          "", L"nburl:" + url},
         {"the remote text on the clipboard", remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
         {"another product's name does not count", nullptr, acme, url, served, "", L""},
+        {"a busy pipe sends the text to the clipboard", nullptr, nullptr, url, {}, "", L"nburl:" + url, true},
+        {"a remote rule's non-ASCII link reaches the pipe as UTF-8", "*|remote", nullptr, german, served,
+         "||https://example.com/stra%c3%9fe/%c3%a4\0"s, L""},
+        {"a remote rule's non-ASCII link reaches the clipboard unchanged", "*|remote", nullptr, german, {}, "",
+         L"nburl:||" + german},
     };
     install_viewer();
     for (const running_case& c : cases) {
@@ -208,7 +215,16 @@ TEST_F(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedO
         for (int i = 0; i < 100 && !IsIconic(window); ++i)
             Sleep(50);
 
+        const HANDLE busy = c.busy_pipe ? CreateNamedPipeW(default_pipe, PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr)
+                                        : INVALID_HANDLE_VALUE;
+        const HANDLE taker = c.busy_pipe ? CreateFileW(default_pipe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                                       nullptr)
+                                         : INVALID_HANDLE_VALUE;
+        EXPECT_EQ(c.busy_pipe, taker != INVALID_HANDLE_VALUE) << c.behaviour << ": the pipe is taken";
         run_result run = box.run(L"-url \"" + c.url + L"\"");
+        for (HANDLE pipe : {taker, busy})
+            if (pipe != INVALID_HANDLE_VALUE)
+                CloseHandle(pipe);
 
         EXPECT_EQ(run.exit_code, 0u) << c.behaviour;
         EXPECT_TRUE(run.boxes.empty()) << c.behaviour;
@@ -291,6 +307,12 @@ TEST_F(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncoded
          beside, L"", initial + " -configdir \"C:\\cfg dir\"", box.program_dir},
         {"a remote rule's text keeps its two bars", remote_rule, L"-url \"http://remote.example.org/a b\"", beside,
          L"", " -initialURL \"work|firefox|http://remote.example.org/a+b\"", box.program_dir},
+        {"a remote rule's non-ASCII link as UTF-8", "*|remote", L"-url \"https://example.com/stra\u00dfe/\u00e4\"",
+         beside, L"", " -initialURL \"||https://example.com/stra%c3%9fe/%c3%a4\"", box.program_dir},
+        // The text is cut at 4093 bytes, here inside the two bytes of the last letter.
+        {"a cut remote text ends before a split UTF-8 sequence", "*|remote",
+         L"-url \"https://example.com/" + std::wstring(4070, L'a') + L"\u00df\"", beside, L"",
+         " -initialURL \"||https://example.com/" + std::string(4070, 'a') + "\"", box.program_dir},
         {"the viewer of the Program Files installation starts there", nullptr, link,
          viewer_installation + L"\\vncviewer.exe", L"", initial, viewer_installation},
         {"a selector in KVIX_INSTALLPATH starts in the program folder", nullptr, link, beside,

@@ -35,8 +35,10 @@ const explain_case cases[] = {
      "b.test|local", route_kind::local, ""},
     {"no match hands the link itself, encoded", {"a.test\n"}, "https://c.test/a b?\xc3\xa4", -1, 0, "",
      route_kind::viewer, "https://c.test/a+b?%c3%a4\0"s},
-    {"remote text bytes are widened before the encoding", {"c.test/*|remote\n"}, "https://c.test/\xc3\xa4", 0, 1,
-     "c.test/*|remote", route_kind::remote, "||https://c.test/%c3%83%c2%a4\0"s},
+    {"remote text is handed on as UTF-8", {"c.test/*|remote\n"}, "https://c.test/\xc3\xa4", 0, 1,
+     "c.test/*|remote", route_kind::remote, "||https://c.test/%c3%a4\0"s},
+    {"remote text that is not UTF-8 has its bytes widened", {"c.test/*|remote\n"}, "https://c.test/\xe4", 0, 1,
+     "c.test/*|remote", route_kind::remote, "||https://c.test/%c3%a4\0"s},
     {"a destination of neither kind", {"c.test|elsewhere\n"}, "c.test", 0, 1, "c.test|elsewhere",
      route_kind::bad_destination, ""},
 };

@@ -62,10 +62,10 @@ const dispatch_case dispatch_cases[] = {
     {"rules.test/*|LOCAL|IE", url, 0, 5, {}, "DEBUG Opening URL locally using IE"},
     {"rules.test/*|local|opera", url, 0, 0, {},
      "WARN Unknown browser 'opera' in URL whitelist. Opening URL locally using the default browser"},
-    // Remote rules: profile, browser and URL joined by "|", widened byte by byte
+    // Remote rules: profile, browser and URL joined by "|", converted as UTF-8
     // and cut at 4093 bytes; the record shows the whole text.
     {"rules.test/*|remote", url, 0, {}, L"||" + url, "DEBUG Opening URL in kvix: ||https://rules.test/page"},
-    {"rules.test/*|remote", non_ascii_url, 0, {}, L"||https://rules.test/\u00c3\u00bc",
+    {"rules.test/*|remote", non_ascii_url, 0, {}, L"||" + non_ascii_url,
      "DEBUG Opening URL in kvix: ||https://rules.test/\xc3\xbc"},
     {"rules.test/*|remote|b|p", long_url, 0, {}, (L"p|b|" + long_url).substr(0, 4093),
      "DEBUG Opening URL in kvix: p|b|https://rules.test/" + std::string(5000, 'a')},
