@@ -30,6 +30,18 @@ const key_list product_state = {{machine, L"Software\\Microsoft\\Windows\\Curren
                                 {user, L"Software\\Microsoft\\Installer"},
                                 {machine, active_setup},
                                 {machine, L"Software\\Ostrilo"}};
+// Windows Installer's own keys, which Windows has from its setup on and which
+// stay when the last product goes. Wine's msiexec creates them at its first
+// installation in a prefix and, like Windows, keeps them (empty) afterwards;
+// they are made beforehand so that the comparison sees only what a package
+// leaves, as on Windows.
+const key_list installer_containers = {
+    {machine, L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes"},
+    {machine, L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components"},
+    {machine, L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products"},
+    {machine, L"Software\\Classes\\Installer\\Features"},
+    {machine, L"Software\\Classes\\Installer\\Products"},
+    {machine, L"Software\\Classes\\Installer\\UpgradeCodes"}};
 // What -setregistry writes for the current user (on Windows 7, as set below).
 const key_list registration = {{user, L"Software\\Classes\\NB.HTML"},
                                {user, L"Software\\Classes\\NB.HTTP"},
@@ -128,6 +140,8 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
             make_folders(configdir);
             write_file(configdir + L"\\url whitelist.txt", c.rules);
         }
+        for (const auto& [root, path] : installer_containers)
+            ASSERT_TRUE(open_key(root, path, true)) << narrow(path);
         const auto state_before = read_trees(product_state);
         const auto cache_before = installer_cache();
         const std::wstring properties =
