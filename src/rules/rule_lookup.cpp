@@ -90,10 +90,11 @@ const wchar_t appdata_missing_text[] = L"Die Systemvariable APPDATA wurde nicht 
 
 }  // namespace
 
-rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode)
+rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode,
+                              std::optional<bool> strict_host)
 {
     rule_decision decision;
-    decision.strict_host = get_strict_host_match() == 1;
+    decision.strict_host = strict_host.value_or(get_strict_host_match() == 1);
     const bool acting = mode == lookup_mode::acting;
     std::optional<std::string> preset = get_whitelist_path();
     if (preset && !preset->empty()) {

@@ -73,6 +73,9 @@ bool consult_rule_file(rule_decision& decision, std::string_view url, const std:
                        lookup_mode mode);
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path);
 // The whole lookup for one URL; Ostrilo.exe acts on it, ostrilo-admin prints it.
-rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode);
+// strict_host: none follows strict_host_match in ostrilo.cfg; ostrilo-admin
+// gives a value to show what the key changes for a link.
+rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode,
+                              std::optional<bool> strict_host = std::nullopt);
 // Forgets the cached rule file paths (the shutdown step).
 void free_rule_file_paths();

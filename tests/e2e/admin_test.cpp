@@ -50,19 +50,30 @@ struct admin_sandbox : sandbox {
 
 TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
 {
-    const char* const urls[] = {
-        "https://www.example.com/a?b=1",       // local, Firefox by the shell
-        "https://intranet.example/x?q=\xc3\xa4", // remote: profile|browser|link, bytes widened
-        "http://elsewhere.test/p q",           // no rule: the link itself
-        "https://odd.example/",                // neither local nor remote: status 1
-        "kvxps://www.example.com/k",           // looked up as https://
+    const struct {
+        std::string url;
+        const char* cfg;  // ostrilo.cfg beside both programs, or nullptr
+    } cases[] = {
+        {"https://www.example.com/a?b=1", nullptr},        // local, Firefox by the shell
+        {"https://intranet.example/x?q=\xc3\xa4", nullptr},  // remote: profile|browser|link, bytes widened
+        {"http://elsewhere.test/p q", nullptr},            // no rule: the link itself
+        {"https://odd.example/", nullptr},                 // neither local nor remote: status 1
+        {"kvxps://www.example.com/k", nullptr},            // looked up as https://
+        // The opt-in keys: a path posing as the host goes on to no rule, and
+        // a smuggled switch reaches the browser inside the one argument.
+        {"https://evil.test/x.example.com/", "strict_host_match=1\r\n"},
+        {"https://www.example.com/?q=1 --flag=c", "safe_browser_arguments=1\r\n"},
     };
-    for (const std::string url : urls) {
+    for (const auto& [url, cfg] : cases) {
         admin_sandbox box;
+        if (cfg)
+            write_file(box.program_dir + L"\\ostrilo.cfg", cfg);
         const run_result explained = box.admin_run(L"explain --json \"" + widen(url) + L"\"");
         ASSERT_EQ(explained.exit_code, 0u) << url << explained.err;
         const nlohmann::json prediction = nlohmann::json::parse(explained.out).at(0);
-        EXPECT_EQ(prediction["match"].is_null(), url.starts_with("http://elsewhere")) << url;
+        EXPECT_EQ(prediction["match"].is_null(), url.starts_with("http://elsewhere") || url.starts_with("https://evil"))
+            << url;
+        EXPECT_EQ(prediction.contains("without_strict_host"), url.starts_with("https://evil")) << url;
         // Ostrilo.exe creates %APPDATA%\vnc when it looks there; explain only looks.
         EXPECT_FALSE(path_exists(box.appdata + L"\\vnc")) << url;
 
@@ -99,17 +110,27 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
     const struct {
         bool registered;
         std::string line;
+        const wchar_t* switches = L"";  // of -setregistry
+        const char* cfg = nullptr;      // ostrilo.cfg written after the registration
     } cases[] = {
         {false, "FIX   registration http: HKCU\\Software\\Classes\\NB.HTTP\\shell\\open\\command is missing"},
         {true, "ok    registration http: opens " + exe + " without -configdir"},
         {true, "ok    default https (UserChoice): Ostrilo (NB.HTTPS)"},
         {true, "ok    rule file: " + narrow(box.program_dir) + "\\\\url_whitelist.txt"},
+        {true, "ok    safe_browser_arguments: off: a link reaches the local browser as it is"},
+        {true, "ok    strict_command_line: on: no text inside a link", L"", "strict_command_line=1\r\n"},
+        // Registered before the key was set: the folder stands behind the link.
+        {true, "FIX   strict_command_line: on, but the open command of http, https, .html does not end in -url",
+         L" -configdir C:\\cfg", "strict_command_line=1\r\n"},
     };
     for (const auto& c : cases) {
         SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\NB.HTTP");
+        DeleteFileW((box.program_dir + L"\\ostrilo.cfg").c_str());
         if (c.registered) {
-            ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+            ASSERT_EQ(box.run(std::wstring(L"-setregistry") + c.switches).exit_code, 0u);
         }
+        if (c.cfg)
+            write_file(box.program_dir + L"\\ostrilo.cfg", c.cfg);
         const run_result status = box.admin_run(L"status");
         EXPECT_NE(status.out.find(c.line), std::string::npos) << c.line << "\n" << status.out;
     }

@@ -10,7 +10,10 @@
 
 // The -configdir folder as Ostrilo.exe keeps it: without trailing backslashes.
 std::optional<std::string> configdir_folder(const std::optional<std::string>& argument);
-explanation explain_here(const std::string& url, const std::optional<std::string>& dir);
+// keys: the opt-in keys as set in ostrilo.cfg or forced by explain's options.
+explanation explain_here(const std::string& url, const std::optional<std::string>& dir, const hardening_keys& keys);
+// The opt-in keys as ostrilo.cfg sets them here.
+hardening_keys hardening_keys_here();
 // Every rule file Ostrilo would consult here, in its order (both names of a folder).
 std::vector<std::string> rule_files_here(const std::optional<std::string>& dir);
 // The status report; gives 0 when everything is fine, 1 otherwise.

@@ -29,11 +29,14 @@ namespace {
 const char usage_text[] =
     "usage: ostrilo-admin COMMAND [OPTIONS]\n"
     "\n"
-    "  explain [-configdir DIR] [--json] [--rules FILE... --] [URL...]\n"
+    "  explain [-configdir DIR] [--json] [--strict-host] [--safe-arguments]\n"
+    "          [--rules FILE... --] [URL...]\n"
     "      where each URL goes (URLs one per line on standard input when none\n"
     "      is given): the rule files consulted in Ostrilo's order, the rule\n"
     "      that matched, and what Ostrilo would do. --rules takes the rule files\n"
     "      in the given order instead of searching for them (required on Linux).\n"
+    "      --strict-host and --safe-arguments explain as if ostrilo.cfg set\n"
+    "      strict_host_match=1 and safe_browser_arguments=1.\n"
     "  lint [-configdir DIR] [--json] [FILE...]\n"
     "      findings in the rule files as file:line:col: error|warning: text [code];\n"
     "      without files, every rule file Ostrilo would consult here.\n"
@@ -63,6 +66,7 @@ struct arguments {
     std::vector<std::string> rules;
     bool rules_given = false;
     bool json = false;
+    hardening_keys keys;  // explain's --strict-host and --safe-arguments
     std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist
     std::vector<std::string> operands;
 };
@@ -88,6 +92,10 @@ std::optional<std::string> parse(const std::vector<std::string>& words, const st
             if (i + 1 == words.size())
                 return word + " needs a folder";
             out.configdir = words[++i];
+        } else if (word == "--strict-host" && takes_rules) {
+            out.keys.strict_host = true;
+        } else if (word == "--safe-arguments" && takes_rules) {
+            out.keys.safe_arguments = true;
         } else if (word == "--rules" && takes_rules) {
             in_rules = true;
             out.rules_given = true;
@@ -123,15 +131,22 @@ int run_explain(const arguments& args)
     if (!args.rules_given)
         return usage_error("explain needs --rules FILE... here: there are no Windows folders to search");
 #endif
+    hardening_keys keys = args.keys;
+#ifdef _WIN32
+    // Here the keys of ostrilo.cfg apply too.
+    const hardening_keys set_here = hardening_keys_here();
+    keys.strict_host = keys.strict_host || set_here.strict_host;
+    keys.safe_arguments = keys.safe_arguments || set_here.safe_arguments;
+#endif
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& url : urls) {
         explanation e;
 #ifdef _WIN32
         if (!args.rules_given)
-            e = explain_here(url, configdir_folder(args.configdir));
+            e = explain_here(url, configdir_folder(args.configdir), keys);
         else
 #endif
-            e = explain_decision(url, decide_from_files(url, args.rules));
+            e = explain_files(url, args.rules, keys);
         if (args.json)
             all.push_back(explanation_json(e));
         else

@@ -89,6 +89,58 @@ void check_defaults(std::vector<status_line>& lines)
     }
 }
 
+// True when an open command has the shape strict_command_line=1 takes: the
+// link "%1" last, behind -url, so that nothing in it can follow as a switch.
+bool has_strict_shape(const std::string& command)
+{
+    const auto split = split_strict_command_line(std::string_view(command));
+    return split && split->link &&
+           command.substr(split->link->first, split->link->second - split->link->first) == "%1";
+}
+
+// The opt-in keys of ostrilo.cfg: on or off, and what each closes.
+void check_hardening(std::vector<status_line>& lines)
+{
+    const auto on = [](int value) { return value == 1; };
+    lines.push_back({true, "safe_browser_arguments",
+                     on(get_safe_browser_arguments())
+                         ? "on: a link reaches the local browser as one argument or is not opened"
+                         : "off: a link reaches the local browser as it is; blanks or quotes in it can add "
+                           "browser switches (opt in with safe_browser_arguments=1 in ostrilo.cfg)",
+                     ""});
+    lines.push_back({true, "strict_host_match",
+                     on(get_strict_host_match())
+                         ? "on: a '*' in a rule's host stays within the link's host; a path or query cannot "
+                           "pose as a host"
+                         : "off: a '*' before a rule's host also matches a path or query that names the host "
+                           "(opt in with strict_host_match=1 in ostrilo.cfg)",
+                     ""});
+    if (!on(get_strict_command_line())) {
+        lines.push_back({true, "strict_command_line",
+                         "off: -configdir is searched for in the whole command line, link included; a link can "
+                         "choose the configuration folder (opt in with strict_command_line=1 in ostrilo.cfg)",
+                         ""});
+        return;
+    }
+    std::string loose;
+    for (const association& a : associations) {
+        const std::string key = std::string("Software\\Classes\\") + a.progid + "\\shell\\open\\command";
+        const std::string command = read_reg_string(key.c_str(), nullptr);
+        if (!command.empty() && !has_strict_shape(command))
+            loose += std::string(loose.empty() ? "" : ", ") + a.what;
+    }
+    if (loose.empty())
+        lines.push_back({true, "strict_command_line",
+                         "on: no text inside a link can set the configuration folder or a switch; the open "
+                         "commands end in -url \"%1\"",
+                         ""});
+    else
+        lines.push_back({false, "strict_command_line",
+                         "on, but the open command of " + loose +
+                             " does not end in -url \"%1\": Ostrilo opens no link started with it",
+                         "run Ostrilo.exe -setregistry again"});
+}
+
 void check_file(std::vector<status_line>& lines, const char* topic, const std::optional<std::string>& path,
                 bool needed, const char* fix)
 {
@@ -157,6 +209,7 @@ int print_status(const std::optional<std::string>& dir, bool json)
     check_registration(lines);
     check_defaults(lines);
     check_files(lines, dir);
+    check_hardening(lines);
     check_viewer(lines);
     bool all_ok = true;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
