@@ -2,11 +2,11 @@
 // Every request reads the file afresh; nothing is cached here.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "unique_resource.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cwchar>
-#include <memory>
 #include <span>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -148,10 +148,6 @@ std::string join_folder_and_name(std::string_view folder, std::string_view name)
 const wchar_t* or_null_text(const wchar_t* text) {
     return text ? text : L"(null)";
 }
-
-struct malloc_free {
-    void operator()(wchar_t* text) const { std::free(text); }
-};
 
 }  // namespace
 
@@ -324,7 +320,7 @@ std::optional<std::wstring> wc_get_installpath_subfile(const wchar_t* subfile) {
     }
 
     LOG_OSTRILO(LOG_TRACE, "Third and final try: maybe there is a subfile in the current working dir.");
-    const std::unique_ptr<wchar_t, malloc_free> cwd(_wgetcwd(nullptr, 0));
+    const unique_malloc<wchar_t*> cwd(_wgetcwd(nullptr, 0));
     if (has_kvix_installpath_file(cwd.get(), subfile)) {
         LOG_OSTRILO(LOG_DEBUG, "%ls exists. Nice!", installpath_buffer.c_str());
         return installpath_buffer;

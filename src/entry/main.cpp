@@ -5,21 +5,17 @@
 #include "nb_utils.h"
 #include "ostrilo.h"
 #include "registration.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstring>
 #include <cwchar>
-#include <memory>
 #include <optional>
 #include <string_view>
 
 namespace {
-
-struct argv_free {
-    void operator()(wchar_t** argv) const { LocalFree(argv); }
-};
 
 bool contains(const char* text, const char* part)
 {
@@ -84,7 +80,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     }
 
     int argument_count = 0;
-    std::unique_ptr<wchar_t*, argv_free> arguments(CommandLineToArgvW(argument_source.c_str(), &argument_count));
+    const unique_local<wchar_t**> arguments(CommandLineToArgvW(argument_source.c_str(), &argument_count));
     LOG_OSTRILO(LOG_TRACE, "CommandLineToArgvW set");
     // Without a vector there is no URL to be found: the run ends as one without
     // a URL.

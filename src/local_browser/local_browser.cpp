@@ -7,7 +7,7 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
-#include "win_handles.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -213,7 +213,6 @@ void open_url_locally_checked(const std::wstring& url, int mode, bool safe)
     BOOL started = CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.");
     // The browser runs on by itself; nothing waits for it.
-    const unique_handle process_handle(process.hProcess);
-    const unique_handle thread_handle(process.hThread);
+    const unique_process_information started_browser = own_process(process);
     LOG_OSTRILO(LOG_TRACE, "returning from open_url_locally()");
 }

@@ -3,16 +3,9 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// An open C stream, closed when its owner goes.
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using unique_file = std::unique_ptr<std::FILE, file_closer>;
 
 // --- Text in, text out (no Win32) ---
 bool starts_with(std::string_view text, std::string_view prefix);

@@ -5,7 +5,6 @@
 #include <tlhelp32.h>
 
 #include <cstring>
-#include <memory>
 
 #include "kvix_environment.h"
 #include "log.h"
@@ -28,10 +27,6 @@ constexpr DWORD account_name_chars = 256;
 // Window titles are examined up to 127 characters.
 constexpr int window_title_bytes = 128;
 
-struct heap_block_freer {
-    void operator()(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
-};
-
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
 }  // namespace
@@ -51,7 +46,7 @@ unsigned long find_process_by_name(const char* name, const std::optional<std::st
     } else {
         LOG_ENVIRONMENT(LOG_TRACE, "Looking for a process named '%s' for any user", name);
     }
-    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         fatal_error(1, L"Ich konnte kein Snapshot der laufenden Prozesse machen. So kann ich nicht überprüfen, "
                        L"ob der VNC-Viewer schon läuft.");
@@ -107,12 +102,11 @@ int get_process_user(unsigned long process_id, std::string& user, std::string& d
                         "doesn't belong to you)");
         return 0;
     }
-    HANDLE raw_token = nullptr;
-    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &raw_token)) {
+    unique_handle token;
+    if (!OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) {
         LOG_ENVIRONMENT(LOG_ERROR, "Error: couldn't open process token");
         return 0;
     }
-    const unique_handle token(raw_token);
     return get_user_from_token(token.get(), user, domain);
 }
 
@@ -125,7 +119,7 @@ int get_user_from_token(HANDLE token, std::string& user, std::string& domain) {
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return 0;
     }
-    const std::unique_ptr<void, heap_block_freer> block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+    const unique_process_heap_block block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
     if (!block) return 0;
     if (!GetTokenInformation(token, TokenUser, block.get(), needed, &needed)) return 0;
     char name[account_name_chars] = {};

@@ -2,12 +2,12 @@
 // when the pipe fails.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "unique_resource.h"
 #include "viewer.h"
 #include "viewer_state.h"
 #include "viewer_win32.h"
@@ -19,26 +19,6 @@ const char default_pipe_name[] = "\\\\.\\pipe\\feldrun-pipe";
 // The first line of the pipe-name file is read up to this many bytes, line
 // end included.
 constexpr int pipe_name_line_bytes = 4094;
-
-// The clipboard, open for this process until close() or the owner goes.
-class open_clipboard {
-public:
-    open_clipboard() : open_(OpenClipboard(nullptr) != 0) {}
-    ~open_clipboard() {
-        if (open_) CloseClipboard();
-    }
-    open_clipboard(const open_clipboard&) = delete;
-    open_clipboard& operator=(const open_clipboard&) = delete;
-    bool is_open() const { return open_; }
-    bool retry() { return open_ = OpenClipboard(nullptr) != 0; }
-    bool close() {
-        open_ = false;
-        return CloseClipboard() != 0;
-    }
-
-private:
-    bool open_;
-};
 
 }  // namespace
 
@@ -86,7 +66,7 @@ int send_url_to_vncviewer_with_pipe(const std::wstring& url) {
     const std::string name = get_pipe_name();
     // No WaitNamedPipe: a busy pipe counts as failure, and the clipboard
     // takes over at once.
-    const unique_handle pipe(
+    const unique_file_handle pipe(
         CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!pipe) return 0;
     // The message is the encoded text and its NUL byte, in one write.
@@ -111,29 +91,29 @@ void put_clipboard(const std::wstring& text) {
     LOG_OSTRILO(LOG_DEBUG, "put_clipboard(%ls)", text.c_str());
     const SIZE_T size = (text.size() + 1) * sizeof(wchar_t);
     LOG_OSTRILO(LOG_TRACE, "Starting GlobalAlloc(GMEM_MOVEABLE, %lu)", static_cast<unsigned long>(size));
-    unique_global block(GlobalAlloc(GMEM_MOVEABLE, size));
+    unique_hglobal block(GlobalAlloc(GMEM_MOVEABLE, size));
     const wchar_t* const no_memory =
         L"Ich konnte nichts in die Zwischenablage kopieren, da ich keinen Speicher global allozieren konnte. "
         L"Das ist sonderbar. Ist der Arbeitsspeicher überfüllt?";
     fatal_error_if(block.get() == nullptr, no_memory);
 
     LOG_OSTRILO(LOG_TRACE, "stating memcpy");
-    void* const memory = GlobalLock(block.get());
+    locked_global locked = lock_global(block.get());
     // A block that cannot be locked is as good as no memory at all.
-    fatal_error_if(memory == nullptr, no_memory);
-    std::memcpy(memory, text.c_str(), size);
-    fatal_error_if(GlobalUnlock(block.get()) != 0,
+    fatal_error_if(locked.memory == nullptr, no_memory);
+    std::memcpy(locked.memory, text.c_str(), size);
+    fatal_error_if(unlock_global(locked),
                    L"Ich konnte nichts in die Zwischenablage kopieren, da ich dafür vorgesehenen Speicher nicht "
                    L"freischalten konnte.");
 
     LOG_OSTRILO(LOG_TRACE, "starting OpenClipboard()");
-    open_clipboard clipboard;
-    for (int retry = 0; retry < 2 && !clipboard.is_open(); ++retry) {
+    unique_clipboard clipboard = open_clipboard();
+    for (int retry = 0; retry < 2 && !clipboard; ++retry) {
         LOG_OSTRILO(LOG_WARN, "Clipboard did not open, try again.");
         Sleep(400);
-        clipboard.retry();
+        clipboard = open_clipboard();
     }
-    fatal_error_if(!clipboard.is_open(),
+    fatal_error_if(!clipboard,
                    L"Ich konnte nichts in die Zwischenablage kopieren, da ich diese nicht öffnen konnte. Ein anderes "
                    L"Programm blockiert die Zwischenablage und gibt sie nicht wieder frei. Die Zwischenablage wird "
                    L"aber benötigt, damit ich den Link an den Corvane-Pro VNC-Viewer weiterreichen kann. Bitte "
@@ -144,6 +124,6 @@ void put_clipboard(const std::wstring& text) {
                    L"Ich konnte nichts in die Zwischenablage kopieren.");
     // The block belongs to the clipboard now.
     block.release();
-    fatal_error_if(!clipboard.close(), L"Ich konnte die Zwischenablage nicht schließen.");
+    fatal_error_if(!close_clipboard(clipboard), L"Ich konnte die Zwischenablage nicht schließen.");
     LOG_OSTRILO(LOG_TRACE, "returning from put_clipboard()");
 }

@@ -116,10 +116,9 @@ unsigned long start_child_program(const std::string& command_line, const std::op
                         &started)) {
         fatal_error(1, L"Fataler Fehler! Der Start eines notwendigen Programms ist fehlgeschlagen.");
     }
-    const unique_handle process(started.hProcess);
-    const unique_handle thread(started.hThread);
+    const unique_process_information process = own_process(started);
     LOG_ENVIRONMENT(LOG_TRACE, "Wait for child program to open a window... ");
-    WaitForInputIdle(process.get(), INFINITE);
+    WaitForInputIdle(process.process.get(), INFINITE);
     LOG_ENVIRONMENT(LOG_TRACE, "OK, looks ready.");
     if (window_title_worth_searching(window_title)) {
         HWND window = FindWindowA(nullptr, window_title->c_str());
@@ -131,8 +130,8 @@ unsigned long start_child_program(const std::string& command_line, const std::op
         }
     }
     if (wait) {
-        WaitForSingleObject(process.get(), INFINITE);
+        WaitForSingleObject(process.process.get(), INFINITE);
         LOG_ENVIRONMENT(LOG_TRACE, "Child program has just left the building");
     }
-    return started.dwProcessId;
+    return process.process_id;
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "win_handles.h"
+#include "unique_resource.h"
 
 // --- Viewer window and process owner ---
 // The kept viewer window, searched for the process when none is kept yet or

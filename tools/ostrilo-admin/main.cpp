@@ -22,6 +22,7 @@
 #include <shellapi.h>
 
 #include "here.h"
+#include "unique_resource.h"
 #endif
 
 namespace {
@@ -192,11 +193,10 @@ int run_import(const arguments& args)
 std::vector<std::string> utf8_arguments()
 {
     int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    const unique_local<wchar_t**> wide(CommandLineToArgvW(GetCommandLineW(), &count));
     std::vector<std::string> words;
     for (int i = 1; wide && i < count; ++i)
-        words.push_back(wide_to_utf8(wide[i]).value_or(std::string()));
-    LocalFree(wide);
+        words.push_back(wide_to_utf8(wide.get()[i]).value_or(std::string()));
     return words;
 }
 #endif
