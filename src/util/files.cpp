@@ -81,12 +81,10 @@ unsigned long get_program_folder(char* buffer, unsigned long size)
     return length;
 }
 
-const std::string& program_folder()
+std::string program_folder()
 {
-    static std::optional<std::string> cached;
-    if (!cached) {
-        char buffer[8192];
-        cached = get_program_folder(buffer, sizeof buffer) ? std::string(buffer) : std::string();
-    }
-    return *cached;
+    // Asked afresh each time rather than kept: the answer never changes, and
+    // asking costs less than a file test.
+    char buffer[8192];
+    return get_program_folder(buffer, sizeof buffer) ? std::string(buffer) : std::string();
 }

@@ -46,5 +46,5 @@ void move_file(const std::string& source, const std::string& target, bool overwr
 // Folder of the running program file, with its trailing backslash, in buffer;
 // gives the length of the full program path, 0 on failure.
 unsigned long get_program_folder(char* buffer, unsigned long size);
-// The cached program folder.
-const std::string& program_folder();
+// The program folder, as get_program_folder gives it, or empty.
+std::string program_folder();

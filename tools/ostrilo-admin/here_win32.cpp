@@ -6,6 +6,7 @@
 
 #include "local_browser.h"
 #include "nb_utils.h"
+#include "run_context.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::optional<std::string> configdir_folder(const std::optional<std::string>& ar
     return folder;
 }
 
-explanation explain_here(const std::string& argument, const std::optional<std::string>& dir)
+explanation explain_here(run_context& run, const std::string& argument)
 {
     // As Ostrilo.exe takes its link: kvxp:// and kvxps:// stand for http://
     // and https://, and the path of a readable file opens locally unlooked-up.
@@ -42,7 +43,7 @@ explanation explain_here(const std::string& argument, const std::optional<std::s
         e = {url, {}, {route_kind::local, 0, 0, "URL is actually a file. Opening locally.", {}}, {}};
         e.local.file = true;
     } else {
-        e = explain_decision(url, decide_url_rule(url, dir, lookup_mode::explaining));
+        e = explain_decision(url, decide_url_rule(run, url, lookup_mode::explaining));
     }
     if (e.decision.stop || e.plan.kind != route_kind::local)
         return e;
@@ -51,7 +52,7 @@ explanation explain_here(const std::string& argument, const std::optional<std::s
         e.local.shell_file = utf8(request->file);
         e.local.shell_parameters = utf8(request->parameters);
     }
-    const std::wstring call = create_browser_call(wide_url, e.plan.browser_mode);
+    const std::wstring call = create_browser_call(run, wide_url, e.plan.browser_mode);
     if (!call.empty()) {
         e.local.browser_call = wide_to_utf8(call);
     } else if (!e.local.shell_file) {
@@ -64,10 +65,10 @@ explanation explain_here(const std::string& argument, const std::optional<std::s
     return e;
 }
 
-std::vector<std::string> rule_files_here(const std::optional<std::string>& dir)
+std::vector<std::string> rule_files_here(run_context& run)
 {
     std::vector<std::string> files;
-    for (const rule_place& place : decide_url_rule("", dir, lookup_mode::listing).consulted) {
+    for (const rule_place& place : decide_url_rule(run, "", lookup_mode::listing).consulted) {
         // The installation folder is the program folder when the product is not installed.
         if (place.present && std::find(files.begin(), files.end(), place.path) == files.end())
             files.push_back(place.path);

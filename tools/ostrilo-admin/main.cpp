@@ -22,6 +22,7 @@
 #include <shellapi.h>
 
 #include "here.h"
+#include "run_context.h"
 #include "unique_resource.h"
 #endif
 
@@ -109,6 +110,17 @@ void print_json(const nlohmann::ordered_json& value)
     std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
+#ifdef _WIN32
+// The tool's own run, built as Ostrilo.exe builds its run: the -configdir
+// folder without trailing backslashes, everything else found on demand.
+run_context tool_run(const arguments& args)
+{
+    run_context run;
+    run.configdir = configdir_folder(args.configdir);
+    return run;
+}
+#endif
+
 int run_explain(const arguments& args)
 {
     std::vector<std::string> urls = args.operands;
@@ -124,12 +136,15 @@ int run_explain(const arguments& args)
     if (!args.rules_given)
         return usage_error("explain needs --rules FILE... here: there are no Windows folders to search");
 #endif
+#ifdef _WIN32
+    run_context run = tool_run(args);
+#endif
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& url : urls) {
         explanation e;
 #ifdef _WIN32
         if (!args.rules_given)
-            e = explain_here(url, configdir_folder(args.configdir));
+            e = explain_here(run, url);
         else
 #endif
             e = explain_decision(url, decide_from_files(url, args.rules));
@@ -156,7 +171,8 @@ int run_lint(const arguments& args)
     std::vector<std::string> paths = args.operands;
     if (paths.empty()) {
 #ifdef _WIN32
-        paths = rule_files_here(configdir_folder(args.configdir));
+        run_context run = tool_run(args);
+        paths = rule_files_here(run);
         if (paths.empty()) {
             std::fprintf(stderr, "ostrilo-admin: Ostrilo finds no rule file here\n");
             return 0;
@@ -245,7 +261,8 @@ int main(int argc, char** argv)
         if (error)
             return usage_error(*error);
 #ifdef _WIN32
-        return print_status(configdir_folder(args.configdir), args.json);
+        run_context run = tool_run(args);
+        return print_status(run, args.json);
 #else
         return usage_error("status looks at a Windows user's registry and folders; it runs on Windows only");
 #endif
