@@ -1,5 +1,6 @@
-// The entry: command line, dispatch, message boxes and the fatal error. The
-// state of a run is one run_context (run_context.h), built by WinMain.
+// The entry: command line, dispatch, message boxes, the fatal error and the
+// shutdown step of a run. The state of a run is one run_context
+// (run_context.h), which WinMain builds and passes down.
 #pragma once
 
 #include <optional>

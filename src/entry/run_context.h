@@ -7,10 +7,11 @@
 // It sits beside the entry, which builds it, although the units below the
 // entry (config, rules, local browser, viewer, registration) take it as a
 // parameter; their headers only name it (struct run_context;). The log and
-// the util helpers never see it and stay at the bottom. Two process-wide
-// facilities stay outside on purpose, since any function may reach them,
-// with or without a run: the log (its sinks and file, src/log) and the title
-// of the fatal error box (src/entry/error_box.cpp).
+// the util helpers never see it and stay at the bottom. What stays outside
+// is process-wide on purpose, since any function may reach it, with or
+// without a run: the log (its sinks and file, src/log), the title of the
+// fatal error box (src/entry/error_box.cpp) and the output switches that
+// ostrilo-admin turns off (set_log_to_stderr, set_stdout_lines).
 #pragma once
 
 #include <optional>

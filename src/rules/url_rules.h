@@ -1,4 +1,5 @@
-// URL rule files: their format, the pattern language and the lookup order.
+// URL rule files: their format, the pattern language and the lookup order
+// (the decision); route_plan.h turns a decision into what follows.
 #pragma once
 
 #include <cstdio>

@@ -1,4 +1,5 @@
-// String, path and regex utilities shared by every unit.
+// String, path, format and regex utilities shared by every unit. The owners of
+// Win32 and C runtime resources are in unique_resource.h beside it.
 #pragma once
 
 #include <cstddef>
