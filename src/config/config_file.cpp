@@ -45,30 +45,26 @@ int hardening_key(const run_context& run, std::string_view key) {
     return 0;
 }
 
+// The key's value as the run keeps it, read on the first request.
+int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key) {
+    if (!kept) {
+        kept = hardening_key(run, key);
+    }
+    return *kept;
+}
+
 }  // namespace
 
 int get_safe_browser_arguments(run_context& run) {
-    std::optional<int>& value = run.keys.safe_browser_arguments;
-    if (!value) {
-        value = hardening_key(run, "safe_browser_arguments");
-    }
-    return *value;
+    return hardening_key_once(run, run.keys.safe_browser_arguments, "safe_browser_arguments");
 }
 
 int get_strict_host_match(run_context& run) {
-    std::optional<int>& value = run.keys.strict_host_match;
-    if (!value) {
-        value = hardening_key(run, "strict_host_match");
-    }
-    return *value;
+    return hardening_key_once(run, run.keys.strict_host_match, "strict_host_match");
 }
 
 int get_strict_command_line(run_context& run) {
-    std::optional<int>& value = run.keys.strict_command_line;
-    if (!value) {
-        value = hardening_key(run, "strict_command_line");
-    }
-    return *value;
+    return hardening_key_once(run, run.keys.strict_command_line, "strict_command_line");
 }
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path) {
