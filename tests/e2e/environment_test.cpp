@@ -5,6 +5,7 @@
 // "--probe <request>...", printing "<request>=<answer>" for each request.
 #include "kvix_environment.h"
 #include "ostrilo.h"
+#include "run_context.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -21,30 +22,33 @@ namespace {
 
 // --- The probe ---
 
+// The probe's run, kept from one request to the next as in Ostrilo.exe.
+run_context probe_run;
+
 std::string probe_answer(const std::string& request)
 {
     if (request.rfind("subfile:", 0) == 0) {
-        const std::optional<std::wstring> found = wc_get_installpath_subfile(widen(request.substr(8)).c_str());
+        const std::optional<std::wstring> found = wc_get_installpath_subfile(probe_run, widen(request.substr(8)).c_str());
         return found ? narrow(*found) : "(none)";
     }
     static const std::map<std::string, std::string (*)()> requests = {
-        {"ostrilo_cfg", [] { return find_ostrilo_cfg().value_or("(none)"); }},
-        {"kvix_vnc", [] { return find_kvix_vnc().value_or("(none)"); }},
-        {"kvix_cfg", [] { return find_kvix_cfg().value_or("(none)"); }},
-        {"vncviewer", [] { return find_vncviewer().value_or("(none)"); }},
-        {"installpath", [] { return get_kvix_installpath(); }},
+        {"ostrilo_cfg", [] { return find_ostrilo_cfg(probe_run).value_or("(none)"); }},
+        {"kvix_vnc", [] { return find_kvix_vnc(probe_run).value_or("(none)"); }},
+        {"kvix_cfg", [] { return find_kvix_cfg(probe_run).value_or("(none)"); }},
+        {"vncviewer", [] { return find_vncviewer(probe_run).value_or("(none)"); }},
+        {"installpath", [] { return get_kvix_installpath(probe_run); }},
         {"selector", [] { return get_selector_installpath(); }},
-        {"free", []() -> std::string { free_environment(); return "done"; }},
-        {"whitelist_path", [] { return get_whitelist_path().value_or("(none)"); }},
-        {"lotus_notes_html_workaround", [] { return std::to_string(get_lotus_notes_html_workaround()); }},
-        {"local_browser_bin", [] { return get_local_browser_bin().value_or("(none)"); }},
-        {"local_firefox", [] { return get_local_firefox().value_or("(none)"); }},
-        {"local_chrome", [] { return get_local_chrome().value_or("(none)"); }},
-        {"local_edge", [] { return get_local_edge().value_or("(none)"); }},
-        {"local_ie", [] { return get_local_ie().value_or("(none)"); }},
-        {"product_name", [] { return get_product_name(); }},
-        {"product_name_from_config_file", [] { return get_product_name_from_config_file(); }},
-        {"title", [] { return narrow(make_error_box_title()); }},
+        {"free", []() -> std::string { free_environment(probe_run); return "done"; }},
+        {"whitelist_path", [] { return get_whitelist_path(probe_run).value_or("(none)"); }},
+        {"lotus_notes_html_workaround", [] { return std::to_string(get_lotus_notes_html_workaround(probe_run)); }},
+        {"local_browser_bin", [] { return get_local_browser_bin(probe_run).value_or("(none)"); }},
+        {"local_firefox", [] { return get_local_firefox(probe_run).value_or("(none)"); }},
+        {"local_chrome", [] { return get_local_chrome(probe_run).value_or("(none)"); }},
+        {"local_edge", [] { return get_local_edge(probe_run).value_or("(none)"); }},
+        {"local_ie", [] { return get_local_ie(probe_run).value_or("(none)"); }},
+        {"product_name", [] { return get_product_name(probe_run); }},
+        {"product_name_from_config_file", [] { return get_product_name_from_config_file(probe_run); }},
+        {"title", [] { return narrow(make_error_box_title(probe_run)); }},
     };
     const auto found = requests.find(request);
     return found == requests.end() ? "unknown request" : found->second();

@@ -20,7 +20,7 @@ struct explain_case {
     std::string rule;
     route_kind kind;
     std::string pipe;  // pipe bytes for the viewer and remote kinds
-    hardening_keys keys{};
+    explain_keys keys{};
     int line_without_strict = 0;              // the line matched without strict_host_match=1, 0: the same
     std::optional<std::string> argument = {};  // with safe_browser_arguments=1; none: refused
 };

@@ -14,6 +14,7 @@
 
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "run_context.h"
 
 namespace {
 
@@ -24,12 +25,12 @@ texts viewer_calls;
 
 }  // namespace
 
-void open_url_locally(const std::wstring& url, int mode)
+void open_url_locally(run_context&, const std::wstring& url, int mode)
 {
     local_calls.push_back({url, mode});
 }
 
-void open_url_in_kvix(const std::wstring& text)
+void open_url_in_kvix(run_context&, const std::wstring& text)
 {
     viewer_calls.push_back(text);
 }
@@ -97,7 +98,8 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
 {
     std::filesystem::path folder = std::filesystem::temp_directory_path() / "ostrilo_dispatch_test";
     std::filesystem::create_directories(folder);
-    configdir = folder.string();
+    run_context run;
+    run.configdir = folder.string();
     for (const dispatch_case& c : dispatch_cases) {
         FILE* rules = std::fopen((folder / "url whitelist.txt").string().c_str(), "wb");
         std::fprintf(rules, "%s\n", c.rule);
@@ -106,7 +108,7 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         viewer_calls.clear();
 
         testing::internal::CaptureStderr();
-        EXPECT_EQ(route_url(c.url, *wide_to_utf8(c.url)), c.status) << c.rule;
+        EXPECT_EQ(route_url(run, c.url, *wide_to_utf8(c.url)), c.status) << c.rule;
         std::vector<std::string> records = ostrilo_records(testing::internal::GetCapturedStderr());
         auto record = std::find(records.begin(), records.end(), c.record);
         ASSERT_NE(record, records.end()) << c.rule;
@@ -115,7 +117,6 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         EXPECT_EQ(local_calls, (c.mode ? calls{{c.url, *c.mode}} : calls{})) << c.rule;
         EXPECT_EQ(viewer_calls, (c.viewer ? texts{*c.viewer} : texts{})) << c.rule;
     }
-    configdir.reset();
     std::filesystem::remove_all(folder);
 }
 

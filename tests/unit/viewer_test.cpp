@@ -34,9 +34,13 @@ TEST(UrlEncode, MapsEveryByteByItsClass) {
 #include <cstring>
 #include <vector>
 
+#include "run_context.h"
 #include "viewer_win32.h"
 
 namespace {
+
+// The run these tests share, as one process of Ostrilo.exe keeps it.
+run_context run;
 
 // Hidden top-level windows of this process, met by EnumWindows in the order
 // given: a new window goes to the top of the Z-order, so they are made last
@@ -78,11 +82,11 @@ TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer) {
     };
     for (const auto& row : cases) {
         const test_windows windows(row.titles);
-        EXPECT_EQ(get_viewer_main_window_handle(GetCurrentProcessId(), true),
+        EXPECT_EQ(get_viewer_main_window_handle(run, GetCurrentProcessId(), true),
                   row.expected < 0 ? nullptr : windows.handles[static_cast<size_t>(row.expected)])
             << row.behaviour;
     }
-    get_viewer_main_window_handle(0, true);
+    get_viewer_main_window_handle(run, 0, true);
 }
 
 // This test program, showing a viewer window, stands in for the running
@@ -93,7 +97,7 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     const std::string name = std::strrchr(path, '\\') + 1;
-    const std::string me = get_os_user_name();
+    const std::string me = get_os_user_name(run);
     ASSERT_FALSE(me.empty());
     const struct {
         const char* behaviour;
@@ -108,11 +112,11 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName) {
     };
     const test_windows windows({"Corvane-Pro Viewer"});
     for (const auto& row : cases) {
-        get_viewer_main_window_handle(0, true);
-        EXPECT_EQ(find_process_by_name(row.name.c_str(), row.user), row.found ? GetCurrentProcessId() : 0ul)
+        get_viewer_main_window_handle(run, 0, true);
+        EXPECT_EQ(find_process_by_name(run, row.name.c_str(), row.user), row.found ? GetCurrentProcessId() : 0ul)
             << row.behaviour;
     }
-    get_viewer_main_window_handle(0, true);
+    get_viewer_main_window_handle(run, 0, true);
 }
 
 TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName) {
@@ -127,14 +131,14 @@ TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName) {
         {"only the first line counts, its line end kept", "\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b", "\\\\.\\pipe\\a\n"},
         {"a line is read up to 4094 bytes", std::string(5000, 'p'), std::string(4094, 'p')},
     };
-    const std::optional<std::string> path = get_pipe_name_file_path();
+    const std::optional<std::string> path = get_pipe_name_file_path(run);
     ASSERT_TRUE(path);
     for (const auto& row : cases) {
         FILE* file = std::fopen(path->c_str(), "wb");
         ASSERT_NE(file, nullptr);
         std::fwrite(row.file.data(), 1, row.file.size(), file);
         std::fclose(file);
-        EXPECT_EQ(get_pipe_name(), row.name) << row.behaviour;
+        EXPECT_EQ(get_pipe_name(run), row.name) << row.behaviour;
     }
     DeleteFileA(path->c_str());
 }

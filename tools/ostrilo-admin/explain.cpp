@@ -92,7 +92,7 @@ void apply_safe_arguments(explanation& e)
     e.local.refused = !e.local.safe_argument;
 }
 
-explanation explain_files(const std::string& url, const std::vector<std::string>& files, const hardening_keys& keys)
+explanation explain_files(const std::string& url, const std::vector<std::string>& files, const explain_keys& keys)
 {
     explanation e = explain_decision(url, decide_from_files(url, files, keys.strict_host));
     if (keys.strict_host)

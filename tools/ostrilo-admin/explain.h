@@ -23,7 +23,7 @@ struct local_followup {
 };
 
 // The opt-in keys of ostrilo.cfg as explain applies them.
-struct hardening_keys {
+struct explain_keys {
     bool strict_host = false;
     bool safe_arguments = false;
 };
@@ -49,7 +49,7 @@ void note_strict_host_difference(explanation& e, rule_decision without);
 // safe_browser_arguments=1 for a local link: the argument, or the refusal.
 void apply_safe_arguments(explanation& e);
 // The explanation over rule files named on the command line, with the keys applied.
-explanation explain_files(const std::string& url, const std::vector<std::string>& files, const hardening_keys& keys);
+explanation explain_files(const std::string& url, const std::vector<std::string>& files, const explain_keys& keys);
 
 nlohmann::ordered_json explanation_json(const explanation& e);
 std::string explanation_text(const explanation& e);

@@ -5,6 +5,7 @@
 // locale, for their own calls only.
 #include <locale.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
