@@ -14,6 +14,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <objbase.h>
+#else
+#include <locale.h>
 #endif
 
 template <class T>
@@ -143,4 +145,13 @@ using unique_com_init = unique_any<bool, &co_uninitialize>;
 inline unique_com_init initialize_com(DWORD model) {
     return unique_com_init(SUCCEEDED(CoInitializeEx(nullptr, model)));
 }
+#endif
+
+#ifndef _WIN32
+// --- POSIX locales (the native build of ostrilo-admin) ---
+using unique_locale = unique_any<locale_t, &freelocale>;
+inline void use_thread_locale(locale_t locale) { uselocale(locale); }
+// The calling thread's locale from before a uselocale, put back when the
+// owner goes; declare it after the owner of the locale it switched to.
+using thread_locale_restorer = unique_any<locale_t, &use_thread_locale>;
 #endif

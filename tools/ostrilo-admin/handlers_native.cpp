@@ -14,23 +14,8 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "unique_resource.h"
 
-namespace {
-
-// The C.UTF-8 locale for the calling thread while it lives.
-struct utf8_locale {
-    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    locale_t before = utf8 ? uselocale(utf8) : nullptr;
-    ~utf8_locale()
-    {
-        if (utf8) {
-            uselocale(before);
-            freelocale(utf8);
-        }
-    }
-};
-
-}  // namespace
 
 bool log_wanted(int)
 {
@@ -48,9 +33,10 @@ void fatal_error(unsigned status, const std::wstring& message)
 // As Windows' strict conversion: none for text that is not well-formed UTF-8.
 std::optional<std::wstring> utf8_to_wide(std::string_view text)
 {
-    const utf8_locale locale;
-    if (!locale.utf8 || !is_valid_utf8(text))
+    const unique_locale utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr));
+    if (!utf8 || !is_valid_utf8(text))
         return std::nullopt;
+    const thread_locale_restorer restore(uselocale(utf8.get()));
     std::wstring wide;
     std::mbstate_t state{};
     for (std::size_t i = 0; i < text.size();) {
@@ -66,9 +52,10 @@ std::optional<std::wstring> utf8_to_wide(std::string_view text)
 
 std::optional<std::string> wide_to_utf8(std::wstring_view text)
 {
-    const utf8_locale locale;
-    if (!locale.utf8)
+    const unique_locale utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr));
+    if (!utf8)
         return std::nullopt;
+    const thread_locale_restorer restore(uselocale(utf8.get()));
     std::string narrow;
     std::mbstate_t state{};
     for (wchar_t c : text) {
