@@ -3,10 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <utility>
 
 #include "nb_utils.h"
 #include "url_rules.h"
