@@ -7,7 +7,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const rule_match rule = parse_rule_line(line);
     const bool has_dest = line.find('|') != std::string_view::npos;
     check(has_dest || rule.dest == "local", "no destination field means local");
-    check(!rule.browser_profile || rule.browser, "a profile field comes after a browser field");
     // The fields joined again give the line up to a fifth field.
     std::string joined = rule.url_expr + (has_dest ? "|" + rule.dest : "");
     for (const auto& field : {rule.browser, rule.browser_profile})
