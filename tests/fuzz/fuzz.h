@@ -2,6 +2,7 @@
 // the check that turns a broken property into a finding.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 

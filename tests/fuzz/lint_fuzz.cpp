@@ -1,4 +1,6 @@
 // ostrilo-admin lint over two rule files: the bytes before and after the first NUL.
+#include <tuple>
+
 #include "fuzz.h"
 #include "lint.h"
 
@@ -15,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "a finding has a linted file, a place, a text and a code");
         error = error || finding.error;
     }
+    const auto place = [&](const lint_finding& f) { return std::tuple(f.file != files[0].path, f.line, f.column); };
+    check(std::is_sorted(findings.begin(), findings.end(), [&](auto& a, auto& b) { return place(a) < place(b); }),
+          "findings in the order of the files, then by line and column");
     check(lint_exit_status(findings) == (error ? 2 : findings.empty() ? 0 : 1), "the exit status follows the findings");
     return 0;
 }
