@@ -10,6 +10,10 @@ build="${OSTRILO_BUILD_DIR:-$repo/build}"
 cmake -S "$repo/cmake/native" -B "$build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/native" -j"$(nproc)"
 ctest --test-dir "$build/native" --output-on-failure
+# Each fuzz target for a short while (OSTRILO_FUZZ_SECONDS, 0 leaves them out);
+# scripts/fuzz.sh runs them longer.
+fuzz_seconds="${OSTRILO_FUZZ_SECONDS:-20}"
+[ "$fuzz_seconds" = 0 ] || "$repo/scripts/fuzz.sh" "$fuzz_seconds"
 # Message boxes are real windows only with a display.
 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
   ctest --test-dir "$build" --output-on-failure "$@"

@@ -131,7 +131,11 @@ std::string normalise_url(std::string_view url)
     return std::string(strip_scheme(lower));
 }
 
-bool match_url_expr(std::string_view pattern, std::string_view url)
+namespace {
+
+// label_bound: "*." matches nothing only where the star begins the pattern or
+// follows a ".", so that "www*.example.com" never takes "wwwexample.com".
+bool match_pattern(std::string_view pattern, std::string_view url, bool label_bound)
 {
     std::size_t p = 0;
     std::size_t u = 0;
@@ -147,6 +151,7 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
             ++u;
             continue;
         }
+        const bool at_label = p == 0 || pattern[p - 1] == '.';
         p = pattern.find_first_not_of('*', p);
         if (p == std::string_view::npos)
             return true;  // a trailing star takes the whole rest of the URL
@@ -158,7 +163,7 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
         std::size_t found = url.find(segment, u);
         if (found != std::string_view::npos) {
             u = found + segment.size();
-        } else if (segment.front() == '.' && url.substr(u).starts_with(segment.substr(1))) {
+        } else if (segment.front() == '.' && (at_label || !label_bound) && url.substr(u).starts_with(segment.substr(1))) {
             // "*.example.com" also covers "example.com" itself.
             u += segment.size() - 1;
         } else {
@@ -166,6 +171,18 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
         }
         p = segment_end;
     }
+}
+
+}  // namespace
+
+bool match_url_expr(std::string_view pattern, std::string_view url)
+{
+    return match_pattern(pattern, url, false);
+}
+
+bool match_host_expr(std::string_view pattern, std::string_view host)
+{
+    return match_pattern(pattern, host, true);
 }
 
 std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)

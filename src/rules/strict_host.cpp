@@ -101,7 +101,7 @@ bool match_url_expr_strict(std::string_view pattern, std::string_view url)
     const bool open_end = want.rest.empty() && !want.port && !want.host.empty() && want.host.back() == '*';
     if (open_end)
         want.rest = "*";
-    if (!match_url_expr(want.host, have.host))
+    if (!match_host_expr(want.host, have.host))
         return false;
     if (want.port ? !have.port || !match_url_expr(*want.port, *have.port) : have.port && !open_end)
         return false;

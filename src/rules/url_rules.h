@@ -31,6 +31,9 @@ bool match_url_expr(std::string_view pattern, std::string_view url);
 // dot) followed by the port and the rest, or none when no browser would take
 // it as a host. The pattern's host part is then matched with the host alone.
 std::optional<std::string> strict_link_host_form(std::string_view url);
+// The host part of a pattern against that host: as match_url_expr, but "*."
+// matches nothing only at the start of the pattern or behind a ".".
+bool match_host_expr(std::string_view pattern, std::string_view host);
 bool match_url_expr_strict(std::string_view pattern, std::string_view url);
 
 // A matching rule with its line number (from 1) and its line as written.

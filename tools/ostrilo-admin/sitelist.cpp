@@ -37,6 +37,15 @@ bool is_ip_address(std::string_view host)
     return host.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 
+// A site-list value inside a "#" note: a line break from a character reference
+// (&#10;) would start a line of its own, which a rule file reads as a rule.
+std::string on_one_line(std::string_view text)
+{
+    std::string line(text);
+    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return line;
+}
+
 bool listed(const std::vector<std::string>& values, std::string_view value)
 {
     return std::any_of(values.begin(), values.end(),
@@ -84,7 +93,7 @@ const std::string& rule_for(const site_entry& site, const sitelist_options& opti
 std::string rules_for(const site_entry& site, const std::string& rule)
 {
     std::string text;
-    std::string where = site.url + " (" + site.open_in + ")";
+    std::string where = on_one_line(site.url) + " (" + site.open_in + ")";
     if (site.scheme)
         text += "# " + where + ": the rules take http and https alike\n";
     if (!site.path.empty() && site.path.back() != '/') {
@@ -135,14 +144,14 @@ sitelist_result import_sitelist(std::string_view xml, const sitelist_options& op
         if (site.open_in.empty())
             site.open_in = "None";
         if (std::optional<std::string> why = split_url(site)) {
-            skipped_notes += "# skipped " + site.url + " (" + site.open_in + "): " + *why + "\n";
+            skipped_notes += "# skipped " + on_one_line(site.url) + " (" + site.open_in + "): " + *why + "\n";
             ++skipped;
             continue;
         }
         auto same = std::find_if(sites.begin(), sites.end(), [&](const site_entry& s) { return s.key == site.key; });
         if (same != sites.end()) {
-            skipped_notes += "# skipped " + site.url + " (" + site.open_in + "): the same site as " + same->url +
-                             " (" + same->open_in + "), which is kept\n";
+            skipped_notes += "# skipped " + on_one_line(site.url) + " (" + site.open_in + "): the same site as " +
+                             on_one_line(same->url) + " (" + same->open_in + "), which is kept\n";
             ++duplicates;
             continue;
         }
@@ -152,7 +161,7 @@ sitelist_result import_sitelist(std::string_view xml, const sitelist_options& op
     std::stable_sort(sites.begin(), sites.end(),
                      [](const site_entry& a, const site_entry& b) { return a.key.size() > b.key.size(); });
 
-    std::string version = root.attribute("version").value();
+    std::string version = on_one_line(root.attribute("version").value());
     std::string rules = "# Imported from an enterprise mode site list" +
                         (version.empty() ? std::string() : " (version " + version + ")") +
                         ", longest entry first.\n"
