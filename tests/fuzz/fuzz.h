@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "nb_utils.h"
+#include "unique_resource.h"
 #include "url_rules.h"
 
 inline std::string_view input_text(const std::uint8_t* data, std::size_t size)
