@@ -70,6 +70,8 @@ struct registry_row {
 
 using enum registry_operation;
 
+// The tables keep one row per line, so that they can be held against the registry.
+// clang-format off
 constexpr registry_row registration_rows[] = {
     {create, L"Software\\Classes\\NB.HTML", default_value, L"Ostrilo HTML"},
     {create, L"Software\\Classes\\NB.HTML", L"FriendlyTypeName", L"Ostrilo HTML"},
@@ -150,6 +152,7 @@ constexpr registry_row removal_rows[] = {
     {delete_tree_current_user, registered_application_key, none, none},
     {delete_value_current_user, L"Software\\RegisteredApplications", application_name, none},
 };
+// clang-format on
 
 void apply(const registry_row& row, const registry_values& values)
 {
