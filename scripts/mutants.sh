@@ -89,7 +89,7 @@ while IFS= read -r row; do
     if GTEST_FILTER="$filter" ctest --test-dir "$build" -R "$regex" --timeout 600 --output-on-failure >>"$log" 2>&1; then
       result="SURVIVED"
     else
-      failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_./]*\)[ ,].*/\1/p' "$log" | sort -u | tr '\n' ' ')
+      failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z][A-Za-z0-9_./]*\)[ ,].*/\1/p' "$log" | sort -u | tr '\n' ' ')
       result="caught by ${failed:-(a failed test program)}"
     fi
   fi
