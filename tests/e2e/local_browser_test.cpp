@@ -71,7 +71,7 @@ TEST(ShellRequest, EachRuleBrowserIsAskedForByProgramNameWithTheUrlAsParameters)
             edge.emplace(L"C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe",
                          c.edge_installed ? &box : nullptr);
         const std::wstring protocol = L"Software\\Classes\\microsoft-edge";
-        const registry_guard guard({{HKEY_LOCAL_MACHINE, protocol}});
+        const scoped_key handler_key(HKEY_LOCAL_MACHINE, protocol);
         const std::wstring handler = box.root + L"\\handler\\edge_protocol.exe", beside = box.program_dir + L"\\" +
                                                                                       c.program + L".exe";
         box.standin(handler);

@@ -119,23 +119,14 @@ std::map<std::string, std::string> values_for(const std::wstring& program, const
 }
 
 // Each test begins with a user who never registered the program, on the
-// Windows version given, and the registry is put back as it was when it ends.
-struct clean_registry : registry_guard {
+// Windows version given (the one Wine reports to Ostrilo.exe).
+struct clean_registry {
+    const scoped_key version{user, L"Software\\Wine\\AppDefaults\\Ostrilo.exe"};
     explicit clean_registry(const wchar_t* windows_version)
-        : registry_guard({{user, L"Software\\Classes"},
-                          {user, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
-                          {user, L"Software\\Clients"},
-                          {user, L"Software\\RegisteredApplications"},
-                          {user, L"Software\\Microsoft\\Windows\\Shell\\Associations"},
-                          {user, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"},
-                          {HKEY_LOCAL_MACHINE, machine_dde[0]},
-                          {HKEY_LOCAL_MACHINE, machine_dde[1]},
-                          {user, L"Software\\Wine\\AppDefaults\\Ostrilo.exe"},  // the version Wine reports to it
-                          {user, L"Software\\Wine\\DllOverrides"}})
     {
         for (const std::string& top : tops)
             SHDeleteKeyW(user, widen(top).c_str());
-        write_string(user, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version", windows_version);
+        write_string(user, version.path, L"Version", windows_version);
     }
 };
 
@@ -168,6 +159,7 @@ TEST(Registration, NewerWindowsWritesTheRowsAndOpensTheDefaultProgramsPage)
     EXPECT_NE(run.out.find("Ostrilo.exe found in " + narrow(box.exe()) + ", setting registry entries."),
               std::string::npos);
     EXPECT_GT(run.find("TRACE returning from set_ostrilo_registry()"), run.find("DEBUG Send SHChangeNotify now"));
+    RegDeleteKeyValueW(user, L"Software\\Wine\\DllOverrides", L"control.exe");
 }
 
 TEST(Registration, OlderWindowsAlsoWritesTheChoicesWithOpenCommandAndIconOfTheRun)
