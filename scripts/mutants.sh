@@ -30,8 +30,8 @@ path-8096-pf @@ src/config/discovery.cpp @@ s/subfile_length \+ 3 > installpath_
 title-127 @@ src/viewer/discovery.cpp @@ s/window_title_bytes = 128;/window_title_bytes = 129;/ @@ unit_viewer @@ * @@ window titles examined up to 128 characters instead of 127
 browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded\(browser_call_size, /format_wide_bounded(browser_call_size + 1, / @@ unit_local_browser @@ * @@ browser command line cut at 4096 characters instead of 4095
 lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
-changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ Configdir.* @@ the configdir record's text changed
-exit-minus-3 @@ src/entry/main.cpp @@ s/return -3;/return -2;/ @@ e2e_entry @@ ArgumentWalk.* @@ a run without URL ends with -2 instead of -3
+changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
+exit-minus-3 @@ src/entry/main.cpp @@ s/return -3;/return -2;/ @@ e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
 exit-1 @@ src/entry/dispatch.cpp @@ s/Aborting."\);\n    return 1;/Aborting.");\n    return 2;/ @@ unit_dispatch e2e_rules @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
 registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
 registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
@@ -42,8 +42,8 @@ appdata-box-text @@ src/config/discovery.cpp @@ s/APPDATA wurde nicht gefunden\.
 clipboard-retries @@ src/viewer/handoff.cpp @@ s/retry < 2 && !clipboard/retry < 3 \&\& !clipboard/ @@ e2e_viewer @@ *Clipboard* @@ the clipboard is tried four times instead of three
 clipboard-interval @@ src/viewer/handoff.cpp @@ s/Sleep\(400\);/Sleep(40);/ @@ e2e_viewer @@ *Clipboard* @@ 40 ms instead of 400 ms between clipboard tries (only a clock shows it: expected to survive)
 version-bound @@ src/viewer/viewer_decisions.cpp @@ s/make_tuple\(2u, 1u, 4u\)/make_tuple(2u, 1u, 3u)/ @@ e2e_viewer @@ *Version* @@ viewer 2.1.3 accepted for -initialURL
-kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_rules e2e_entry @@ Dispatch.*:SchemeRewrite.* @@ a kvxp(s) link is handed on with its kvxp scheme
-configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_config e2e_entry @@ *Configdir* @@ the -configdir folder without its trailing backslash
+kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_rules e2e_entry @@ Dispatch.*:CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
+configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_config e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
 appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(1\).c_str\(\), "kvixtemp"/get_appdata_path(0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
 ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(url\);\n(\s*)return;/\n$1return;/ @@ e2e_local_browser @@ ConfiguredBrowser.* @@ no Internet Explorer as the last resort

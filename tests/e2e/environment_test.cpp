@@ -249,28 +249,21 @@ TEST(InstallpathSubfile, PathsOfUpTo8096CharactersAreAccepted)
 TEST(OstriloCfg, EachAccessorSaysItLooksAndReadsItsKeyOrNothingWithoutTheFile)
 {
     sandbox box;
-    const std::pair<std::string, std::string> cases[] = {
-        {"whitelist_path", "C:\\Rules\\url_whitelist.txt"}, {"local_browser_bin", "C:\\b\\browser.exe"},
-        {"local_firefox", "C:\\ff\\firefox.exe"},           {"local_chrome", "C:\\c\\chrome.exe"},
-        {"local_edge", "C:\\e\\edge.exe"},                  {"local_ie", "C:\\ie\\iexplore.exe"},
-        {"lotus_notes_html_workaround", "1"},
-    };
-    std::wstring requests;
-    std::string file = "[Settings]\r\n", with_file, without_file;
-    for (const auto& [key, value] : cases) {
-        requests += widen(key) + L" ";
-        file += key + "=" + value + "\r\n";
-        with_file += lookup_line + key + "=" + value + "\r\n";
-        without_file += lookup_line + key + "=" + (value == "1" ? "0" : "(none)") + "\r\n";
+    std::wstring requests = L"lotus_notes_html_workaround";
+    std::string file = "[Settings]\r\nlotus_notes_html_workaround=1\r\n", with = lookup_line + "lotus_notes_html_workaround=1\r\n",
+                without = lookup_line + "lotus_notes_html_workaround=0\r\n";
+    for (const std::string key : {"whitelist_path", "local_browser_bin", "local_firefox", "local_chrome", "local_edge", "local_ie"}) {
+        requests += L" " + widen(key);
+        file += key + "=C:\\" + key + "\r\n";
+        with += lookup_line + key + "=C:\\" + key + "\r\n";
+        without += lookup_line + key + "=(none)\r\n";
     }
     box.put(L"ostrilo.cfg", file);
-    EXPECT_EQ(probe(box, requests).out, with_file);
-    for (const char* value : {"10", "true"}) {  // the workaround is on for exactly "1" only
-        box.put(L"ostrilo.cfg", std::string("lotus_notes_html_workaround=") + value + "\n");
-        EXPECT_EQ(probe(box, L"lotus_notes_html_workaround").out, lookup_line + "lotus_notes_html_workaround=0\r\n");
-    }
+    EXPECT_EQ(probe(box, requests).out, with);
+    box.put(L"ostrilo.cfg", "lotus_notes_html_workaround=10\n");  // on for exactly "1" only
+    EXPECT_EQ(probe(box, L"lotus_notes_html_workaround").out, lookup_line + "lotus_notes_html_workaround=0\r\n");
     DeleteFileW((box.program_dir + L"\\ostrilo.cfg").c_str());
-    EXPECT_EQ(probe(box, requests).out, without_file);
+    EXPECT_EQ(probe(box, requests).out, without);
 }
 
 TEST(ProductName, ComesFromOstriloCfgThenTheViewerSettingsThenTheDefaultAndMakesTheTitle)
