@@ -67,7 +67,8 @@ results="$out/results.txt"
 : >"$results"
 saved=""
 restore() { if [ -n "$saved" ]; then cp "$saved" "$current"; rm -f "$saved"; saved=""; fi; }
-trap restore EXIT INT TERM
+trap restore EXIT
+trap 'exit 1' INT TERM
 
 while IFS= read -r row; do
   id=$(field "$row" 1)
