@@ -44,6 +44,7 @@ int main(int argc, char** argv)
     demo.standin(viewer, L"vncviewer_2_2_0");
     // What the stand-in viewer does once started: a window titled with the
     // product name, and the named pipe for the links that follow.
+    demo.env[L"STANDIN_FOR"] = L"vncviewer.exe";
     demo.env[L"STANDIN_WINDOW"] = L"Corvane-Pro Viewer";
     demo.env[L"STANDIN_PIPE"] = L"\\\\.\\pipe\\feldrun-pipe";
 

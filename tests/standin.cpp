@@ -6,6 +6,7 @@
 //                              "line_end": the same followed by CR LF
 //   STANDIN_WINDOW             show a window with this title ("-": untitled); each
 //                              minimizing appends a line to "<own path>.events"
+//   STANDIN_FOR                the file name of the only stand-in that takes the two settings above
 // With a pipe or a window it runs until it is ended, else it ends at once.
 #include <windows.h>
 
@@ -84,8 +85,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     GetCurrentDirectoryW(MAX_PATH * 4, folder);
     write(own_path + L".calls.txt", utf8(GetCommandLineW()) + "\n" + utf8(folder) + "\n", L"ab");
 
-    pipe = environment(L"STANDIN_PIPE");
-    const std::wstring publish = environment(L"STANDIN_PUBLISH_PIPE_NAME"), title = environment(L"STANDIN_WINDOW");
+    const std::wstring only_for = environment(L"STANDIN_FOR");
+    const bool set_up = only_for.empty() || own_path.ends_with(L"\\" + only_for);
+    pipe = set_up ? environment(L"STANDIN_PIPE") : L"";
+    const std::wstring publish = environment(L"STANDIN_PUBLISH_PIPE_NAME");
+    const std::wstring title = set_up ? environment(L"STANDIN_WINDOW") : L"";
     if (!pipe.empty()) {
         CloseHandle(CreateThread(nullptr, 0, serve_pipe, pipe_instance(pipe), 0, nullptr));
         CreateDirectoryW((environment(L"TMP") + L"\\kvixtemp").c_str(), nullptr);
