@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing Ostrilo needs on Debian 12, and fetches the
-# PCRE2 source. Safe to run again: it only does what is still missing.
+# PCRE2 and pugixml sources. Safe to run again: it only does what is still missing.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deps="$repo/.deps"
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools cmake make wine wine64 xvfb xauth
-          googletest dpkg-dev xz-utils bzip2 ca-certificates)
+          googletest dpkg-dev xz-utils bzip2 ca-certificates
+          nlohmann-json3-dev g++
+          wixl zip imagemagick x11-utils fonts-dejavu-core)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -37,14 +39,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# PCRE2: Debian ships no mingw build, so the 8-bit library is built from the
-# source package together with the program. Only the upstream tarball is used.
-if [ ! -f "$deps/pcre2/CMakeLists.txt" ]; then
+# PCRE2 and pugixml (the site-list import of ostrilo-admin): Debian ships no
+# mingw builds, so both are built from their source packages together with the
+# programs, for mingw and natively alike. Only the upstream tarball is used.
+fetch_source() {
+  local package=$1
+  [ -f "$deps/$package/CMakeLists.txt" ] && return
   mkdir -p "$deps/download"
-  ( cd "$deps/download" && rm -rf ./* && apt-get source --download-only -q pcre2 )
-  tarball=$(ls "$deps"/download/pcre2_*.orig.tar.* | head -n 1)
-  rm -rf "$deps/pcre2.tmp" && mkdir -p "$deps/pcre2.tmp"
-  tar -xf "$tarball" -C "$deps/pcre2.tmp" --strip-components=1
-  rm -rf "$deps/pcre2" && mv "$deps/pcre2.tmp" "$deps/pcre2"
-  echo "setup: PCRE2 source in $deps/pcre2"
-fi
+  ( cd "$deps/download" && rm -rf ./* && apt-get source --download-only -q "$package" )
+  local tarball
+  tarball=$(ls "$deps"/download/"$package"_*.orig.tar.* | head -n 1)
+  rm -rf "$deps/$package.tmp" && mkdir -p "$deps/$package.tmp"
+  tar -xf "$tarball" -C "$deps/$package.tmp" --strip-components=1
+  rm -rf "${deps:?}/$package" && mv "$deps/$package.tmp" "$deps/$package"
+  echo "setup: $package source in $deps/$package"
+}
+fetch_source pcre2
+fetch_source pugixml

@@ -6,6 +6,10 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
 "$repo/scripts/build.sh"
+# The native build (text core, ostrilo-admin, tests/native) and its tests: fast, no Wine.
+cmake -S "$repo/cmake/native" -B "$build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build/native" -j"$(nproc)"
+ctest --test-dir "$build/native" --output-on-failure
 # Message boxes are real windows only with a display.
 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
   ctest --test-dir "$build" --output-on-failure "$@"

@@ -6,8 +6,9 @@
 //                              "line_end": the same followed by CR LF
 //   STANDIN_WINDOW             show a window with this title ("-": untitled); each
 //                              minimizing appends a line to "<own path>.events"
+//   STANDIN_HOLD_CLIPBOARD     "1": keep the clipboard open, so that others cannot write it
 //   STANDIN_FOR                the file name of the only stand-in that takes the two settings above
-// With a pipe or a window it runs until it is ended, else it ends at once.
+// With a pipe, a window or the clipboard it runs until it is ended, else it ends at once.
 #include <windows.h>
 
 #include <cstdio>
@@ -97,16 +98,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             write(environment(L"TMP") + L"\\kvixtemp\\feldrun_pipename",
                   utf8(pipe) + (publish == L"line_end" ? "\r\n" : ""));
     }
+    HWND window = nullptr;
     if (!title.empty()) {
         WNDCLASSW window_class{};
         window_class.lpfnWndProc = window_procedure;
         window_class.hInstance = instance;
         window_class.lpszClassName = L"OstriloStandin";
         RegisterClassW(&window_class);
-        CreateWindowExW(0, window_class.lpszClassName, title == L"-" ? L"" : title.c_str(),
+        window = CreateWindowExW(0, window_class.lpszClassName, title == L"-" ? L"" : title.c_str(),
                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 320, 200, nullptr, nullptr, instance, nullptr);
     }
-    if (pipe.empty() && title.empty())
+    const bool hold = environment(L"STANDIN_HOLD_CLIPBOARD") == L"1" && OpenClipboard(window);
+    if (pipe.empty() && title.empty() && !hold)
         return 0;
     // Set up before the first wait for input, so that whoever waits for this
     // program to become idle finds its window and pipe.

@@ -25,7 +25,41 @@ std::optional<std::string> get_ostrilo_config_value(std::string_view key) {
     return get_config_value(key, *path);
 }
 
+// The hardening keys are read without records or printed lines of their own,
+// so that a run without them writes what it wrote before they existed. Read
+// once per run; on only for the exact value "1".
+int hardening_key(std::string_view key) {
+    const std::optional<std::string> path = find_ostrilo_cfg_quietly();
+    if (!path) {
+        return 0;
+    }
+    const unique_file file(std::fopen(path->c_str(), "r"));
+    char line[line_buffer_size];
+    while (file && std::fgets(line, line_buffer_size, file.get())) {
+        const auto pair = split_config_line(std::string_view(line, std::strlen(line)));
+        if (pair && keys_equal(pair->first, key)) {
+            return pair->second == "1" ? 1 : 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
+
+int get_safe_browser_arguments() {
+    static const int value = hardening_key("safe_browser_arguments");
+    return value;
+}
+
+int get_strict_host_match() {
+    static const int value = hardening_key("strict_host_match");
+    return value;
+}
+
+int get_strict_command_line() {
+    static const int value = hardening_key("strict_command_line");
+    return value;
+}
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path) {
     const unique_file file(std::fopen(path.c_str(), "r"));

@@ -135,6 +135,16 @@ std::optional<std::string> product_folder_in_program_files(const char* product) 
     return std::nullopt;
 }
 
+std::string join_folder_and_name(std::string_view folder, std::string_view name) {
+    std::string path;
+    if (!folder.empty()) {
+        // The separator goes in every time, also behind a folder that ends
+        // in one or before a name that begins with one.
+        path.append(folder).append("\\");
+    }
+    return path.append(name);
+}
+
 const wchar_t* or_null_text(const wchar_t* text) {
     return text ? text : L"(null)";
 }
@@ -146,13 +156,7 @@ struct malloc_free {
 }  // namespace
 
 std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name) {
-    std::string path;
-    if (!folder.empty()) {
-        // The separator goes in every time, also behind a folder that ends
-        // in one or before a name that begins with one.
-        path.append(folder).append("\\");
-    }
-    path.append(name);
+    const std::string path = join_folder_and_name(folder, name);
     LOG_ENVIRONMENT(LOG_TRACE, "Looking for file <%s> -- ", path.c_str());
     if (file_exists(std::string_view(path))) {
         LOG_ENVIRONMENT(LOG_TRACE, "THERE IT IS!");
@@ -164,6 +168,28 @@ std::optional<std::string> find_file_in_folder(std::string_view folder, std::str
 
 std::optional<std::string> find_ostrilo_cfg() {
     return search(ostrilo_cfg_path, ostrilo_cfg_candidates);
+}
+
+// The opt-in keys of ostrilo.cfg must leave no trace in the log: when the file
+// has not been found yet, the same places are tried without records, and a
+// find is not cached, so that the next ordinary search logs exactly as before.
+std::optional<std::string> find_ostrilo_cfg_quietly() {
+    if (ostrilo_cfg_path) {
+        return ostrilo_cfg_path;
+    }
+    const std::string installation =
+        kvix_installpath ? *kvix_installpath
+                         : product_folder_in_program_files(product_folder_name).value_or(program_folder());
+    for (const candidate& c : ostrilo_cfg_candidates) {
+        const std::string folder = c.where == place::program_folder ? program_folder()
+                                   : c.where == place::installation_folder ? installation
+                                                                           : std::string();
+        std::string path = join_folder_and_name(folder, c.name);
+        if (file_exists(std::string_view(path))) {
+            return path;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> find_kvix_vnc() {

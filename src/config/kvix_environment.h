@@ -17,6 +17,10 @@ bool keys_equal(std::string_view a, std::string_view b);
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path);
 std::optional<std::string> get_whitelist_path();
 int get_lotus_notes_html_workaround();
+// Opt-in hardening, each 1 only for the exact value "1" (read quietly, once).
+int get_safe_browser_arguments();
+int get_strict_host_match();
+int get_strict_command_line();
 std::optional<std::string> get_local_browser_bin();
 std::optional<std::string> get_local_firefox();
 std::optional<std::string> get_local_chrome();
@@ -29,6 +33,7 @@ std::string get_product_name_from_config_file();
 // --- Installation and file discovery ---
 std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name);
 std::optional<std::string> find_ostrilo_cfg();
+std::optional<std::string> find_ostrilo_cfg_quietly();
 std::optional<std::string> find_kvix_vnc();
 std::optional<std::string> find_kvix_cfg();
 std::optional<std::string> find_vncviewer();
@@ -45,3 +50,38 @@ void free_environment();
 // The -configdir folder of the narrow command line, with exactly one trailing
 // backslash, or none.
 std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line);
+
+// strict_command_line=1: where a command line of the shape
+// <program and switches> -url "<link>" splits. The link is everything from
+// behind the first ` -url "` to the last double quote, quotes inside
+// included; only blanks and tabs may follow that quote. A line without
+// ` -url "` is all head. None for any other shape.
+struct strict_command_split {
+    std::size_t head_end = 0;
+    std::optional<std::pair<std::size_t, std::size_t>> link;  // begin, end
+};
+
+template <class Char>
+std::optional<strict_command_split> split_strict_command_line(std::basic_string_view<Char> line) {
+    static constexpr Char marker[] = {' ', '-', 'u', 'r', 'l', ' ', '"', 0};
+    strict_command_split split;
+    const std::size_t at = line.find(marker);
+    if (at == std::basic_string_view<Char>::npos) {
+        split.head_end = line.size();
+        return split;
+    }
+    const std::size_t begin = at + 7;
+    // The marker's own quote is found when the link has no closing one.
+    const std::size_t end = line.rfind(Char('"'));
+    if (end < begin) {
+        return std::nullopt;
+    }
+    for (const Char c : line.substr(end + 1)) {
+        if (c != ' ' && c != '\t') {
+            return std::nullopt;
+        }
+    }
+    split.head_end = at;
+    split.link = std::make_pair(begin, end);
+    return split;
+}

@@ -4,81 +4,35 @@
 #include "local_browser.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "route_plan.h"
 #include "url_rules.h"
 #include "viewer.h"
 
-namespace {
-
-struct local_browser_row {
-    const char* name;
-    const char* log_text;
-    int mode;
-};
-
-// Tested in this order; a missing or empty browser field takes mode 0.
-constexpr local_browser_row local_browsers[] = {
-    {"firefox", "Opening URL locally using Firefox", 2},
-    {"chrome", "Opening URL locally using Chrome", 3},
-    {"edge", "Opening URL locally using Edge", 4},
-    {"ie", "Opening URL locally using IE", 5},
-};
-
-// The remote hand-off text is kept to at most 4093 bytes.
-constexpr std::size_t remote_text_bound = 4094;
-
-void open_locally(const std::wstring& wide_url, const std::optional<std::string>& browser)
-{
-    LOG_OSTRILO(LOG_INFO, "Opening URL locally.");
-    if (!browser || browser->empty()) {
-        LOG_OSTRILO(LOG_DEBUG, "No browser specified in URL whitelist. Opening URL locally using IE");
-        open_url_locally(wide_url, 0);
-        return;
-    }
-    for (const local_browser_row& row : local_browsers) {
-        if (*browser == row.name) {
-            LOG_OSTRILO(LOG_DEBUG, "%s", row.log_text);
-            open_url_locally(wide_url, row.mode);
-            return;
-        }
-    }
-    // A browser name this program does not know still asks for a local
-    // browser: the user is better served by the default one than by a link
-    // that silently opens nowhere.
-    LOG_OSTRILO(LOG_WARN, "Unknown browser '%s' in URL whitelist. Opening URL locally using the default browser",
-                browser->c_str());
-    open_url_locally(wide_url, 0);
-}
-
-void open_remotely(const std::string& narrow_url, const rule_match& rule)
-{
-    const std::string profile = rule.browser_profile.value_or("");
-    const std::string browser = rule.browser.value_or("");
-    LOG_OSTRILO(LOG_DEBUG, "Opening URL in kvix: %s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str());
-    std::string text =
-        format_bounded(remote_text_bound, "%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str());
-    // Widened byte by byte: ASCII arrives unchanged, and each other byte as
-    // the character of the same value.
-    open_url_in_kvix(char_to_wchar(text));
-}
-
-}  // namespace
-
 int route_url(const std::wstring& wide_url, const std::string& narrow_url)
 {
-    std::optional<rule_match> rule = lookup_url_rule(narrow_url);
-    if (!rule) {
-        LOG_OSTRILO(LOG_INFO, "Opening URL in kvix (didn't find any match in url list)");
+    const rule_decision decision = decide_url_rule(narrow_url, configdir, lookup_mode::acting);
+    std::optional<rule_match> rule;
+    if (decision.hit)
+        rule = decision.hit->rule;
+    const route_plan plan = plan_route(rule, narrow_url);
+    switch (plan.kind) {
+    case route_kind::viewer:
+        LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
         open_url_in_kvix(wide_url);
         return 0;
-    }
-    if (rule->dest == "local") {
-        open_locally(wide_url, rule->browser);
+    case route_kind::local:
+        LOG_OSTRILO(LOG_INFO, "Opening URL locally.");
+        LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
+        open_url_locally(wide_url, plan.browser_mode);
         return 0;
-    }
-    if (rule->dest == "remote") {
-        open_remotely(narrow_url, *rule);
+    case route_kind::remote:
+        LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
+        open_url_in_kvix(plan.widen_bytes ? char_to_wchar(plan.viewer_text)
+                                          : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
         return 0;
+    case route_kind::bad_destination:
+        break;
     }
-    LOG_OSTRILO(LOG_ERROR, "Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.");
+    LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
     return 1;
 }

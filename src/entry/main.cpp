@@ -12,6 +12,8 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 namespace {
 
@@ -32,7 +34,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     const char* narrow_command_line = command_line ? command_line : "";
 
     if (contains(narrow_command_line, "-log") || contains(narrow_command_line, "/log"))
-        init_logging("feldrun.log", 0);
+        init_logging(get_kvix_tempdir(), "feldrun.log", 0);
     LOG_OSTRILO(LOG_INFO, "Starting Ostrilo");
     LOG_OSTRILO(LOG_DEBUG, "Command line: %s", narrow_command_line);
 
@@ -47,14 +49,42 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     set_error_box_title(make_error_box_title());
     LOG_OSTRILO(LOG_TRACE, "Have set box title");
 
-    configdir = get_configdir_from_cmdline(narrow_command_line);
+    // strict_command_line=1: switches and -configdir come only from the text
+    // before ` -url "`, the link is all of the rest up to the last quote.
+    const bool strict = get_strict_command_line() == 1;
+    std::string configdir_source = narrow_command_line;
+    std::wstring argument_source = GetCommandLineW();
+    std::optional<std::wstring> strict_link;
+    if (strict) {
+        const std::string spaced = " " + configdir_source;  // the narrow line lacks the program
+        const auto narrow_split = split_strict_command_line(std::string_view(spaced));
+        const auto wide_split = split_strict_command_line(std::wstring_view(argument_source));
+        if (!narrow_split || !wide_split) {
+            LOG_OSTRILO(LOG_ERROR, "strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
+                                   "Nothing is opened.");
+            return 1;
+        }
+        configdir_source = spaced.substr(0, narrow_split->head_end);
+        if (wide_split->link)
+            strict_link = argument_source.substr(wide_split->link->first,
+                                                 wide_split->link->second - wide_split->link->first);
+        argument_source.resize(wide_split->head_end);
+        // The shape a registration made before the key was set: the folder
+        // would end up inside every link, so nothing is opened.
+        if (strict_link && strict_link->find(L"\" -configdir \"") != std::wstring::npos) {
+            LOG_OSTRILO(LOG_ERROR, "strict_command_line: -configdir stands behind the link; run Ostrilo.exe "
+                                   "-setregistry again. Nothing is opened.");
+            return 1;
+        }
+    }
+    configdir = get_configdir_from_cmdline(configdir_source);
     if (configdir) {
         while (ends_with(*configdir, "\\"))
             configdir->pop_back();
     }
 
     int argument_count = 0;
-    std::unique_ptr<wchar_t*, argv_free> arguments(CommandLineToArgvW(GetCommandLineW(), &argument_count));
+    std::unique_ptr<wchar_t*, argv_free> arguments(CommandLineToArgvW(argument_source.c_str(), &argument_count));
     LOG_OSTRILO(LOG_TRACE, "CommandLineToArgvW set");
     // Without a vector there is no URL to be found: the run ends as one without
     // a URL.
@@ -65,7 +95,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     for (int i = 1; i < argument_count && !have_url; ++i) {
         LOG_OSTRILO(LOG_TRACE, "Reading command line args. Argument no. %i", i);
         const wchar_t* argument = arguments.get()[i];
-        if (argument[0] != L'-') {
+        if (strict && std::wcscmp(argument, L"-configdir") == 0) {
+            ++i;  // its folder
+        } else if (strict && argument[0] != L'-') {
+            LOG_OSTRILO(LOG_ERROR, "strict_command_line: a link must follow -url in double quotes, at the end. "
+                                   "Nothing is opened.");
+            return 1;
+        } else if (argument[0] != L'-') {
             wide_url = argument;
             have_url = true;
         } else if (std::wcscmp(argument, L"-setregistry") == 0) {
@@ -77,6 +113,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
             reset_ostrilo_registry();
             return 0;
         }
+    }
+    if (!have_url && strict_link) {
+        wide_url = *strict_link;
+        have_url = true;
     }
     if (!have_url) {
         LOG_OSTRILO(LOG_INFO, "There is no URL. I will return.");

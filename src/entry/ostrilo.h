@@ -27,3 +27,7 @@ void fatal_error_if(unsigned status, const std::wstring& message);
 // opens it locally or hands it to the viewer. Gives 0 when the run goes on to
 // its normal end, 1 when the matching rule names neither "local" nor "remote".
 int route_url(const std::wstring& wide_url, const std::string& narrow_url);
+
+// The shutdown step of a normal URL run: forgets the values cached for the run
+// (environment, rule file paths, viewer state) and closes the log file.
+void free_environment_and_close_log();

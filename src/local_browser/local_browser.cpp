@@ -36,7 +36,7 @@ bool open_edge_by_name_or_protocol(const wchar_t* program, const std::wstring& u
 struct browser_mode {
     int mode;
     const wchar_t* program;  // the name the shell is asked for
-    bool (*open_with_shell)(const wchar_t* program, const std::wstring& url);
+    bool protocol_unless_installed;  // Edge: its protocol unless installed at edge_path
     std::optional<std::string> (*configured_path)();  // the ostrilo.cfg key of the old method
     const char* log_text;                              // DEBUG record before the shell request
 };
@@ -44,13 +44,13 @@ struct browser_mode {
 // The log texts name keys (local_browser_firefox, ...) that are not the keys
 // read here (local_firefox, ...); they stay as users know them from their logs.
 const browser_mode browser_modes[] = {
-    {2, firefox_program, open_url_with_program, get_local_firefox,
+    {2, firefox_program, false, get_local_firefox,
      "%s: Opening %ls with firefox (forcefully ignoring local_browser_firefox in ostrilo.cfg even though it might be set)"},
-    {3, chrome_program, open_url_with_program, get_local_chrome,
+    {3, chrome_program, false, get_local_chrome,
      "%s: Opening %ls with chrome (forcefully ignoring local_browser_chrome in ostrilo.cfg even though it might be set)"},
-    {4, edge_program, open_edge_by_name_or_protocol, get_local_edge,
+    {4, edge_program, true, get_local_edge,
      "%s: Opening %ls with edge (forcefully ignoring local_browser_edge in ostrilo.cfg even though it might be set)"},
-    {5, ie_program, open_url_with_program, get_local_ie,
+    {5, ie_program, false, get_local_ie,
      "%s: Opening %ls with IE (forcefully ignoring local_browser_ie in ostrilo.cfg even though it might be set)"},
 };
 
@@ -123,16 +123,27 @@ bool open_url_with_edge(const std::wstring& url)
     return open_edge_by_name_or_protocol(edge_program, url);
 }
 
+std::optional<shell_request> browser_shell_request(const std::wstring& url, int mode)
+{
+    const browser_mode* row = find_browser_mode(mode);
+    if (row == nullptr)
+        return std::nullopt;
+    if (row->protocol_unless_installed && !file_exists(std::string_view(edge_path)))
+        return shell_request{edge_protocol_text(url), std::nullopt};
+    return shell_request{row->program, url};
+}
+
 int open_url_locally_new(const std::wstring& url, int mode)
 {
     const browser_mode* row = find_browser_mode(mode);
     if (row == nullptr)
         return 0;
     LOG_OSTRILO(LOG_DEBUG, row->log_text, "open_url_locally_new", url.c_str());
-    return row->open_with_shell(row->program, url) ? 1 : 0;
+    const std::optional<shell_request> request = browser_shell_request(url, mode);
+    return shell_open(request->file.c_str(), request->parameters ? request->parameters->c_str() : nullptr) ? 1 : 0;
 }
 
-std::wstring create_browser_call(const std::wstring& url, int mode)
+std::wstring create_browser_call(const std::wstring& url, int mode, bool safe)
 {
     // local_browser_bin is read in every mode; a browser mode then takes its
     // own key instead, even when that key is missing.
@@ -150,12 +161,30 @@ std::wstring create_browser_call(const std::wstring& url, int mode)
     std::optional<std::wstring> wide_path = utf8_to_wide(*path);
     if (!wide_path)
         return {};
-    return browser_call_text(*wide_path, url);
+    return safe ? safe_browser_call_text(*wide_path, url) : browser_call_text(*wide_path, url);
 }
 
 void open_url_locally(const std::wstring& url, int mode)
 {
     LOG_OSTRILO(LOG_TRACE, "open_url_locally(%ls)", url.c_str());
+    // With safe_browser_arguments=1 every route below gets the link as one
+    // argument, or nothing is started at all.
+    const bool safe = get_safe_browser_arguments() == 1;
+    std::optional<std::wstring> argument = url;
+    if (safe) {
+        const std::optional<std::string> narrow = wide_to_utf8(url);
+        argument = safe_browser_argument(url, narrow && file_exists(*narrow));
+    }
+    if (!argument) {
+        LOG_OSTRILO(LOG_ERROR, "Refusing to open <%ls> locally: it cannot be passed to a browser as one safe argument",
+                    url.c_str());
+        return;
+    }
+    open_url_locally_checked(*argument, mode, safe);
+}
+
+void open_url_locally_checked(const std::wstring& url, int mode, bool safe)
+{
     if (open_url_locally_new(url, mode) != 0) {
         LOG_OSTRILO(LOG_DEBUG, "%s: new function open_url_locally_new(url, mode) succeeded", "open_url_locally");
         return;
@@ -163,7 +192,7 @@ void open_url_locally(const std::wstring& url, int mode)
     LOG_OSTRILO(LOG_WARN, "%s: new function open_url_locally_new(url, mode) failed, trying to open with 'old' method",
                 "open_url_locally");
 
-    std::wstring call = create_browser_call(url, mode);
+    std::wstring call = create_browser_call(url, mode, safe);
     if (call.empty()) {
         LOG_OSTRILO(LOG_ERROR, "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
         open_url_with_ie(url);

@@ -4,6 +4,7 @@
 
 #include "registry_value.h"
 
+#include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
@@ -104,7 +105,12 @@ void delete_value_from_hkey_current_user(const wchar_t* path, const wchar_t* nam
 std::wstring get_open_command(const std::wstring& program_path)
 {
     std::wstring command = format_wide_bounded(program_path.size() + 17, L"\"%ls\" -url \"%%1\"", program_path.c_str());
-    if (configdir)
+    // strict_command_line=1 reads switches only in front of the link, so the
+    // link comes last: everything up to the final quote is then the link.
+    if (configdir && get_strict_command_line() == 1)
+        command = format_wide_bounded(program_path.size() + configdir->size() + 45, L"\"%ls\" -configdir \"%hs\" -url \"%%1\"",
+                                      program_path.c_str(), configdir->c_str());
+    else if (configdir)
         command = format_wide_bounded(program_path.size() + configdir->size() + 45, L"%ls -configdir \"%hs\"",
                                       command.c_str(), configdir->c_str());
     LOG_OSTRILO(LOG_DEBUG, "sw_call: <%ls>", command.c_str());

@@ -13,24 +13,45 @@ namespace {
 // opening them the same way keeps "exists" and "can be read" in step.
 unique_file open_for_reading(const std::string& path)
 {
+#ifdef _WIN32
     std::optional<std::wstring> wide = utf8_to_wide(path);
     if (!wide)
         return nullptr;
     return unique_file(_wfopen(wide->c_str(), L"r"));
+#else
+    return unique_file(std::fopen(path.c_str(), "r"));
+#endif
 }
 
 }  // namespace
 
-std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path)
+bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
+                       lookup_mode mode)
 {
-    LOG_ENVIRONMENT(LOG_DEBUG, "* Check URL '%s' in whitelist '%s'", std::string(url).c_str(),
-                    path ? path->c_str() : "(null)");
+    const bool acting = mode == lookup_mode::acting;
+    if (acting)
+        LOG_ENVIRONMENT(LOG_DEBUG, "* Check URL '%s' in whitelist '%s'", std::string(url).c_str(),
+                        path ? path->c_str() : "(null)");
     std::string compared = normalise_url(url);
-    LOG_ENVIRONMENT(LOG_DEBUG, "URL to compare is now: %s", compared.c_str());
-    if (!path)
-        return std::nullopt;
+    if (acting)
+        LOG_ENVIRONMENT(LOG_DEBUG, "URL to compare is now: %s", compared.c_str());
+    if (!path || mode == lookup_mode::listing)
+        return false;
     unique_file file = open_for_reading(*path);
     if (!file)
+        return false;
+    std::optional<rule_hit> hit = find_rule_in_file(compared, file.get(), decision.strict_host);
+    if (!hit)
+        return false;
+    decision.file = *path;
+    decision.hit = std::move(hit);
+    return true;
+}
+
+std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path)
+{
+    rule_decision decision;
+    if (!consult_rule_file(decision, url, path, lookup_mode::acting))
         return std::nullopt;
-    return scan_rule_file(compared, file.get());
+    return decision.hit->rule;
 }

@@ -1,7 +1,9 @@
 // Where rule files are looked for, and in which order they are consulted.
 #include "url_rules.h"
 
+#include <cstdlib>
 #include <iterator>
+#include <vector>
 #include <utility>
 
 #include "kvix_environment.h"
@@ -42,17 +44,27 @@ std::optional<std::string> startpath_rule_file;
 
 // The folder and the name are always joined with a backslash, also when the
 // folder already ends in one (the program folder does); Windows accepts the
-// doubled separator.
+// doubled separator. Every name tried goes into places; only acting logs.
 const std::optional<std::string>& find_rule_file(std::optional<std::string>& cache, const std::string& folder,
-                                                 const rule_file_location& location)
+                                                 const rule_file_location& location, const char* source,
+                                                 std::vector<rule_place>& places, lookup_mode mode)
 {
     cache.reset();
     for (std::size_t i = 0; i < std::size(rule_file_names); ++i) {
         std::string path = folder + "\\" + rule_file_names[i];
-        if (file_exists(path)) {
+        const bool present = file_exists(path);
+        places.push_back({source, path, present});
+        if (present && mode == lookup_mode::listing) {
+            if (!cache)
+                cache = std::move(path);
+            continue;
+        }
+        if (present) {
             cache = std::move(path);
             return cache;
         }
+        if (mode != lookup_mode::acting)
+            continue;
         if (i > 0)
             LOG_ENVIRONMENT(LOG_TRACE, location.second_miss, path.c_str());
         else if (location.first_miss_on_stdout)
@@ -63,62 +75,77 @@ const std::optional<std::string>& find_rule_file(std::optional<std::string>& cac
     return cache;
 }
 
+// The folder %APPDATA%\vnc; acting creates it (and stops without APPDATA),
+// explaining only names it, or gives none without APPDATA.
+std::optional<std::string> appdata_rule_folder(lookup_mode mode)
+{
+    if (mode == lookup_mode::acting)
+        return get_appdata_path(1) + "\\vnc";
+    if (!std::getenv("APPDATA"))
+        return std::nullopt;
+    return get_appdata_path(0) + "\\vnc";
+}
+
+const wchar_t appdata_missing_text[] = L"Die Systemvariable APPDATA wurde nicht gefunden.";
+
 }  // namespace
 
-std::optional<std::string> get_configdir_whitelist(const std::string& dir)
+rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode)
 {
-    return find_rule_file(configdir_rule_file, dir, configdir_location);
-}
-
-std::optional<std::string> get_global_whitelist()
-{
-    return find_rule_file(global_rule_file, get_kvix_installpath(), global_location);
-}
-
-std::optional<std::string> get_appdata_whitelist()
-{
-    return find_rule_file(appdata_rule_file, get_appdata_path(1) + "\\vnc", appdata_location);
-}
-
-std::optional<std::string> get_startpath_whitelist()
-{
-    return find_rule_file(startpath_rule_file, program_folder(), startpath_location);
-}
-
-std::optional<rule_match> find_url_rule(const std::string& url, const std::optional<std::string>& dir)
-{
-    if (dir) {
-        if (auto rule = is_in_url_whitelist(url, get_configdir_whitelist(*dir)))
-            return rule;
-    }
-    if (auto rule = is_in_url_whitelist(url, get_global_whitelist()))
-        return rule;
-    if (auto rule = is_in_url_whitelist(url, get_appdata_whitelist()))
-        return rule;
-    return is_in_url_whitelist(url, get_startpath_whitelist());
-}
-
-std::optional<rule_match> lookup_url_rule(const std::string& url)
-{
+    rule_decision decision;
+    decision.strict_host = get_strict_host_match() == 1;
+    const bool acting = mode == lookup_mode::acting;
     std::optional<std::string> preset = get_whitelist_path();
     if (preset && !preset->empty()) {
-        if (!file_exists(*preset)) {
+        const bool present = file_exists(*preset);
+        decision.consulted.push_back({"whitelist_path", *preset, present});
+        if (!present) {
             // A configured rule file that is missing is an installation fault the
             // user must see; falling back to the folder search would hide it.
-            std::wstring message = format_wide_bounded(
+            decision.stop = format_wide_bounded(
                 8192, L"Die eingestellte Whitelist-Datei konnte leider nicht gefunden werden:\n\n%ls",
                 char_to_wchar(*preset).c_str());
-            fatal_error(1, message);
+            if (acting)
+                fatal_error(1, *decision.stop);
+            return decision;
         }
-        LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
-                    preset->c_str());
-        if (auto rule = is_in_url_whitelist(url, preset))
-            return rule;
+        if (acting)
+            LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
+                        preset->c_str());
+        if (consult_rule_file(decision, url, preset, mode))
+            return decision;
     }
-    LOG_OSTRILO(LOG_DEBUG,
-                "No predefined whitelist path (or no match found in it). Looking 'all over the place' "
-                "(Program Files, %%appdata%%, next to ostrilo.exe and in -configdir if given)");
-    return find_url_rule(url, configdir);
+    if (acting)
+        LOG_OSTRILO(LOG_DEBUG,
+                    "No predefined whitelist path (or no match found in it). Looking 'all over the place' "
+                    "(Program Files, %%appdata%%, next to ostrilo.exe and in -configdir if given)");
+    std::vector<rule_place>& places = decision.consulted;
+    if (dir) {
+        if (consult_rule_file(decision, url,
+                              find_rule_file(configdir_rule_file, *dir, configdir_location, "-configdir", places, mode),
+                              mode))
+            return decision;
+    }
+    if (consult_rule_file(decision, url,
+                          find_rule_file(global_rule_file, get_kvix_installpath(), global_location,
+                                         "installation folder", places, mode),
+                          mode))
+        return decision;
+    std::optional<std::string> appdata_folder = appdata_rule_folder(mode);
+    if (!appdata_folder) {
+        decision.stop = appdata_missing_text;
+        return decision;
+    }
+    if (consult_rule_file(decision, url,
+                          find_rule_file(appdata_rule_file, *appdata_folder, appdata_location, "%APPDATA%\\vnc",
+                                         places, mode),
+                          mode))
+        return decision;
+    consult_rule_file(decision, url,
+                      find_rule_file(startpath_rule_file, program_folder(), startpath_location, "program folder",
+                                     places, mode),
+                      mode);
+    return decision;
 }
 
 void free_rule_file_paths()

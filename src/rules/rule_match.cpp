@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "log.h"
 #include "nb_utils.h"
@@ -15,7 +16,9 @@ constexpr char default_separator = '|';
 
 // A rule file is read in pieces of at most this many bytes; the rest of a
 // longer line comes as the next piece and counts as a rule line of its own.
-constexpr int line_piece_bytes = 4094;
+constexpr std::size_t line_piece_bytes = 4094;
+// The file is read in blocks of this size, many lines at a time.
+constexpr std::size_t piece_block_bytes = 65536;
 
 [[noreturn]] void out_of_memory()
 {
@@ -39,6 +42,43 @@ std::string_view strip_scheme(std::string_view text)
 bool consists_only_of(std::string_view text, std::string_view allowed)
 {
     return text.find_first_not_of(allowed) == std::string_view::npos;
+}
+
+// Hands out a rule file's pieces as fgets with a buffer of line_piece_bytes
+// + 1 would: up to and including a line feed, at most line_piece_bytes bytes
+// (the stream's own text mode turns CR LF into LF, as for fgets).
+struct piece_reader {
+    FILE* file;
+    std::vector<char>& block;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool at_end = false;
+};
+
+bool next_piece(piece_reader& reader, std::string_view& piece)
+{
+    for (;;) {
+        const char* data = reader.block.data() + reader.begin;
+        std::size_t available = reader.end - reader.begin;
+        std::size_t size = available < line_piece_bytes ? available : line_piece_bytes;
+        if (const void* line_feed = std::memchr(data, '\n', size))
+            size = static_cast<std::size_t>(static_cast<const char*>(line_feed) - data) + 1;
+        else if (available < line_piece_bytes && !reader.at_end)
+            size = 0;  // the piece may go on in the next block
+        if (size > 0 || (reader.at_end && available > 0)) {
+            piece = std::string_view(data, size > 0 ? size : available);
+            reader.begin += piece.size();
+            return true;
+        }
+        if (reader.at_end)
+            return false;
+        std::memmove(reader.block.data(), data, available);
+        reader.begin = 0;
+        reader.end = available;
+        std::size_t read = std::fread(reader.block.data() + available, 1, reader.block.size() - available, reader.file);
+        reader.end += read;
+        reader.at_end = read == 0;
+    }
 }
 
 const char* or_null(const std::optional<std::string>& text)
@@ -128,36 +168,63 @@ bool match_url_expr(std::string_view pattern, std::string_view url)
     }
 }
 
-std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file)
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
 {
-    char buffer[line_piece_bytes + 1];
-    while (std::fgets(buffer, sizeof buffer, file)) {
-        std::string_view line = trim(std::string_view(buffer, std::strlen(buffer)));
+    const auto match = strict_host ? match_url_expr_strict : match_url_expr;
+    std::vector<char> block(piece_block_bytes);
+    piece_reader reader{file, block};
+    std::string_view piece;
+    std::string lowered;  // one buffer for every line
+    // Line numbers count the file's lines; the pieces of a long line share one.
+    int line_number = 0;
+    bool at_line_start = true;
+    while (next_piece(reader, piece)) {
+        line_number += at_line_start ? 1 : 0;
+        at_line_start = piece.back() == '\n';
+        // As a C string: the line ends at a NUL byte.
+        std::string_view line = trim(piece.substr(0, piece.find('\0')));
         if (line.empty() || line.front() == '#')
             continue;
 
-        rule_match rule = parse_rule_line(ascii_lower(line));
+        // The match needs only the pattern; the whole rule is parsed (and its
+        // records written) when it matches or when its records go anywhere.
+        lowered.assign(line);
+        for (char& c : lowered)
+            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        std::string_view url_expr = std::string_view(lowered).substr(0, lowered.find(default_separator));
+        // Only this working view loses its scheme and trailing "/" (or "/*")
+        // for the match; the records keep the rule's pattern as written.
+        std::string_view pattern = strip_scheme(url_expr);
+        if (!pattern.empty() && pattern.back() == '/')
+            pattern.remove_suffix(1);
+        bool matches = match(pattern, url);
+        // "*.example.com/*" must also cover the bare host "example.com".
+        bool host_matches = !matches && pattern.size() >= 3 && pattern.ends_with("/*") &&
+                            match(pattern.substr(0, pattern.size() - 2), url);
+        if (!matches && !host_matches && !log_wanted(LOG_TRACE) && !log_wanted(LOG_WARN))
+            continue;
+
+        rule_match rule = parse_rule_line(lowered);
         LOG_ENVIRONMENT(LOG_TRACE, " --> url_expr: <%s>", rule.url_expr.c_str());
         LOG_ENVIRONMENT(LOG_TRACE, " --> dest: <%s>", rule.dest.c_str());
         LOG_ENVIRONMENT(LOG_TRACE, " --> browser: <%s>", or_null(rule.browser));
         LOG_ENVIRONMENT(LOG_TRACE, " --> browser_profile: <%s>", or_null(rule.browser_profile));
-
-        // The record keeps the rule's pattern as written; only this working
-        // copy loses its scheme and trailing "/" (or "/*") for the match.
-        std::string pattern(strip_scheme(rule.url_expr));
-        if (!pattern.empty() && pattern.back() == '/')
-            pattern.pop_back();
-        LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", pattern.c_str());
-        if (match_url_expr(pattern, url))
-            return rule;
-
+        LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", std::string(pattern).c_str());
+        if (matches)
+            return rule_hit{std::move(rule), line_number, std::string(line)};
         if (pattern.size() >= 3) {
-            std::string final_chars = pattern.substr(pattern.size() - 2);
-            LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", final_chars.c_str());
-            // "*.example.com/*" must also cover the bare host "example.com".
-            if (final_chars == "/*" && match_url_expr(std::string_view(pattern).substr(0, pattern.size() - 2), url))
-                return rule;
+            LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", std::string(pattern.substr(pattern.size() - 2)).c_str());
+            if (host_matches)
+                return rule_hit{std::move(rule), line_number, std::string(line)};
         }
     }
     return std::nullopt;
+}
+
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host)
+{
+    std::optional<rule_hit> hit = find_rule_in_file(url, file, strict_host);
+    if (!hit)
+        return std::nullopt;
+    return std::move(hit->rule);
 }

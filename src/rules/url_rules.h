@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A matching rule, all fields in lower case. dest is "local" when the line
 // has no destination field; a field present but empty is the empty string.
@@ -22,15 +23,56 @@ rule_match parse_rule_line(std::string_view line);
 // Lower case, then one "https://" and one "http://" prefix dropped.
 std::string normalise_url(std::string_view url);
 bool match_url_expr(std::string_view pattern, std::string_view url);
+// strict_host_match=1: the link's host as a browser reads it (user name
+// dropped, a backslash read as "/", percent escapes decoded, lower case, no trailing
+// dot) followed by the port and the rest, or none when no browser would take
+// it as a host. The pattern's host part is then matched with the host alone.
+std::optional<std::string> strict_link_host_form(std::string_view url);
+bool match_url_expr_strict(std::string_view pattern, std::string_view url);
+
+// A matching rule with its line number (from 1) and its line as written.
+struct rule_hit {
+    rule_match rule;
+    int line = 0;
+    std::string text;
+};
+
+// One place a rule file was looked for, in the order of the lookup.
+struct rule_place {
+    const char* source;  // "whitelist_path", "-configdir", "installation folder", "%APPDATA%\\vnc", ...
+    std::string path;
+    bool present = false;
+};
+
+// What the lookup found for one URL: every place consulted, the matching
+// file and rule, or the box text when the lookup stops the run.
+struct rule_decision {
+    std::vector<rule_place> consulted;
+    std::optional<std::string> file;
+    std::optional<rule_hit> hit;
+    std::optional<std::wstring> stop;
+    // strict_host_match=1: a pattern's host part matched the link's host alone.
+    bool strict_host = false;
+};
+
+// Acting: what Ostrilo.exe does (log records, the stdout line of the program
+// folder, creating %APPDATA%\vnc, the fatal box). Explaining: the same order
+// and the same files, but no output, no folder created, no box. Listing: as
+// explaining, but no file is scanned and both names are tried in every
+// folder, so that the places list every rule file there is.
+enum class lookup_mode { acting, explaining, listing };
 
 // --- Rule files ---
-std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file);
+// url is normalised (normalise_url).
+// strict_host: the host part of each pattern is matched as with strict_host_match=1.
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host = false);
+std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host = false);
+// Scans the rule file at path (none: nothing to scan) and, on a match,
+// puts the file and the rule into the decision. True when it matched.
+bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
+                       lookup_mode mode);
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path);
-std::optional<std::string> get_configdir_whitelist(const std::string& dir);
-std::optional<std::string> get_global_whitelist();
-std::optional<std::string> get_appdata_whitelist();
-std::optional<std::string> get_startpath_whitelist();
-std::optional<rule_match> find_url_rule(const std::string& url, const std::optional<std::string>& dir);
-std::optional<rule_match> lookup_url_rule(const std::string& url);
+// The whole lookup for one URL; Ostrilo.exe acts on it, ostrilo-admin prints it.
+rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode);
 // Forgets the cached rule file paths (the shutdown step).
 void free_rule_file_paths();

@@ -54,8 +54,23 @@ std::string format_unbounded(const char* format, ...)
     return buffer;
 }
 
+namespace {
+
+// Other programs built on these units (ostrilo-admin) keep standard output
+// for their own text.
+bool stdout_lines = true;
+
+}  // namespace
+
+void set_stdout_lines(bool on)
+{
+    stdout_lines = on;
+}
+
 void print_to_stdout(const char* format, ...)
 {
+    if (!stdout_lines)
+        return;
     // A program without a console has no usable standard output; the failed
     // write must not change the error number that a fatal error box reports.
     int saved_errno = errno;

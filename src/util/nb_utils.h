@@ -27,6 +27,9 @@ std::string_view trim(std::string_view line);
 std::string ascii_lower(std::string_view text);
 // Widens each byte to the wide character of the same value.
 std::wstring char_to_wchar(std::string_view text);
+// True when text is well-formed UTF-8 as Windows' strict conversion reads it:
+// no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
+bool is_valid_utf8(std::string_view text);
 // The group's text of the first match, or none (no match, empty or unset group, bad pattern).
 std::optional<std::string> regex_capture(const std::string& subject, const char* pattern, int group);
 
@@ -35,6 +38,8 @@ std::string format_bounded(std::size_t count, const char* format, ...);
 std::wstring format_wide_bounded(std::size_t count, const wchar_t* format, ...);
 std::string format_unbounded(const char* format, ...);
 void print_to_stdout(const char* format, ...);
+// Turns print_to_stdout off (or on again).
+void set_stdout_lines(bool on);
 
 // --- Win32 edge ---
 std::optional<std::wstring> utf8_to_wide(std::string_view text);

@@ -93,3 +93,29 @@ std::wstring char_to_wchar(std::string_view text)
         wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     return wide;
 }
+
+bool is_valid_utf8(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
+                                                                           : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                                                                          : 0;
+        if (length == 0 || text.size() - i < length)
+            return false;
+        // The second byte's range rules out overlong forms, surrogates and
+        // code points above U+10FFFF.
+        const auto second = static_cast<unsigned char>(length > 1 ? text[i + 1] : 0x80);
+        const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+        if (length > 1 && (second < low || second > high))
+            return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}

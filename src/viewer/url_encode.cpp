@@ -36,3 +36,17 @@ std::string url_encode(std::string_view text) {
     }
     return encoded;
 }
+
+std::size_t utf8_cut_length(std::string_view text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) {
+        return text.size();
+    }
+    // A continuation byte at the cut belongs to a sequence that began before
+    // it; a sequence has at most three of them, so invalid runs stay cut
+    // where they are.
+    std::size_t cut = max_bytes;
+    for (int step = 0; step < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80; ++step) {
+        --cut;
+    }
+    return (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80 ? max_bytes : cut;
+}

@@ -8,6 +8,9 @@
 
 // --- Text in, text out ---
 std::string url_encode(std::string_view text);
+// Length of the longest start of text that has at most max_bytes bytes and
+// does not end inside a UTF-8 sequence.
+std::size_t utf8_cut_length(std::string_view text, std::size_t max_bytes);
 
 // --- Pipe and clipboard ---
 void send_url_to_vncviewer(const std::wstring& url);

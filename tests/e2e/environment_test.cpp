@@ -332,6 +332,34 @@ TEST(LogFile, IsWrittenOnlyWithLogFreshEachRunKeepingThePreviousOneAsOld)
     EXPECT_EQ(read_file(log).value_or("").find("https://example.com/first"), std::string::npos);
 }
 
+// Each line of a log file from `skip` characters on: 11 drops the date, 19 the date and time.
+std::string cut_lines(const std::string& log, std::size_t skip)
+{
+    std::string text;
+    for (std::size_t start = 0, end; start < log.size(); start = end)
+        end = log.find('\n', start) + 1, text += log.substr(start + skip, end - start - skip);
+    return text;
+}
+
+TEST(LogFile, HoldsTheRecordsOfStandardErrorByteForByteAlsoWithoutStandardHandlesAndAfterAFatalBox)
+{
+    for (const char* config : {"", "whitelist_path=C:\\missing\\rules.txt\n"}) {
+        SCOPED_TRACE(config);
+        sandbox box;
+        box.put(L"ostrilo.cfg", config);
+        const std::wstring log = box.temp + L"\\kvixtemp\\feldrun.log";
+        const run_result run = box.run(L"-url \"https://example.com/a\" -log");
+        const std::string with_handles = read_file(log).value_or("");
+        ASSERT_TRUE(run.has("INFO Starting Ostrilo")) << run.err;
+        EXPECT_EQ(run.err, cut_lines(with_handles, 11));
+        box.standard_handles = false;
+        const run_result shell_run = box.run(L"-url \"https://example.com/a\" -log");
+        EXPECT_EQ(run.boxes.size() + shell_run.boxes.size(), 2u);
+        EXPECT_EQ(cut_lines(read_file(log).value_or(""), 19), cut_lines(with_handles, 19));
+    }
+}
+
+
 TEST(TempFolder, UnderAppdataWhenTheTemporaryDirectoryCannotHoldItElseNone)
 {
     enum kind { folder, plain_file, too_long };

@@ -20,15 +20,6 @@ const char* const new_method_failed =
 const char* const last_resort =
     "ERROR Couldn't generate browser call. Desperately trying to open url with IE (as last resort).";
 
-// The command line without its first token (the program, quoted or not) and
-// the one blank behind it: what the program was given.
-std::string parameters_of(const std::string& calls)
-{
-    const std::string line = calls.substr(0, calls.find('\n'));
-    std::size_t end = line.starts_with('"') ? line.find('"', 1) + 1 : line.find(' ');
-    return line.substr(std::min(end + 1, line.size()));
-}
-
 // "-url" and the URL in double quotes, each double quote inside written as \".
 std::wstring url_argument(const std::string& url)
 {

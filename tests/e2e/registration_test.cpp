@@ -15,15 +15,6 @@ const wchar_t* const html_user_choice = L"Software\\Microsoft\\Windows\\CurrentV
 const wchar_t* const machine_dde[] = {L"Software\\Classes\\http\\shell\\open\\ddeexec",
                                       L"Software\\Classes\\https\\shell\\open\\ddeexec"};
 
-// The key trees that registration and removal touch; below them the registry
-// must hold exactly the expected lines.
-const std::string tops[] = {
-    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
-    "Software\\Classes\\http", "Software\\Classes\\https", "Software\\Classes\\.html",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe", "Software\\Clients\\StartMenuInternet",
-    "Software\\RegisteredApplications", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
-
 // Lines "key" (the key exists) and "key [value name]=data" (REG_SZ); $C, $SMI,
 // $UA and $FE abbreviate keys, <...> are the values a registration works out.
 const std::string registration_rows = R"($C\NB.HTML []=Ostrilo HTML
@@ -86,7 +77,7 @@ std::set<std::string> expected_lines(const std::string& rows, std::map<std::stri
             for (std::size_t at; (at = line.find(name)) != std::string::npos;)
                 line.replace(at, name.size(), value);
         const std::string key = line.substr(0, line.find(" ["));
-        for (const std::string& top : tops)
+        for (const std::string& top : registration_tops)
             if (key == top || key.starts_with(top + "\\"))
                 for (std::size_t end = top.size(); lines.insert(key.substr(0, end)), end != std::string::npos;)
                     end = key.find('\\', end + 1);
@@ -98,7 +89,7 @@ std::set<std::string> expected_lines(const std::string& rows, std::map<std::stri
 std::string registry_difference(const std::set<std::string>& expected)
 {
     std::set<std::string> actual;
-    for (const std::string& top : tops)
+    for (const std::string& top : registration_tops)
         registry_dump(user, widen(top), actual);
     std::string difference;
     for (const std::string& line : expected)
@@ -117,18 +108,6 @@ std::map<std::string, std::string> values_for(const std::wstring& program, const
             {"<name>", "Feldrun " + product + " Browserweiche"},
             {"<product>", product}};
 }
-
-// Each test begins with a user who never registered the program, on the
-// Windows version given (the one Wine reports to Ostrilo.exe).
-struct clean_registry {
-    const scoped_key version{user, L"Software\\Wine\\AppDefaults\\Ostrilo.exe"};
-    explicit clean_registry(const wchar_t* windows_version)
-    {
-        for (const std::string& top : tops)
-            SHDeleteKeyW(user, widen(top).c_str());
-        write_string(user, version.path, L"Version", windows_version);
-    }
-};
 
 TEST(Registration, NewerWindowsWritesTheRowsAndOpensTheDefaultProgramsPage)
 {

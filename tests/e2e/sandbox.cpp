@@ -102,12 +102,21 @@ int run_result::find(const std::string& record, int from) const
     return found == all.end() ? -1 : static_cast<int>(found - all.begin());
 }
 
-std::wstring widen(const std::string& utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring(); }
+// Invalid sequences and lone surrogates become U+FFFD, as in Ostrilo.exe.
+std::wstring widen(const std::string& utf8)
+{
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
 
 std::string narrow(const std::wstring& wide)
 {
-    const std::u8string text = std::filesystem::path(wide).u8string();
-    return std::string(text.begin(), text.end());
+    std::string text(wide.size() * 3, '\0');
+    text.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                                    static_cast<int>(text.size()), nullptr, nullptr));
+    return text;
 }
 
 std::wstring bin_folder()
@@ -192,7 +201,7 @@ void sandbox::standin(const std::wstring& target, const std::wstring& standin) c
     EXPECT_TRUE(CopyFileW((bin_folder() + L"\\" + standin + L".exe").c_str(), target.c_str(), FALSE)) << narrow(target);
 }
 
-run_result sandbox::run_command_line(const std::wstring& command_line) const
+run_result sandbox::run_command_line(const std::wstring& command_line, int seconds) const
 {
     run_result result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -202,13 +211,13 @@ run_result sandbox::run_command_line(const std::wstring& command_line) const
         handles[i] = CreateFileW(files[i].c_str(), i ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  &inherit, i ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{sizeof startup};
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.dwFlags = standard_handles ? STARTF_USESTDHANDLES : 0;
     startup.hStdInput = handles[0];
     startup.hStdOutput = handles[1];
     startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
     std::wstring line = command_line, block = environment(*this, {});
-    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, standard_handles, CREATE_UNICODE_ENVIRONMENT,
                                         block.data(), cwd.c_str(), &startup, &process);
     for (HANDLE handle : handles)
         CloseHandle(handle);
@@ -219,8 +228,8 @@ run_result sandbox::run_command_line(const std::wstring& command_line) const
     box_search search{process.dwProcessId, {}, &result.boxes};
     for (int waited = 0; WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++waited) {
         EnumWindows(collect_box, reinterpret_cast<LPARAM>(&search));
-        if (waited == 600) {
-            ADD_FAILURE() << "Ostrilo did not end within 30 s: " << narrow(command_line);
+        if (waited == seconds * 20) {
+            ADD_FAILURE() << "no end within " << seconds << " s: " << narrow(command_line);
             TerminateProcess(process.hProcess, 0xDEAD);
         }
     }
@@ -318,3 +327,25 @@ void write_string(HKEY root, const std::wstring& path, const std::wstring& name,
     RegSetKeyValueW(root, path.c_str(), name.empty() ? nullptr : name.c_str(), REG_SZ, text.c_str(),
                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
+
+const std::vector<std::string> registration_tops = {
+    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
+    "Software\\Classes\\http", "Software\\Classes\\https", "Software\\Classes\\.html",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe", "Software\\Clients\\StartMenuInternet",
+    "Software\\RegisteredApplications", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
+
+static void clear_registration()
+{
+    for (const std::string& top : registration_tops)
+        SHDeleteKeyW(HKEY_CURRENT_USER, widen(top).c_str());
+    SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe");
+}
+
+clean_registry::clean_registry(const wchar_t* windows_version)
+{
+    clear_registration();
+    write_string(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version", windows_version);
+}
+
+clean_registry::~clean_registry() { clear_registration(); }

@@ -48,6 +48,14 @@ bool path_exists(const std::wstring& path);
 std::string wait_for_file(const std::wstring& path, bool wait = true);
 // What a stand-in recorded: "<command line>\n<folder>\n" for each start.
 inline std::string calls_of(const std::wstring& standin, bool wait = true) { return wait_for_file(standin + L".calls.txt", wait); }
+// The first recorded command line without its first token (the program,
+// quoted or not) and the one blank behind it: what the program was given.
+inline std::string parameters_of(const std::string& calls)
+{
+    const std::string line = calls.substr(0, calls.find('\n'));
+    std::size_t end = line.starts_with('"') ? line.find('"', 1) + 1 : line.find(' ');
+    return line.substr(std::min(end + 1, line.size()));
+}
 
 // A path removed when made and again when it goes; as a folder, it exists meanwhile.
 struct scoped_path {
@@ -67,6 +75,7 @@ public:
 
     std::wstring root, program_dir, appdata, program_files_x86, install_path, temp, cwd;
     std::map<std::wstring, std::optional<std::wstring>> env;  // set (none: removed) for every start
+    bool standard_handles = true;  // false: started as the shell starts it, with none
 
     std::wstring exe() const { return program_dir + L"\\Ostrilo.exe"; }
     // Copies build/bin/<standin>.exe to target.
@@ -74,7 +83,7 @@ public:
     void put(const std::wstring& name, const std::string& content) const { write_file(program_dir + L"\\" + name, content); }
     run_result run(const std::wstring& arguments) const { return run_command_line(L"\"" + exe() + L"\" " + arguments); }
     // Runs a complete command line, waits for its end and answers every message box with OK.
-    run_result run_command_line(const std::wstring& command_line) const;
+    run_result run_command_line(const std::wstring& command_line, int seconds = 30) const;
     // Starts a program with these variables added and waits until it waits for input.
     DWORD start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const;
     void end_programs() const;
@@ -99,4 +108,11 @@ struct scoped_key {
     std::wstring path;
 };
 void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines);
+// A user who never registered the program, on the Windows version given (the
+// one Wine reports to Ostrilo.exe), from construction to the end.
+extern const std::vector<std::string> registration_tops;
+struct clean_registry {
+    explicit clean_registry(const wchar_t* windows_version);
+    ~clean_registry();
+};
 void write_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text);

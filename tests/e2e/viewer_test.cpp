@@ -60,6 +60,7 @@ std::pair<DWORD, HWND> start_viewer(const sandbox& box, std::map<std::wstring, s
 TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnTheClipboard)
 {
     const std::wstring url = L"http://example.org/a b?x=1&y=%41<\u00e4>", remote = L"http://remote.example.org/a b";
+    const std::wstring german = L"https://example.com/stra\u00dfe/\u00e4";
     const std::string encoded = "http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e\0"s;
     const std::wstring pipe = L"STANDIN_PIPE", standard = L"\\\\.\\pipe\\feldrun-pipe", publish = L"STANDIN_PUBLISH_PIPE_NAME";
     const char* acme = "ProductName=Acme Remote\n";
@@ -77,6 +78,9 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         {nullptr, nullptr, url, {{pipe, L"\\\\.\\pipe\\ostrilo-line-end"}, {publish, L"line_end"}}, "", L"nburl:" + url},
         {remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
         {nullptr, acme, url, {{pipe, standard}}, "", L""},  // another product's name does not count
+        {nullptr, nullptr, url, {{L"BUSY", L"1"}}, "", L"nburl:" + url},  // the test takes the standard pipe's only instance
+        {"*|remote", nullptr, german, {{pipe, standard}}, "||https://example.com/stra%c3%9fe/%c3%a4\0"s, L""},
+        {"*|remote", nullptr, german, {}, "", L"nburl:||" + german},
     };
     for (const auto& [rule, viewer_settings, link, settings, message, clipboard] : cases) {
         sandbox box;
@@ -88,7 +92,14 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         const auto [viewer, window] = start_viewer(box, settings);
         ASSERT_NE(window, nullptr);
 
+        const bool busy = settings.contains(L"BUSY");
+        const HANDLE taken[] = {busy ? CreateNamedPipeW(standard.c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr) : nullptr,
+                                busy ? CreateFileW(standard.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr};
+        EXPECT_EQ(busy, taken[1] && taken[1] != INVALID_HANDLE_VALUE);
         const run_result run = box.run(L"-url \"" + link + L"\"");
+        for (HANDLE pipe : taken)
+            if (pipe && pipe != INVALID_HANDLE_VALUE)
+                CloseHandle(pipe);
 
         EXPECT_EQ(run.exit_code, 0u);
         EXPECT_TRUE(run.boxes.empty());
@@ -151,6 +162,11 @@ TEST(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLi
         {nullptr, link, installation, L"", initial, installation},
         {nullptr, link, L"", L"I", initial, L""},
         {nullptr, link, L"", selector_installation, initial, selector_installation},
+        {"*|remote", L"-url \"https://example.com/stra\u00dfe/\u00e4\"", L"", L"",
+         " -initialURL \"||https://example.com/stra%c3%9fe/%c3%a4\"", L""},
+        // The text is cut at 4093 bytes, here inside the two bytes of the last letter.
+        {"*|remote", L"-url \"https://example.com/" + std::wstring(4070, L'a') + L"\u00df\"", L"", L"",
+         " -initialURL \"||https://example.com/" + std::string(4070, 'a') + "\"", L""},
     };
     for (const auto& [rule, arguments, viewer_folder, selector_folder, rest, folder] : cases) {
         SCOPED_TRACE(narrow(arguments + L" " + viewer_folder + L" " + selector_folder));

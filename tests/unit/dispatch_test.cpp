@@ -36,9 +36,10 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         {"rules.test/*|LOCAL|IE", url, 0, L"local 5 " + url, local + "DEBUG Opening URL locally using IE\n"},
         {"rules.test/*|local|opera", url, 0, L"local 0 " + url,
          local + "WARN Unknown browser 'opera' in URL whitelist. Opening URL locally using the default browser\n"},
-        // Profile, browser and URL joined by "|", widened byte by byte and
+        // Profile, browser and URL joined by "|", converted as UTF-8 and
         // cut at 4093 bytes; the record shows the whole text.
-        {"rules.test/*|remote", L"https://rules.test/\u00fc", 0, L"viewer ||https://rules.test/\u00c3\u00bc",
+        {"rules.test/*|remote", url, 0, L"viewer ||" + url, "DEBUG Opening URL in kvix: ||https://rules.test/page\n"},
+        {"rules.test/*|remote", L"https://rules.test/\u00fc", 0, L"viewer ||https://rules.test/\u00fc",
          "DEBUG Opening URL in kvix: ||https://rules.test/\xc3\xbc\n"},
         {"rules.test/*|remote|b|p", long_url, 0, L"viewer " + (L"p|b|" + long_url).substr(0, 4093),
          "DEBUG Opening URL in kvix: p|b|https://rules.test/page" + std::string(5000, 'a') + "\n"},
@@ -46,6 +47,7 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         // Neither "local" nor "remote": nothing is opened.
         {"rules.test/*||firefox", url, 1, L"", aborting},
         {"rules.test/*|remote |chrome", url, 1, L"", aborting},
+        {"rules.test/*|elsewhere", url, 1, L"", aborting},
     };
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "ostrilo_dispatch_test";
     std::filesystem::create_directories(folder);

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -29,6 +31,26 @@ TEST(EdgeProtocol, PutsTheUrlDirectlyBehindTheSchemeAndCutsAt4094)
         std::wstring url(url_length, L'u');
         EXPECT_EQ(edge_protocol_text(url), (L"microsoft-edge:" + url).substr(0, 4094)) << url_length;
     }
+}
+
+TEST(SafeBrowserArgument, EncodesWhatWouldSplitTheArgumentAndRefusesWhatStaysUnsafe)
+{
+    const std::wstring longest(safe_argument_limit, L'u');
+    const std::tuple<std::wstring, bool, std::optional<std::wstring>> cases[] = {
+        {L"https://x/a b\t\"c\x7f\x85\U0001F600\u00e4%20\\", false,
+         L"https://x/a%20b%09%22c%7F%C2%85\U0001F600\u00e4%20\\"},
+        {L"C:\\My Files\\a.html", true, L"\"C:\\My Files\\a.html\""},
+        {L"", false, std::nullopt},
+        {L"/x", false, std::nullopt},
+        {L"-x", false, std::nullopt},
+        {L"https://x/\xD800", false, std::nullopt},
+        {longest, false, longest},
+        {longest + L"u", false, std::nullopt},
+        {longest.substr(1) + L" ", false, std::nullopt},  // too long once encoded
+    };
+    for (const auto& [url, is_file, expected] : cases)
+        EXPECT_EQ(safe_browser_argument(url, is_file), expected) << url.size();
+    EXPECT_EQ(safe_browser_call_text(L"C:\\b.exe", L"https://x/%22"), L"\"C:\\b.exe\" https://x/%22");
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+using namespace std::string_literals;
+
 namespace {
 
 using text = std::optional<std::string>;
@@ -75,13 +77,13 @@ TEST(ParseRuleLine, FillsTheFourFieldsAndDefaultsOnlyAnAbsentDestToLocal)
 }
 
 // Scans the bytes as a rule file, opened in text mode as the program opens it.
-std::optional<rule_match> scan(const std::string& contents, const std::string& url)
+std::optional<rule_match> scan(const std::string& contents, const std::string& url, bool strict_host = false)
 {
     const std::string path = (std::filesystem::temp_directory_path() / "ostrilo_rules_test.txt").string();
     FILE* file = std::fopen(path.c_str(), "wb");
     std::fwrite(contents.data(), 1, contents.size(), file);
     file = std::freopen(path.c_str(), "r", file);
-    std::optional<rule_match> rule = scan_rule_file(url, file);
+    std::optional<rule_match> rule = scan_rule_file(url, file, strict_host);
     std::fclose(file);
     std::filesystem::remove(path);
     return rule;
@@ -110,6 +112,42 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
         const std::optional<rule_match> rule = scan(contents, url);
         EXPECT_EQ(rule ? text(rule->dest) : text(), dest) << contents.substr(0, 40);
     }
+}
+
+// strict_host_match=1: every row of README's pattern table still holds, and
+// no path, query, fragment, backslash or escape lends a link another host.
+const std::tuple<const char*, const char*, bool> strict_cases[] = {
+    {"example.com", "https://example.com", true},        {"example.com", "http://example.com/", true},
+    {"example.com", "example.com/page", false},           {"example.com", "www.example.com", false},
+    {"example.com/*", "example.com", true},               {"example.com/*", "example.com/page?x=1", true},
+    {"example.com/*", "example.com:81/page", false},      {"*.example.com", "www.example.com", true},
+    {"*.example.com", "a.b.example.com", true},           {"*.example.com", "example.com", true},
+    {"*.example.com", "www.example.com/page", false},     {"*.example.com/*", "www.example.com/page", true},
+    {"*.example.com/*", "example.com/page", true},        {"*.example.com/*", "example.com", true},
+    {"*.example.com/*", "example.org", false},            {"intranet.*", "intranet.test", true},
+    {"intranet.*", "intranet.test/app", true},            {"intranet.*", "www.intranet.test", false},
+    {"*", "any.test:81/path?q=1#f", true},                {"example.com:*/*", "example.com:81/x", true},
+    // What a browser makes of the host.
+    {"*.intranet.test/*", "https://A.Intranet.Test./x", true},
+    {"*.intranet.test/*", "https://a%2eintranet.test/", true},
+    {"*.intranet.test/*", "https://evil.example@a.intranet.test/", true},
+    {"*.intranet.test/*", "https://a.intranet.test@evil.example/", false},
+    {"*.intranet.test/*", "https://evil.example:1.intranet.test/", false},
+    {"*.intranet.test/*", "https://evil.example%2f.intranet.test/", false},
+    {"*.intranet.test/*", "https://evil.example/x.intranet.test/", false},
+    {"*.intranet.test/*", "https://evil.example/?.intranet.test", false},
+    {"*.intranet.test/*", "https://evil.example/.intranet.test", false},
+    {"*.intranet.test/*", "https://evil.example#.intranet.test/", false},
+    {"*.intranet.test/*", "https://evil.example\\.intranet.test/", false},
+    {"*.intranet.test/*", "https://evil.example/?r=https://a.intranet.test/", false},
+    {"*.intranet.test/*", "https://evil.example/%2e.intranet.test", false},
+};
+
+TEST(ScanRuleFile, StrictHostMatchComparesOnlyTheHostABrowserWouldUse)
+{
+    for (const auto& [pattern, link, expected] : strict_cases)
+        EXPECT_EQ(scan(pattern + "|remote\n"s, normalise_url(link), true).has_value(), expected)
+            << pattern << " " << link;
 }
 
 TEST(ScanRuleFile, LogsTheFieldsAndThePatternOfEachRuleLine)

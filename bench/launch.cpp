@@ -1,0 +1,180 @@
+// Starts programs as the shell starts a browser for a clicked link (no console,
+// no standard handles) and times each whole run, start to exit.
+//
+// Usage: bench_launch.exe RUNS CASE_FILE
+// Every line of CASE_FILE is one of (fields separated by tabs):
+//   background  FOLDER  COMMAND_LINE  NAME=VALUE;NAME=VALUE...
+//       started once before the runs, with these variables added to its
+//       environment, and ended after them (e.g. a running viewer);
+//   case  NAME  HANDLES  FOLDER  COMMAND_LINE
+//       one measured run; HANDLES is "none" or "stderr:PATH" (standard error
+//       goes to that file, created afresh for every run).
+// Each run's own children (the stand-in browser a run starts) have ended
+// before the next run starts, so that no run pays for the one before.
+// One unmeasured round comes first; then RUNS rounds, the cases interleaved.
+// Each run prints "NAME<TAB>milliseconds<TAB>exit status". A last round, not
+// timed, samples every case's working set while it runs (Wine reports none
+// once a process has ended) and prints "peak<TAB>NAME<TAB>KiB".
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct bench_case {
+    std::string name;
+    std::string handles;
+    std::string folder;
+    std::string command_line;
+};
+
+struct background_program {
+    std::string folder;
+    std::string command_line;
+    std::string environment;
+};
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);)
+        parts.push_back(part);
+    return parts;
+}
+
+HANDLE start_background(const background_program& program)
+{
+    for (const std::string& setting : split(program.environment, ';')) {
+        std::size_t equals = setting.find('=');
+        if (equals != std::string::npos)
+            SetEnvironmentVariableA(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str());
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string command_line = program.command_line;
+    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        program.folder.c_str(), &startup, &process)) {
+        std::fprintf(stderr, "cannot start %s (error %lu)\n", program.command_line.c_str(), GetLastError());
+        return nullptr;
+    }
+    WaitForInputIdle(process.hProcess, 20000);
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// One run: start to exit in milliseconds and the exit status; when sampling,
+// the peak working set instead of a fair time.
+bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& peak, DWORD& status)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    HANDLE err = nullptr;
+    if (c.handles.rfind("stderr:", 0) == 0) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        err = CreateFileA(c.handles.substr(7).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (err == INVALID_HANDLE_VALUE)
+            return false;
+        startup.hStdError = err;
+    }
+    std::string command_line = c.command_line;
+    PROCESS_INFORMATION process{};
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    // The job holds the run and every process it starts.
+    static HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    BOOL started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, err != nullptr,
+                                  DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, c.folder.c_str(), &startup, &process);
+    if (started) {
+        AssignProcessToJobObject(job, process.hProcess);
+        ResumeThread(process.hThread);
+    }
+    while (started && WaitForSingleObject(process.hProcess, sample ? 5 : INFINITE) == WAIT_TIMEOUT) {
+        PROCESS_MEMORY_COUNTERS memory{};
+        if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > peak)
+            peak = memory.PeakWorkingSetSize;
+    }
+    QueryPerformanceCounter(&end);
+    if (err)
+        CloseHandle(err);
+    if (!started) {
+        std::fprintf(stderr, "cannot start %s (error %lu)\n", c.command_line.c_str(), GetLastError());
+        return false;
+    }
+    PROCESS_MEMORY_COUNTERS memory{};
+    if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > peak)
+        peak = memory.PeakWorkingSetSize;
+    for (int wait = 0; wait < 1000; ++wait) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                       nullptr) ||
+            accounting.ActiveProcesses == 0)
+            break;
+        Sleep(5);
+    }
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    milliseconds = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bench_launch RUNS CASE_FILE\n");
+        return 2;
+    }
+    int runs = std::atoi(argv[1]);
+    std::ifstream file(argv[2]);
+    std::vector<bench_case> cases;
+    std::vector<background_program> programs;
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::vector<std::string> fields = split(line, '\t');
+        if (fields.size() == 5 && fields[0] == "case")
+            cases.push_back({fields[1], fields[2], fields[3], fields[4]});
+        else if (fields.size() >= 3 && fields[0] == "background")
+            programs.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
+    }
+    std::vector<HANDLE> started;
+    for (const background_program& program : programs)
+        if (HANDLE process = start_background(program))
+            started.push_back(process);
+    int failures = 0;
+    for (int round = 0; round <= runs + 1; ++round) {
+        bool sample = round == runs + 1;
+        for (const bench_case& c : cases) {
+            double milliseconds = 0;
+            SIZE_T peak = 0;
+            DWORD status = 0;
+            if (!run_once(c, sample, milliseconds, peak, status)) {
+                ++failures;
+                continue;
+            }
+            if (sample)
+                std::printf("peak\t%s\t%zu\n", c.name.c_str(), static_cast<std::size_t>(peak / 1024));
+            else if (round > 0)
+                std::printf("%s\t%.1f\t%ld\n", c.name.c_str(), milliseconds, static_cast<long>(status));
+            std::fflush(stdout);
+        }
+    }
+    for (HANDLE process : started) {
+        TerminateProcess(process, 0);
+        CloseHandle(process);
+    }
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,71 @@
+# The packages, built into dist/ of the build tree:
+#   Ostrilo-<version>-x64.msi  target ostrilo_msi (only when wixl is installed)
+#   Ostrilo-<version>-x64.zip  target ostrilo_zip (only when zip is installed)
+# <version> is the project version of the top CMakeLists.txt, the one place
+# that also sets the exe's version resource. The targets are made at the end
+# of the top CMakeLists.txt, so that they see ostrilo-admin wherever it is defined;
+# when that target exists, ostrilo-admin.exe is shipped beside Ostrilo.exe.
+find_program(OSTRILO_WIXL wixl)
+find_program(OSTRILO_ZIP zip)
+set(OSTRILO_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
+set(OSTRILO_PACKAGE_NAME Ostrilo-${PROJECT_VERSION}-x64)
+set(OSTRILO_MSI ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.msi)
+
+function(ostrilo_add_packages)
+  set(packaging ${CMAKE_SOURCE_DIR}/packaging)
+  set(programs Ostrilo)
+  set(admin_variables -D WithAdmin=0)
+  if(TARGET ostrilo-admin)
+    list(APPEND programs ostrilo-admin)
+    # It is built into the bin folder beside Ostrilo.exe, where wixl runs.
+    set(admin_variables -D WithAdmin=1 -D AdminExe=$<TARGET_FILE_NAME:ostrilo-admin>)
+  endif()
+
+  if(OSTRILO_WIXL)
+    # Active Setup compares its Version as four comma-separated numbers.
+    set(active_version ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
+    # One product code per version (derived from the upgrade code), so that two
+    # builds of one version are one product, not two entries side by side.
+    string(UUID product_code NAMESPACE 17F1CC55-A559-4BC3-8976-5A69D4BB45CD NAME "Ostrilo ${PROJECT_VERSION} x64"
+           TYPE SHA1 UPPER)
+    add_custom_command(OUTPUT ${OSTRILO_MSI}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${OSTRILO_DIST_DIR}
+      COMMAND ${OSTRILO_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ActiveVersion=${active_version}
+              -D ProductCode=${product_code}
+              -D OstriloExe=$<TARGET_FILE_NAME:Ostrilo> ${admin_variables} -o ${OSTRILO_MSI} ${packaging}/ostrilo.wxs
+      DEPENDS ${packaging}/ostrilo.wxs ${programs}
+      # wixl takes file sources relative to the current folder only.
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:Ostrilo>
+      VERBATIM)
+    add_custom_target(ostrilo_msi DEPENDS ${OSTRILO_MSI})
+  endif()
+
+  if(OSTRILO_ZIP)
+    # The zip holds one folder: the programs, README.md with its pictures, and
+    # the examples under names that Ostrilo does not read.
+    set(stage ${OSTRILO_DIST_DIR}/zip/${OSTRILO_PACKAGE_NAME})
+    set(zip_file ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.zip)
+    set(copy_programs)
+    foreach(program ${programs})
+      list(APPEND copy_programs COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${program}> ${stage})
+    endforeach()
+    file(GLOB pictures CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/images/*.png)
+    set(copy_pictures)
+    if(pictures)
+      set(copy_pictures COMMAND ${CMAKE_COMMAND} -E copy ${pictures} ${stage}/docs/images)
+    endif()
+    set(examples "${packaging}/url whitelist.txt.example" ${packaging}/ostrilo.cfg.example)
+    add_custom_command(OUTPUT ${zip_file}
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${OSTRILO_DIST_DIR}/zip ${zip_file}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/docs/images
+      ${copy_programs}
+      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${examples} ${stage}
+      ${copy_pictures}
+      COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip
+              ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
+      DEPENDS ${programs} ${CMAKE_SOURCE_DIR}/README.md ${examples} ${pictures}
+      VERBATIM)
+    add_custom_target(ostrilo_zip DEPENDS ${zip_file})
+  endif()
+endfunction()
+cmake_language(DEFER CALL ostrilo_add_packages)

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Times whole runs of Ostrilo.exe under Wine, started as the shell starts a
+# browser for a clicked link (no console, no standard handles), against two
+# floor programs of the same toolchain. Prints a Markdown table and writes it
+# to build/bench/results.md.
+# Usage: scripts/bench.sh [RUNS]   (default 15 runs of every case, interleaved)
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${OSTRILO_BUILD_DIR:-$repo/build}"
+runs="${1:-15}"
+
+"$repo/scripts/setup.sh" >/dev/null
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target Ostrilo bench_floor_empty bench_floor_shell bench_launch \
+      standin >/dev/null
+
+bin="$build/bin"
+work="$build/bench"
+rm -rf "$work"
+mkdir -p "$work/floor" "$work/viewer"
+win() { printf 'Z:%s' "${1//\//\\}"; }
+
+link="https://target.example.net/page"
+miss="https://nowhere.example.invalid/page"
+cp "$bin/bench_floor_empty.exe" "$bin/bench_floor_shell.exe" "$work/floor/"
+cp "$bin/standin.exe" "$work/floor/firefox.exe"
+cp "$bin/standin.exe" "$work/viewer/vncviewer.exe"
+# N rules: N-1 that do not match the link, then the one that does.
+for n in 1 1001 10001 100001; do
+  dir="$work/r$n"
+  mkdir -p "$dir"
+  cp "$bin/Ostrilo.exe" "$dir/"
+  cp "$bin/standin.exe" "$dir/firefox.exe"
+  awk -v n="$n" 'BEGIN {
+    printf "# %d rules\r\n", n
+    for (i = 1; i < n; i++) printf "*.host%d.example.com/*|local|firefox\r\n", i
+    printf "target.example.net/*|local|firefox\r\n" }' > "$dir/url whitelist.txt"
+done
+
+cases="$work/cases.txt"
+{
+  printf 'background\t%s\t"%s"\t%s\n' "$(win "$work/viewer")" "$(win "$work/viewer/vncviewer.exe")" \
+    'STANDIN_WINDOW=Corvane-Pro Viewer;STANDIN_PIPE=\\.\pipe\feldrun-pipe'
+  printf 'case\tfloor: empty GUI program\tnone\t%s\t"%s"\n' "$(win "$work/floor")" \
+    "$(win "$work/floor/bench_floor_empty.exe")"
+  printf 'case\tfloor: shell request\tnone\t%s\t"%s" firefox "%s"\n' "$(win "$work/floor")" \
+    "$(win "$work/floor/bench_floor_shell.exe")" "$link"
+  for n in 1 1001 10001 100001; do
+    printf 'case\trule %s of %s\tnone\t%s\t"%s" -url "%s"\n' "$n" "$n" "$(win "$work/r$n")" \
+      "$(win "$work/r$n/Ostrilo.exe")" "$link"
+  done
+  printf 'case\trule 10001 of 10001, -log\tnone\t%s\t"%s" -url "%s" -log\n' "$(win "$work/r10001")" \
+    "$(win "$work/r10001/Ostrilo.exe")" "$link"
+  printf 'case\trule 10001 of 10001, standard error to a file\tstderr:%s\t%s\t"%s" -url "%s"\n' \
+    "$(win "$work/stderr.txt")" "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$link"
+  printf 'case\tremote: pipe to a running viewer (1 rule, no match)\tnone\t%s\t"%s" -url "%s"\n' \
+    "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
+  printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
+    "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$miss"
+} > "$cases"
+
+raw="$work/raw.tsv"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
+  sh -c '"$WINE" "$1" "$2" "$3" </dev/null >"$4" 2>"$4.err"' sh \
+  "$bin/bench_launch.exe" "$runs" "$(win "$cases")" "$raw" || true
+
+exe_kib=$(( $(stat -c %s "$bin/Ostrilo.exe") / 1024 ))
+cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)
+wine_version=$(. "$repo/scripts/wine-env.sh"; wine_prefix_env "$build"; "$WINE" --version 2>/dev/null || true)
+result="$work/results.md"
+awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_version" '
+  function median(list, n,   i, j, t, a) {
+    n = split(list, a, " ")
+    for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
+    lo = a[1]; hi = a[n]
+    return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+  }
+  { sub(/\r$/, "") }
+  $1 == "peak" { peaks[$2] = $3; next }
+  { if (!($1 in times)) order[++count] = $1
+    times[$1] = times[$1] " " $2
+    if ($3 != "0") bad[$1]++ }
+  END {
+    floor = median(times["floor: shell request"])
+    print "CPU: " cpu ", " wine ", " runs " runs each, times in ms, ratios of medians, no standard handles unless named."
+    print ""
+    print "| run | min | median | max | × shell-request floor | peak working set |"
+    print "|---|---|---|---|---|---|"
+    for (k = 1; k <= count; k++) {
+      name = order[k]; m = median(times[name]); l = lo; h = hi; p = peaks[name]
+      printf "| %s%s | %.0f | %.0f | %.0f | %.2f | %.1f MiB |\n", name, bad[name] ? " (exit status not 0!)" : "",
+             l, m, h, floor ? m / floor : 0, p / 1024
+      med[name] = m
+    }
+    print ""
+    printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", med["rule 1001 of 1001"] / floor
+    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
+    printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
+           (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
+    printf "Ostrilo.exe: %d KiB.\n", exe_kib
+  }' "$raw" | tee "$result"
+if [ -s "$raw.err" ]; then
+  echo "bench_launch reported:" >&2
+  cat "$raw.err" >&2
+fi

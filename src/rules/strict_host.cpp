@@ -1,0 +1,109 @@
+// Strict host matching (ostrilo.cfg: strict_host_match=1): the host of a link
+// is found and normalised the way a browser does it, and the host part of a
+// pattern is compared with that host only. Text in, text out; no Win32.
+#include "url_rules.h"
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+// Characters a browser never lets stand in a host, also when they arrive
+// percent-encoded.
+constexpr std::string_view forbidden_in_host = "/?#\\@: %<>[]^|\"";
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Percent escapes decoded, letters lower-cased, one trailing dot dropped; none
+// when the decoded host holds a character no host can have.
+std::optional<std::string> normalise_host_name(std::string_view host)
+{
+    std::string decoded;
+    for (std::size_t i = 0; i < host.size(); ++i) {
+        char c = host[i];
+        if (c == '%' && i + 2 < host.size() && hex_value(host[i + 1]) >= 0 && hex_value(host[i + 2]) >= 0) {
+            c = static_cast<char>(hex_value(host[i + 1]) * 16 + hex_value(host[i + 2]));
+            i += 2;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x21 || byte == 0x7f || forbidden_in_host.find(c) != std::string_view::npos)
+            return std::nullopt;
+        decoded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    if (!decoded.empty() && decoded.back() == '.')
+        decoded.pop_back();
+    return decoded;
+}
+
+struct split_url {
+    std::string host;
+    std::optional<std::string> port;
+    std::string rest;  // from the first "/", "?" or "#" on
+};
+
+split_url split_at_host(std::string_view text)
+{
+    split_url parts;
+    const std::size_t end = std::min(text.find_first_of("/?#"), text.size());
+    std::string_view authority = text.substr(0, end);
+    parts.rest = std::string(text.substr(end));
+    if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+        parts.port = std::string(authority.substr(colon + 1));
+        authority = authority.substr(0, colon);
+    }
+    parts.host = std::string(authority);
+    return parts;
+}
+
+}  // namespace
+
+std::optional<std::string> strict_link_host_form(std::string_view url)
+{
+    // A browser reads "\" as "/" in http(s) links, so it ends the host too.
+    std::string text(url);
+    for (char& c : text)
+        if (c == '\\')
+            c = '/';
+    const std::size_t end = std::min(text.find_first_of("/?#"), text.size());
+    std::string_view authority = std::string_view(text).substr(0, end);
+    // What stands before the last "@" is a user name, not the host.
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority.remove_prefix(at + 1);
+    std::string_view port;
+    if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+        port = authority.substr(colon);
+        authority = authority.substr(0, colon);
+    }
+    const std::optional<std::string> host = normalise_host_name(authority);
+    if (!host)
+        return std::nullopt;
+    return *host + std::string(port) + text.substr(end);
+}
+
+bool match_url_expr_strict(std::string_view pattern, std::string_view url)
+{
+    const std::optional<std::string> link = strict_link_host_form(url);
+    if (!link)
+        return false;
+    split_url want = split_at_host(pattern);
+    const split_url have = split_at_host(*link);
+    // A pattern that is only a host ending in "*" ("*", "intranet.*") keeps
+    // its documented reach: the star also takes the port and the whole path.
+    const bool open_end = want.rest.empty() && !want.port && !want.host.empty() && want.host.back() == '*';
+    if (open_end)
+        want.rest = "*";
+    if (!match_url_expr(want.host, have.host))
+        return false;
+    if (want.port ? !have.port || !match_url_expr(*want.port, *have.port) : have.port && !open_end)
+        return false;
+    return match_url_expr(want.rest, have.rest);
+}

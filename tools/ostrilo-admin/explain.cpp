@@ -1,0 +1,143 @@
+// ostrilo-admin explain: the decision value printed as text or JSON.
+#include "explain.h"
+
+#include <fstream>
+
+#include "nb_utils.h"
+
+namespace {
+
+const char* kind_name(route_kind kind)
+{
+    switch (kind) {
+    case route_kind::viewer:
+        return "viewer";
+    case route_kind::local:
+        return "local";
+    case route_kind::remote:
+        return "remote";
+    case route_kind::bad_destination:
+        break;
+    }
+    return "bad_destination";
+}
+
+// Box texts are wide but hold only what the lookup put in (ASCII and bytes
+// widened one by one); written back byte by byte.
+std::string narrow_bytes(const std::wstring& text)
+{
+    std::string result;
+    for (wchar_t c : text)
+        result += static_cast<char>(c);
+    return result;
+}
+
+// Bytes that are not valid UTF-8 cannot go into JSON strings as they are.
+std::string json_safe(const std::string& bytes)
+{
+    return nlohmann::json(bytes).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+nlohmann::ordered_json optional_json(const std::optional<std::string>& text)
+{
+    return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
+}
+
+}  // namespace
+
+rule_decision decide_from_files(const std::string& url, const std::vector<std::string>& files)
+{
+    rule_decision decision;
+    for (const std::string& file : files) {
+        decision.consulted.push_back({"--rules", file, std::ifstream(file).good()});
+        if (decision.consulted.back().present && consult_rule_file(decision, url, file, lookup_mode::explaining))
+            break;
+    }
+    return decision;
+}
+
+explanation explain_decision(const std::string& url, rule_decision decision)
+{
+    explanation e{url, std::move(decision), {}, {}};
+    std::optional<rule_match> rule;
+    if (e.decision.hit)
+        rule = e.decision.hit->rule;
+    e.plan = plan_route(rule, url);
+    return e;
+}
+
+nlohmann::ordered_json explanation_json(const explanation& e)
+{
+    using json = nlohmann::ordered_json;
+    json out;
+    out["url"] = e.url;
+    json places = json::array();
+    for (const rule_place& place : e.decision.consulted)
+        places.push_back({{"source", place.source}, {"path", place.path}, {"present", place.present}});
+    out["consulted"] = places;
+    if (e.decision.stop) {
+        out["action"] = "stop";
+        out["box"] = narrow_bytes(*e.decision.stop);
+        return out;
+    }
+    if (e.decision.hit) {
+        const rule_hit& hit = *e.decision.hit;
+        out["match"] = {{"file", *e.decision.file}, {"line", hit.line}, {"rule", hit.text},
+                        {"dest", hit.rule.dest}, {"browser", optional_json(hit.rule.browser)},
+                        {"profile", optional_json(hit.rule.browser_profile)}};
+    } else {
+        out["match"] = nullptr;
+    }
+    out["action"] = kind_name(e.plan.kind);
+    out["exit_status"] = e.plan.kind == route_kind::bad_destination ? 1 : 0;
+    if (e.plan.kind == route_kind::local) {
+        out["local_file"] = e.local.file;
+        out["browser_mode"] = e.plan.browser_mode;
+        out["shell_file"] = optional_json(e.local.shell_file);
+        out["shell_parameters"] = optional_json(e.local.shell_parameters);
+        out["browser_call"] = optional_json(e.local.browser_call);
+    }
+    if (e.plan.kind == route_kind::viewer || e.plan.kind == route_kind::remote) {
+        out["handoff_text"] = handoff_utf8(e.plan);
+        out["pipe_bytes"] = pipe_bytes(e.plan);
+        out["clipboard_text"] = "nburl:" + handoff_utf8(e.plan);
+    }
+    return out;
+}
+
+std::string explanation_text(const explanation& e)
+{
+    std::string out = e.url + "\n";
+    for (const rule_place& place : e.decision.consulted)
+        out += format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source,
+                                place.path.c_str());
+    if (e.decision.stop)
+        return out + "  Ostrilo stops with the box: " + json_safe(narrow_bytes(*e.decision.stop)) + "\n";
+    if (e.local.file)
+        out += "  matched  nothing looked up: the link is a readable file\n";
+    else if (e.decision.hit)
+        out += format_unbounded("  matched  %s:%d: %s\n", e.decision.file->c_str(), e.decision.hit->line,
+                                e.decision.hit->text.c_str());
+    else
+        out += "  matched  no rule\n";
+    switch (e.plan.kind) {
+    case route_kind::local:
+        out += format_unbounded("  action   local browser (mode %d): %s\n", e.plan.browser_mode, e.plan.note.c_str());
+        if (e.local.shell_file)
+            out += "  shell    open " + json_safe(*e.local.shell_file) +
+                   (e.local.shell_parameters ? " with parameters " + json_safe(*e.local.shell_parameters) : "") +
+                   "\n";
+        if (e.local.browser_call)
+            out += "  " + std::string(e.local.shell_file ? "else     " : "command  ") + *e.local.browser_call + "\n";
+        break;
+    case route_kind::viewer:
+    case route_kind::remote:
+        out += "  action   hand to the viewer: " + json_safe(handoff_utf8(e.plan)) + "\n";
+        out += "  pipe     " + json_safe(pipe_bytes(e.plan)) + "\n";
+        break;
+    case route_kind::bad_destination:
+        out += "  action   none, exit status 1: the destination is neither \"local\" nor \"remote\"\n";
+        break;
+    }
+    return out;
+}

@@ -1,0 +1,31 @@
+// The rule-file linter: what Ostrilo would make of the rule files, as findings
+// a person can act on. Text in, findings out; the rules are judged by the
+// program's own line splitting and pattern matching.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct rule_file_text {
+    std::string path;     // as shown in findings
+    std::string content;  // the file's raw bytes
+};
+
+// error: the rule cannot work as written (it never matches, or the link is not
+// opened as written); warning: it works, but not only as intended.
+struct lint_finding {
+    std::string file;
+    int line;    // 1-based
+    int column;  // 1-based byte column in the line
+    bool error;
+    std::string text;
+    std::string code;
+};
+
+// Findings over the rule files in the order Ostrilo consults them (earlier
+// files shadow later ones), per file ordered by line and column.
+std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files);
+// "file:line:col: error|warning: text [code]"
+std::string format_finding(const lint_finding& finding);
+// 0 clean, 1 warnings only, 2 errors.
+int lint_exit_status(const std::vector<lint_finding>& findings);

@@ -1,0 +1,254 @@
+// ostrilo-admin: where a link goes, what is wrong with a rule file, whether
+// Ostrilo is really the default browser. A console program; it reads, it
+// never writes, opens nothing and creates no folder.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands.h"
+#include "explain.h"
+#include "log.h"
+#include "nb_utils.h"
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "here.h"
+#endif
+
+namespace {
+
+const char usage_text[] =
+    "usage: ostrilo-admin COMMAND [OPTIONS]\n"
+    "\n"
+    "  explain [-configdir DIR] [--json] [--rules FILE... --] [URL...]\n"
+    "      where each URL goes (URLs one per line on standard input when none\n"
+    "      is given): the rule files consulted in Ostrilo's order, the rule\n"
+    "      that matched, and what Ostrilo would do. --rules takes the rule files\n"
+    "      in the given order instead of searching for them (required on Linux).\n"
+    "  lint [-configdir DIR] [--json] [FILE...]\n"
+    "      findings in the rule files as file:line:col: error|warning: text [code];\n"
+    "      without files, every rule file Ostrilo would consult here.\n"
+    "      Exit status 0 clean, 1 warnings only, 2 errors.\n"
+    "  import-sitelist [--edge RULE] [--ie RULE] [--other RULE]\n"
+    "                  [--edge-values LIST] [--ie-values LIST] FILE.xml\n"
+    "      rule lines for an enterprise mode site list on standard output, a\n"
+    "      summary on standard error. Sites whose <open-in> is one of the\n"
+    "      comma-separated edge values (default MSEdge) get \"local|edge\", of\n"
+    "      the IE values (default IE11) \"local|ie\", all others \"remote\".\n"
+    "  status [-configdir DIR] [--json]   (Windows only)\n"
+    "      the registration, the default browser, the files and the viewer\n"
+    "      as Ostrilo sees them here. Exit status 0 all fine, 1 otherwise.\n"
+    "\n"
+    "Exit status 3: a usage error.\n";
+
+constexpr int usage_status = 3;
+
+int usage_error(const std::string& message)
+{
+    std::fprintf(stderr, "ostrilo-admin: %s\n\n%s", message.c_str(), usage_text);
+    return usage_status;
+}
+
+struct arguments {
+    std::optional<std::string> configdir;
+    std::vector<std::string> rules;
+    bool rules_given = false;
+    bool json = false;
+    std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist
+    std::vector<std::string> operands;
+};
+
+// Options may come anywhere; "--" ends them. Gives an error text or none.
+std::optional<std::string> parse(const std::vector<std::string>& words, const std::vector<std::string>& valued,
+                                 bool takes_rules, arguments& out)
+{
+    bool in_rules = false;
+    bool options_done = false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (options_done || word.empty() || word[0] != '-') {
+            (in_rules ? out.rules : out.operands).push_back(word);
+            continue;
+        }
+        in_rules = false;
+        if (word == "--") {
+            options_done = true;
+        } else if (word == "--json") {
+            out.json = true;
+        } else if (word == "-configdir" || word == "--configdir") {
+            if (i + 1 == words.size())
+                return word + " needs a folder";
+            out.configdir = words[++i];
+        } else if (word == "--rules" && takes_rules) {
+            in_rules = true;
+            out.rules_given = true;
+        } else if (std::find(valued.begin(), valued.end(), word) != valued.end()) {
+            if (i + 1 == words.size())
+                return word + " needs a value";
+            out.options.emplace_back(word, words[i + 1]);
+            ++i;
+        } else {
+            return "unknown option " + word;
+        }
+    }
+    return std::nullopt;
+}
+
+void print_json(const nlohmann::ordered_json& value)
+{
+    std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+int run_explain(const arguments& args)
+{
+    std::vector<std::string> urls = args.operands;
+    if (urls.empty()) {
+        for (std::string line; std::getline(std::cin, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                urls.push_back(line);
+        }
+    }
+#ifndef _WIN32
+    if (!args.rules_given)
+        return usage_error("explain needs --rules FILE... here: there are no Windows folders to search");
+#endif
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    for (const std::string& url : urls) {
+        explanation e;
+#ifdef _WIN32
+        if (!args.rules_given)
+            e = explain_here(url, configdir_folder(args.configdir));
+        else
+#endif
+            e = explain_decision(url, decide_from_files(url, args.rules));
+        if (args.json)
+            all.push_back(explanation_json(e));
+        else
+            std::cout << explanation_text(e);
+    }
+    if (args.json)
+        print_json(all);
+    return 0;
+}
+
+std::optional<std::string> read_whole_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+int run_lint(const arguments& args)
+{
+    std::vector<std::string> paths = args.operands;
+    if (paths.empty()) {
+#ifdef _WIN32
+        paths = rule_files_here(configdir_folder(args.configdir));
+        if (paths.empty()) {
+            std::fprintf(stderr, "ostrilo-admin: Ostrilo finds no rule file here\n");
+            return 0;
+        }
+#else
+        return usage_error("lint needs rule files here: there are no Windows folders to search");
+#endif
+    }
+    std::vector<rule_file_bytes> files;
+    for (const std::string& path : paths) {
+        std::optional<std::string> content = read_whole_file(path);
+        if (!content) {
+            std::fprintf(stderr, "ostrilo-admin: cannot read %s\n", path.c_str());
+            return 2;
+        }
+        files.push_back({path, *content});
+    }
+    return lint_command(files, args.json);
+}
+
+int run_import(const arguments& args)
+{
+    if (args.operands.size() != 1)
+        return usage_error("import-sitelist needs exactly one site list file");
+    std::optional<std::string> xml = read_whole_file(args.operands[0]);
+    if (!xml) {
+        std::fprintf(stderr, "ostrilo-admin: cannot read %s\n", args.operands[0].c_str());
+        return 2;
+    }
+    return import_command(*xml, args.options);
+}
+
+#ifdef _WIN32
+std::vector<std::string> utf8_arguments()
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> words;
+    for (int i = 1; wide && i < count; ++i)
+        words.push_back(wide_to_utf8(wide[i]).value_or(std::string()));
+    LocalFree(wide);
+    return words;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The product's log records and its progress lines are not this program's output.
+#ifdef _WIN32
+    set_log_to_stderr(false);
+#endif
+    set_stdout_lines(false);
+    std::vector<std::string> words(argv + 1, argv + argc);
+#ifdef _WIN32
+    // The narrow arguments are in the ANSI code page; the links Ostrilo.exe
+    // looks up are the UTF-8 form of its wide arguments.
+    words = utf8_arguments();
+#endif
+    if (words.empty())
+        return usage_error("no command given");
+    const std::string command = words.front();
+    words.erase(words.begin());
+    if (command == "--help" || command == "-h" || command == "help" || command == "/?") {
+        std::fputs(usage_text, stdout);
+        return 0;
+    }
+    arguments args;
+    std::optional<std::string> error;
+    if (command == "explain") {
+        error = parse(words, {}, true, args);
+        return error ? usage_error(*error) : run_explain(args);
+    }
+    if (command == "lint") {
+        error = parse(words, {}, false, args);
+        return error ? usage_error(*error) : run_lint(args);
+    }
+    if (command == "import-sitelist") {
+        error = parse(words, {"--edge", "--ie", "--other", "--edge-values", "--ie-values"}, false, args);
+        return error ? usage_error(*error) : run_import(args);
+    }
+    if (command == "status") {
+        error = parse(words, {}, false, args);
+        if (!error && !args.operands.empty())
+            error = "status takes no operands";
+        if (error)
+            return usage_error(*error);
+#ifdef _WIN32
+        return print_status(configdir_folder(args.configdir), args.json);
+#else
+        return usage_error("status looks at a Windows user's registry and folders; it runs on Windows only");
+#endif
+    }
+    return usage_error("unknown command " + command);
+}

@@ -1,0 +1,174 @@
+// ostrilo-admin status: this user's machine as Ostrilo sees it, read-only.
+#include "here.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "kvix_environment.h"
+#include "nb_utils.h"
+#include "registration.h"
+#include "viewer.h"
+
+namespace {
+
+struct association {
+    const char* what;         // as shown
+    const char* progid;       // what -setregistry registers
+    const char* choice_key;   // under HKEY_CURRENT_USER, without "\UserChoice"
+};
+
+const association associations[] = {
+    {"http", "NB.HTTP", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http"},
+    {"https", "NB.HTTPS", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\https"},
+    {".html", "NB.HTML", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"},
+};
+
+const char register_fix[] = "run Ostrilo.exe -setregistry";
+const char default_fix[] =
+    "open Settings > Apps > Default apps (ms-settings:defaultapps; on Windows 7 Control Panel > Default Programs) "
+    "and choose Ostrilo for it";
+
+struct status_line {
+    bool ok;
+    std::string topic;
+    std::string text;
+    std::string fix;
+};
+
+// The program of an open command: the first quoted run, or the first word.
+std::string command_program(const std::string& command)
+{
+    if (starts_with(command, "\"")) {
+        const std::size_t end = command.find('"', 1);
+        return command.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+    }
+    return command.substr(0, command.find(' '));
+}
+
+void check_registration(std::vector<status_line>& lines)
+{
+    for (const association& a : associations) {
+        const std::string key = std::string("Software\\Classes\\") + a.progid + "\\shell\\open\\command";
+        const std::string command = read_reg_string(key.c_str(), nullptr);
+        if (command.empty()) {
+            lines.push_back({false, std::string("registration ") + a.what, "HKCU\\" + key + " is missing", register_fix});
+            continue;
+        }
+        const std::string program = command_program(command);
+        const std::optional<std::string> dir = get_configdir_from_cmdline(command);
+        const std::string with = dir ? " with -configdir " + *dir : " without -configdir";
+        if (file_exists(program))
+            lines.push_back({true, std::string("registration ") + a.what, "opens " + program + with, ""});
+        else
+            lines.push_back({false, std::string("registration ") + a.what,
+                             "opens " + program + ", which does not exist", register_fix});
+    }
+}
+
+void check_defaults(std::vector<status_line>& lines)
+{
+    for (const association& a : associations) {
+        for (const char* choice : {"UserChoice", "UserChoiceLatest"}) {
+            const std::string key = std::string(a.choice_key) + "\\" + choice;
+            const std::string progid = read_reg_string(key.c_str(), "ProgId");
+            const std::string topic = std::string("default ") + a.what + " (" + choice + ")";
+            if (progid.empty()) {
+                // Only current Windows 11 has UserChoiceLatest.
+                if (std::string_view(choice) == "UserChoice")
+                    lines.push_back({false, topic, "no choice recorded: Windows asks or takes its own", default_fix});
+                continue;
+            }
+            if (progid == a.progid)
+                lines.push_back({true, topic, "Ostrilo (" + progid + ")", ""});
+            else
+                lines.push_back({false, topic, "another program: " + progid, default_fix});
+        }
+    }
+}
+
+void check_file(std::vector<status_line>& lines, const char* topic, const std::optional<std::string>& path,
+                bool needed, const char* fix)
+{
+    if (path)
+        lines.push_back({true, topic, "found: " + *path, ""});
+    else
+        lines.push_back({!needed, topic, "not found", needed ? fix : ""});
+}
+
+void check_files(std::vector<status_line>& lines, const std::optional<std::string>& dir)
+{
+    check_file(lines, "ostrilo.cfg", find_ostrilo_cfg(), false, "");
+    if (std::optional<std::string> preset = get_whitelist_path(); preset && !preset->empty()) {
+        if (file_exists(*preset))
+            lines.push_back({true, "whitelist_path", *preset, ""});
+        else
+            lines.push_back({false, "whitelist_path", *preset + " does not exist: every link stops with an error box",
+                             "correct whitelist_path in ostrilo.cfg or put the file there"});
+    }
+    check_file(lines, "kvix.cfg", find_kvix_cfg(), false, "");
+    // Finding kvix.vnc would stop with a box without APPDATA.
+    if (std::getenv("APPDATA"))
+        check_file(lines, "kvix.vnc", find_kvix_vnc(), false, "");
+    else
+        lines.push_back({false, "APPDATA", "not set: Ostrilo stops with an error box", "log on again or set APPDATA"});
+    const std::vector<std::string> rule_files = rule_files_here(dir);
+    if (rule_files.empty())
+        lines.push_back({false, "rule files", "none found: every link goes to the viewer",
+                         "put \"url whitelist.txt\" beside Ostrilo.exe or in the installation folder"});
+    for (const std::string& file : rule_files)
+        lines.push_back({true, "rule file", file, ""});
+}
+
+void check_viewer(std::vector<status_line>& lines)
+{
+    const std::optional<std::string> viewer = find_vncviewer();
+    if (!viewer) {
+        lines.push_back({false, "viewer", "vncviewer.exe not found", "install the viewer"});
+    } else if (is_vncviewer_version_equal_to_or_greater_than_2_1_4()) {
+        lines.push_back({true, "viewer", *viewer + " (version 2.1.4 or later)", ""});
+    } else {
+        lines.push_back({false, "viewer", *viewer + " is older than 2.1.4 or has no version: it is never started",
+                         "install viewer 2.1.4 or later"});
+    }
+    // The pipe-name file lies in kvixtemp of the temporary folder; it is only
+    // looked at, the folder is not created.
+    char temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(MAX_PATH, temp);
+    const std::string pipe_file = std::string(temp, length) + "kvixtemp\\feldrun_pipename";
+    if (length > 0 && file_exists(pipe_file))
+        lines.push_back({true, "pipe name file", pipe_file, ""});
+    else
+        lines.push_back({true, "pipe name file", "none: the standard pipe \\\\.\\pipe\\feldrun-pipe is used", ""});
+    const unsigned long process = find_process_by_name("vncviewer.exe", get_os_user_name());
+    if (process != 0)
+        lines.push_back({true, "viewer running", format_unbounded("process %lu of this user", process), ""});
+    else
+        lines.push_back({true, "viewer running", "no: Ostrilo starts it for a remote link", ""});
+}
+
+}  // namespace
+
+int print_status(const std::optional<std::string>& dir, bool json)
+{
+    std::vector<status_line> lines;
+    check_registration(lines);
+    check_defaults(lines);
+    check_files(lines, dir);
+    check_viewer(lines);
+    bool all_ok = true;
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    for (const status_line& line : lines) {
+        all_ok = all_ok && line.ok;
+        if (json)
+            all.push_back({{"ok", line.ok}, {"topic", line.topic}, {"text", line.text}, {"fix", line.fix}});
+        else
+            std::cout << (line.ok ? "ok    " : "FIX   ") << line.topic << ": " << line.text
+                      << (line.fix.empty() ? "" : " -- " + line.fix) << "\n";
+    }
+    if (json)
+        std::cout << all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return all_ok ? 0 : 1;
+}
