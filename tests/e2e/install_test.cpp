@@ -80,14 +80,6 @@ std::wstring comma_version(const std::wstring& program)
            L"," + std::to_wstring(LOWORD(low));
 }
 
-std::wstring registry_text(HKEY root, const std::wstring& path, const wchar_t* name)
-{
-    wchar_t text[4096] = L"";
-    DWORD size = sizeof(text);
-    RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size);
-    return text;
-}
-
 // Removes the product when a check stopped the test half-way.
 struct removal_at_end {
     const sandbox& box;
@@ -100,24 +92,22 @@ struct removal_at_end {
     }
 };
 
-struct install_case {
-    const char* what;
-    bool own_folders;       // INSTALLDIR and CONFIGDIR in the sandbox; else the default folder, no CONFIGDIR
-    const char* rules;      // the rule file in the CONFIGDIR folder
-    DWORD link_exit;        // exit status of the registered command for a link
-    const wchar_t* link_box;  // the box it shows, or nullptr
-};
-
 TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
 {
-    const install_case cases[] = {
+    const struct {
+        const char* what;
+        bool own_folders;         // INSTALLDIR and CONFIGDIR in the sandbox; else the default folder, no CONFIGDIR
+        const char* rules;        // the rule file in the CONFIGDIR folder
+        DWORD link_exit;          // exit status of the registered command for a link
+        const wchar_t* link_box;  // the box it shows, or nullptr
+    } cases[] = {
         {"default folder", false, nullptr, 0, L"Der Corvane-Pro Viewer wurde leider nicht gefunden."},
         {"INSTALLDIR and CONFIGDIR", true, "links.example/*|elsewhere\r\n", 1, nullptr},
     };
     const std::wstring bin = bin_folder();
     const std::wstring msi = bin.substr(0, bin.find_last_of(L'\\')) + L"\\dist\\" + OSTRILO_MSI_NAME;
     const bool with_admin = path_exists(bin + L"\\ostrilo-admin.exe");
-    for (const install_case& c : cases) {
+    for (const auto& c : cases) {
         clean_registry registry(L"win7");
         sandbox box;
         const std::wstring folder =
@@ -147,9 +137,10 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
                                          key + " [IsInstalled]=\x01\0 (type 4, 4 bytes)"s}));
 
         // The installing user is registered as -setregistry of the installed program registers.
-        const std::wstring command_key = L"Software\\Classes\\NB.HTTP\\shell\\open\\command";
-        std::wstring open_command = registry_text(user, command_key, nullptr);
-        EXPECT_EQ(open_command, L"\"" + program + L"\" -url \"%1\"" + configdir_suffix) << c.what;
+        const std::string command_key = "Software\\Classes\\NB.HTTP\\shell\\open\\command";
+        const std::set<std::string> command = dump({{user, widen(command_key)}}, true);
+        std::wstring open_command = L"\"" + program + L"\" -url \"%1\"" + configdir_suffix;
+        EXPECT_EQ(command, std::set<std::string>{command_key + " []=" + narrow(open_command)}) << c.what;
         const auto installed = dump(registration());
         EXPECT_EQ(box.run_command_line(L"\"" + program + L"\" -resetregistry").exit_code, 0u);
         EXPECT_EQ(box.run_command_line(L"\"" + program + L"\" -setregistry" + configdir_suffix).exit_code, 0u);

@@ -103,6 +103,12 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
         {"*.example.com/|remote\n", "www.example.com", "remote"},  // one trailing slash of the rule dropped
         {"*.example.com//|remote\n", "www.example.com", {}},
         {"*.example.com/*|remote\n", "example.com", "remote"},  // the retry without "/*"
+        // Bytes of odd files: a NUL ends the line, a BOM is part of the first
+        // pattern, UTF-16 matches nothing, CR alone ends no line.
+        {"example.com/\0*|local\n"s, "example.com/x", {}},
+        {"\xEF\xBB\xBF" "example.com/*|local", "example.com/", {}},
+        {"\xFF\xFE" "e\0x\0a\0m\0p\0l\0e\0.\0c\0o\0m\0\r\0\n\0"s, "example.com", {}},
+        {"a.test/*|remote\rexample.com/*|local\r", "example.com/", {}},
         // A line longer than one piece is read as two rules: its first 4094
         // bytes (a pattern without destination) and the rest ("|remote").
         {long_piece + "|remote\n", long_piece, "local"},
