@@ -58,6 +58,7 @@ lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ nati
 sitelist-order @@ tools/ostrilo-admin/sitelist.cpp @@ s/a.key.size\(\) > b.key.size\(\)/a.key.size() < b.key.size()/ @@ native_sitelist_test @@ * @@ imported site-list rules shortest entry first
 log-stderr-file @@ src/log/log.cpp @@ s/handle != -2 && handle != 0;/handle != -2 \&\& handle != 0 \&\& GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_DISK;/ @@ e2e_environment e2e_entry @@ LogFile.*:CommandLine.* @@ the log fast path drops the records when standard error is a file
 quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(\);/find_ostrilo_cfg();/ @@ e2e_hostile e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
+admin-log @@ tools/ostrilo-admin/main.cpp @@ s/set_log_to_stderr\(false\);/set_log_to_stderr(true);/ @@ e2e_admin @@ * @@ ostrilo-admin lets the product's log records through to standard error
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
 ROWS
 }

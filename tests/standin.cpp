@@ -68,6 +68,7 @@ DWORD WINAPI serve_pipe(void* first)
         write(own_path + L".pipe." + std::to_wstring(++number), message);
         CloseHandle(instance);
     }
+    return 0;
 }
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)

@@ -34,6 +34,7 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         admin_sandbox box;
         const run_result explained = box.admin_run(L"explain --json \"" + widen(url) + L"\"");
         ASSERT_EQ(explained.exit_code, 0u) << explained.err;
+        EXPECT_EQ(explained.err, "");  // the product's log records are not the tool's output
         const nlohmann::json prediction = nlohmann::json::parse(explained.out).at(0);
         EXPECT_EQ(prediction["match"].is_null(), url.starts_with("http://elsewhere"));
         // Ostrilo.exe creates %APPDATA%\vnc when it looks there; explain only looks.
