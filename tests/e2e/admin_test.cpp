@@ -47,15 +47,16 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         EXPECT_TRUE(local || viewer || action == "bad_destination") << action;
         const std::string browser = calls_of(box.program_dir + L"\\firefox.exe", local);
         EXPECT_EQ(browser.empty(), !local);
-        if (local)
+        if (local) {
             EXPECT_EQ(prediction["shell_file"], "firefox");
-        if (local)
             EXPECT_EQ(parameters_of(browser), prediction["shell_parameters"]);
+        }
         // The -initialURL value is the pipe message without its NUL byte.
         const std::string started = calls_of(box.program_dir + L"\\vncviewer.exe", viewer);
-        std::string pipe = viewer ? prediction["pipe_bytes"] : "";
-        EXPECT_EQ(started.find("-initialURL \"" + pipe.substr(0, pipe.size() - 1) + "\"\n") != std::string::npos,
-                  viewer && pipe.ends_with('\0')) << started;
+        const std::string pipe = viewer ? prediction["pipe_bytes"] : "";
+        EXPECT_EQ(pipe.ends_with('\0'), viewer);
+        EXPECT_EQ(started.find("-initialURL \"" + pipe.substr(0, pipe.size() - 1) + "\"\n") != std::string::npos, viewer)
+            << started;
     }
 }
 
