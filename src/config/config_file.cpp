@@ -2,11 +2,12 @@
 // Every request reads the file afresh; nothing is cached here.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "run_context.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ constexpr int line_buffer_size = 4095;
 
 const char* const default_product_name = "Corvane-Pro";
 
-std::optional<std::string> get_ostrilo_config_value(std::string_view key) {
+std::optional<std::string> get_ostrilo_config_value(run_context& run, std::string_view key) {
     print_to_stdout("Looking for ostrilo config file (ostrilo.cfg)\n");
-    const std::optional<std::string> path = find_ostrilo_cfg();
+    const std::optional<std::string> path = find_ostrilo_cfg(run);
     if (!path) {
         return std::nullopt;
     }
@@ -28,8 +29,8 @@ std::optional<std::string> get_ostrilo_config_value(std::string_view key) {
 // The hardening keys are read without records or printed lines of their own,
 // so that a run without them writes what it wrote before they existed. Read
 // once per run; on only for the exact value "1".
-int hardening_key(std::string_view key) {
-    const std::optional<std::string> path = find_ostrilo_cfg_quietly();
+int hardening_key(const run_context& run, std::string_view key) {
+    const std::optional<std::string> path = find_ostrilo_cfg_quietly(run);
     if (!path) {
         return 0;
     }
@@ -44,21 +45,26 @@ int hardening_key(std::string_view key) {
     return 0;
 }
 
+// The key's value as the run keeps it, read on the first request.
+int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key) {
+    if (!kept) {
+        kept = hardening_key(run, key);
+    }
+    return *kept;
+}
+
 }  // namespace
 
-int get_safe_browser_arguments() {
-    static const int value = hardening_key("safe_browser_arguments");
-    return value;
+int get_safe_browser_arguments(run_context& run) {
+    return hardening_key_once(run, run.keys.safe_browser_arguments, "safe_browser_arguments");
 }
 
-int get_strict_host_match() {
-    static const int value = hardening_key("strict_host_match");
-    return value;
+int get_strict_host_match(run_context& run) {
+    return hardening_key_once(run, run.keys.strict_host_match, "strict_host_match");
 }
 
-int get_strict_command_line() {
-    static const int value = hardening_key("strict_command_line");
-    return value;
+int get_strict_command_line(run_context& run) {
+    return hardening_key_once(run, run.keys.strict_command_line, "strict_command_line");
 }
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path) {
@@ -84,43 +90,43 @@ std::optional<std::string> get_config_value(std::string_view key, const std::str
     return std::nullopt;
 }
 
-std::optional<std::string> get_whitelist_path() {
-    return get_ostrilo_config_value("whitelist_path");
+std::optional<std::string> get_whitelist_path(run_context& run) {
+    return get_ostrilo_config_value(run, "whitelist_path");
 }
 
-int get_lotus_notes_html_workaround() {
+int get_lotus_notes_html_workaround(run_context& run) {
     // On only for the exact value "1"; "10", "true" or "yes" leave it off.
-    const std::optional<std::string> value = get_ostrilo_config_value("lotus_notes_html_workaround");
+    const std::optional<std::string> value = get_ostrilo_config_value(run, "lotus_notes_html_workaround");
     return value && *value == "1" ? 1 : 0;
 }
 
-std::optional<std::string> get_local_browser_bin() {
-    return get_ostrilo_config_value("local_browser_bin");
+std::optional<std::string> get_local_browser_bin(run_context& run) {
+    return get_ostrilo_config_value(run, "local_browser_bin");
 }
 
-std::optional<std::string> get_local_firefox() {
-    return get_ostrilo_config_value("local_firefox");
+std::optional<std::string> get_local_firefox(run_context& run) {
+    return get_ostrilo_config_value(run, "local_firefox");
 }
 
-std::optional<std::string> get_local_chrome() {
-    return get_ostrilo_config_value("local_chrome");
+std::optional<std::string> get_local_chrome(run_context& run) {
+    return get_ostrilo_config_value(run, "local_chrome");
 }
 
-std::optional<std::string> get_local_edge() {
-    return get_ostrilo_config_value("local_edge");
+std::optional<std::string> get_local_edge(run_context& run) {
+    return get_ostrilo_config_value(run, "local_edge");
 }
 
-std::optional<std::string> get_local_ie() {
-    return get_ostrilo_config_value("local_ie");
+std::optional<std::string> get_local_ie(run_context& run) {
+    return get_ostrilo_config_value(run, "local_ie");
 }
 
-std::string get_product_name() {
-    const std::optional<std::string> own = get_ostrilo_config_value("product_name");
+std::string get_product_name(run_context& run) {
+    const std::optional<std::string> own = get_ostrilo_config_value(run, "product_name");
     if (own && !own->empty()) {
         return *own;
     }
     print_to_stdout("%s: Couldn't get product name from ostrilo.cfg. Trying kvix.vnc...\n", "get_product_name");
-    const std::optional<std::string> viewer = get_viewer_config_value("ProductName");
+    const std::optional<std::string> viewer = get_viewer_config_value(run, "ProductName");
     if (viewer && !viewer->empty()) {
         return *viewer;
     }
@@ -129,23 +135,23 @@ std::string get_product_name() {
     return default_product_name;
 }
 
-std::optional<std::string> get_viewer_config_value(std::string_view key) {
+std::optional<std::string> get_viewer_config_value(run_context& run, std::string_view key) {
     // kvix.cfg counts only when there is no kvix.vnc at all, even when
     // kvix.vnc lacks the key.
-    if (const std::optional<std::string> vnc = find_kvix_vnc()) {
+    if (const std::optional<std::string> vnc = find_kvix_vnc(run)) {
         return get_config_value(key, *vnc);
     }
-    if (const std::optional<std::string> cfg = find_kvix_cfg()) {
+    if (const std::optional<std::string> cfg = find_kvix_cfg(run)) {
         return get_config_value(key, *cfg);
     }
     LOG_ENVIRONMENT(LOG_WARN, "I did not find the kvix config file.");
     return std::nullopt;
 }
 
-std::string get_product_name_from_config_file() {
-    std::optional<std::string> path = find_kvix_vnc();
+std::string get_product_name_from_config_file(run_context& run) {
+    std::optional<std::string> path = find_kvix_vnc(run);
     if (!path) {
-        path = find_kvix_cfg();
+        path = find_kvix_cfg(run);
     }
     if (!path) {
         LOG_ENVIRONMENT(LOG_WARN, "I did not find the kvix config file.");

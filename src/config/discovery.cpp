@@ -11,13 +11,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cwchar>
-#include <memory>
 #include <span>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "run_context.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -68,30 +69,20 @@ const candidate vncviewer_candidates[] = {
     {place::bare, "vncviewer.exe"},
 };
 
-std::optional<std::string> ostrilo_cfg_path;
-std::optional<std::string> kvix_cfg_path;
-std::optional<std::string> kvix_vnc_path;
-std::optional<std::string> vncviewer_path;
-std::optional<std::string> kvix_installpath;
-std::optional<std::string> appdata_path;
-std::optional<std::string> kvix_tempdir;
-
-// The installpath buffer: 8096 wide characters, the terminator included. It
-// holds the last path formed by the two wide searches; they hand out copies.
+// The installpath buffer: 8096 wide characters, the terminator included.
 constexpr std::size_t installpath_size = 8096;
-std::wstring installpath_buffer;
 
 const char* const product_folder_name = "Corvane-Pro";
 const char* const selector_folder_name = "Corvane-Selector";
 
-std::optional<std::string> find_candidate(const candidate& c) {
+std::optional<std::string> find_candidate(run_context& run, const candidate& c) {
     switch (c.where) {
     case place::program_folder:
         return find_file_in_folder(program_folder(), c.name);
     case place::installation_folder:
-        return find_file_in_folder(get_kvix_installpath(), c.name);
+        return find_file_in_folder(get_kvix_installpath(run), c.name);
     case place::appdata:
-        return find_file_in_folder(get_appdata_path(0), c.name);
+        return find_file_in_folder(get_appdata_path(run, 0), c.name);
     case place::bare:
         break;
     }
@@ -101,12 +92,13 @@ std::optional<std::string> find_candidate(const candidate& c) {
     return std::nullopt;
 }
 
-const std::optional<std::string>& search(std::optional<std::string>& cache, std::span<const candidate> candidates) {
+const std::optional<std::string>& search(run_context& run, std::optional<std::string>& cache,
+                                         std::span<const candidate> candidates) {
     if (cache) {
         return cache;
     }
     for (const candidate& c : candidates) {
-        if (std::optional<std::string> found = find_candidate(c)) {
+        if (std::optional<std::string> found = find_candidate(run, c)) {
             cache = std::move(found);
             break;
         }
@@ -149,10 +141,6 @@ const wchar_t* or_null_text(const wchar_t* text) {
     return text ? text : L"(null)";
 }
 
-struct malloc_free {
-    void operator()(wchar_t* text) const { std::free(text); }
-};
-
 }  // namespace
 
 std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name) {
@@ -166,19 +154,19 @@ std::optional<std::string> find_file_in_folder(std::string_view folder, std::str
     return std::nullopt;
 }
 
-std::optional<std::string> find_ostrilo_cfg() {
-    return search(ostrilo_cfg_path, ostrilo_cfg_candidates);
+std::optional<std::string> find_ostrilo_cfg(run_context& run) {
+    return search(run, run.found.ostrilo_cfg, ostrilo_cfg_candidates);
 }
 
 // The opt-in keys of ostrilo.cfg must leave no trace in the log: when the file
 // has not been found yet, the same places are tried without records, and a
 // find is not cached, so that the next ordinary search logs exactly as before.
-std::optional<std::string> find_ostrilo_cfg_quietly() {
-    if (ostrilo_cfg_path) {
-        return ostrilo_cfg_path;
+std::optional<std::string> find_ostrilo_cfg_quietly(const run_context& run) {
+    if (run.found.ostrilo_cfg) {
+        return run.found.ostrilo_cfg;
     }
     const std::string installation =
-        kvix_installpath ? *kvix_installpath
+        run.found.installpath ? *run.found.installpath
                          : product_folder_in_program_files(product_folder_name).value_or(program_folder());
     for (const candidate& c : ostrilo_cfg_candidates) {
         const std::string folder = c.where == place::program_folder ? program_folder()
@@ -192,27 +180,28 @@ std::optional<std::string> find_ostrilo_cfg_quietly() {
     return std::nullopt;
 }
 
-std::optional<std::string> find_kvix_vnc() {
-    return search(kvix_vnc_path, kvix_vnc_candidates);
+std::optional<std::string> find_kvix_vnc(run_context& run) {
+    return search(run, run.found.kvix_vnc, kvix_vnc_candidates);
 }
 
-std::optional<std::string> find_kvix_cfg() {
-    return search(kvix_cfg_path, kvix_cfg_candidates);
+std::optional<std::string> find_kvix_cfg(run_context& run) {
+    return search(run, run.found.kvix_cfg, kvix_cfg_candidates);
 }
 
-std::optional<std::string> find_vncviewer() {
-    return search(vncviewer_path, vncviewer_candidates);
+std::optional<std::string> find_vncviewer(run_context& run) {
+    return search(run, run.found.vncviewer, vncviewer_candidates);
 }
 
-const std::string& get_kvix_installpath() {
-    if (!kvix_installpath) {
-        kvix_installpath = product_folder_in_program_files(product_folder_name);
-        if (!kvix_installpath) {
-            kvix_installpath = program_folder();
+const std::string& get_kvix_installpath(run_context& run) {
+    std::optional<std::string>& installpath = run.found.installpath;
+    if (!installpath) {
+        installpath = product_folder_in_program_files(product_folder_name);
+        if (!installpath) {
+            installpath = program_folder();
         }
     }
-    LOG_ENVIRONMENT(LOG_TRACE, "Kvix installation path: %s", kvix_installpath->c_str());
-    return *kvix_installpath;
+    LOG_ENVIRONMENT(LOG_TRACE, "Kvix installation path: %s", installpath->c_str());
+    return *installpath;
 }
 
 std::string get_selector_installpath() {
@@ -222,7 +211,8 @@ std::string get_selector_installpath() {
     return program_folder();
 }
 
-const std::string& get_appdata_path(int create_vnc) {
+const std::string& get_appdata_path(run_context& run, int create_vnc) {
+    std::optional<std::string>& appdata_path = run.found.appdata;
     if (appdata_path) {
         return *appdata_path;
     }
@@ -240,7 +230,8 @@ const std::string& get_appdata_path(int create_vnc) {
     return *appdata_path;
 }
 
-std::optional<std::string> get_kvix_tempdir() {
+std::optional<std::string> get_kvix_tempdir(run_context& run) {
+    std::optional<std::string>& kvix_tempdir = run.found.tempdir;
     if (kvix_tempdir) {
         return kvix_tempdir;
     }
@@ -257,7 +248,7 @@ std::optional<std::string> get_kvix_tempdir() {
             return kvix_tempdir;
         }
     }
-    const std::string folder = format_bounded(4095, "%s\\%s\\", get_appdata_path(1).c_str(), "kvixtemp");
+    const std::string folder = format_bounded(4095, "%s\\%s\\", get_appdata_path(run, 1).c_str(), "kvixtemp");
     if (_mkdir(folder.c_str()) != 0 && errno != EEXIST) {
         return std::nullopt;
     }
@@ -265,7 +256,9 @@ std::optional<std::string> get_kvix_tempdir() {
     return kvix_tempdir;
 }
 
-std::optional<std::wstring> has_kvix_installpath_file(const wchar_t* folder, const wchar_t* subfile) {
+std::optional<std::wstring> has_kvix_installpath_file(run_context& run, const wchar_t* folder,
+                                                      const wchar_t* subfile) {
+    std::wstring& installpath_buffer = run.found.installpath_buffer;
     LOG_OSTRILO(LOG_TRACE, "has_kvix_installpath_file(\"%ls\", \"%ls\")", or_null_text(folder), or_null_text(subfile));
     if (!folder || !subfile) {
         LOG_OSTRILO(LOG_WARN, "No path or no subfile, returning.");
@@ -288,10 +281,11 @@ std::optional<std::wstring> has_kvix_installpath_file(const wchar_t* folder, con
     return std::nullopt;
 }
 
-std::optional<std::wstring> wc_get_installpath_subfile(const wchar_t* subfile) {
+std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const wchar_t* subfile) {
+    std::wstring& installpath_buffer = run.found.installpath_buffer;
     LOG_OSTRILO(LOG_TRACE, "wc_get_installpath_subfile(\"%ls\")", or_null_text(subfile));
     LOG_OSTRILO(LOG_TRACE, "First try: check if there is the subfile in KVIX_INSTALLPATH.");
-    if (has_kvix_installpath_file(_wgetenv(L"KVIX_INSTALLPATH"), subfile)) {
+    if (has_kvix_installpath_file(run, _wgetenv(L"KVIX_INSTALLPATH"), subfile)) {
         LOG_OSTRILO(LOG_TRACE, "Found file in <%ls>", installpath_buffer.c_str());
         return installpath_buffer;
     }
@@ -324,8 +318,8 @@ std::optional<std::wstring> wc_get_installpath_subfile(const wchar_t* subfile) {
     }
 
     LOG_OSTRILO(LOG_TRACE, "Third and final try: maybe there is a subfile in the current working dir.");
-    const std::unique_ptr<wchar_t, malloc_free> cwd(_wgetcwd(nullptr, 0));
-    if (has_kvix_installpath_file(cwd.get(), subfile)) {
+    const unique_malloc<wchar_t*> cwd(_wgetcwd(nullptr, 0));
+    if (has_kvix_installpath_file(run, cwd.get(), subfile)) {
         LOG_OSTRILO(LOG_DEBUG, "%ls exists. Nice!", installpath_buffer.c_str());
         return installpath_buffer;
     }
@@ -334,10 +328,10 @@ std::optional<std::wstring> wc_get_installpath_subfile(const wchar_t* subfile) {
     return std::nullopt;
 }
 
-void free_environment() {
-    ostrilo_cfg_path.reset();
-    kvix_cfg_path.reset();
-    kvix_vnc_path.reset();
-    vncviewer_path.reset();
-    kvix_tempdir.reset();
+void free_environment(run_context& run) {
+    run.found.ostrilo_cfg.reset();
+    run.found.kvix_cfg.reset();
+    run.found.kvix_vnc.reset();
+    run.found.vncviewer.reset();
+    run.found.tempdir.reset();
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+struct run_context;
+
 // --- Key/value lines (text in, text out) ---
 // Splits one line (a piece of at most 4094 bytes) into key and value, or none
 // when it has no "=", an empty key or an empty value.
@@ -15,37 +17,37 @@ bool keys_equal(std::string_view a, std::string_view b);
 
 // --- Key/value files ---
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path);
-std::optional<std::string> get_whitelist_path();
-int get_lotus_notes_html_workaround();
+std::optional<std::string> get_whitelist_path(run_context& run);
+int get_lotus_notes_html_workaround(run_context& run);
 // Opt-in hardening, each 1 only for the exact value "1" (read quietly, once).
-int get_safe_browser_arguments();
-int get_strict_host_match();
-int get_strict_command_line();
-std::optional<std::string> get_local_browser_bin();
-std::optional<std::string> get_local_firefox();
-std::optional<std::string> get_local_chrome();
-std::optional<std::string> get_local_edge();
-std::optional<std::string> get_local_ie();
-std::string get_product_name();
-std::optional<std::string> get_viewer_config_value(std::string_view key);
-std::string get_product_name_from_config_file();
+int get_safe_browser_arguments(run_context& run);
+int get_strict_host_match(run_context& run);
+int get_strict_command_line(run_context& run);
+std::optional<std::string> get_local_browser_bin(run_context& run);
+std::optional<std::string> get_local_firefox(run_context& run);
+std::optional<std::string> get_local_chrome(run_context& run);
+std::optional<std::string> get_local_edge(run_context& run);
+std::optional<std::string> get_local_ie(run_context& run);
+std::string get_product_name(run_context& run);
+std::optional<std::string> get_viewer_config_value(run_context& run, std::string_view key);
+std::string get_product_name_from_config_file(run_context& run);
 
-// --- Installation and file discovery ---
+// --- Installation and file discovery (found paths cached in the run) ---
 std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name);
-std::optional<std::string> find_ostrilo_cfg();
-std::optional<std::string> find_ostrilo_cfg_quietly();
-std::optional<std::string> find_kvix_vnc();
-std::optional<std::string> find_kvix_cfg();
-std::optional<std::string> find_vncviewer();
-const std::string& get_kvix_installpath();
+std::optional<std::string> find_ostrilo_cfg(run_context& run);
+std::optional<std::string> find_ostrilo_cfg_quietly(const run_context& run);
+std::optional<std::string> find_kvix_vnc(run_context& run);
+std::optional<std::string> find_kvix_cfg(run_context& run);
+std::optional<std::string> find_vncviewer(run_context& run);
+const std::string& get_kvix_installpath(run_context& run);
 std::string get_selector_installpath();
-const std::string& get_appdata_path(int create_vnc);
-std::optional<std::string> get_kvix_tempdir();
+const std::string& get_appdata_path(run_context& run, int create_vnc);
+std::optional<std::string> get_kvix_tempdir(run_context& run);
 // Both limited to paths of 8096 wide characters (fatal error beyond).
-std::optional<std::wstring> has_kvix_installpath_file(const wchar_t* folder, const wchar_t* subfile);
-std::optional<std::wstring> wc_get_installpath_subfile(const wchar_t* subfile);
+std::optional<std::wstring> has_kvix_installpath_file(run_context& run, const wchar_t* folder, const wchar_t* subfile);
+std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const wchar_t* subfile);
 // Forgets the found file paths and the temporary folder (the shutdown step).
-void free_environment();
+void free_environment(run_context& run);
 
 // The -configdir folder of the narrow command line, with exactly one trailing
 // backslash, or none.

@@ -5,12 +5,13 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "route_plan.h"
+#include "run_context.h"
 #include "url_rules.h"
 #include "viewer.h"
 
-int route_url(const std::wstring& wide_url, const std::string& narrow_url)
+int route_url(run_context& run, const std::wstring& wide_url, const std::string& narrow_url)
 {
-    const rule_decision decision = decide_url_rule(narrow_url, configdir, lookup_mode::acting);
+    const rule_decision decision = decide_url_rule(run, narrow_url, lookup_mode::acting);
     std::optional<rule_match> rule;
     if (decision.hit)
         rule = decision.hit->rule;
@@ -18,16 +19,16 @@ int route_url(const std::wstring& wide_url, const std::string& narrow_url)
     switch (plan.kind) {
     case route_kind::viewer:
         LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        open_url_in_kvix(wide_url);
+        open_url_in_kvix(run, wide_url);
         return 0;
     case route_kind::local:
         LOG_OSTRILO(LOG_INFO, "Opening URL locally.");
         LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        open_url_locally(wide_url, plan.browser_mode);
+        open_url_locally(run, wide_url, plan.browser_mode);
         return 0;
     case route_kind::remote:
         LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        open_url_in_kvix(plan.widen_bytes ? char_to_wchar(plan.viewer_text)
+        open_url_in_kvix(run, plan.widen_bytes ? char_to_wchar(plan.viewer_text)
                                           : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
         return 0;
     case route_kind::bad_destination:

@@ -2,6 +2,7 @@
 #include "ostrilo.h"
 
 #include "nb_utils.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 
@@ -12,12 +13,6 @@
 namespace {
 
 std::optional<std::wstring> title;
-
-// Text that the system allocated with LocalAlloc.
-struct local_text {
-    wchar_t* text = nullptr;
-    ~local_text() { LocalFree(text); }
-};
 
 }  // namespace
 
@@ -50,13 +45,13 @@ void fatal_error(unsigned status, const std::wstring& message)
     if (!title)
         title = L"Corvane-Pro Error";
     unsigned error_number = static_cast<unsigned>(errno);
-    local_text system_text;
+    unique_local<wchar_t*> system_text;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
                    nullptr, error_number, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                   reinterpret_cast<wchar_t*>(&system_text.text), 0, nullptr);
+                   reinterpret_cast<wchar_t*>(system_text.put()), 0, nullptr);
     std::optional<std::wstring> system_message;
-    if (system_text.text)
-        system_message = system_text.text;
+    if (system_text)
+        system_message = system_text.get();
     std::wstring text = fatal_error_text(message, error_number, system_message);
     MessageBoxW(nullptr, text.c_str(), title->c_str(), 0);
     std::exit(static_cast<int>(error_number != 0 ? error_number : status));

@@ -1,9 +1,7 @@
-// The help box, and the entry's process-wide configuration folder.
+// The help box.
 #include "ostrilo.h"
 
 #include <windows.h>
-
-std::optional<std::string> configdir;
 
 const wchar_t* help_text()
 {

@@ -5,21 +5,18 @@
 #include "nb_utils.h"
 #include "ostrilo.h"
 #include "registration.h"
+#include "run_context.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstring>
 #include <cwchar>
-#include <memory>
 #include <optional>
 #include <string_view>
 
 namespace {
-
-struct argv_free {
-    void operator()(wchar_t** argv) const { LocalFree(argv); }
-};
 
 bool contains(const char* text, const char* part)
 {
@@ -32,9 +29,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
 {
     // The narrow command line comes without the program name.
     const char* narrow_command_line = command_line ? command_line : "";
+    // Everything this run finds and keeps; the units get it passed down.
+    run_context run;
 
     if (contains(narrow_command_line, "-log") || contains(narrow_command_line, "/log"))
-        init_logging(get_kvix_tempdir(), "feldrun.log", 0);
+        init_logging(get_kvix_tempdir(run), "feldrun.log", 0);
     LOG_OSTRILO(LOG_INFO, "Starting Ostrilo");
     LOG_OSTRILO(LOG_DEBUG, "Command line: %s", narrow_command_line);
 
@@ -46,12 +45,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
         return 0;
     }
 
-    set_error_box_title(make_error_box_title());
+    set_error_box_title(make_error_box_title(run));
     LOG_OSTRILO(LOG_TRACE, "Have set box title");
 
     // strict_command_line=1: switches and -configdir come only from the text
     // before ` -url "`, the link is all of the rest up to the last quote.
-    const bool strict = get_strict_command_line() == 1;
+    const bool strict = get_strict_command_line(run) == 1;
     std::string configdir_source = narrow_command_line;
     std::wstring argument_source = GetCommandLineW();
     std::optional<std::wstring> strict_link;
@@ -77,14 +76,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
             return 1;
         }
     }
-    configdir = get_configdir_from_cmdline(configdir_source);
-    if (configdir) {
-        while (ends_with(*configdir, "\\"))
-            configdir->pop_back();
+    run.configdir = get_configdir_from_cmdline(configdir_source);
+    if (run.configdir) {
+        while (ends_with(*run.configdir, "\\"))
+            run.configdir->pop_back();
     }
 
     int argument_count = 0;
-    std::unique_ptr<wchar_t*, argv_free> arguments(CommandLineToArgvW(argument_source.c_str(), &argument_count));
+    const unique_local<wchar_t**> arguments(CommandLineToArgvW(argument_source.c_str(), &argument_count));
     LOG_OSTRILO(LOG_TRACE, "CommandLineToArgvW set");
     // Without a vector there is no URL to be found: the run ends as one without
     // a URL.
@@ -106,11 +105,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
             have_url = true;
         } else if (std::wcscmp(argument, L"-setregistry") == 0) {
             LOG_OSTRILO(LOG_DEBUG, "This is setregistry. Starting set_ostrilo_registry()");
-            set_ostrilo_registry();
+            set_ostrilo_registry(run);
             return 0;
         } else if (std::wcscmp(argument, L"-resetregistry") == 0 || std::wcscmp(argument, L"-unsetregistry") == 0) {
             LOG_OSTRILO(LOG_DEBUG, "This is resetregistry. Starting reset_ostrilo_registry()");
-            reset_ostrilo_registry();
+            reset_ostrilo_registry(run);
             return 0;
         }
     }
@@ -135,12 +134,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
 
     if (file_exists(narrow_url)) {
         LOG_OSTRILO(LOG_INFO, "URL is actually a file. Opening locally.");
-        open_url_locally(wide_url, 0);
-    } else if (int status = route_url(wide_url, narrow_url); status != 0) {
+        open_url_locally(run, wide_url, 0);
+    } else if (int status = route_url(run, wide_url, narrow_url); status != 0) {
         return status;
     }
 
     LOG_OSTRILO(LOG_INFO, "Finished, goodbye.");
-    free_environment_and_close_log();
+    free_environment_and_close_log(run);
     return 0;
 }

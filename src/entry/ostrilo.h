@@ -1,19 +1,20 @@
-// The entry: command line, dispatch, message boxes and the fatal error.
+// The entry: command line, dispatch, message boxes, the fatal error and the
+// shutdown step of a run. The state of a run is one run_context
+// (run_context.h), which WinMain builds and passes down.
 #pragma once
 
 #include <optional>
 #include <string>
 
-// The -configdir folder, never ending in a backslash; may be empty.
-extern std::optional<std::string> configdir;
+struct run_context;
 
 // The help box text, exactly as shown.
 const wchar_t* help_text();
 void show_help_box();
 
 // Error boxes.
-std::wstring make_error_box_title();
-std::wstring make_viewer_not_found_text();
+std::wstring make_error_box_title(run_context& run);
+std::wstring make_viewer_not_found_text(run_context& run);
 void set_error_box_title(const std::optional<std::wstring>& title);
 const std::optional<std::wstring>& error_box_title();
 // The text of the fatal box for a message and an error number: the message
@@ -26,8 +27,8 @@ void fatal_error_if(unsigned status, const std::wstring& message);
 // Routes one URL that is not a local file: looks it up in the rule files and
 // opens it locally or hands it to the viewer. Gives 0 when the run goes on to
 // its normal end, 1 when the matching rule names neither "local" nor "remote".
-int route_url(const std::wstring& wide_url, const std::string& narrow_url);
+int route_url(run_context& run, const std::wstring& wide_url, const std::string& narrow_url);
 
 // The shutdown step of a normal URL run: forgets the values cached for the run
 // (environment, rule file paths, viewer state) and closes the log file.
-void free_environment_and_close_log();
+void free_environment_and_close_log(run_context& run);

@@ -7,7 +7,8 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
-#include "win_handles.h"
+#include "run_context.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -29,7 +30,7 @@ constexpr wchar_t ie_program[] = L"iexplore";
 // program name, otherwise through its protocol.
 constexpr char edge_path[] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
 
-bool open_edge_by_name_or_protocol(const wchar_t* program, const std::wstring& url);
+bool open_edge_by_name_or_protocol(run_context& run, const wchar_t* program, const std::wstring& url);
 
 // A browser that a rule can name. Modes without a row (0, 1 and any other
 // value) have no shell request and use local_browser_bin.
@@ -37,7 +38,7 @@ struct browser_mode {
     int mode;
     const wchar_t* program;  // the name the shell is asked for
     bool protocol_unless_installed;  // Edge: its protocol unless installed at edge_path
-    std::optional<std::string> (*configured_path)();  // the ostrilo.cfg key of the old method
+    std::optional<std::string> (*configured_path)(run_context&);  // the ostrilo.cfg key of the old method
     const char* log_text;                              // DEBUG record before the shell request
 };
 
@@ -63,13 +64,14 @@ const browser_mode* find_browser_mode(int mode)
 }
 
 // The shell request shared by the program names and the Edge protocol.
-bool shell_open(const wchar_t* file, const wchar_t* parameters)
+bool shell_open(run_context& run, const wchar_t* file, const wchar_t* parameters)
 {
     if (HWND console = GetConsoleWindow())
         ShowWindow(console, SW_HIDE);
     // The result does not matter: an apartment that is already set up serves
-    // as well. COM stays initialised until the process ends.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // as well. COM stays initialised until the run ends.
+    if (!run.com)
+        run.com = initialize_com(COINIT_APARTMENTTHREADED);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.lpVerb = L"open";
@@ -82,45 +84,45 @@ bool shell_open(const wchar_t* file, const wchar_t* parameters)
 
 // Edge by program name only where it is installed at its fixed path; the
 // protocol reaches an Edge that the shell knows under no program name.
-bool open_edge_by_name_or_protocol(const wchar_t* program, const std::wstring& url)
+bool open_edge_by_name_or_protocol(run_context& run, const wchar_t* program, const std::wstring& url)
 {
     if (file_exists(std::string_view(edge_path)))
-        return open_url_with_program(program, url);
-    return open_url_with_edge_protocol(url);
+        return open_url_with_program(run, program, url);
+    return open_url_with_edge_protocol(run, url);
 }
 
 } // namespace
 
-bool open_url_with_program(const wchar_t* program, const std::wstring& url)
+bool open_url_with_program(run_context& run, const wchar_t* program, const std::wstring& url)
 {
     // The URL is the whole parameter text, without quotes of its own.
-    return shell_open(program, url.c_str());
+    return shell_open(run, program, url.c_str());
 }
 
-bool open_url_with_firefox(const std::wstring& url)
+bool open_url_with_firefox(run_context& run, const std::wstring& url)
 {
-    return open_url_with_program(firefox_program, url);
+    return open_url_with_program(run, firefox_program, url);
 }
 
-bool open_url_with_chrome(const std::wstring& url)
+bool open_url_with_chrome(run_context& run, const std::wstring& url)
 {
-    return open_url_with_program(chrome_program, url);
+    return open_url_with_program(run, chrome_program, url);
 }
 
-bool open_url_with_ie(const std::wstring& url)
+bool open_url_with_ie(run_context& run, const std::wstring& url)
 {
-    return open_url_with_program(ie_program, url);
+    return open_url_with_program(run, ie_program, url);
 }
 
-bool open_url_with_edge_protocol(const std::wstring& url)
+bool open_url_with_edge_protocol(run_context& run, const std::wstring& url)
 {
     std::wstring file = edge_protocol_text(url);
-    return shell_open(file.c_str(), nullptr);
+    return shell_open(run, file.c_str(), nullptr);
 }
 
-bool open_url_with_edge(const std::wstring& url)
+bool open_url_with_edge(run_context& run, const std::wstring& url)
 {
-    return open_edge_by_name_or_protocol(edge_program, url);
+    return open_edge_by_name_or_protocol(run, edge_program, url);
 }
 
 std::optional<shell_request> browser_shell_request(const std::wstring& url, int mode)
@@ -133,23 +135,23 @@ std::optional<shell_request> browser_shell_request(const std::wstring& url, int 
     return shell_request{row->program, url};
 }
 
-int open_url_locally_new(const std::wstring& url, int mode)
+int open_url_locally_new(run_context& run, const std::wstring& url, int mode)
 {
     const browser_mode* row = find_browser_mode(mode);
     if (row == nullptr)
         return 0;
     LOG_OSTRILO(LOG_DEBUG, row->log_text, "open_url_locally_new", url.c_str());
     const std::optional<shell_request> request = browser_shell_request(url, mode);
-    return shell_open(request->file.c_str(), request->parameters ? request->parameters->c_str() : nullptr) ? 1 : 0;
+    return shell_open(run, request->file.c_str(), request->parameters ? request->parameters->c_str() : nullptr) ? 1 : 0;
 }
 
-std::wstring create_browser_call(const std::wstring& url, int mode, bool safe)
+std::wstring create_browser_call(run_context& run, const std::wstring& url, int mode, bool safe)
 {
     // local_browser_bin is read in every mode; a browser mode then takes its
     // own key instead, even when that key is missing.
-    std::optional<std::string> path = get_local_browser_bin();
+    std::optional<std::string> path = get_local_browser_bin(run);
     if (const browser_mode* row = find_browser_mode(mode))
-        path = row->configured_path();
+        path = row->configured_path(run);
     if (!path || path->empty())
         return {};
     LOG_OSTRILO(LOG_DEBUG, "Found 'local_browser' setting in ostrilo.cfg. Won't check registry for other possible browsers.");
@@ -164,12 +166,12 @@ std::wstring create_browser_call(const std::wstring& url, int mode, bool safe)
     return safe ? safe_browser_call_text(*wide_path, url) : browser_call_text(*wide_path, url);
 }
 
-void open_url_locally(const std::wstring& url, int mode)
+void open_url_locally(run_context& run, const std::wstring& url, int mode)
 {
     LOG_OSTRILO(LOG_TRACE, "open_url_locally(%ls)", url.c_str());
     // With safe_browser_arguments=1 every route below gets the link as one
     // argument, or nothing is started at all.
-    const bool safe = get_safe_browser_arguments() == 1;
+    const bool safe = get_safe_browser_arguments(run) == 1;
     std::optional<std::wstring> argument = url;
     if (safe) {
         const std::optional<std::string> narrow = wide_to_utf8(url);
@@ -180,22 +182,22 @@ void open_url_locally(const std::wstring& url, int mode)
                     url.c_str());
         return;
     }
-    open_url_locally_checked(*argument, mode, safe);
+    open_url_locally_checked(run, *argument, mode, safe);
 }
 
-void open_url_locally_checked(const std::wstring& url, int mode, bool safe)
+void open_url_locally_checked(run_context& run, const std::wstring& url, int mode, bool safe)
 {
-    if (open_url_locally_new(url, mode) != 0) {
+    if (open_url_locally_new(run, url, mode) != 0) {
         LOG_OSTRILO(LOG_DEBUG, "%s: new function open_url_locally_new(url, mode) succeeded", "open_url_locally");
         return;
     }
     LOG_OSTRILO(LOG_WARN, "%s: new function open_url_locally_new(url, mode) failed, trying to open with 'old' method",
                 "open_url_locally");
 
-    std::wstring call = create_browser_call(url, mode, safe);
+    std::wstring call = create_browser_call(run, url, mode, safe);
     if (call.empty()) {
         LOG_OSTRILO(LOG_ERROR, "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
-        open_url_with_ie(url);
+        open_url_with_ie(run, url);
         return;
     }
     LOG_OSTRILO(LOG_INFO, "Browser call: <%ls>", call.c_str());
@@ -213,7 +215,6 @@ void open_url_locally_checked(const std::wstring& url, int mode, bool safe)
     BOOL started = CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.");
     // The browser runs on by itself; nothing waits for it.
-    const unique_handle process_handle(process.hProcess);
-    const unique_handle thread_handle(process.hThread);
+    const unique_process_information started_browser = own_process(process);
     LOG_OSTRILO(LOG_TRACE, "returning from open_url_locally()");
 }

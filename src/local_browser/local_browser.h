@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+struct run_context;
+
 // What the shell is asked to open for a browser mode: a program name with the
 // link as parameters, or Edge's protocol text without parameters.
 struct shell_request {
@@ -13,18 +15,18 @@ struct shell_request {
 };
 
 // Modes: 0 default, 2 Firefox, 3 Chrome, 4 Edge, 5 Internet Explorer.
-void open_url_locally(const std::wstring& url, int mode);
+void open_url_locally(run_context& run, const std::wstring& url, int mode);
 // The shell request of a browser mode (2 to 5), or none (other modes).
 std::optional<shell_request> browser_shell_request(const std::wstring& url, int mode);
 // The routes of open_url_locally for a link already made safe (or not asked to be).
-void open_url_locally_checked(const std::wstring& url, int mode, bool safe);
-int open_url_locally_new(const std::wstring& url, int mode);
+void open_url_locally_checked(run_context& run, const std::wstring& url, int mode, bool safe);
+int open_url_locally_new(run_context& run, const std::wstring& url, int mode);
 // "\"path\" \"url\"" cut at 4095 characters (safe: "\"path\" url", uncut), or
 // empty when nothing is configured.
-std::wstring create_browser_call(const std::wstring& url, int mode, bool safe = false);
-bool open_url_with_program(const wchar_t* program, const std::wstring& url);
-bool open_url_with_firefox(const std::wstring& url);
-bool open_url_with_chrome(const std::wstring& url);
-bool open_url_with_ie(const std::wstring& url);
-bool open_url_with_edge_protocol(const std::wstring& url);
-bool open_url_with_edge(const std::wstring& url);
+std::wstring create_browser_call(run_context& run, const std::wstring& url, int mode, bool safe = false);
+bool open_url_with_program(run_context& run, const wchar_t* program, const std::wstring& url);
+bool open_url_with_firefox(run_context& run, const std::wstring& url);
+bool open_url_with_chrome(run_context& run, const std::wstring& url);
+bool open_url_with_ie(run_context& run, const std::wstring& url);
+bool open_url_with_edge_protocol(run_context& run, const std::wstring& url);
+bool open_url_with_edge(run_context& run, const std::wstring& url);

@@ -2,6 +2,7 @@
 #include "log.h"
 
 #include "nb_utils.h"
+#include "unique_resource.h"
 
 #include <array>
 #include <cerrno>
@@ -136,15 +137,15 @@ void write_stream(FILE* stream, std::string_view time_text, std::string_view bod
 FILE* open_for_appending(const std::string& path)
 {
 #ifdef _WIN32
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    unique_file_handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return nullptr;
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
-    if (descriptor == -1) {
-        CloseHandle(file);
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_BINARY);
+    if (descriptor == -1)
         return nullptr;
-    }
+    // The descriptor owns the handle now.
+    file.release();
     FILE* stream = _fdopen(descriptor, "ab");
     if (!stream)
         _close(descriptor);

@@ -7,6 +7,7 @@
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "run_context.h"
 #include "viewer.h"
 
 #include <windows.h>
@@ -204,15 +205,15 @@ std::optional<std::wstring> get_own_module_filename()
     return buffer;
 }
 
-std::wstring get_application_name()
+std::wstring get_application_name(run_context& run)
 {
-    std::string product = get_product_name();
+    std::string product = get_product_name(run);
     return format_wide_bounded(product.size() + 64, L"Feldrun %hs Browserweiche", product.c_str());
 }
 
-std::wstring get_application_description()
+std::wstring get_application_description(run_context& run)
 {
-    std::string product = get_product_name();
+    std::string product = get_product_name(run);
     return format_wide_bounded(product.size() + 64, L"\u00D6ffnet Links im %hs Viewer oder im lokalen Browser.", product.c_str());
 }
 
@@ -225,33 +226,33 @@ std::optional<std::string> get_control_panel_path()
     return find_file_in_folder(system_folder, "control.exe");
 }
 
-unsigned long launch_control_panel_default_programs()
+unsigned long launch_control_panel_default_programs(run_context& run)
 {
     LOG_OSTRILO(LOG_DEBUG, "launch_control_panel_default_programs()");
     std::optional<std::string> control_panel = get_control_panel_path();
     if (!control_panel)
         return 0;
-    std::string name = replace_all(format_unbounded("Feldrun %s Browserweiche", get_product_name().c_str()), " ", "%20");
+    std::string name = replace_all(format_unbounded("Feldrun %s Browserweiche", get_product_name(run).c_str()), " ", "%20");
     std::string arguments = format_bounded(
         name.size() + 91, " /name Microsoft.DefaultPrograms /page pageDefaultProgram\\pageAdvancedSettings?pszAppName=%s",
         name.c_str());
     std::string command = *control_panel + arguments;
     LOG_OSTRILO(LOG_DEBUG, "Calling: <%s>", command.c_str());
     // An empty title, not none: the Control Panel shows in its default way.
-    unsigned long process_id = start_child_program(command, std::string(), false, std::nullopt);
+    unsigned long process_id = start_child_program(run, command, std::string(), false, std::nullopt);
     if (process_id == 0)
         LOG_OSTRILO(LOG_ERROR, "Failed to launch Windows Control Panel");
     return process_id;
 }
 
-void force_default_browser(const std::wstring& open_command, const std::wstring& application_icon)
+void force_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon)
 {
     LOG_OSTRILO(LOG_DEBUG, "Pre-Windows 8.1. Forcing setting Feldrun as default browser.");
     registry_values values;
     values.open_command = open_command;
     values.application_icon = application_icon;
     apply_all(forced_default_rows, values);
-    if (!get_lotus_notes_html_workaround()) {
+    if (!get_lotus_notes_html_workaround(run)) {
         LOG_OSTRILO(LOG_DEBUG, "lotus_notes_html_workaround is false (or not set at all)");
         return;
     }
@@ -259,7 +260,7 @@ void force_default_browser(const std::wstring& open_command, const std::wstring&
     apply_all(html_workaround_rows, values);
 }
 
-void set_default_browser(const std::wstring& open_command, const std::wstring& application_icon)
+void set_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon)
 {
     OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof(version);
@@ -274,20 +275,20 @@ void set_default_browser(const std::wstring& open_command, const std::wstring& a
         // Windows 8 and newer keep the per-user choice to the user: it can
         // only be offered, on the Default Programs page.
         LOG_OSTRILO(LOG_DEBUG, "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default browser manually.");
-        launch_control_panel_default_programs();
+        launch_control_panel_default_programs(run);
     } else {
         LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
-        force_default_browser(open_command, application_icon);
+        force_default_browser(run, open_command, application_icon);
     }
 }
 
-void set_ostrilo_registry()
+void set_ostrilo_registry(run_context& run)
 {
     LOG_OSTRILO(LOG_DEBUG, "set_ostrilo_registry()");
     std::optional<std::wstring> own_path = get_own_module_filename();
     LOG_OSTRILO(LOG_TRACE, "ostrilo filename: %ls", or_null(own_path));
     if (!own_path)
-        own_path = wc_get_installpath_subfile(L"Ostrilo.exe");
+        own_path = wc_get_installpath_subfile(run, L"Ostrilo.exe");
     if (!own_path) {
         LOG_OSTRILO(LOG_WARN, "I did not find Ostrilo.exe, I do not set registry entries.");
         LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
@@ -298,18 +299,18 @@ void set_ostrilo_registry()
     values.program_path = *own_path;
     print_to_stdout("Ostrilo.exe found in %ls, setting registry entries.", values.program_path.c_str());
     LOG_OSTRILO(LOG_TRACE, "Ostrilo.exe found in %ls, setting registry entries.", values.program_path.c_str());
-    values.open_command = get_open_command(values.program_path);
+    values.open_command = get_open_command(run, values.program_path);
 
-    std::optional<std::wstring> viewer_path = wc_get_installpath_subfile(L"vncviewer.exe");
+    std::optional<std::wstring> viewer_path = wc_get_installpath_subfile(run, L"vncviewer.exe");
     LOG_OSTRILO(LOG_TRACE, "viewer_path: <%ls>", or_null(viewer_path));
     const std::wstring& icon_file = viewer_path ? *viewer_path : values.program_path;
     LOG_OSTRILO(LOG_TRACE, "path: <%ls>", icon_file.c_str());
     values.application_icon = format_wide_bounded(icon_file.size() + 3, L"%ls,0", icon_file.c_str());
     LOG_OSTRILO(LOG_TRACE, "sw_icon: <%ls>", values.application_icon.c_str());
 
-    values.application_name = get_application_name();
+    values.application_name = get_application_name(run);
     LOG_OSTRILO(LOG_TRACE, "sw_name: <%ls>", values.application_name.c_str());
-    values.application_description = get_application_description();
+    values.application_description = get_application_description(run);
     LOG_OSTRILO(LOG_TRACE, "sw_description: <%ls>", values.application_description.c_str());
 
     // With Internet Explorer as the default, a per-user .html class would
@@ -324,7 +325,7 @@ void set_ostrilo_registry()
     }
 
     apply_all(registration_rows, values);
-    set_default_browser(values.open_command, values.application_icon);
+    set_default_browser(run, values.open_command, values.application_icon);
 
     LOG_OSTRILO(LOG_TRACE, "freeing sw_path now");
     LOG_OSTRILO(LOG_DEBUG, "Send SHChangeNotify now");
@@ -332,11 +333,11 @@ void set_ostrilo_registry()
     LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
 }
 
-void reset_ostrilo_registry()
+void reset_ostrilo_registry(run_context& run)
 {
     LOG_OSTRILO(LOG_DEBUG, "%s: removing Ostrilo registry entries for current user", "reset_ostrilo_registry");
     registry_values values;
-    values.application_name = get_application_name();
+    values.application_name = get_application_name(run);
     // The key path is kept within a buffer of 4096 bytes.
     values.registered_application_key = format_wide_bounded(4096 / sizeof(wchar_t), L"Software\\RegisteredApplications\\%ls",
                                                             values.application_name.c_str());

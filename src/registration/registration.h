@@ -4,21 +4,23 @@
 #include <optional>
 #include <string>
 
+struct run_context;
+
 // --- Registry primitives (HKEY_CURRENT_USER unless named otherwise) ---
 void create_reg_key(const wchar_t* path, const wchar_t* name, const wchar_t* data);
 void delete_key_and_subkeys_from_hkey_current_user(const wchar_t* path);
 void delete_key_and_subkeys_from_hkey_local_machine(const wchar_t* path);
 void delete_key_from_hkey_current_user(const wchar_t* path);
-std::wstring get_open_command(const std::wstring& program_path);
+std::wstring get_open_command(run_context& run, const std::wstring& program_path);
 std::string read_reg_string(const char* path, const char* name);
 
 // --- Registration and removal ---
-void set_ostrilo_registry();
-void reset_ostrilo_registry();
-void set_default_browser(const std::wstring& open_command, const std::wstring& application_icon);
-void force_default_browser(const std::wstring& open_command, const std::wstring& application_icon);
-unsigned long launch_control_panel_default_programs();
+void set_ostrilo_registry(run_context& run);
+void reset_ostrilo_registry(run_context& run);
+void set_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon);
+void force_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon);
+unsigned long launch_control_panel_default_programs(run_context& run);
 std::optional<std::string> get_control_panel_path();
-std::wstring get_application_name();
-std::wstring get_application_description();
+std::wstring get_application_name(run_context& run);
+std::wstring get_application_description(run_context& run);
 std::optional<std::wstring> get_own_module_filename();

@@ -8,6 +8,8 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "run_context.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -15,23 +17,6 @@
 #include <cwchar>
 
 namespace {
-
-class registry_key {
-public:
-    registry_key() = default;
-    ~registry_key()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    registry_key(const registry_key&) = delete;
-    registry_key& operator=(const registry_key&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 // The log shows which value a row writes: "(default)" for the key's unnamed
 // value, "(null)" where no data is written.
@@ -50,8 +35,9 @@ const wchar_t* data_for_log(const wchar_t* data)
 void create_reg_key(const wchar_t* path, const wchar_t* name, const wchar_t* data)
 {
     LOG_OSTRILO(LOG_TRACE, "create_reg_key(%ls, %ls, %ls)", path, name_for_log(name), data_for_log(data));
-    registry_key key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr) != ERROR_SUCCESS) {
+    // The key is only written to: it is opened for setting values alone.
+    unique_hkey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
         LOG_OSTRILO(LOG_ERROR, "Error creating key: %ls", path);
         return;
     }
@@ -96,18 +82,19 @@ void delete_key_from_hkey_current_user(const wchar_t* path)
 void delete_value_from_hkey_current_user(const wchar_t* path, const wchar_t* name)
 {
     LOG_OSTRILO(LOG_TRACE, "delete_value_from_hkey_current_user(%ls, %ls)", path, name_for_log(name));
-    registry_key key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS
         || RegDeleteValueW(key.get(), name) != ERROR_SUCCESS)
         LOG_OSTRILO(LOG_WARN, "RegDeleteValueW(%ls, %ls) failed", path, name_for_log(name));
 }
 
-std::wstring get_open_command(const std::wstring& program_path)
+std::wstring get_open_command(run_context& run, const std::wstring& program_path)
 {
+    const std::optional<std::string>& configdir = run.configdir;
     std::wstring command = format_wide_bounded(program_path.size() + 17, L"\"%ls\" -url \"%%1\"", program_path.c_str());
     // strict_command_line=1 reads switches only in front of the link, so the
     // link comes last: everything up to the final quote is then the link.
-    if (configdir && get_strict_command_line() == 1)
+    if (configdir && get_strict_command_line(run) == 1)
         command = format_wide_bounded(program_path.size() + configdir->size() + 45, L"\"%ls\" -configdir \"%hs\" -url \"%%1\"",
                                       program_path.c_str(), configdir->c_str());
     else if (configdir)

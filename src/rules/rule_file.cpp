@@ -2,10 +2,10 @@
 #include "url_rules.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "log.h"
 #include "nb_utils.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ unique_file open_for_reading(const std::string& path)
 #ifdef _WIN32
     std::optional<std::wstring> wide = utf8_to_wide(path);
     if (!wide)
-        return nullptr;
+        return unique_file();
     return unique_file(_wfopen(wide->c_str(), L"r"));
 #else
     return unique_file(std::fopen(path.c_str(), "r"));

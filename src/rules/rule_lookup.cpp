@@ -10,6 +10,7 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "run_context.h"
 
 namespace {
 
@@ -35,12 +36,6 @@ constexpr rule_file_location appdata_location = {
 constexpr rule_file_location startpath_location = {
     "This startpath whitelist file does not exist: %s -- I try another one.\n",
     "This startpath whitelist does ALSO NOT exist: %s", true};
-
-// The path each location found last; kept until its next search or the shutdown.
-std::optional<std::string> configdir_rule_file;
-std::optional<std::string> global_rule_file;
-std::optional<std::string> appdata_rule_file;
-std::optional<std::string> startpath_rule_file;
 
 // The folder and the name are always joined with a backslash, also when the
 // folder already ends in one (the program folder does); Windows accepts the
@@ -77,25 +72,28 @@ const std::optional<std::string>& find_rule_file(std::optional<std::string>& cac
 
 // The folder %APPDATA%\vnc; acting creates it (and stops without APPDATA),
 // explaining only names it, or gives none without APPDATA.
-std::optional<std::string> appdata_rule_folder(lookup_mode mode)
+std::optional<std::string> appdata_rule_folder(run_context& run, lookup_mode mode)
 {
     if (mode == lookup_mode::acting)
-        return get_appdata_path(1) + "\\vnc";
+        return get_appdata_path(run, 1) + "\\vnc";
     if (!std::getenv("APPDATA"))
         return std::nullopt;
-    return get_appdata_path(0) + "\\vnc";
+    return get_appdata_path(run, 0) + "\\vnc";
 }
 
 const wchar_t appdata_missing_text[] = L"Die Systemvariable APPDATA wurde nicht gefunden.";
 
 }  // namespace
 
-rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode)
+rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_mode mode,
+                              std::optional<bool> strict_host)
 {
     rule_decision decision;
-    decision.strict_host = get_strict_host_match() == 1;
+    decision.strict_host = strict_host.value_or(get_strict_host_match(run) == 1);
     const bool acting = mode == lookup_mode::acting;
-    std::optional<std::string> preset = get_whitelist_path();
+    const std::optional<std::string>& dir = run.configdir;
+    rule_file_paths& cached = run.rule_files;
+    std::optional<std::string> preset = get_whitelist_path(run);
     if (preset && !preset->empty()) {
         const bool present = file_exists(*preset);
         decision.consulted.push_back({"whitelist_path", *preset, present});
@@ -122,36 +120,33 @@ rule_decision decide_url_rule(const std::string& url, const std::optional<std::s
     std::vector<rule_place>& places = decision.consulted;
     if (dir) {
         if (consult_rule_file(decision, url,
-                              find_rule_file(configdir_rule_file, *dir, configdir_location, "-configdir", places, mode),
+                              find_rule_file(cached.configdir, *dir, configdir_location, "-configdir", places, mode),
                               mode))
             return decision;
     }
     if (consult_rule_file(decision, url,
-                          find_rule_file(global_rule_file, get_kvix_installpath(), global_location,
+                          find_rule_file(cached.global, get_kvix_installpath(run), global_location,
                                          "installation folder", places, mode),
                           mode))
         return decision;
-    std::optional<std::string> appdata_folder = appdata_rule_folder(mode);
+    std::optional<std::string> appdata_folder = appdata_rule_folder(run, mode);
     if (!appdata_folder) {
         decision.stop = appdata_missing_text;
         return decision;
     }
     if (consult_rule_file(decision, url,
-                          find_rule_file(appdata_rule_file, *appdata_folder, appdata_location, "%APPDATA%\\vnc",
+                          find_rule_file(cached.appdata, *appdata_folder, appdata_location, "%APPDATA%\\vnc",
                                          places, mode),
                           mode))
         return decision;
     consult_rule_file(decision, url,
-                      find_rule_file(startpath_rule_file, program_folder(), startpath_location, "program folder",
+                      find_rule_file(cached.startpath, program_folder(), startpath_location, "program folder",
                                      places, mode),
                       mode);
     return decision;
 }
 
-void free_rule_file_paths()
+void free_rule_file_paths(run_context& run)
 {
-    configdir_rule_file.reset();
-    global_rule_file.reset();
-    appdata_rule_file.reset();
-    startpath_rule_file.reset();
+    run.rule_files = {};
 }

@@ -1,4 +1,5 @@
-// URL rule files: their format, the pattern language and the lookup order.
+// URL rule files: their format, the pattern language and the lookup order
+// (the decision); route_plan.h turns a decision into what follows.
 #pragma once
 
 #include <cstdio>
@@ -6,6 +7,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct run_context;
 
 // A matching rule, all fields in lower case. dest is "local" when the line
 // has no destination field; a field present but empty is the empty string.
@@ -72,7 +75,11 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool 
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
                        lookup_mode mode);
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path);
-// The whole lookup for one URL; Ostrilo.exe acts on it, ostrilo-admin prints it.
-rule_decision decide_url_rule(const std::string& url, const std::optional<std::string>& dir, lookup_mode mode);
+// The whole lookup for one URL, with the run's -configdir folder; Ostrilo.exe
+// acts on it, ostrilo-admin prints it. strict_host: none follows
+// strict_host_match in ostrilo.cfg; ostrilo-admin gives a value to show what
+// the key changes for a link.
+rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_mode mode,
+                              std::optional<bool> strict_host = std::nullopt);
 // Forgets the cached rule file paths (the shutdown step).
-void free_rule_file_paths();
+void free_rule_file_paths(run_context& run);

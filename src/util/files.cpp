@@ -2,12 +2,12 @@
 #include "nb_utils.h"
 
 #include "log.h"
+#include "unique_resource.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 std::optional<std::wstring> utf8_to_wide(std::string_view text)
 {
@@ -42,8 +42,8 @@ bool file_exists(std::string_view path)
     std::optional<std::wstring> wide = utf8_to_wide(path);
     if (!wide)
         return false;
-    unique_file file(_wfopen(wide->c_str(), L"r"));
-    return file != nullptr;
+    const unique_file file(_wfopen(wide->c_str(), L"r"));
+    return static_cast<bool>(file);
 }
 
 bool file_exists(const std::optional<std::string>& path)
@@ -81,12 +81,10 @@ unsigned long get_program_folder(char* buffer, unsigned long size)
     return length;
 }
 
-const std::string& program_folder()
+std::string program_folder()
 {
-    static std::optional<std::string> cached;
-    if (!cached) {
-        char buffer[8192];
-        cached = get_program_folder(buffer, sizeof buffer) ? std::string(buffer) : std::string();
-    }
-    return *cached;
+    // Asked afresh each time rather than kept: the answer never changes, and
+    // asking costs less than a file test.
+    char buffer[8192];
+    return get_program_folder(buffer, sizeof buffer) ? std::string(buffer) : std::string();
 }

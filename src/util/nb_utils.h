@@ -1,18 +1,12 @@
-// String, path and regex utilities shared by every unit.
+// String, path, format and regex utilities shared by every unit. The owners of
+// Win32 and C runtime resources are in unique_resource.h beside it.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// An open C stream, closed when its owner goes.
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using unique_file = std::unique_ptr<std::FILE, file_closer>;
 
 // --- Text in, text out (no Win32) ---
 bool starts_with(std::string_view text, std::string_view prefix);
@@ -53,5 +47,5 @@ void move_file(const std::string& source, const std::string& target, bool overwr
 // Folder of the running program file, with its trailing backslash, in buffer;
 // gives the length of the full program path, 0 on failure.
 unsigned long get_program_folder(char* buffer, unsigned long size);
-// The cached program folder.
-const std::string& program_folder();
+// The program folder, as get_program_folder gives it, or empty.
+std::string program_folder();

@@ -2,20 +2,15 @@
 #include "nb_utils.h"
 
 #include "log.h"
+#include "unique_resource.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include <memory>
-
 namespace {
 
-struct code_free {
-    void operator()(pcre2_code* code) const { pcre2_code_free(code); }
-};
-struct match_data_free {
-    void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
-};
+using unique_pcre2_code = unique_any<pcre2_code*, &pcre2_code_free>;
+using unique_pcre2_match_data = unique_any<pcre2_match_data*, &pcre2_match_data_free>;
 
 }  // namespace
 
@@ -23,9 +18,8 @@ std::optional<std::string> regex_capture(const std::string& subject, const char*
 {
     int error_code = 0;
     PCRE2_SIZE error_offset = 0;
-    std::unique_ptr<pcre2_code, code_free> code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern),
-                                                              PCRE2_ZERO_TERMINATED, 0, &error_code,
-                                                              &error_offset, nullptr));
+    const unique_pcre2_code code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED, 0,
+                                               &error_code, &error_offset, nullptr));
     if (!code) {
         PCRE2_UCHAR message[120];
         pcre2_get_error_message(error_code, message, sizeof message);
@@ -33,7 +27,7 @@ std::optional<std::string> regex_capture(const std::string& subject, const char*
                   static_cast<int>(error_offset), reinterpret_cast<const char*>(message), pattern);
         return std::nullopt;
     }
-    std::unique_ptr<pcre2_match_data, match_data_free> data(pcre2_match_data_create(20, nullptr));
+    const unique_pcre2_match_data data(pcre2_match_data_create(20, nullptr));
     if (!data)
         return std::nullopt;
     int result = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(subject.c_str()), PCRE2_ZERO_TERMINATED, 0, 0,

@@ -5,13 +5,12 @@
 #include <tlhelp32.h>
 
 #include <cstring>
-#include <memory>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "ostrilo.h"
 #include "viewer.h"
-#include "viewer_state.h"
+#include "run_context.h"
 #include "viewer_win32.h"
 
 // The process names are compared as 8-bit text, byte for byte.
@@ -19,24 +18,17 @@ static_assert(sizeof(PROCESSENTRY32{}.szExeFile[0]) == 1, "the 8-bit process ent
 
 namespace {
 
-// Set by the first window search that finds a window, for whatever process
-// is asked later; only a forced reload clears it.
-HWND viewer_main_window_handle = nullptr;
-
 // Account and domain names are read into buffers of this many characters.
 constexpr DWORD account_name_chars = 256;
 // Window titles are examined up to 127 characters.
 constexpr int window_title_bytes = 128;
 
-struct heap_block_freer {
-    void operator()(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
-};
-
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
 }  // namespace
 
-const std::string& get_os_user_name() {
+const std::string& get_os_user_name(run_context& run) {
+    std::optional<std::string>& os_user_name = run.viewer.os_user_name;
     if (os_user_name) return *os_user_name;
     char buffer[257] = {};
     DWORD size = sizeof buffer;
@@ -45,13 +37,13 @@ const std::string& get_os_user_name() {
     return *os_user_name;
 }
 
-unsigned long find_process_by_name(const char* name, const std::optional<std::string>& user) {
+unsigned long find_process_by_name(run_context& run, const char* name, const std::optional<std::string>& user) {
     if (user) {
         LOG_ENVIRONMENT(LOG_TRACE, "Looking for a process named '%s' for user '%s'", name, user->c_str());
     } else {
         LOG_ENVIRONMENT(LOG_TRACE, "Looking for a process named '%s' for any user", name);
     }
-    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         fatal_error(1, L"Ich konnte kein Snapshot der laufenden Prozesse machen. So kann ich nicht überprüfen, "
                        L"ob der VNC-Viewer schon läuft.");
@@ -87,7 +79,7 @@ unsigned long find_process_by_name(const char* name, const std::optional<std::st
         if (owner != *user) continue;
         LOG_ENVIRONMENT(LOG_TRACE, "I found a process named '%s' that belongs to '%s' and read its process id: %ld",
                         name, owner.c_str(), id);
-        if (get_viewer_main_window_handle(entry.th32ProcessID, false) != nullptr) {
+        if (get_viewer_main_window_handle(run, entry.th32ProcessID, false) != nullptr) {
             LOG_ENVIRONMENT(LOG_TRACE, "It also is the owner of a Corvane-Pro Viewer window.");
             result = entry.th32ProcessID;
             break;
@@ -107,12 +99,11 @@ int get_process_user(unsigned long process_id, std::string& user, std::string& d
                         "doesn't belong to you)");
         return 0;
     }
-    HANDLE raw_token = nullptr;
-    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &raw_token)) {
+    unique_handle token;
+    if (!OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) {
         LOG_ENVIRONMENT(LOG_ERROR, "Error: couldn't open process token");
         return 0;
     }
-    const unique_handle token(raw_token);
     return get_user_from_token(token.get(), user, domain);
 }
 
@@ -125,7 +116,7 @@ int get_user_from_token(HANDLE token, std::string& user, std::string& domain) {
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return 0;
     }
-    const std::unique_ptr<void, heap_block_freer> block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+    const unique_process_heap_block block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
     if (!block) return 0;
     if (!GetTokenInformation(token, TokenUser, block.get(), needed, &needed)) return 0;
     char name[account_name_chars] = {};
@@ -144,8 +135,11 @@ int get_user_from_token(HANDLE token, std::string& user, std::string& domain) {
     return 1;
 }
 
-HWND get_viewer_main_window_handle(unsigned long process_id, bool force_reload) {
+HWND get_viewer_main_window_handle(run_context& run, unsigned long process_id, bool force_reload) {
     const char* const function = "get_viewer_main_window_handle";
+    // Set by the first window search that finds a window, for whatever
+    // process is asked later; only a forced reload clears it.
+    HWND& viewer_main_window_handle = run.viewer.main_window;
     if (force_reload) {
         viewer_main_window_handle = nullptr;
         LOG_ENVIRONMENT(LOG_TRACE, "%s: forcing reload of 'viewer_main_window_handle'", function);
@@ -156,21 +150,24 @@ HWND get_viewer_main_window_handle(unsigned long process_id, bool force_reload) 
         return viewer_main_window_handle;
     }
     LOG_ENVIRONMENT(LOG_TRACE, "%s: About to look for the window with EnumWindows", function);
-    EnumWindows(EnumWindowsProc, static_cast<LPARAM>(process_id));
+    viewer_window_search search{run, process_id};
+    EnumWindows(EnumWindowsProc, reinterpret_cast<LPARAM>(&search));
     if (viewer_main_window_handle != nullptr) return viewer_main_window_handle;
     LOG_ENVIRONMENT(LOG_ERROR, "Error while looking for the window.");
     return nullptr;
 }
 
-BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM process_id) {
+BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM search_pointer) {
     const char* const function = "EnumWindowsProc";
+    viewer_window_search& search = *reinterpret_cast<viewer_window_search*>(search_pointer);
+    HWND& viewer_main_window_handle = search.run.viewer.main_window;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != static_cast<DWORD>(process_id)) return TRUE;
+    if (owner != static_cast<DWORD>(search.process_id)) return TRUE;
     char title[window_title_bytes] = {};
     GetWindowTextA(window, title, sizeof title);
     LOG_ENVIRONMENT(LOG_TRACE, "%s: Window title: %s", function, title);
-    const std::string product_name = get_product_name_from_config_file();
+    const std::string product_name = get_product_name_from_config_file(search.run);
     LOG_ENVIRONMENT(LOG_TRACE, "%s: Product name (to look for in window title): %s", function, product_name.c_str());
     // Older viewers name no product in their title but show "@" and "dpi";
     // such a window is kept only until a window naming the product turns up.
@@ -204,7 +201,7 @@ void bring_window_to_front(HWND window) {
     if (!SetForegroundWindow(window)) LOG_ENVIRONMENT(LOG_ERROR, "I couldn't bring the window to the foreground.");
 }
 
-void bring_viewer_window_to_front_with_process_id(unsigned long process_id) {
+void bring_viewer_window_to_front_with_process_id(run_context& run, unsigned long process_id) {
     LOG_ENVIRONMENT(LOG_TRACE,
                     "I am going to try to bring the vnc viewer window to the foreground or will try to make it blink "
                     "if it is minimized.");
@@ -212,7 +209,7 @@ void bring_viewer_window_to_front_with_process_id(unsigned long process_id) {
         LOG_ENVIRONMENT(LOG_ERROR, "I could not find a running process named 'vncviewer.exe'");
         return;
     }
-    HWND window = get_viewer_main_window_handle(process_id, false);
+    HWND window = get_viewer_main_window_handle(run, process_id, false);
     if (window == nullptr) {
         LOG_ENVIRONMENT(LOG_ERROR, "%s: coudn't get a Corvane-Viewer window handle for process id '%ld'",
                         "bring_viewer_window_to_front_with_process_id", static_cast<long>(process_id));

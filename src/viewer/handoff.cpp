@@ -2,14 +2,14 @@
 // when the pipe fails.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "unique_resource.h"
 #include "viewer.h"
-#include "viewer_state.h"
+#include "run_context.h"
 #include "viewer_win32.h"
 
 namespace {
@@ -20,34 +20,15 @@ const char default_pipe_name[] = "\\\\.\\pipe\\feldrun-pipe";
 // end included.
 constexpr int pipe_name_line_bytes = 4094;
 
-// The clipboard, open for this process until close() or the owner goes.
-class open_clipboard {
-public:
-    open_clipboard() : open_(OpenClipboard(nullptr) != 0) {}
-    ~open_clipboard() {
-        if (open_) CloseClipboard();
-    }
-    open_clipboard(const open_clipboard&) = delete;
-    open_clipboard& operator=(const open_clipboard&) = delete;
-    bool is_open() const { return open_; }
-    bool retry() { return open_ = OpenClipboard(nullptr) != 0; }
-    bool close() {
-        open_ = false;
-        return CloseClipboard() != 0;
-    }
-
-private:
-    bool open_;
-};
-
 }  // namespace
 
-std::optional<std::string> get_pipe_name_file_path() {
+std::optional<std::string> get_pipe_name_file_path(run_context& run) {
     LOG_ENVIRONMENT(LOG_TRACE, "Get filename where the feldrun named pipe name for this user is stored.");
+    std::optional<std::string>& pipe_name_file_path = run.viewer.pipe_name_file_path;
     if (pipe_name_file_path) return pipe_name_file_path;
     // Without a per-user temporary folder there is no pipe-name file to read;
     // the caller then takes the default pipe name, as for a missing file.
-    const std::optional<std::string> folder = get_kvix_tempdir();
+    const std::optional<std::string> folder = get_kvix_tempdir(run);
     if (!folder) return std::nullopt;
     // The folder ends in a backslash already; the doubled separator is
     // accepted by the Windows file functions.
@@ -55,8 +36,8 @@ std::optional<std::string> get_pipe_name_file_path() {
     return pipe_name_file_path;
 }
 
-std::string get_pipe_name() {
-    const std::optional<std::string> path = get_pipe_name_file_path();
+std::string get_pipe_name(run_context& run) {
+    const std::optional<std::string> path = get_pipe_name_file_path(run);
     LOG_OSTRILO(LOG_DEBUG, "Looking for file: %s", path ? path->c_str() : "(null)");
     std::string name = default_pipe_name;
     const unique_file file(path ? std::fopen(path->c_str(), "r") : nullptr);
@@ -76,17 +57,17 @@ std::string get_pipe_name() {
     return name;
 }
 
-int send_url_to_vncviewer_with_pipe(const std::wstring& url) {
+int send_url_to_vncviewer_with_pipe(run_context& run, const std::wstring& url) {
     LOG_OSTRILO(LOG_DEBUG, "send_url_to_vncviewer_with_pipe(): Trying to send a WindowsMessage to the vnc viewer");
     const std::optional<std::string> utf8 = wide_to_utf8(url);
     // Text that has no UTF-8 form cannot go through the pipe; the clipboard
     // takes the wide text as it is.
     if (!utf8) return 0;
     const std::string encoded = url_encode(*utf8);
-    const std::string name = get_pipe_name();
+    const std::string name = get_pipe_name(run);
     // No WaitNamedPipe: a busy pipe counts as failure, and the clipboard
     // takes over at once.
-    const unique_handle pipe(
+    const unique_file_handle pipe(
         CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!pipe) return 0;
     // The message is the encoded text and its NUL byte, in one write.
@@ -97,9 +78,9 @@ int send_url_to_vncviewer_with_pipe(const std::wstring& url) {
     return 1;
 }
 
-void send_url_to_vncviewer(const std::wstring& url) {
+void send_url_to_vncviewer(run_context& run, const std::wstring& url) {
     const std::wstring clipboard_text = format_wide_bounded(url.size() + 7, L"nburl:%ls", url.c_str());
-    if (send_url_to_vncviewer_with_pipe(url) == 1) return;
+    if (send_url_to_vncviewer_with_pipe(run, url) == 1) return;
     LOG_OSTRILO(LOG_WARN,
                 "I couldn't write the url to the pipe. Probably the viewer is older than 2.1.4 or it is not running "
                 "with 'multi'. I am going to use the clipboard instead.");
@@ -111,29 +92,29 @@ void put_clipboard(const std::wstring& text) {
     LOG_OSTRILO(LOG_DEBUG, "put_clipboard(%ls)", text.c_str());
     const SIZE_T size = (text.size() + 1) * sizeof(wchar_t);
     LOG_OSTRILO(LOG_TRACE, "Starting GlobalAlloc(GMEM_MOVEABLE, %lu)", static_cast<unsigned long>(size));
-    unique_global block(GlobalAlloc(GMEM_MOVEABLE, size));
+    unique_hglobal block(GlobalAlloc(GMEM_MOVEABLE, size));
     const wchar_t* const no_memory =
         L"Ich konnte nichts in die Zwischenablage kopieren, da ich keinen Speicher global allozieren konnte. "
         L"Das ist sonderbar. Ist der Arbeitsspeicher überfüllt?";
     fatal_error_if(block.get() == nullptr, no_memory);
 
     LOG_OSTRILO(LOG_TRACE, "stating memcpy");
-    void* const memory = GlobalLock(block.get());
+    locked_global locked = lock_global(block.get());
     // A block that cannot be locked is as good as no memory at all.
-    fatal_error_if(memory == nullptr, no_memory);
-    std::memcpy(memory, text.c_str(), size);
-    fatal_error_if(GlobalUnlock(block.get()) != 0,
+    fatal_error_if(locked.memory == nullptr, no_memory);
+    std::memcpy(locked.memory, text.c_str(), size);
+    fatal_error_if(unlock_global(locked),
                    L"Ich konnte nichts in die Zwischenablage kopieren, da ich dafür vorgesehenen Speicher nicht "
                    L"freischalten konnte.");
 
     LOG_OSTRILO(LOG_TRACE, "starting OpenClipboard()");
-    open_clipboard clipboard;
-    for (int retry = 0; retry < 2 && !clipboard.is_open(); ++retry) {
+    unique_clipboard clipboard = open_clipboard();
+    for (int retry = 0; retry < 2 && !clipboard; ++retry) {
         LOG_OSTRILO(LOG_WARN, "Clipboard did not open, try again.");
         Sleep(400);
-        clipboard.retry();
+        clipboard = open_clipboard();
     }
-    fatal_error_if(!clipboard.is_open(),
+    fatal_error_if(!clipboard,
                    L"Ich konnte nichts in die Zwischenablage kopieren, da ich diese nicht öffnen konnte. Ein anderes "
                    L"Programm blockiert die Zwischenablage und gibt sie nicht wieder frei. Die Zwischenablage wird "
                    L"aber benötigt, damit ich den Link an den Corvane-Pro VNC-Viewer weiterreichen kann. Bitte "
@@ -144,6 +125,11 @@ void put_clipboard(const std::wstring& text) {
                    L"Ich konnte nichts in die Zwischenablage kopieren.");
     // The block belongs to the clipboard now.
     block.release();
-    fatal_error_if(!clipboard.close(), L"Ich konnte die Zwischenablage nicht schließen.");
+    fatal_error_if(!close_clipboard(clipboard), L"Ich konnte die Zwischenablage nicht schließen.");
     LOG_OSTRILO(LOG_TRACE, "returning from put_clipboard()");
+}
+
+void free_viewer_state(run_context& run) {
+    run.viewer.pipe_name_file_path.reset();
+    run.viewer.os_user_name.reset();
 }

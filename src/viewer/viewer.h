@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+struct run_context;
+
 // --- Text in, text out ---
 std::string url_encode(std::string_view text);
 // Length of the longest start of text that has at most max_bytes bytes and
@@ -13,25 +15,27 @@ std::string url_encode(std::string_view text);
 std::size_t utf8_cut_length(std::string_view text, std::size_t max_bytes);
 
 // --- Pipe and clipboard ---
-void send_url_to_vncviewer(const std::wstring& url);
-int send_url_to_vncviewer_with_pipe(const std::wstring& url);
-std::string get_pipe_name();
-std::optional<std::string> get_pipe_name_file_path();
+void send_url_to_vncviewer(run_context& run, const std::wstring& url);
+int send_url_to_vncviewer_with_pipe(run_context& run, const std::wstring& url);
+std::string get_pipe_name(run_context& run);
+std::optional<std::string> get_pipe_name_file_path(run_context& run);
 void put_clipboard(const std::wstring& text);
 
 // --- Viewer process and window ---
-const std::string& get_os_user_name();
-unsigned long find_process_by_name(const char* name, const std::optional<std::string>& user);
-void bring_viewer_window_to_front_with_process_id(unsigned long process_id);
+const std::string& get_os_user_name(run_context& run);
+unsigned long find_process_by_name(run_context& run, const char* name, const std::optional<std::string>& user);
+void bring_viewer_window_to_front_with_process_id(run_context& run, unsigned long process_id);
 
 // --- Viewer start ---
-void open_url_in_kvix(const std::wstring& text);
-unsigned long start_viewer_with_url(const std::string& text);
-int is_vncviewer_version_equal_to_or_greater_than_2_1_4();
+void open_url_in_kvix(run_context& run, const std::wstring& text);
+unsigned long start_viewer_with_url(run_context& run, const std::string& text);
+int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run);
 // Starts a program and waits until it is idle; fatal error when it cannot be
-// started. Gives the process id.
-unsigned long start_child_program(const std::string& command_line, const std::optional<std::string>& window_title,
-                                  bool wait, const std::optional<std::string>& working_folder);
+// started. Gives the process id. Without a working folder it runs in the
+// installation folder.
+unsigned long start_child_program(run_context& run, const std::string& command_line,
+                                  const std::optional<std::string>& window_title, bool wait,
+                                  const std::optional<std::string>& working_folder);
 
 // Forgets the user name and the pipe-name file path (the shutdown step).
-void free_viewer_state();
+void free_viewer_state(run_context& run);

@@ -10,37 +10,38 @@
 #include "log.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "run_context.h"
 #include "viewer.h"
 #include "viewer_decisions.h"
 #include "viewer_win32.h"
 
-void open_url_in_kvix(const std::wstring& text) {
+void open_url_in_kvix(run_context& run, const std::wstring& text) {
     LOG_OSTRILO(LOG_DEBUG, "open_url_in_kvix(%ls)", text.c_str());
-    const std::string& user = get_os_user_name();
-    const unsigned long process_id = find_process_by_name("vncviewer.exe", user);
+    const std::string& user = get_os_user_name(run);
+    const unsigned long process_id = find_process_by_name(run, "vncviewer.exe", user);
     if (process_id != 0) {
         LOG_OSTRILO(LOG_DEBUG, "vncviewer.exe is running for user '%s' (process id: %lu)", user.c_str(), process_id);
-        send_url_to_vncviewer(text);
-        bring_viewer_window_to_front_with_process_id(process_id);
+        send_url_to_vncviewer(run, text);
+        bring_viewer_window_to_front_with_process_id(run, process_id);
     } else {
         LOG_OSTRILO(LOG_DEBUG, "vncviewer.exe is not running for user '%s'", user.c_str());
         // Wide text without a UTF-8 form starts the viewer with an empty
         // -initialURL rather than with nothing at all.
         const std::string utf8 = wide_to_utf8(text).value_or(std::string());
-        if (start_viewer_with_url(utf8) == 0) {
-            const std::wstring message = make_viewer_not_found_text();
-            const std::wstring title = make_error_box_title();
+        if (start_viewer_with_url(run, utf8) == 0) {
+            const std::wstring message = make_viewer_not_found_text(run);
+            const std::wstring title = make_error_box_title(run);
             MessageBoxW(nullptr, message.c_str(), title.c_str(), 0);
         }
     }
     LOG_OSTRILO(LOG_TRACE, "open_url_in_kvix() finished");
 }
 
-unsigned long start_viewer_with_url(const std::string& text) {
+unsigned long start_viewer_with_url(run_context& run, const std::string& text) {
     LOG_OSTRILO(LOG_DEBUG, "start_viewer_with_url()");
     std::optional<std::string> program;
     std::string working_folder;
-    const std::optional<std::wstring> selector = wc_get_installpath_subfile(L"viewer_selector.exe");
+    const std::optional<std::wstring> selector = wc_get_installpath_subfile(run, L"viewer_selector.exe");
     if (selector && !selector->empty()) {
         LOG_OSTRILO(LOG_DEBUG, "Found viewer_selector.exe. Using this instead of vncviewer.exe directly.");
         program = wide_to_utf8(*selector);
@@ -48,29 +49,29 @@ unsigned long start_viewer_with_url(const std::string& text) {
     } else {
         LOG_OSTRILO(LOG_DEBUG,
                     "No viewer_selector.exe found. This is not necessarily bad. Using vncviewer.exe directly instead.");
-        program = find_vncviewer();
-        working_folder = get_kvix_installpath();
+        program = find_vncviewer(run);
+        working_folder = get_kvix_installpath(run);
     }
     if (!program) return 0;
     // The viewer is never started without -initialURL, so a viewer too old
     // for it counts as no viewer.
-    if (!is_vncviewer_version_equal_to_or_greater_than_2_1_4()) return 0;
+    if (!is_vncviewer_version_equal_to_or_greater_than_2_1_4(run)) return 0;
     const std::string encoded = url_encode(text);
     // Both buffers fit their text exactly (or more); nothing is cut.
     std::string command_line = format_bounded(program->size() + encoded.size() + 18, "\"%s\" -initialURL \"%s\"",
                                               program->c_str(), encoded.c_str());
-    if (configdir) {
+    if (const std::optional<std::string>& configdir = run.configdir) {
         command_line = format_bounded(program->size() + encoded.size() + configdir->size() + 47,
                                       "%s -configdir \"%s\"", command_line.c_str(), configdir->c_str());
     }
     LOG_OSTRILO(LOG_DEBUG, "Calling: %s", command_line.c_str());
     // The empty title (not none) lets the viewer show its window normally.
-    return start_child_program(command_line, std::string(), false, working_folder);
+    return start_child_program(run, command_line, std::string(), false, working_folder);
 }
 
-int is_vncviewer_version_equal_to_or_greater_than_2_1_4() {
+int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run) {
     LOG_OSTRILO(LOG_TRACE, "is_vncviewer_version_equal_to_or_greater_than_2.1.4()");
-    const std::optional<std::string> path = find_vncviewer();
+    const std::optional<std::string> path = find_vncviewer(run);
     if (!path) return 0;
     const auto refuse = [] {
         LOG_OSTRILO(LOG_WARN, "This version is too old to use the -initialURL parameter.");
@@ -97,8 +98,9 @@ int is_vncviewer_version_equal_to_or_greater_than_2_1_4() {
     return 1;
 }
 
-unsigned long start_child_program(const std::string& command_line, const std::optional<std::string>& window_title,
-                                  bool wait, const std::optional<std::string>& working_folder) {
+unsigned long start_child_program(run_context& run, const std::string& command_line,
+                                  const std::optional<std::string>& window_title, bool wait,
+                                  const std::optional<std::string>& working_folder) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
@@ -107,7 +109,7 @@ unsigned long start_child_program(const std::string& command_line, const std::op
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    const std::string folder = working_folder ? *working_folder : get_kvix_installpath();
+    const std::string folder = working_folder ? *working_folder : get_kvix_installpath(run);
     // CreateProcessA may write into the command line.
     std::vector<char> writable(command_line.begin(), command_line.end());
     writable.push_back('\0');
@@ -116,10 +118,9 @@ unsigned long start_child_program(const std::string& command_line, const std::op
                         &started)) {
         fatal_error(1, L"Fataler Fehler! Der Start eines notwendigen Programms ist fehlgeschlagen.");
     }
-    const unique_handle process(started.hProcess);
-    const unique_handle thread(started.hThread);
+    const unique_process_information process = own_process(started);
     LOG_ENVIRONMENT(LOG_TRACE, "Wait for child program to open a window... ");
-    WaitForInputIdle(process.get(), INFINITE);
+    WaitForInputIdle(process.process.get(), INFINITE);
     LOG_ENVIRONMENT(LOG_TRACE, "OK, looks ready.");
     if (window_title_worth_searching(window_title)) {
         HWND window = FindWindowA(nullptr, window_title->c_str());
@@ -131,8 +132,8 @@ unsigned long start_child_program(const std::string& command_line, const std::op
         }
     }
     if (wait) {
-        WaitForSingleObject(process.get(), INFINITE);
+        WaitForSingleObject(process.process.get(), INFINITE);
         LOG_ENVIRONMENT(LOG_TRACE, "Child program has just left the building");
     }
-    return started.dwProcessId;
+    return process.process_id;
 }

@@ -5,6 +5,7 @@
 // "--probe <request>...", printing "<request>=<answer>" for each request.
 #include "kvix_environment.h"
 #include "ostrilo.h"
+#include "run_context.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -16,25 +17,30 @@
 
 namespace {
 
+// The probe's run, kept from one request to the next as in Ostrilo.exe.
+run_context probe_run;
+
 std::string probe_answer(const std::string& request)
 {
     if (request.starts_with("subfile:")) {
-        const std::optional<std::wstring> found = wc_get_installpath_subfile(widen(request.substr(8)).c_str());
+        const std::optional<std::wstring> found = wc_get_installpath_subfile(probe_run, widen(request.substr(8)).c_str());
         return found ? narrow(*found) : "(none)";
     }
     using text = std::optional<std::string>;
     static const std::map<std::string, std::function<text()>> requests = {
-        {"ostrilo_cfg", find_ostrilo_cfg}, {"kvix_vnc", find_kvix_vnc}, {"kvix_cfg", find_kvix_cfg},
-        {"vncviewer", find_vncviewer}, {"whitelist_path", get_whitelist_path},
-        {"local_browser_bin", get_local_browser_bin}, {"local_firefox", get_local_firefox},
-        {"local_chrome", get_local_chrome}, {"local_edge", get_local_edge}, {"local_ie", get_local_ie},
-        {"installpath", [] { return text(get_kvix_installpath()); }},
+        {"ostrilo_cfg", [] { return find_ostrilo_cfg(probe_run); }}, {"kvix_vnc", [] { return find_kvix_vnc(probe_run); }},
+        {"kvix_cfg", [] { return find_kvix_cfg(probe_run); }}, {"vncviewer", [] { return find_vncviewer(probe_run); }},
+        {"whitelist_path", [] { return get_whitelist_path(probe_run); }},
+        {"local_browser_bin", [] { return get_local_browser_bin(probe_run); }},
+        {"local_firefox", [] { return get_local_firefox(probe_run); }}, {"local_chrome", [] { return get_local_chrome(probe_run); }},
+        {"local_edge", [] { return get_local_edge(probe_run); }}, {"local_ie", [] { return get_local_ie(probe_run); }},
+        {"installpath", [] { return text(get_kvix_installpath(probe_run)); }},
         {"selector", [] { return text(get_selector_installpath()); }},
-        {"free", [] { return free_environment(), text("done"); }},
-        {"lotus_notes_html_workaround", [] { return text(std::to_string(get_lotus_notes_html_workaround())); }},
-        {"product_name", [] { return text(get_product_name()); }},
-        {"product_name_from_config_file", [] { return text(get_product_name_from_config_file()); }},
-        {"title", [] { return text(narrow(make_error_box_title())); }},
+        {"free", [] { return free_environment(probe_run), text("done"); }},
+        {"lotus_notes_html_workaround", [] { return text(std::to_string(get_lotus_notes_html_workaround(probe_run))); }},
+        {"product_name", [] { return text(get_product_name(probe_run)); }},
+        {"product_name_from_config_file", [] { return text(get_product_name_from_config_file(probe_run)); }},
+        {"title", [] { return text(narrow(make_error_box_title(probe_run))); }},
     };
     return requests.at(request)().value_or("(none)");
 }

@@ -20,6 +20,9 @@ struct explain_case {
     std::string rule;
     route_kind kind;
     std::string pipe;  // pipe bytes for the viewer and remote kinds
+    explain_keys keys{};
+    int line_without_strict = 0;              // the line matched without strict_host_match=1, 0: the same
+    std::optional<std::string> argument = {};  // with safe_browser_arguments=1; none: refused
 };
 
 const std::string long_line = "Long.example/" + std::string(4094 - 13, 'x') + "also.test|remote\n";
@@ -41,6 +44,13 @@ const explain_case cases[] = {
      "c.test/*|remote", route_kind::remote, "||https://c.test/%c3%a4\0"s},
     {"a destination of neither kind", {"c.test|elsewhere\n"}, "c.test", 0, 1, "c.test|elsewhere",
      route_kind::bad_destination, ""},
+    {"strict host: a path naming the host goes on to the next rule", {"*.in.test/*|local\n*|remote\n"},
+     "https://evil.test/x.in.test/", 0, 2, "*|remote", route_kind::remote, "||https://evil.test/x.in.test/\0"s,
+     {true, false}, 1},
+    {"safe arguments: blanks and quotes encoded", {"*|local\n"}, "https://a.test/?q=1 --x=\"c\"", 0, 1, "*|local",
+     route_kind::local, "", {false, true}, 0, "https://a.test/?q=1%20--x=%22c%22"},
+    {"safe arguments: a switch is refused", {"*|local\n"}, "--x", 0, 1, "*|local", route_kind::local, "",
+     {false, true}},
 };
 
 TEST(Explain, NamesTheMatchingFileLineAndRuleAndTheBytesThatFollow)
@@ -51,12 +61,16 @@ TEST(Explain, NamesTheMatchingFileLineAndRuleAndTheBytesThatFollow)
             paths.push_back((std::filesystem::temp_directory_path() / ("ostrilo_explain_" + std::to_string(i))).string());
             std::ofstream(paths.back(), std::ios::binary) << c.files[i];
         }
-        const explanation e = explain_decision(c.url, decide_from_files(c.url, paths));
+        const explanation e = explain_files(c.url, paths, c.keys);
         EXPECT_EQ(e.decision.consulted.size(), c.file < 0 ? paths.size() : c.file + 1u) << c.what;
         EXPECT_EQ(e.decision.file, c.file < 0 ? std::nullopt : std::optional(paths[c.file])) << c.what;
         EXPECT_EQ(e.decision.hit ? e.decision.hit->line : 0, c.line) << c.what;
         EXPECT_EQ(e.decision.hit ? e.decision.hit->text : "", c.rule) << c.what;
         EXPECT_EQ(e.plan.kind, c.kind) << c.what;
+        const auto& without = e.without_strict_host;
+        EXPECT_EQ(without && without->hit ? without->hit->line : 0, c.line_without_strict) << c.what;
+        EXPECT_EQ(e.local.safe_argument, c.argument) << c.what;
+        EXPECT_EQ(e.local.refused, c.keys.safe_arguments && !c.argument) << c.what;
         if (!c.pipe.empty()) {
             EXPECT_EQ(pipe_bytes(e.plan), c.pipe) << c.what;
         }

@@ -3,6 +3,7 @@
 // recorders here, so that every browser mode can be checked.
 #include "nb_utils.h"
 #include "ostrilo.h"
+#include "run_context.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +16,11 @@ std::vector<std::wstring> calls;  // "local <mode> <url>" or "viewer <text>"
 
 }  // namespace
 
-void open_url_locally(const std::wstring& url, int mode) { calls.push_back(L"local " + std::to_wstring(mode) + L" " + url); }
-void open_url_in_kvix(const std::wstring& text) { calls.push_back(L"viewer " + text); }
+void open_url_locally(run_context&, const std::wstring& url, int mode)
+{
+    calls.push_back(L"local " + std::to_wstring(mode) + L" " + url);
+}
+void open_url_in_kvix(run_context&, const std::wstring& text) { calls.push_back(L"viewer " + text); }
 
 namespace {
 
@@ -51,12 +55,13 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
     };
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "ostrilo_dispatch_test";
     std::filesystem::create_directories(folder);
-    configdir = folder.string();
+    run_context run;
+    run.configdir = folder.string();
     for (const auto& [rule, target, status, call, records] : cases) {
         std::ofstream(folder / "url whitelist.txt") << rule << "\n";
         calls.clear();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(route_url(target, *wide_to_utf8(target)), status) << rule;
+        EXPECT_EQ(route_url(run, target, *wide_to_utf8(target)), status) << rule;
         const std::string err = testing::internal::GetCapturedStderr();
         std::string logged;  // the records of the dispatch itself
         for (std::size_t start = 0, end; (end = err.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -67,7 +72,6 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         EXPECT_NE(logged.find(records), std::string::npos) << rule << "\n" << logged;
         EXPECT_EQ(calls, call.empty() ? std::vector<std::wstring>{} : std::vector{call}) << rule;
     }
-    configdir.reset();
     std::filesystem::remove_all(folder);
 }
 

@@ -2,12 +2,16 @@
 // window count as the current user's viewer, and the pipe name.
 #include "viewer.h"
 #include "viewer_win32.h"
+#include "run_context.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 namespace {
+
+// The run these tests share, as one process of Ostrilo.exe keeps it.
+run_context run;
 
 // Letters, digits and the kept punctuation pass, the blank becomes "+",
 // every other byte "%" and two lower-case hex digits.
@@ -35,7 +39,7 @@ struct test_windows {
     {
         for (HWND window : handles)
             DestroyWindow(window);
-        get_viewer_main_window_handle(0, true);  // forget the window found
+        get_viewer_main_window_handle(run, 0, true);  // forget the window found
     }
     std::vector<HWND> handles;
 };
@@ -56,7 +60,7 @@ TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer)
     };
     for (const auto& [titles, taken] : cases) {
         const test_windows windows(titles);
-        EXPECT_EQ(get_viewer_main_window_handle(GetCurrentProcessId(), true),
+        EXPECT_EQ(get_viewer_main_window_handle(run, GetCurrentProcessId(), true),
                   taken < 0 ? nullptr : windows.handles[static_cast<std::size_t>(taken)])
             << titles[0];
     }
@@ -69,7 +73,7 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
 {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string name = std::strrchr(path, '\\') + 1, me = get_os_user_name();
+    const std::string name = std::strrchr(path, '\\') + 1, me = get_os_user_name(run);
     const std::tuple<std::string, std::optional<std::string>, DWORD> cases[] = {
         {name, me, GetCurrentProcessId()},
         {name, std::nullopt, GetCurrentProcessId()},
@@ -78,8 +82,8 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
     };
     const test_windows windows({"Corvane-Pro Viewer"});
     for (const auto& [program, user, found] : cases) {
-        get_viewer_main_window_handle(0, true);
-        EXPECT_EQ(find_process_by_name(program.c_str(), user), found) << program << " " << user.value_or("(none)");
+        get_viewer_main_window_handle(run, 0, true);
+        EXPECT_EQ(find_process_by_name(run, program.c_str(), user), found) << program << " " << user.value_or("(none)");
     }
 }
 
@@ -91,13 +95,13 @@ TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
         {"\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b", "\\\\.\\pipe\\a\n"},  // its line end kept
         {std::string(5000, 'p'), std::string(4094, 'p')},
     };
-    const std::optional<std::string> path = get_pipe_name_file_path();
+    const std::optional<std::string> path = get_pipe_name_file_path(run);
     ASSERT_TRUE(path);
     for (const auto& [content, name] : cases) {
         FILE* file = std::fopen(path->c_str(), "wb");
         std::fwrite(content.data(), 1, content.size(), file);
         std::fclose(file);
-        EXPECT_EQ(get_pipe_name(), name);
+        EXPECT_EQ(get_pipe_name(run), name);
     }
     DeleteFileA(path->c_str());
 }

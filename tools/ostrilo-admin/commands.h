@@ -1,5 +1,7 @@
-// ostrilo-admin lint and import-sitelist: the command-line side of the rule
-// file linter and the site list import.
+// ostrilo-admin, the administrators' console program (main.cpp): explain
+// (explain.h), status and the lookup on this machine (here.h, *_win32.cpp),
+// lint (lint.h) and import-sitelist (sitelist.h). This header: the
+// command-line side of the rule file linter and the site list import.
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "browser_call.h"
 #include "nb_utils.h"
 
 namespace {
@@ -45,9 +46,10 @@ nlohmann::ordered_json optional_json(const std::optional<std::string>& text)
 
 }  // namespace
 
-rule_decision decide_from_files(const std::string& url, const std::vector<std::string>& files)
+rule_decision decide_from_files(const std::string& url, const std::vector<std::string>& files, bool strict_host)
 {
     rule_decision decision;
+    decision.strict_host = strict_host;
     for (const std::string& file : files) {
         decision.consulted.push_back({"--rules", file, std::ifstream(file).good()});
         if (decision.consulted.back().present && consult_rule_file(decision, url, file, lookup_mode::explaining))
@@ -58,11 +60,45 @@ rule_decision decide_from_files(const std::string& url, const std::vector<std::s
 
 explanation explain_decision(const std::string& url, rule_decision decision)
 {
-    explanation e{url, std::move(decision), {}, {}};
+    explanation e;
+    e.url = url;
+    e.decision = std::move(decision);
     std::optional<rule_match> rule;
     if (e.decision.hit)
         rule = e.decision.hit->rule;
     e.plan = plan_route(rule, url);
+    return e;
+}
+
+void note_strict_host_difference(explanation& e, rule_decision without)
+{
+    const auto line = [](const rule_decision& d) { return d.hit ? d.hit->line : 0; };
+    if (e.decision.strict_host && (without.file != e.decision.file || line(without) != line(e.decision)))
+        e.without_strict_host = std::move(without);
+}
+
+void apply_safe_arguments(explanation& e)
+{
+    if (e.decision.stop || e.plan.kind != route_kind::local)
+        return;
+    e.safe_arguments = true;
+    // As Ostrilo.exe hands it on: the wide link, made one argument.
+    const std::optional<std::wstring> wide = utf8_to_wide(e.url);
+    std::optional<std::wstring> argument;
+    if (wide)
+        argument = safe_browser_argument(*wide, e.local.file);
+    if (argument)
+        e.local.safe_argument = wide_to_utf8(*argument);
+    e.local.refused = !e.local.safe_argument;
+}
+
+explanation explain_files(const std::string& url, const std::vector<std::string>& files, const explain_keys& keys)
+{
+    explanation e = explain_decision(url, decide_from_files(url, files, keys.strict_host));
+    if (keys.strict_host)
+        note_strict_host_difference(e, decide_from_files(url, files, false));
+    if (keys.safe_arguments)
+        apply_safe_arguments(e);
     return e;
 }
 
@@ -75,6 +111,15 @@ nlohmann::ordered_json explanation_json(const explanation& e)
     for (const rule_place& place : e.decision.consulted)
         places.push_back({{"source", place.source}, {"path", place.path}, {"present", place.present}});
     out["consulted"] = places;
+    out["strict_host"] = e.decision.strict_host;
+    if (e.without_strict_host) {
+        const rule_decision& w = *e.without_strict_host;
+        out["without_strict_host"] = {
+            {"file", optional_json(w.file)},
+            {"line", w.hit ? w.hit->line : 0},
+            {"rule", optional_json(w.hit ? std::optional(w.hit->text) : std::nullopt)},
+            {"action", kind_name(plan_route(w.hit ? std::optional(w.hit->rule) : std::nullopt, e.url).kind)}};
+    }
     if (e.decision.stop) {
         out["action"] = "stop";
         out["box"] = narrow_bytes(*e.decision.stop);
@@ -96,6 +141,11 @@ nlohmann::ordered_json explanation_json(const explanation& e)
         out["shell_file"] = optional_json(e.local.shell_file);
         out["shell_parameters"] = optional_json(e.local.shell_parameters);
         out["browser_call"] = optional_json(e.local.browser_call);
+        out["safe_arguments"] = e.safe_arguments;
+        if (e.safe_arguments) {
+            out["browser_argument"] = optional_json(e.local.safe_argument);
+            out["refused"] = e.local.refused;
+        }
     }
     if (e.plan.kind == route_kind::viewer || e.plan.kind == route_kind::remote) {
         out["handoff_text"] = handoff_utf8(e.plan);
@@ -120,9 +170,26 @@ std::string explanation_text(const explanation& e)
                                 e.decision.hit->text.c_str());
     else
         out += "  matched  no rule\n";
+    if (e.decision.strict_host && !e.without_strict_host) {
+        out += "  strict   strict_host_match=1 applied; the same without it\n";
+    } else if (e.without_strict_host) {
+        const rule_decision& w = *e.without_strict_host;
+        const route_plan lax = plan_route(w.hit ? std::optional(w.hit->rule) : std::nullopt, e.url);
+        out += "  strict   strict_host_match=1 applied; without it: " +
+               (w.hit ? format_unbounded("%s:%d: %s", w.file->c_str(), w.hit->line, w.hit->text.c_str())
+                      : std::string("no rule")) +
+               " (" + kind_name(lax.kind) + ")\n";
+    }
     switch (e.plan.kind) {
     case route_kind::local:
         out += format_unbounded("  action   local browser (mode %d): %s\n", e.plan.browser_mode, e.plan.note.c_str());
+        if (e.local.refused) {
+            out += "  refused  safe_browser_arguments=1: the link cannot be passed as one safe argument; "
+                   "nothing is opened (ERROR record)\n";
+            break;
+        }
+        if (e.local.safe_argument)
+            out += "  argument " + json_safe(*e.local.safe_argument) + " (safe_browser_arguments=1)\n";
         if (e.local.shell_file)
             out += "  shell    open " + json_safe(*e.local.shell_file) +
                    (e.local.shell_parameters ? " with parameters " + json_safe(*e.local.shell_parameters) : "") +

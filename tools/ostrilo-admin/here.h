@@ -8,10 +8,16 @@
 
 #include "explain.h"
 
+struct run_context;
+
 // The -configdir folder as Ostrilo.exe keeps it: without trailing backslashes.
 std::optional<std::string> configdir_folder(const std::optional<std::string>& argument);
-explanation explain_here(const std::string& url, const std::optional<std::string>& dir);
+// Each takes the tool's run, built like Ostrilo.exe's with the -configdir folder.
+// keys: the opt-in keys as set in ostrilo.cfg or forced by explain's options.
+explanation explain_here(run_context& run, const std::string& url, const explain_keys& keys);
+// The opt-in keys as ostrilo.cfg sets them here.
+explain_keys explain_keys_here(run_context& run);
 // Every rule file Ostrilo would consult here, in its order (both names of a folder).
-std::vector<std::string> rule_files_here(const std::optional<std::string>& dir);
+std::vector<std::string> rule_files_here(run_context& run);
 // The status report; gives 0 when everything is fine, 1 otherwise.
-int print_status(const std::optional<std::string>& dir, bool json);
+int print_status(run_context& run, bool json);

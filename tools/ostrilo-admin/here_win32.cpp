@@ -4,8 +4,10 @@
 
 #include <algorithm>
 
+#include "kvix_environment.h"
 #include "local_browser.h"
 #include "nb_utils.h"
+#include "run_context.h"
 
 namespace {
 
@@ -30,7 +32,12 @@ std::optional<std::string> configdir_folder(const std::optional<std::string>& ar
     return folder;
 }
 
-explanation explain_here(const std::string& argument, const std::optional<std::string>& dir)
+explain_keys explain_keys_here(run_context& run)
+{
+    return {get_strict_host_match(run) == 1, get_safe_browser_arguments(run) == 1};
+}
+
+explanation explain_here(run_context& run, const std::string& argument, const explain_keys& keys)
 {
     // As Ostrilo.exe takes its link: kvxp:// and kvxps:// stand for http://
     // and https://, and the path of a readable file opens locally unlooked-up.
@@ -42,16 +49,24 @@ explanation explain_here(const std::string& argument, const std::optional<std::s
         e = {url, {}, {route_kind::local, 0, 0, "URL is actually a file. Opening locally.", {}}, {}};
         e.local.file = true;
     } else {
-        e = explain_decision(url, decide_url_rule(url, dir, lookup_mode::explaining));
+        e = explain_decision(url, decide_url_rule(run, url, lookup_mode::explaining, keys.strict_host));
+        if (keys.strict_host)
+            note_strict_host_difference(e, decide_url_rule(run, url, lookup_mode::explaining, false));
     }
     if (e.decision.stop || e.plan.kind != route_kind::local)
         return e;
-    const std::wstring wide_url = utf8_to_wide(url).value_or(std::wstring());
+    if (keys.safe_arguments)
+        apply_safe_arguments(e);
+    if (e.local.refused)
+        return e;
+    // With safe_browser_arguments=1 every route gets the safe argument instead of the link.
+    const std::wstring wide_url =
+        utf8_to_wide(e.local.safe_argument ? *e.local.safe_argument : url).value_or(std::wstring());
     if (std::optional<shell_request> request = browser_shell_request(wide_url, e.plan.browser_mode)) {
         e.local.shell_file = utf8(request->file);
         e.local.shell_parameters = utf8(request->parameters);
     }
-    const std::wstring call = create_browser_call(wide_url, e.plan.browser_mode);
+    const std::wstring call = create_browser_call(run, wide_url, e.plan.browser_mode, keys.safe_arguments);
     if (!call.empty()) {
         e.local.browser_call = wide_to_utf8(call);
     } else if (!e.local.shell_file) {
@@ -64,10 +79,10 @@ explanation explain_here(const std::string& argument, const std::optional<std::s
     return e;
 }
 
-std::vector<std::string> rule_files_here(const std::optional<std::string>& dir)
+std::vector<std::string> rule_files_here(run_context& run)
 {
     std::vector<std::string> files;
-    for (const rule_place& place : decide_url_rule("", dir, lookup_mode::listing).consulted) {
+    for (const rule_place& place : decide_url_rule(run, "", lookup_mode::listing).consulted) {
         // The installation folder is the program folder when the product is not installed.
         if (place.present && std::find(files.begin(), files.end(), place.path) == files.end())
             files.push_back(place.path);

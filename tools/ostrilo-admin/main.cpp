@@ -22,6 +22,8 @@
 #include <shellapi.h>
 
 #include "here.h"
+#include "run_context.h"
+#include "unique_resource.h"
 #endif
 
 namespace {
@@ -29,11 +31,14 @@ namespace {
 const char usage_text[] =
     "usage: ostrilo-admin COMMAND [OPTIONS]\n"
     "\n"
-    "  explain [-configdir DIR] [--json] [--rules FILE... --] [URL...]\n"
+    "  explain [-configdir DIR] [--json] [--strict-host] [--safe-arguments]\n"
+    "          [--rules FILE... --] [URL...]\n"
     "      where each URL goes (URLs one per line on standard input when none\n"
     "      is given): the rule files consulted in Ostrilo's order, the rule\n"
     "      that matched, and what Ostrilo would do. --rules takes the rule files\n"
     "      in the given order instead of searching for them (required on Linux).\n"
+    "      --strict-host and --safe-arguments explain as if ostrilo.cfg set\n"
+    "      strict_host_match=1 and safe_browser_arguments=1.\n"
     "  lint [-configdir DIR] [--json] [FILE...]\n"
     "      findings in the rule files as file:line:col: error|warning: text [code];\n"
     "      without files, every rule file Ostrilo would consult here.\n"
@@ -63,6 +68,7 @@ struct arguments {
     std::vector<std::string> rules;
     bool rules_given = false;
     bool json = false;
+    explain_keys keys;  // explain's --strict-host and --safe-arguments
     std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist
     std::vector<std::string> operands;
 };
@@ -88,6 +94,10 @@ std::optional<std::string> parse(const std::vector<std::string>& words, const st
             if (i + 1 == words.size())
                 return word + " needs a folder";
             out.configdir = words[++i];
+        } else if (word == "--strict-host" && takes_rules) {
+            out.keys.strict_host = true;
+        } else if (word == "--safe-arguments" && takes_rules) {
+            out.keys.safe_arguments = true;
         } else if (word == "--rules" && takes_rules) {
             in_rules = true;
             out.rules_given = true;
@@ -108,6 +118,17 @@ void print_json(const nlohmann::ordered_json& value)
     std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
+#ifdef _WIN32
+// The tool's own run, built as Ostrilo.exe builds its run: the -configdir
+// folder without trailing backslashes, everything else found on demand.
+run_context tool_run(const arguments& args)
+{
+    run_context run;
+    run.configdir = configdir_folder(args.configdir);
+    return run;
+}
+#endif
+
 int run_explain(const arguments& args)
 {
     std::vector<std::string> urls = args.operands;
@@ -123,15 +144,25 @@ int run_explain(const arguments& args)
     if (!args.rules_given)
         return usage_error("explain needs --rules FILE... here: there are no Windows folders to search");
 #endif
+#ifdef _WIN32
+    run_context run = tool_run(args);
+#endif
+    explain_keys keys = args.keys;
+#ifdef _WIN32
+    // Here the keys of ostrilo.cfg apply too.
+    const explain_keys set_here = explain_keys_here(run);
+    keys.strict_host = keys.strict_host || set_here.strict_host;
+    keys.safe_arguments = keys.safe_arguments || set_here.safe_arguments;
+#endif
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& url : urls) {
         explanation e;
 #ifdef _WIN32
         if (!args.rules_given)
-            e = explain_here(url, configdir_folder(args.configdir));
+            e = explain_here(run, url, keys);
         else
 #endif
-            e = explain_decision(url, decide_from_files(url, args.rules));
+            e = explain_files(url, args.rules, keys);
         if (args.json)
             all.push_back(explanation_json(e));
         else
@@ -155,7 +186,8 @@ int run_lint(const arguments& args)
     std::vector<std::string> paths = args.operands;
     if (paths.empty()) {
 #ifdef _WIN32
-        paths = rule_files_here(configdir_folder(args.configdir));
+        run_context run = tool_run(args);
+        paths = rule_files_here(run);
         if (paths.empty()) {
             std::fprintf(stderr, "ostrilo-admin: Ostrilo finds no rule file here\n");
             return 0;
@@ -192,11 +224,10 @@ int run_import(const arguments& args)
 std::vector<std::string> utf8_arguments()
 {
     int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    const unique_local<wchar_t**> wide(CommandLineToArgvW(GetCommandLineW(), &count));
     std::vector<std::string> words;
     for (int i = 1; wide && i < count; ++i)
-        words.push_back(wide_to_utf8(wide[i]).value_or(std::string()));
-    LocalFree(wide);
+        words.push_back(wide_to_utf8(wide.get()[i]).value_or(std::string()));
     return words;
 }
 #endif
@@ -245,7 +276,8 @@ int main(int argc, char** argv)
         if (error)
             return usage_error(*error);
 #ifdef _WIN32
-        return print_status(configdir_folder(args.configdir), args.json);
+        run_context run = tool_run(args);
+        return print_status(run, args.json);
 #else
         return usage_error("status looks at a Windows user's registry and folders; it runs on Windows only");
 #endif

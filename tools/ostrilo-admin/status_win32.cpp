@@ -10,6 +10,7 @@
 #include "kvix_environment.h"
 #include "nb_utils.h"
 #include "registration.h"
+#include "run_context.h"
 #include "viewer.h"
 
 namespace {
@@ -89,6 +90,58 @@ void check_defaults(std::vector<status_line>& lines)
     }
 }
 
+// True when an open command has the shape strict_command_line=1 takes: the
+// link "%1" last, behind -url, so that nothing in it can follow as a switch.
+bool has_strict_shape(const std::string& command)
+{
+    const auto split = split_strict_command_line(std::string_view(command));
+    return split && split->link &&
+           command.substr(split->link->first, split->link->second - split->link->first) == "%1";
+}
+
+// The opt-in keys of ostrilo.cfg: on or off, and what each closes.
+void check_hardening(run_context& run, std::vector<status_line>& lines)
+{
+    const auto on = [](int value) { return value == 1; };
+    lines.push_back({true, "safe_browser_arguments",
+                     on(get_safe_browser_arguments(run))
+                         ? "on: a link reaches the local browser as one argument or is not opened"
+                         : "off: a link reaches the local browser as it is; blanks or quotes in it can add "
+                           "browser switches (opt in with safe_browser_arguments=1 in ostrilo.cfg)",
+                     ""});
+    lines.push_back({true, "strict_host_match",
+                     on(get_strict_host_match(run))
+                         ? "on: a '*' in a rule's host stays within the link's host; a path or query cannot "
+                           "pose as a host"
+                         : "off: a '*' before a rule's host also matches a path or query that names the host "
+                           "(opt in with strict_host_match=1 in ostrilo.cfg)",
+                     ""});
+    if (!on(get_strict_command_line(run))) {
+        lines.push_back({true, "strict_command_line",
+                         "off: -configdir is searched for in the whole command line, link included; a link can "
+                         "choose the configuration folder (opt in with strict_command_line=1 in ostrilo.cfg)",
+                         ""});
+        return;
+    }
+    std::string loose;
+    for (const association& a : associations) {
+        const std::string key = std::string("Software\\Classes\\") + a.progid + "\\shell\\open\\command";
+        const std::string command = read_reg_string(key.c_str(), nullptr);
+        if (!command.empty() && !has_strict_shape(command))
+            loose += std::string(loose.empty() ? "" : ", ") + a.what;
+    }
+    if (loose.empty())
+        lines.push_back({true, "strict_command_line",
+                         "on: no text inside a link can set the configuration folder or a switch; the open "
+                         "commands end in -url \"%1\"",
+                         ""});
+    else
+        lines.push_back({false, "strict_command_line",
+                         "on, but the open command of " + loose +
+                             " does not end in -url \"%1\": Ostrilo opens no link started with it",
+                         "run Ostrilo.exe -setregistry again"});
+}
+
 void check_file(std::vector<status_line>& lines, const char* topic, const std::optional<std::string>& path,
                 bool needed, const char* fix)
 {
@@ -98,23 +151,23 @@ void check_file(std::vector<status_line>& lines, const char* topic, const std::o
         lines.push_back({!needed, topic, "not found", needed ? fix : ""});
 }
 
-void check_files(std::vector<status_line>& lines, const std::optional<std::string>& dir)
+void check_files(run_context& run, std::vector<status_line>& lines)
 {
-    check_file(lines, "ostrilo.cfg", find_ostrilo_cfg(), false, "");
-    if (std::optional<std::string> preset = get_whitelist_path(); preset && !preset->empty()) {
+    check_file(lines, "ostrilo.cfg", find_ostrilo_cfg(run), false, "");
+    if (std::optional<std::string> preset = get_whitelist_path(run); preset && !preset->empty()) {
         if (file_exists(*preset))
             lines.push_back({true, "whitelist_path", *preset, ""});
         else
             lines.push_back({false, "whitelist_path", *preset + " does not exist: every link stops with an error box",
                              "correct whitelist_path in ostrilo.cfg or put the file there"});
     }
-    check_file(lines, "kvix.cfg", find_kvix_cfg(), false, "");
+    check_file(lines, "kvix.cfg", find_kvix_cfg(run), false, "");
     // Finding kvix.vnc would stop with a box without APPDATA.
     if (std::getenv("APPDATA"))
-        check_file(lines, "kvix.vnc", find_kvix_vnc(), false, "");
+        check_file(lines, "kvix.vnc", find_kvix_vnc(run), false, "");
     else
         lines.push_back({false, "APPDATA", "not set: Ostrilo stops with an error box", "log on again or set APPDATA"});
-    const std::vector<std::string> rule_files = rule_files_here(dir);
+    const std::vector<std::string> rule_files = rule_files_here(run);
     if (rule_files.empty())
         lines.push_back({false, "rule files", "none found: every link goes to the viewer",
                          "put \"url whitelist.txt\" beside Ostrilo.exe or in the installation folder"});
@@ -122,12 +175,12 @@ void check_files(std::vector<status_line>& lines, const std::optional<std::strin
         lines.push_back({true, "rule file", file, ""});
 }
 
-void check_viewer(std::vector<status_line>& lines)
+void check_viewer(run_context& run, std::vector<status_line>& lines)
 {
-    const std::optional<std::string> viewer = find_vncviewer();
+    const std::optional<std::string> viewer = find_vncviewer(run);
     if (!viewer) {
         lines.push_back({false, "viewer", "vncviewer.exe not found", "install the viewer"});
-    } else if (is_vncviewer_version_equal_to_or_greater_than_2_1_4()) {
+    } else if (is_vncviewer_version_equal_to_or_greater_than_2_1_4(run)) {
         lines.push_back({true, "viewer", *viewer + " (version 2.1.4 or later)", ""});
     } else {
         lines.push_back({false, "viewer", *viewer + " is older than 2.1.4 or has no version: it is never started",
@@ -142,7 +195,7 @@ void check_viewer(std::vector<status_line>& lines)
         lines.push_back({true, "pipe name file", pipe_file, ""});
     else
         lines.push_back({true, "pipe name file", "none: the standard pipe \\\\.\\pipe\\feldrun-pipe is used", ""});
-    const unsigned long process = find_process_by_name("vncviewer.exe", get_os_user_name());
+    const unsigned long process = find_process_by_name(run, "vncviewer.exe", get_os_user_name(run));
     if (process != 0)
         lines.push_back({true, "viewer running", format_unbounded("process %lu of this user", process), ""});
     else
@@ -151,13 +204,14 @@ void check_viewer(std::vector<status_line>& lines)
 
 }  // namespace
 
-int print_status(const std::optional<std::string>& dir, bool json)
+int print_status(run_context& run, bool json)
 {
     std::vector<status_line> lines;
     check_registration(lines);
     check_defaults(lines);
-    check_files(lines, dir);
-    check_viewer(lines);
+    check_files(run, lines);
+    check_hardening(run, lines);
+    check_viewer(run, lines);
     bool all_ok = true;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const status_line& line : lines) {
