@@ -44,9 +44,9 @@ clipboard-interval @@ src/viewer/handoff.cpp @@ s/Sleep\(400\);/Sleep(40);/ @@ e
 version-bound @@ src/viewer/viewer_decisions.cpp @@ s/make_tuple\(2u, 1u, 4u\)/make_tuple(2u, 1u, 3u)/ @@ e2e_viewer @@ *Version* @@ viewer 2.1.3 accepted for -initialURL
 kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_rules e2e_entry @@ Dispatch.*:CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
 configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_config e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
-appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(1\).c_str\(\), "kvixtemp"/get_appdata_path(0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
+appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
-ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(url\);\n(\s*)return;/\n$1return;/ @@ e2e_local_browser @@ ConfiguredBrowser.* @@ no Internet Explorer as the last resort
+ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_local_browser @@ ConfiguredBrowser.* @@ no Internet Explorer as the last resort
 dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.front() == ','/ @@ unit_rules @@ * @@ "*.example.com" no longer covers "example.com"
 slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_rules @@ * @@ no retry without a trailing "/*"
 remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_dispatch e2e_viewer @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
@@ -57,7 +57,7 @@ explain-pipe @@ src/rules/route_plan.cpp @@ s/url_encode\(handoff_utf8\(plan\)\)
 lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ native_lint_test @@ * @@ a lint finding's code changed
 sitelist-order @@ tools/ostrilo-admin/sitelist.cpp @@ s/a.key.size\(\) > b.key.size\(\)/a.key.size() < b.key.size()/ @@ native_sitelist_test @@ * @@ imported site-list rules shortest entry first
 log-stderr-file @@ src/log/log.cpp @@ s/handle != -2 && handle != 0;/handle != -2 \&\& handle != 0 \&\& GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_DISK;/ @@ e2e_entry @@ CommandLine.* @@ the log fast path drops the records when standard error is a file
-quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(\);/find_ostrilo_cfg();/ @@ e2e_hostile e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
+quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(run\);/find_ostrilo_cfg(const_cast<run_context\&>(run));/ @@ e2e_hostile e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
 admin-log @@ tools/ostrilo-admin/main.cpp @@ s/set_log_to_stderr\(false\);/set_log_to_stderr(true);/ @@ e2e_admin @@ * @@ ostrilo-admin lets the product's log records through to standard error
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
 ROWS
