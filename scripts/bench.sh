@@ -15,7 +15,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target Ostrilo bench_floor_empty bench_floor_shell bench_launch \
-      browser_standin viewer_standin >/dev/null
+      standin >/dev/null
 
 bin="$build/bin"
 work="$build/bench"
@@ -26,14 +26,14 @@ win() { printf 'Z:%s' "${1//\//\\}"; }
 link="https://target.example.net/page"
 miss="https://nowhere.example.invalid/page"
 cp "$bin/bench_floor_empty.exe" "$bin/bench_floor_shell.exe" "$work/floor/"
-cp "$bin/browser_standin.exe" "$work/floor/firefox.exe"
-cp "$bin/viewer_standin.exe" "$work/viewer/vncviewer.exe"
+cp "$bin/standin.exe" "$work/floor/firefox.exe"
+cp "$bin/standin.exe" "$work/viewer/vncviewer.exe"
 # N rules: N-1 that do not match the link, then the one that does.
 for n in 1 1001 10001 100001; do
   dir="$work/r$n"
   mkdir -p "$dir"
   cp "$bin/Ostrilo.exe" "$dir/"
-  cp "$bin/browser_standin.exe" "$dir/firefox.exe"
+  cp "$bin/standin.exe" "$dir/firefox.exe"
   awk -v n="$n" 'BEGIN {
     printf "# %d rules\r\n", n
     for (i = 1; i < n; i++) printf "*.host%d.example.com/*|local|firefox\r\n", i
@@ -43,7 +43,7 @@ done
 cases="$work/cases.txt"
 {
   printf 'background\t%s\t"%s"\t%s\n' "$(win "$work/viewer")" "$(win "$work/viewer/vncviewer.exe")" \
-    'STANDIN_WINDOW=1;STANDIN_WINDOW_TITLE=Corvane-Pro Viewer;STANDIN_PIPE=\\.\pipe\feldrun-pipe'
+    'STANDIN_WINDOW=Corvane-Pro Viewer;STANDIN_PIPE=\\.\pipe\feldrun-pipe'
   printf 'case\tfloor: empty GUI program\tnone\t%s\t"%s"\n' "$(win "$work/floor")" \
     "$(win "$work/floor/bench_floor_empty.exe")"
   printf 'case\tfloor: shell request\tnone\t%s\t"%s" firefox "%s"\n' "$(win "$work/floor")" \

@@ -40,8 +40,8 @@ drive_c="$WINEPREFIX/drive_c"
 rm -rf "$drive_c/shots" "$drive_c/Program Files/Corvane-Pro"
 mkdir -p "$drive_c/shots/program" "$drive_c/shots/running" "$drive_c/shots/holder"
 cp "$build/bin/Ostrilo.exe" "$drive_c/shots/program/"
-cp "$build/bin/viewer_standin.exe" "$drive_c/shots/running/vncviewer.exe"
-cp "$build/bin/viewer_standin.exe" "$drive_c/shots/holder/clipboard_holder.exe"
+cp "$build/bin/standin.exe" "$drive_c/shots/running/vncviewer.exe"
+cp "$build/bin/standin.exe" "$drive_c/shots/holder/clipboard_holder.exe"
 
 # Starts a Windows program in the background, remembered for the end.
 start() {
@@ -74,9 +74,9 @@ start 'C:\shots\program\Ostrilo.exe' -url 'https://www.example.org/'
 shoot viewer-not-found 'Feldrun' "${started[-1]}"
 
 # A running viewer without a pipe, and another program keeping the clipboard open
-# (both are the viewer stand-in of the tests).
-STANDIN_WINDOW=1 STANDIN_WINDOW_TITLE=Corvane-Pro start 'C:\shots\running\vncviewer.exe'
-STANDIN_WINDOW=1 STANDIN_HOLD_CLIPBOARD=1 start 'C:\shots\holder\clipboard_holder.exe'
+# (both are the stand-in of the tests).
+STANDIN_WINDOW=Corvane-Pro start 'C:\shots\running\vncviewer.exe'
+STANDIN_WINDOW=- STANDIN_HOLD_CLIPBOARD=1 start 'C:\shots\holder\clipboard_holder.exe'
 sleep 2
 start 'C:\shots\program\Ostrilo.exe' -url 'https://www.example.org/'
 shoot clipboard-blocked 'Feldrun' "${started[-1]}"

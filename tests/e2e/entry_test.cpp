@@ -1,33 +1,82 @@
 // The command line as a user or the shell gives it: help, the argument walk,
-// the URL, the scheme rewrite, the local file and the exit statuses.
+// -configdir, the scheme rewrite, the local file, the exit statuses, and the
+// exe's version resource. Every link matches the rule "*|none", which ends the
+// run with status 1 right after the lookup.
 #include "ostrilo.h"
-#include "registry_guard.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <regex>
 
 namespace {
 
-TEST(Help, ShowsTheHelpBoxAndEndsWithZero)
+struct command_line_case {
+    std::wstring arguments;  // "%ROOT%" stands for the sandbox folder
+    DWORD status;
+    std::vector<std::string> records;  // "LEVEL message"; with "!" in front: not logged
+};
+
+TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
 {
+    const std::string help = "INFO Showing Ostrilo help and exiting.", no_url = "INFO There is no URL. I will return.";
+    const std::string url = "DEBUG Assuming this is the URL: <", configdir = "DEBUG Read configdir from command line: ";
+    const std::string local_file = "INFO URL is actually a file. Opening locally.";
+    const command_line_case cases[] = {
+        {L"-help", 0, {help}},
+        {L"/h", 0, {help}},
+        {L"/?", 0, {help}},
+        {L"-x /help", 0, {help}},
+        {L"-help -url \"https://example.com/h\"", 1, {"!" + help, url + "https://example.com/h>"}},
+        {L"", 0xFFFFFFFD, {"INFO Starting Ostrilo", no_url}},
+        {L"-url", 0xFFFFFFFD, {no_url}},
+        {L"-log -configdir", 0xFFFFFFFD, {no_url}},
+        {L"/log -url \"https://example.com/\"", 1, {url + "/log>"}},
+        {L"-configdir \"C:\\cfg\" -url x", 1, {url + "C:\\cfg>"}},
+        {L"-url \"\"", 1, {url + ">"}},
+        {L"-url \"https://example.com/\" -setregistry", 1, {url + "https://example.com/>"}},
+        {L"-SETREGISTRY -url x", 1, {url + "x>"}},
+        {L"-url x -configdir \"H:\\My Config\\\\\"", 1, {configdir + "H:\\My Config\\"}},
+        {L"-url x -configdir=C:\\cfg", 1, {configdir + "C:\\cfg\\"}},
+        {L"-url x -configdir \\\\\\", 1, {configdir + "\\"}},
+        {L"-url x", 1, {"ERROR Couldn't read configdir from command line!"}},
+        {L"-url \"kvxp://example.com/a\"", 1, {"DEBUG Replaced with standard http(s): http://example.com/a"}},
+        {L"-url \"kvxps://example.com/a\"", 1, {"DEBUG Replaced with standard http(s): https://example.com/a"}},
+        {L"-url \"KVXPS://example.com/\"", 1, {"!DEBUG Detected kvxp(s) protocol: KVXPS://example.com/"}},
+        {L"-url \"%ROOT%\\seite \u00e4.html\"", 0, {local_file, "INFO Finished, goodbye."}},
+        {L"-url \"%ROOT%\"", 1, {"!" + local_file}},
+    };
     sandbox box;
-    for (const wchar_t* arguments : {L"-help", L"/h", L"/?", L"-x /help"}) {
-        run_result run = box.run(arguments);
-        EXPECT_EQ(run.exit_code, 0u) << narrow(arguments);
-        ASSERT_EQ(run.boxes.size(), 1u) << narrow(arguments);
-        EXPECT_EQ(run.boxes[0].title, L"Feldrun Hilfe");
-        EXPECT_EQ(run.boxes[0].text, help_text());
-        EXPECT_TRUE(run.logged("INFO", "Showing Ostrilo help and exiting."));
+    box.put(L"url whitelist.txt", "*|none\n");
+    write_file(box.root + L"\\seite \u00e4.html", "<html></html>");
+    box.standin(box.program_dir + L"\\iexplore.exe");  // the shell finds it beside the program
+    for (const command_line_case& c : cases) {
+        std::wstring arguments = c.arguments;
+        if (std::size_t at = arguments.find(L"%ROOT%"); at != std::wstring::npos)
+            arguments.replace(at, 6, box.root);
+        const run_result run = box.run(arguments);
+        SCOPED_TRACE(narrow(arguments) + "\n" + run.err);
+        EXPECT_EQ(run.exit_code, c.status);
+        for (const std::string& record : c.records)
+            EXPECT_NE(run.has(record[0] == '!' ? record.substr(1) : record), record[0] == '!') << record;
+        const bool helped = c.records[0] == help;
+        ASSERT_EQ(run.boxes.size(), helped ? 1u : 0u);
+        if (helped) {
+            EXPECT_EQ(run.boxes[0].title, L"Feldrun Hilfe");
+            EXPECT_EQ(run.boxes[0].text, help_text());
+        }
+        EXPECT_TRUE(std::regex_search(run.err, std::regex("^\\d\\d:\\d\\d:\\d\\d INFO  ostrilo:\\d+: Starting Ostrilo\r\n")));
+        // The opt-in keys of the missing ostrilo.cfg are read without records.
+        const std::vector<std::string> records = run.records();
+        for (int i = run.find("TRACE Have set box title"); i >= 0 && i < run.find("TRACE CommandLineToArgvW set"); ++i)
+            EXPECT_EQ(records[i].find("ostrilo.cfg"), std::string::npos) << records[i];
     }
 }
 
 TEST(Help, TextReadsLineByLine)
 {
-    // A few lines that a reader of the box relies on, with their exact
-    // indentation; the full text is compared with the box above.
-    std::wstring text = help_text();
+    // Lines a reader of the box relies on, with their exact indentation.
+    const std::wstring text = help_text();
     for (const wchar_t* line : {L"-configdir <Pfad zur Konfigurationsordner>\n\n\tAngabe des Viewer",
                                 L"\n\n-url <URL>\n\n\tURL wird zum Viewer weitergeleitet\n\n\tBeispiele:\n",
                                 L"\n\n-setregistry\n\n\tWindows-Registry-Werte werden erneut gesetzt, keine Angabe\n"
@@ -39,169 +88,20 @@ TEST(Help, TextReadsLineByLine)
         EXPECT_NE(text.find(line), std::wstring::npos) << narrow(line);
     EXPECT_EQ(text.back(), L'\n');
     EXPECT_EQ(text.find(L"unsetregistry"), std::wstring::npos);
-    EXPECT_EQ(text.find(L"\n\n\n"), std::wstring::npos);  // sections apart by one empty line
-}
-
-TEST(Help, IsNotShownWhenTheCommandLineHoldsUrl)
-{
-    sandbox box;
-    run_result run = box.run(L"-url \"https://example.com/h/x\"");
-    for (const message_box& shown : run.boxes)
-        EXPECT_NE(shown.title, L"Feldrun Hilfe");
-    EXPECT_FALSE(run.logged("INFO", "Showing Ostrilo help and exiting."));
-    EXPECT_TRUE(run.logged("DEBUG", "Assuming this is the URL: <https://example.com/h/x>"));
-}
-
-TEST(ArgumentWalk, WithoutUrlEndsWithMinusThreeAndNoBox)
-{
-    sandbox box;
-    for (const wchar_t* arguments : {L"", L"-url", L"-log -configdir"}) {
-        run_result run = box.run(arguments);
-        EXPECT_EQ(run.exit_code, 0xFFFFFFFDu) << narrow(arguments);
-        EXPECT_TRUE(run.boxes.empty());
-        EXPECT_TRUE(run.logged("INFO", "There is no URL. I will return.")) << narrow(arguments);
-        EXPECT_TRUE(run.logged("INFO", "Starting Ostrilo"));
-    }
-}
-
-struct walk_case {
-    const wchar_t* arguments;
-    const char* url;  // the argument taken as the URL
-};
-
-TEST(ArgumentWalk, TakesTheFirstArgumentThatDoesNotBeginWithDash)
-{
-    const walk_case cases[] = {
-        {L"-url \"https://example.com/\"", "https://example.com/"},
-        {L"/log -url \"https://example.com/\"", "/log"},
-        {L"-configdir \"C:\\cfg\" -url \"https://example.com/\"", "C:\\cfg"},
-        {L"-url \"\"", ""},
-        {L"-url \"https://example.com/\" -setregistry", "https://example.com/"},
-        {L"-SETREGISTRY -url x", "x"},
-    };
-    sandbox box;
-    for (const walk_case& c : cases) {
-        run_result run = box.run(c.arguments);
-        EXPECT_TRUE(run.logged("DEBUG", std::string("Assuming this is the URL: <") + c.url + ">"))
-            << narrow(c.arguments) << "\n" << run.err;
-        EXPECT_TRUE(run.logged("INFO", "Finished, goodbye.")) << narrow(c.arguments);
-        EXPECT_EQ(run.exit_code, 0u);
-    }
-}
-
-TEST(ArgumentWalk, RegistrationSwitchesAreRecognisedBeforeTheUrl)
-{
-    const std::pair<const wchar_t*, const char*> cases[] = {
-        {L"-setregistry", "This is setregistry. Starting set_ostrilo_registry()"},
-        {L"-resetregistry", "This is resetregistry. Starting reset_ostrilo_registry()"},
-        {L"-unsetregistry", "This is resetregistry. Starting reset_ostrilo_registry()"},
-    };
-    // The switches really register and remove; the registry is put back.
-    registration_keys_guard registry;
-    sandbox box;
-    for (const auto& [arguments, record] : cases) {
-        run_result run = box.run(arguments);
-        EXPECT_EQ(run.exit_code, 0u);
-        EXPECT_TRUE(run.logged("DEBUG", record)) << narrow(arguments) << "\n" << run.err;
-        EXPECT_FALSE(run.logged("INFO", "Finished, goodbye."));
-    }
-}
-
-TEST(Configdir, IsReadFromTheCommandLineWithOneTrailingBackslash)
-{
-    const std::pair<const wchar_t*, const char*> cases[] = {
-        {L"-url x -configdir \"H:\\My Config\\\\\"", "H:\\My Config\\"},
-        {L"-url x -configdir=C:\\cfg", "C:\\cfg\\"},
-        {L"-url x -configdir \\\\\\", "\\"},  // only backslashes: empty folder, not none
-    };
-    sandbox box;
-    for (const auto& [arguments, record] : cases) {
-        run_result run = box.run(arguments);
-        EXPECT_TRUE(run.logged("DEBUG", std::string("Read configdir from command line: ") + record))
-            << narrow(arguments) << "\n" << run.err;
-    }
-    run_result without = box.run(L"-url x");
-    EXPECT_TRUE(without.logged("ERROR", "Couldn't read configdir from command line!"));
-}
-
-TEST(SchemeRewrite, KvxpBecomesHttpInBothForms)
-{
-    const std::pair<const wchar_t*, const char*> cases[] = {
-        {L"-url \"kvxp://example.com/a\"", "http://example.com/a"},
-        {L"-url \"kvxps://example.com/a\"", "https://example.com/a"},
-    };
-    sandbox box;
-    for (const auto& [arguments, rewritten] : cases) {
-        run_result run = box.run(arguments);
-        EXPECT_TRUE(run.logged("DEBUG", std::string("Replaced with standard http(s): ") + rewritten)) << run.err;
-    }
-    run_result upper = box.run(L"-url \"KVXPS://example.com/\"");
-    EXPECT_EQ(upper.find_record("Detected kvxp(s) protocol: KVXPS://example.com/"), -1);
-}
-
-TEST(LocalFile, AReadableFileIsRecognised)
-{
-    sandbox box;
-    std::wstring page = box.root + L"\\seite \u00e4.html";
-    write_file(page, "<html></html>");
-    // The file opens in Internet Explorer, which the shell finds beside the program.
-    box.copy_standin(L"browser_standin", box.program_dir + L"\\iexplore.exe");
-    run_result run = box.run(L"-url \"" + page + L"\"");
-    EXPECT_TRUE(run.logged("INFO", "URL is actually a file. Opening locally.")) << run.err;
-    run_result folder = box.run(L"-url \"" + box.root + L"\"");
-    EXPECT_FALSE(folder.logged("INFO", "URL is actually a file. Opening locally."));
-}
-
-TEST(LogRecords, StandardErrorShowsTimeLevelUnitAndLine)
-{
-    sandbox box;
-    run_result run = box.run(L"");
-    std::vector<log_record> records = run.records();
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records[0].level, "INFO");
-    EXPECT_EQ(records[0].unit, "ostrilo");
-    EXPECT_GT(records[0].line, 0);
-    EXPECT_EQ(records[0].message, "Starting Ostrilo");
-    EXPECT_EQ(records[0].time.size(), 8u);
-    EXPECT_NE(run.err.find(" INFO  ostrilo:"), std::string::npos);  // padded to five columns
-    EXPECT_NE(run.err.find(" DEBUG ostrilo:"), std::string::npos);
-    EXPECT_EQ(run.err.substr(run.err.size() - 2), "\r\n");
-}
-
-}  // namespace
-
-namespace {
-
-std::wstring version_string(const std::vector<char>& block, const wchar_t* name)
-{
-    void* text = nullptr;
-    UINT length = 0;
-    std::wstring query = std::wstring(L"\\StringFileInfo\\040704b0\\") + name;
-    if (!VerQueryValueW(block.data(), query.c_str(), &text, &length) || length == 0)
-        return {};
-    return static_cast<const wchar_t*>(text);
+    EXPECT_EQ(text.find(L"\n\n\n"), std::wstring::npos);
 }
 
 TEST(Resources, ExeCarriesAGermanVersionResourceAndItsIcon)
 {
-    std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::vector<char> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
+    const std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
+    std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    wchar_t* name = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u);
-    EXPECT_EQ(version_string(block, L"ProductName"), L"Ostrilo Browserweiche");
-    EXPECT_NE(version_string(block, L"FileDescription").find(L"Browserweiche für"), std::wstring::npos);
-    EXPECT_EQ(version_string(block, L"FileVersion"), version_string(block, L"ProductVersion"));
-
+    VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\ProductName", reinterpret_cast<void**>(&name), &length);
+    EXPECT_EQ(std::wstring(name ? name : L""), L"Ostrilo Browserweiche");
     HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(module, nullptr);
-    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // IDI_ICON group
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
     FreeLibrary(module);
 }
 

@@ -2,392 +2,350 @@
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
-#include <cstdio>
 #include <cwctype>
-#include <set>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
-
-struct handle {
-    HANDLE h = nullptr;
-    handle() = default;
-    explicit handle(HANDLE value) : h(value == INVALID_HANDLE_VALUE ? nullptr : value) {}
-    ~handle() { if (h) CloseHandle(h); }
-    handle(const handle&) = delete;
-    handle& operator=(const handle&) = delete;
-};
 
 std::wstring env_value(const wchar_t* name)
 {
     wchar_t buffer[32768];
-    DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
-    return length ? std::wstring(buffer, length) : std::wstring();
+    return std::wstring(buffer, GetEnvironmentVariableW(name, buffer, 32768));
 }
 
-std::wstring test_name()
-{
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "outside-test";
-    std::wstring wide = widen(name);
-    for (wchar_t& c : wide) {
-        if (!std::iswalnum(c) && c != L'.' && c != L'-')
-            c = L'_';
-    }
-    return wide;
-}
-
-struct enum_state {
+struct box_search {
     DWORD process_id;
-    std::set<HWND>* seen;
+    std::set<HWND> seen;
     std::vector<message_box>* boxes;
 };
 
 std::wstring window_text(HWND window)
 {
-    int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    int got = GetWindowTextW(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    wchar_t text[4096] = L"";
+    GetWindowTextW(window, text, 4096);
     return text;
 }
 
+// Records each new dialog box of the process and presses OK (again, should
+// the first press not have closed it yet).
 BOOL CALLBACK collect_box(HWND window, LPARAM parameter)
 {
-    auto* state = reinterpret_cast<enum_state*>(parameter);
+    auto* search = reinterpret_cast<box_search*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != state->process_id || !IsWindowVisible(window))
+    wchar_t class_name[16] = L"";
+    GetClassNameW(window, class_name, 16);
+    if (owner != search->process_id || !IsWindowVisible(window) || std::wstring(class_name) != L"#32770")
         return TRUE;
-    wchar_t class_name[64] = L"";
-    GetClassNameW(window, class_name, 64);
-    if (std::wcscmp(class_name, L"#32770") != 0)
-        return TRUE;
-    if (state->seen->insert(window).second) {
-        HWND text_control = GetDlgItem(window, 0xFFFF);
-        state->boxes->push_back({window_text(window), text_control ? window_text(text_control) : std::wstring()});
-    }
-    // Press OK (again, should the first press not have closed it yet).
+    if (search->seen.insert(window).second)
+        search->boxes->push_back({window_text(window), window_text(GetDlgItem(window, 0xFFFF))});
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
 
-std::string read_all(const std::wstring& path)
+// Every variable of this test program, with the sandbox's folders and settings.
+std::wstring environment(const sandbox& box, const std::map<std::wstring, std::wstring>& variables)
 {
-    return read_file(path).value_or(std::string());
+    struct name_less {
+        bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
+    };
+    std::map<std::wstring, std::wstring, name_less> all = {{L"APPDATA", box.appdata}, {L"TMP", box.temp},
+        {L"PROGRAMFILES(X86)", box.program_files_x86}, {L"KVIX_INSTALLPATH", box.install_path}, {L"TEMP", box.temp}};
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::size_t equals = text.find(L'=', 1);  // "=C:=C:\..." entries start with "="
+        all.insert({text.substr(0, equals), text.substr(equals + 1)});
+    }
+    FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : box.env)
+        value ? void(all.insert_or_assign(name, *value)) : void(all.erase(name));
+    for (const auto& [name, value] : variables)
+        all.insert_or_assign(name, value);
+    std::wstring text;
+    for (const auto& [name, value] : all)
+        text += name + L"=" + value + L'\0';
+    return text + L'\0';
 }
 
 }  // namespace
 
-std::wstring widen(std::string_view utf8)
+std::vector<std::string> parse_log(const std::string& text)
 {
-    if (utf8.empty())
-        return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
-std::string narrow(std::wstring_view wide)
-{
-    if (wide.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
-    return text;
-}
-
-std::vector<log_record> parse_log(const std::string& text)
-{
-    std::vector<log_record> records;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? text.size() : end + 2;
-        // The time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
-        std::size_t time_end = (line.size() > 10 && line[4] == '-') ? 19 : 8;
-        if (line.size() < time_end + 7)
-            continue;
-        log_record record;
-        record.time = line.substr(0, time_end);
-        record.level = line.substr(time_end + 1, 5);
-        while (!record.level.empty() && record.level.back() == ' ')
-            record.level.pop_back();
-        std::size_t unit_start = time_end + 7;
-        std::size_t colon = line.find(':', unit_start);
-        std::size_t message_start = colon == std::string::npos ? std::string::npos : line.find(": ", colon + 1);
-        if (colon == std::string::npos || message_start == std::string::npos)
-            continue;
-        record.unit = line.substr(unit_start, colon - unit_start);
-        record.line = std::atoi(line.substr(colon + 1, message_start - colon - 1).c_str());
-        record.message = line.substr(message_start + 2);
-        records.push_back(record);
+    std::vector<std::string> records;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t level = line.size() > 10 && line[4] == '-' ? 20 : 9, message = line.find(": ", level + 6);
+        if (message != std::string::npos)
+            records.push_back(line.substr(level, line.find(' ', level) - level) + " " +
+                              line.substr(message + 2, line.size() - message - 2 - line.ends_with('\r')));
     }
     return records;
 }
 
-std::vector<log_record> run_result::records() const
+std::vector<std::string> run_result::records() const { return parse_log(err); }
+
+int run_result::count(const std::string& record) const
 {
-    return parse_log(err);
+    const std::vector<std::string> all = records();
+    return static_cast<int>(std::count(all.begin(), all.end(), record));
 }
 
-bool run_result::logged(std::string_view level, std::string_view message) const
+int run_result::find(const std::string& record, int from) const
 {
-    for (const log_record& record : records()) {
-        if (record.level == level && record.message == message)
-            return true;
-    }
-    return false;
+    const std::vector<std::string> all = records();
+    const auto found = std::find(all.begin() + std::min<std::size_t>(from, all.size()), all.end(), record);
+    return found == all.end() ? -1 : static_cast<int>(found - all.begin());
 }
 
-int run_result::find_record(std::string_view message, int from) const
+// Invalid sequences and lone surrogates become U+FFFD, as in Ostrilo.exe.
+std::wstring widen(const std::string& utf8)
 {
-    std::vector<log_record> all = records();
-    for (int i = from; i < static_cast<int>(all.size()); ++i) {
-        if (all[static_cast<std::size_t>(i)].message == message)
-            return i;
-    }
-    return -1;
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+std::string narrow(const std::wstring& wide)
+{
+    std::string text(wide.size() * 3, '\0');
+    text.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                                    static_cast<int>(text.size()), nullptr, nullptr));
+    return text;
 }
 
 std::wstring bin_folder()
 {
     wchar_t path[MAX_PATH * 4];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
+    return std::filesystem::path(std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4))).parent_path();
 }
+std::wstring real_program_files() { return env_value(L"ProgramFiles"); }
 
-std::wstring real_program_files()
+std::wstring system_folder()
 {
-    return env_value(L"ProgramFiles");
-}
-
-std::wstring real_program_files_x86()
-{
-    return env_value(L"ProgramFiles(x86)");
-}
-
-void make_folders(const std::wstring& path)
-{
-    for (std::size_t i = 3; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == L'\\')
-            CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
-    }
+    wchar_t folder[MAX_PATH] = L"";
+    return std::wstring(folder, GetSystemDirectoryW(folder, MAX_PATH));
 }
 
 void remove_tree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                remove_tree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-    DeleteFileW(path.c_str());
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
 }
 
-void write_file(const std::wstring& path, std::string_view content)
+void write_file(const std::wstring& path, const std::string& content)
 {
-    make_folders(path.substr(0, path.find_last_of(L'\\')));
-    handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(file.h, nullptr) << "cannot write " << narrow(path);
-    DWORD written = 0;
-    WriteFile(file.h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    EXPECT_TRUE(std::ofstream(std::filesystem::path(path), std::ios::binary) << content) << narrow(path);
 }
 
 std::optional<std::string> read_file(const std::wstring& path)
 {
-    handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.h)
+    std::ifstream file{std::filesystem::path(path), std::ios::binary};
+    if (!file)
         return std::nullopt;
-    std::string content;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        content.append(buffer, got);
-    return content;
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-bool path_exists(const std::wstring& path)
+bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string wait_for_file(const std::wstring& path, bool wait)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    for (int tries = wait ? 200 : 1; tries-- > 0; Sleep(50))
+        if (std::optional<std::string> content = read_file(path); content && !content->empty())
+            return *content;
+    return "";
 }
 
-std::optional<std::string> wait_for_file(const std::wstring& path, DWORD limit_ms)
+scoped_path::scoped_path(std::wstring made, bool folder) : path(std::move(made))
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::optional<std::string> content = read_file(path);
-        if (content && !content->empty())
-            return content;
-        if (GetTickCount() - start > limit_ms)
-            return std::nullopt;
-        Sleep(50);
-    }
-}
-
-scoped_folder::scoped_folder(std::wstring path) : path_(std::move(path))
-{
-    remove_tree(path_);
-    make_folders(path_);
-}
-
-scoped_folder::~scoped_folder()
-{
-    remove_tree(path_);
+    remove_tree(path);
+    if (folder)
+        std::filesystem::create_directories(path);
 }
 
 sandbox::sandbox()
 {
-    wchar_t system_drive[8] = L"C:";
-    GetEnvironmentVariableW(L"SystemDrive", system_drive, 8);
-    root = std::wstring(system_drive) + L"\\ostrilo-e2e\\" + test_name();
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring name = widen(info ? std::string(info->test_suite_name()) + "." + info->name() : "demo");
+    std::replace_if(name.begin(), name.end(), [](wchar_t c) { return !std::iswalnum(c) && c != L'.'; }, L'_');
+    root = env_value(L"SystemDrive") + L"\\ostrilo-e2e\\" + name;
     remove_tree(root);
     program_dir = root + L"\\program";
     appdata = root + L"\\appdata";
-    program_files = root + L"\\programfiles";
     program_files_x86 = root + L"\\programfiles_x86";
     install_path = root + L"\\installpath";
     temp = root + L"\\tmp";
     cwd = root + L"\\cwd";
-    for (const std::wstring* folder : {&program_dir, &appdata, &program_files, &program_files_x86, &install_path,
-                                       &temp, &cwd})
-        make_folders(*folder);
-    if (!CopyFileW((bin_folder() + L"\\Ostrilo.exe").c_str(), exe().c_str(), FALSE))
-        ADD_FAILURE() << "cannot copy Ostrilo.exe into the sandbox";
+    for (const std::wstring* folder : {&appdata, &program_files_x86, &install_path, &temp, &cwd})
+        std::filesystem::create_directories(*folder);
+    standin(exe(), L"Ostrilo");
 }
 
 sandbox::~sandbox()
 {
-    // A program started by the run may still hold a file for a moment.
-    for (int attempt = 0; attempt < 20 && path_exists(root); ++attempt) {
+    // A program started by a run may still hold a file for a moment.
+    end_programs();
+    for (int attempt = 0; attempt < 20 && path_exists(root); ++attempt, Sleep(100))
         remove_tree(root);
-        if (path_exists(root))
-            Sleep(100);
-    }
 }
 
-void sandbox::copy_standin(const std::wstring& standin, const std::wstring& target) const
+void sandbox::standin(const std::wstring& target, const std::wstring& standin) const
 {
-    make_folders(target.substr(0, target.find_last_of(L'\\')));
-    if (!CopyFileW((bin_folder() + L"\\" + standin + L".exe").c_str(), target.c_str(), FALSE))
-        ADD_FAILURE() << "cannot copy stand-in " << narrow(standin) << " to " << narrow(target);
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path());
+    EXPECT_TRUE(CopyFileW((bin_folder() + L"\\" + standin + L".exe").c_str(), target.c_str(), FALSE)) << narrow(target);
 }
 
-void sandbox::unset_env(const std::wstring& name)
-{
-    overrides_[name] = std::nullopt;
-}
-
-void sandbox::set_env(const std::wstring& name, const std::wstring& value)
-{
-    overrides_[name] = value;
-}
-
-run_result sandbox::run(const std::wstring& arguments, DWORD limit_ms) const
-{
-    std::wstring command_line = L"\"" + exe() + L"\"";
-    if (!arguments.empty())
-        command_line += L" " + arguments;
-    return run_command_line(command_line, limit_ms);
-}
-
-run_result sandbox::run_command_line(const std::wstring& command_line, DWORD limit_ms) const
+run_result sandbox::run_command_line(const std::wstring& command_line, int seconds) const
 {
     run_result result;
-
-    std::map<std::wstring, std::wstring, name_less> variables;
-    if (wchar_t* block = GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-            std::wstring text = entry;
-            std::size_t equals = text.find(L'=', 1);  // "=C:=C:\..." entries start with "="
-            if (equals != std::wstring::npos)
-                variables[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-        FreeEnvironmentStringsW(block);
-    }
-    variables[L"APPDATA"] = appdata;
-    variables[L"PROGRAMFILES"] = program_files;
-    variables[L"PROGRAMFILES(X86)"] = program_files_x86;
-    variables[L"KVIX_INSTALLPATH"] = install_path;
-    variables[L"TMP"] = temp;
-    variables[L"TEMP"] = temp;
-    for (const auto& [name, value] : overrides_) {
-        if (value)
-            variables[name] = *value;
-        else
-            variables.erase(name);
-    }
-    std::wstring environment;
-    for (const auto& [name, value] : variables)
-        environment += name + L"=" + value + L'\0';
-    environment += L'\0';
-
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    std::wstring out_path = root + L"\\stdout.txt";
-    std::wstring err_path = root + L"\\stderr.txt";
-    handle out(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    handle err(CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    handle in(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                          nullptr));
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    if (standard_handles) {
-        startup.hStdInput = in.h;
-        startup.hStdOutput = out.h;
-        startup.hStdError = err.h;
-    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const std::wstring files[] = {L"NUL", root + L"\\stdout.txt", root + L"\\stderr.txt"};
+    HANDLE handles[3];
+    for (int i = 0; i < 3; ++i)
+        handles[i] = CreateFileW(files[i].c_str(), i ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inherit, i ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{sizeof startup};
+    startup.dwFlags = standard_handles ? STARTF_USESTDHANDLES : 0;
+    startup.hStdInput = handles[0];
+    startup.hStdOutput = handles[1];
+    startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
-    std::wstring mutable_command_line = command_line;
-    if (!CreateProcessW(nullptr, mutable_command_line.data(), nullptr, nullptr, standard_handles,
-                        CREATE_UNICODE_ENVIRONMENT,
-                        environment.data(), cwd.c_str(), &startup, &process)) {
-        ADD_FAILURE() << "cannot start " << narrow(command_line) << ": error " << GetLastError();
+    std::wstring line = command_line, block = environment(*this, {});
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, standard_handles, CREATE_UNICODE_ENVIRONMENT,
+                                        block.data(), cwd.c_str(), &startup, &process);
+    for (HANDLE handle : handles)
+        CloseHandle(handle);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << narrow(command_line);
         return result;
     }
-    handle process_handle(process.hProcess);
-    handle thread_handle(process.hThread);
-
-    std::set<HWND> seen;
-    enum_state state{process.dwProcessId, &seen, &result.boxes};
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD wait = WaitForSingleObject(process.hProcess, 50);
-        EnumWindows(collect_box, reinterpret_cast<LPARAM>(&state));
-        if (wait == WAIT_OBJECT_0)
-            break;
-        if (GetTickCount() - start > limit_ms) {
+    box_search search{process.dwProcessId, {}, &result.boxes};
+    for (int waited = 0; WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++waited) {
+        EnumWindows(collect_box, reinterpret_cast<LPARAM>(&search));
+        if (waited == seconds * 20) {
+            ADD_FAILURE() << "no end within " << seconds << " s: " << narrow(command_line);
             TerminateProcess(process.hProcess, 0xDEAD);
-            WaitForSingleObject(process.hProcess, 5000);
-            result.timed_out = true;
-            ADD_FAILURE() << "Ostrilo did not end within " << limit_ms << " ms: " << narrow(command_line);
-            break;
         }
     }
     GetExitCodeProcess(process.hProcess, &result.exit_code);
-    result.out = read_all(out_path);
-    result.err = read_all(err_path);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    result.out = read_file(files[1]).value_or("");
+    result.err = read_file(files[2]).value_or("");
     return result;
 }
+
+DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const
+{
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"\"" + program + L"\"", block = environment(*this, variables);
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                               block.data(), cwd.c_str(), &startup, &process)) << narrow(program);
+    WaitForInputIdle(process.hProcess, 20000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return process.dwProcessId;
+}
+
+void sandbox::end_programs() const
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{sizeof entry};
+    for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
+        wchar_t path[MAX_PATH * 4];
+        DWORD size = MAX_PATH * 4;
+        if (process && QueryFullProcessImageNameW(process, 0, path, &size) && _wcsnicmp(path, root.c_str(), root.size()) == 0) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
+program_aside::program_aside(std::wstring program, const sandbox* standin_from) : path(std::move(program))
+{
+    // A run that ended abruptly may have left it aside.
+    MoveFileExW((path + L".aside").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    MoveFileW(path.c_str(), (path + L".aside").c_str());
+    if (standin_from)
+        standin_from->standin(path);
+}
+
+program_aside::~program_aside()
+{
+    DeleteFileW((path + L".calls.txt").c_str());
+    DeleteFileW(path.c_str());
+    MoveFileW((path + L".aside").c_str(), path.c_str());
+    // Folders made for the stand-in go again; the first that is not empty stays.
+    for (std::wstring folder = path; (folder = folder.substr(0, folder.find_last_of(L'\\'))).size() > 3 &&
+                                     RemoveDirectoryW(folder.c_str());)
+        ;
+}
+
+scoped_key::scoped_key(HKEY key_root, std::wstring key_path) : root(key_root), path(std::move(key_path))
+{
+    SHDeleteKeyW(root, path.c_str());
+}
+
+scoped_key::~scoped_key() { SHDeleteKeyW(root, path.c_str()); }
+
+void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    lines.insert(narrow(path));
+    wchar_t name[16384];
+    BYTE data[65536];
+    for (DWORD index = 0, length = 16384, size = sizeof data, type = 0;
+         RegEnumValueW(key, index, name, &length, nullptr, &type, data, &size) == ERROR_SUCCESS;
+         ++index, length = 16384, size = sizeof data) {
+        const std::wstring text(reinterpret_cast<const wchar_t*>(data), size / 2);
+        const bool plain = type == REG_SZ && size >= 2 && text.find(L'\0') == text.size() - 1;
+        lines.insert(narrow(path) + " [" + narrow(std::wstring(name, length)) + "]=" +
+                     narrow(plain ? text.substr(0, text.size() - 1) : text) +
+                     (plain ? "" : " (type " + std::to_string(type) + ", " + std::to_string(size) + " bytes)"));
+    }
+    for (DWORD index = 0, length = 16384;
+         RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = 16384)
+        registry_dump(root, path + L"\\" + std::wstring(name, length), lines);
+    RegCloseKey(key);
+}
+
+void write_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text)
+{
+    RegSetKeyValueW(root, path.c_str(), name.empty() ? nullptr : name.c_str(), REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+const std::vector<std::string> registration_tops = {
+    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
+    "Software\\Classes\\http", "Software\\Classes\\https", "Software\\Classes\\.html",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe", "Software\\Clients\\StartMenuInternet",
+    "Software\\RegisteredApplications", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
+
+static void clear_registration()
+{
+    for (const std::string& top : registration_tops)
+        SHDeleteKeyW(HKEY_CURRENT_USER, widen(top).c_str());
+    SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe");
+}
+
+clean_registry::clean_registry(const wchar_t* windows_version)
+{
+    clear_registration();
+    write_string(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version", windows_version);
+}
+
+clean_registry::~clean_registry() { clear_registration(); }

@@ -1,116 +1,118 @@
 // The end-to-end harness: runs the real Ostrilo.exe in a folder tree of its
 // own, with an environment block of its own, and records what a user would
 // see: message boxes, exit status, standard output and the log records.
+// Stand-ins (tests/standin.cpp) record their starts beside themselves.
 #pragma once
 
 #include <windows.h>
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 struct message_box {
-    std::wstring title;
-    std::wstring text;
-};
-
-// One log record: "<time> <LEVEL> <unit>:<line>: <message>".
-struct log_record {
-    std::string time;
-    std::string level;
-    std::string unit;
-    int line = 0;
-    std::string message;
+    std::wstring title, text;
 };
 
 struct run_result {
     DWORD exit_code = 0;
-    bool timed_out = false;
-    std::string out;  // standard output, as written
-    std::string err;  // standard error, as written
+    std::string out, err;  // standard output and standard error, as written
     std::vector<message_box> boxes;
-
-    std::vector<log_record> records() const;
-    // True when a record of this level (e.g. "INFO") has exactly this message.
-    bool logged(std::string_view level, std::string_view message) const;
-    // Index of the first record with this message from position `from` on, or -1.
-    int find_record(std::string_view message, int from = 0) const;
+    // The records on standard error, each "LEVEL message".
+    std::vector<std::string> records() const;
+    bool has(const std::string& record) const { return find(record) >= 0; }
+    int count(const std::string& record) const;
+    int find(const std::string& record, int from = 0) const;  // index of the first from `from` on, or -1
 };
 
-std::vector<log_record> parse_log(const std::string& text);
+// "LEVEL message" of each line "<time> <LEVEL> <unit>:<line>: <message>"; the
+// time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
+std::vector<std::string> parse_log(const std::string& text);
 
-// Text conversions for tests (UTF-8 <-> UTF-16).
-std::wstring widen(std::string_view utf8);
-std::string narrow(std::wstring_view wide);
-
-// Folder of the running test program: the build's bin folder, which holds
-// Ostrilo.exe and the stand-in programs.
+std::wstring widen(const std::string& utf8);
+std::string narrow(const std::wstring& wide);
+// The build's bin folder (Ostrilo.exe, the stand-ins). Wine sets ProgramFiles
+// in every process, whatever the environment block says.
 std::wstring bin_folder();
-// The prefix's real Program Files folders: Wine sets ProgramFiles and
-// ProgramFiles(x86) in every process, whatever the environment block says.
 std::wstring real_program_files();
-std::wstring real_program_files_x86();
+std::wstring system_folder();
 
-void make_folders(const std::wstring& path);
 void remove_tree(const std::wstring& path);
-void write_file(const std::wstring& path, std::string_view content);
+void write_file(const std::wstring& path, const std::string& content);  // folders made as needed
 std::optional<std::string> read_file(const std::wstring& path);
 bool path_exists(const std::wstring& path);
-// Waits until the file exists and has content (a stand-in's record), up to the limit.
-std::optional<std::string> wait_for_file(const std::wstring& path, DWORD limit_ms = 10000);
+// The file's content; with `wait`, once it is not empty (a started program
+// runs on after Ostrilo has ended), or "" after ten seconds.
+std::string wait_for_file(const std::wstring& path, bool wait = true);
+// What a stand-in recorded: "<command line>\n<folder>\n" for each start.
+inline std::string calls_of(const std::wstring& standin, bool wait = true) { return wait_for_file(standin + L".calls.txt", wait); }
+// The first recorded command line without its first token (the program,
+// quoted or not) and the one blank behind it: what the program was given.
+inline std::string parameters_of(const std::string& calls)
+{
+    const std::string line = calls.substr(0, calls.find('\n'));
+    std::size_t end = line.starts_with('"') ? line.find('"', 1) + 1 : line.find(' ');
+    return line.substr(std::min(end + 1, line.size()));
+}
 
-// A folder (with its parents) that exists for the lifetime of this object.
-class scoped_folder {
-public:
-    explicit scoped_folder(std::wstring path);
-    ~scoped_folder();
-    scoped_folder(const scoped_folder&) = delete;
-    scoped_folder& operator=(const scoped_folder&) = delete;
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
+// A path removed when made and again when it goes; as a folder, it exists meanwhile.
+struct scoped_path {
+    explicit scoped_path(std::wstring path, bool folder = true);
+    ~scoped_path() { remove_tree(path); }
+    scoped_path(const scoped_path&) = delete;
+    std::wstring path;
 };
 
 class sandbox {
 public:
-    // A fresh tree named after the running test, removed again at the end.
+    // A fresh tree named after the running test, removed again at the end
+    // with every program started from it.
     sandbox();
     ~sandbox();
     sandbox(const sandbox&) = delete;
-    sandbox& operator=(const sandbox&) = delete;
 
-    std::wstring root;
-    std::wstring program_dir;        // holds Ostrilo.exe
-    std::wstring appdata;            // APPDATA
-    std::wstring program_files;      // PROGRAMFILES (Wine replaces it, see real_program_files)
-    std::wstring program_files_x86;  // PROGRAMFILES(X86) (likewise)
-    std::wstring install_path;       // KVIX_INSTALLPATH
-    std::wstring temp;               // TMP and TEMP
-    std::wstring cwd;                // the current directory of the run
-    bool standard_handles = true;    // false: started as the shell starts it, with none
+    std::wstring root, program_dir, appdata, program_files_x86, install_path, temp, cwd;
+    std::map<std::wstring, std::optional<std::wstring>> env;  // set (none: removed) for every start
+    bool standard_handles = true;  // false: started as the shell starts it, with none
 
     std::wstring exe() const { return program_dir + L"\\Ostrilo.exe"; }
     // Copies build/bin/<standin>.exe to target.
-    void copy_standin(const std::wstring& standin, const std::wstring& target) const;
-
-    // The environment block: every variable of this test program, with
-    // APPDATA, PROGRAMFILES, PROGRAMFILES(X86), KVIX_INSTALLPATH, TMP and TEMP
-    // pointing into the sandbox, unless a test leaves one out or sets it.
-    void unset_env(const std::wstring& name);
-    void set_env(const std::wstring& name, const std::wstring& value);
-
-    // Runs "<exe>" <arguments> and waits for its end; every message box it
-    // shows is recorded and answered with OK.
-    run_result run(const std::wstring& arguments, DWORD limit_ms = 30000) const;
-    // Runs a complete command line (program path included).
-    run_result run_command_line(const std::wstring& command_line, DWORD limit_ms = 30000) const;
-
-private:
-    struct name_less {
-        bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
-    };
-    std::map<std::wstring, std::optional<std::wstring>, name_less> overrides_;
+    void standin(const std::wstring& target, const std::wstring& standin = L"standin") const;
+    void put(const std::wstring& name, const std::string& content) const { write_file(program_dir + L"\\" + name, content); }
+    run_result run(const std::wstring& arguments) const { return run_command_line(L"\"" + exe() + L"\" " + arguments); }
+    // Runs a complete command line, waits for its end and answers every message box with OK.
+    run_result run_command_line(const std::wstring& command_line, int seconds = 30) const;
+    // Starts a program with these variables added and waits until it waits for input.
+    DWORD start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const;
+    void end_programs() const;
 };
+
+// A program of the Wine prefix moved aside while the object lives, with the
+// stand-in in its place when a sandbox is given.
+struct program_aside {
+    program_aside(std::wstring path, const sandbox* standin_from);
+    ~program_aside();
+    program_aside(const program_aside&) = delete;
+    std::wstring path;
+};
+
+// A registry key removed when made and again when it goes (the tests run in
+// the build's own Wine prefix); a key tree as lines "key" and
+// "key [value name]=data" (REG_SZ with one NUL; any other type or length is named).
+struct scoped_key {
+    scoped_key(HKEY root, std::wstring path);
+    ~scoped_key();
+    HKEY root;
+    std::wstring path;
+};
+void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines);
+// A user who never registered the program, on the Windows version given (the
+// one Wine reports to Ostrilo.exe), from construction to the end.
+extern const std::vector<std::string> registration_tops;
+struct clean_registry {
+    explicit clean_registry(const wchar_t* windows_version);
+    ~clean_registry();
+};
+void write_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text);

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Breaks the product on purpose, one fault at a time, and checks that the
+# tests notice. Each row of the table below is one fault ("mutant"):
+#   id @@ file @@ perl -0 substitution @@ ctest tests to run @@ gtest filter @@ what the fault is
+# For each row the script applies the substitution to the file (refusing rows
+# whose substitution no longer changes anything: re-make them from the
+# description), builds only the named test programs, runs them under Wine and
+# Xvfb with the filter (native_* tests: natively, from build/native), records "caught" or "SURVIVED", and puts the file back.
+#
+# Usage: scripts/mutants.sh [ID...]      (no ID: every row)
+# Results: build/mutants/results.txt, one log per row in build/mutants/<id>.log.
+# src/, tools/ and packaging/ must have no uncommitted changes; the script never leaves a mutant behind.
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${OSTRILO_BUILD_DIR:-$repo/build}"
+
+table() {
+cat <<'ROWS'
+file-order-viewer @@ src/config/discovery.cpp @@ s/(\{place::program_folder, "vncviewer.exe"\},)(\s*)(\{place::installation_folder, "vncviewer.exe"\},)/$3$2$1/ @@ e2e_environment @@ FileSearch.* @@ vncviewer.exe: the installation folder searched before the program folder
+file-order-appdata @@ src/config/discovery.cpp @@ s/(\{place::appdata, "\\\\vnc\\\\kvix.vnc"\},)(\s*)(\{place::appdata, "kvix.vnc"\},)/$3$2$1/ @@ e2e_environment @@ FileSearch.* @@ kvix.vnc: %APPDATA%\kvix.vnc before %APPDATA%\vnc\kvix.vnc
+install-order @@ src/config/discovery.cpp @@ s/\{"PROGRAMFILES", "PROGRAMFILES\(X86\)"\}/{"PROGRAMFILES(X86)", "PROGRAMFILES"}/ @@ e2e_environment @@ InstallationFolder.* @@ installation folder: PROGRAMFILES(X86) before PROGRAMFILES
+subfile-order @@ src/config/discovery.cpp @@ s/\{L"Corvane-Selector", L"Corvane-Pro"\}/{L"Corvane-Pro", L"Corvane-Selector"}/ @@ e2e_environment @@ InstallpathSubfile.* @@ installed programs: the product folder before the selector folder in each Program Files
+rule-order @@ src/rules/rule_lookup.cpp @@ s/get_kvix_installpath\(run\), global_location/*appdata_rule_folder(run, mode), global_location/; s/\*appdata_folder, appdata_location/get_kvix_installpath(run), appdata_location/ @@ e2e_rules @@ LookupOrder.* @@ rule lookup: the APPDATA rule file consulted before the installation folder's
+cfg-piece-4094 @@ src/config/config_file.cpp @@ s/line_buffer_size = 4095;/line_buffer_size = 4096;/ @@ unit_config @@ * @@ key/value files read in pieces of 4095 bytes instead of 4094
+rule-piece-4094 @@ src/rules/rule_match.cpp @@ s/line_piece_bytes = 4094;/line_piece_bytes = 4095;/ @@ unit_rules @@ * @@ rule files read in pieces of 4095 bytes instead of 4094
+pipe-name-4094 @@ src/viewer/handoff.cpp @@ s/pipe_name_line_bytes = 4094;/pipe_name_line_bytes = 4095;/ @@ unit_viewer @@ * @@ the pipe-name line read up to 4095 bytes instead of 4094
+handoff-4093 @@ src/rules/route_plan.cpp @@ s/remote_text_bound = 4094;/remote_text_bound = 4095;/ @@ unit_dispatch @@ * @@ remote hand-off text cut at 4094 bytes instead of 4093
+path-8096 @@ src/config/discovery.cpp @@ s/if \(p_len > installpath_size\)/if (p_len > installpath_size + 1)/ @@ e2e_environment @@ InstallpathSubfile.* @@ KVIX_INSTALLPATH path of 8097 characters accepted
+path-8096-pf @@ src/config/discovery.cpp @@ s/subfile_length \+ 3 > installpath_size/subfile_length + 2 > installpath_size/ @@ e2e_environment @@ InstallpathSubfile.* @@ Program Files path of 8097 characters accepted
+title-127 @@ src/viewer/discovery.cpp @@ s/window_title_bytes = 128;/window_title_bytes = 129;/ @@ unit_viewer @@ * @@ window titles examined up to 128 characters instead of 127
+browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded\(browser_call_size, /format_wide_bounded(browser_call_size + 1, / @@ unit_local_browser @@ * @@ browser command line cut at 4096 characters instead of 4095
+lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
+changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
+exit-minus-3 @@ src/entry/main.cpp @@ s/return -3;/return -2;/ @@ e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
+exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_dispatch e2e_rules @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
+registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
+registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
+url-encode @@ src/viewer/url_encode.cpp @@ s/\+,-\.\/:;=\?/+,-.\/:;<=?/ @@ unit_viewer e2e_viewer @@ * @@ "<" passes unencoded
+pipe-nul @@ src/viewer/handoff.cpp @@ s/encoded.size\(\) \+ 1\)/encoded.size())/ @@ e2e_viewer @@ *RunningViewer* @@ the pipe message lacks its NUL byte
+help-box-text @@ src/entry/help.cpp @@ s/URL wird zum Viewer weitergeleitet/URL wird zum Viewer weiter geleitet/ @@ e2e_entry @@ Help.* @@ a help box text changed
+appdata-box-text @@ src/config/discovery.cpp @@ s/APPDATA wurde nicht gefunden\./APPDATA wurde nicht gefunden!/ @@ e2e_environment @@ FileSearch.* @@ the missing-APPDATA box text changed
+clipboard-retries @@ src/viewer/handoff.cpp @@ s/retry < 2 && !clipboard/retry < 3 \&\& !clipboard/ @@ e2e_viewer @@ *Clipboard* @@ the clipboard is tried four times instead of three
+clipboard-interval @@ src/viewer/handoff.cpp @@ s/Sleep\(400\);/Sleep(40);/ @@ e2e_viewer @@ *Clipboard* @@ 40 ms instead of 400 ms between clipboard tries (only a clock shows it: expected to survive)
+version-bound @@ src/viewer/viewer_decisions.cpp @@ s/make_tuple\(2u, 1u, 4u\)/make_tuple(2u, 1u, 3u)/ @@ e2e_viewer @@ *Version* @@ viewer 2.1.3 accepted for -initialURL
+kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_rules e2e_entry @@ Dispatch.*:CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
+configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_config e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
+appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
+old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
+ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_local_browser @@ ConfiguredBrowser.* @@ no Internet Explorer as the last resort
+dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.front() == ','/ @@ unit_rules @@ * @@ "*.example.com" no longer covers "example.com"
+slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_rules @@ * @@ no retry without a trailing "/*"
+remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_dispatch e2e_viewer @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
+strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_rules e2e_hostile @@ * @@ strict_host_match=1 lets a spoofing link match by its path
+safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_local_browser e2e_hostile @@ * @@ safe_browser_arguments=1 passes a blank unencoded
+strict-configdir @@ src/entry/main.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_hostile @@ * @@ strict_command_line=1 reads a -configdir inside the link
+explain-pipe @@ src/rules/route_plan.cpp @@ s/url_encode\(handoff_utf8\(plan\)\) \+ '\\0'/url_encode(handoff_utf8(plan))/ @@ native_explain_test e2e_admin @@ * @@ ostrilo-admin explain predicts the pipe bytes without their NUL
+lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ native_lint_test @@ * @@ a lint finding's code changed
+sitelist-order @@ tools/ostrilo-admin/sitelist.cpp @@ s/a.key.size\(\) > b.key.size\(\)/a.key.size() < b.key.size()/ @@ native_sitelist_test @@ * @@ imported site-list rules shortest entry first
+log-stderr-file @@ src/log/log.cpp @@ s/handle != -2 && handle != 0;/handle != -2 \&\& handle != 0 \&\& GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_DISK;/ @@ e2e_entry @@ CommandLine.* @@ the log fast path drops the records when standard error is a file
+quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(run\);/find_ostrilo_cfg(const_cast<run_context\&>(run));/ @@ e2e_hostile e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
+admin-log @@ tools/ostrilo-admin/main.cpp @@ s/set_log_to_stderr\(false\);/set_log_to_stderr(true);/ @@ e2e_admin @@ * @@ ostrilo-admin lets the product's log records through to standard error
+msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+ROWS
+}
+
+field() { awk -F' @@ ' -v n="$2" '{print $n}' <<<"$1"; }
+
+if [ "${1:-}" != "--inside" ]; then
+  git -C "$repo" diff --quiet -- src tools packaging || { echo "src/, tools/ or packaging/ has uncommitted changes; commit or stash them first" >&2; exit 2; }
+  "$repo/scripts/build.sh" >/dev/null
+  cmake -S "$repo/cmake/native" -B "$build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" "$0" --inside "$@"
+fi
+shift
+
+out="$build/mutants"
+mkdir -p "$out"
+results="$out/results.txt"
+: >"$results"
+# Builds the named test programs (native_*: in the native build, run without
+# Wine) and runs them; a failed run leaves "TESTS-FAILED" in the log.
+build_and_run() {
+  local wine native t
+  wine=$(tr ' ' '\n' <<<"$1" | grep -v '^native_' | tr '\n' ' ' || true)
+  native=$(tr ' ' '\n' <<<"$1" | grep '^native_' | tr '\n' ' ' || true)
+  : >"$3"
+  for t in wine native; do
+    local names=${!t} dir="$build"
+    [ -n "${names// }" ] || continue
+    [ $t = native ] && dir="$build/native"
+    cmake --build "$dir" -j2 --target $names >>"$3" 2>&1 || return 1
+    GTEST_FILTER="$2" ctest --test-dir "$dir" -R "^($(echo $names | tr ' ' '|'))\$" --timeout 600 \
+      --output-on-failure >>"$3" 2>&1 || echo TESTS-FAILED >>"$3"
+  done
+}
+
+saved=""
+restore() { if [ -n "$saved" ]; then cp "$saved" "$current"; rm -f "$saved"; saved=""; fi; }
+trap restore EXIT
+trap 'exit 1' INT TERM
+
+while IFS= read -r row; do
+  id=$(field "$row" 1)
+  if [ $# -gt 0 ] && [[ " $* " != *" $id "* ]]; then continue; fi
+  current="$repo/$(field "$row" 2)"
+  substitution=$(field "$row" 3)
+  tests=$(field "$row" 4)
+  filter=$(field "$row" 5)
+  log="$out/$id.log"
+  saved=$(mktemp)
+  cp "$current" "$saved"
+  perl -0pi -e "$substitution" "$current"
+  if cmp -s "$current" "$saved"; then
+    result="NOT-APPLIED"
+  elif ! build_and_run "$tests" "$filter" "$log"; then
+    result="BUILD-FAILED"
+  elif ! grep -q '^TESTS-FAILED' "$log"; then
+    result="SURVIVED"
+  else
+    failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z][A-Za-z0-9_./]*\)[ ,].*/\1/p' "$log" | sort -u | tr '\n' ' ')
+    result="caught by ${failed:-(a failed test program)}"
+  fi
+  restore
+  printf '%-20s %-40s %s\n' "$id" "$tests" "$result" | tee -a "$results"
+done < <(table)
+# Leave the builds as the sources are.
+cmake --build "$build" -j2 >/dev/null 2>&1 || true
+cmake --build "$build/native" -j2 >/dev/null 2>&1 || true
