@@ -125,7 +125,8 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    milliseconds = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    milliseconds =
+        1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
     return true;
 }
 

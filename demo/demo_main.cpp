@@ -19,7 +19,8 @@ void show(const char* title, const std::wstring& path)
 {
     if (std::optional<std::string> content = read_file(path)) {
         std::string text = *content;  // each line indented
-        for (std::size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size(); at = text.find('\n', at + 5))
+        for (std::size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size();
+             at = text.find('\n', at + 5))
             text.insert(at + 1, "    ");
         std::printf("  %s (%zu bytes):\n    %s\n", title, content->size(), text.c_str());
     }

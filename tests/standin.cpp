@@ -61,8 +61,9 @@ DWORD WINAPI serve_pipe(void* first)
         next = pipe_instance(pipe);
         std::string message;
         char buffer[4096];
-        for (DWORD read = 0; (ReadFile(instance, buffer, sizeof buffer, &read, nullptr) ||
-                              GetLastError() == ERROR_MORE_DATA) && read > 0;)
+        for (DWORD read = 0;
+             (ReadFile(instance, buffer, sizeof buffer, &read, nullptr) || GetLastError() == ERROR_MORE_DATA) &&
+             read > 0;)
             message.append(buffer, read);
         static int number = 0;
         write(own_path + L".pipe." + std::to_wstring(++number), message);
@@ -106,8 +107,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         window_class.hInstance = instance;
         window_class.lpszClassName = L"OstriloStandin";
         RegisterClassW(&window_class);
-        window = CreateWindowExW(0, window_class.lpszClassName, title == L"-" ? L"" : title.c_str(),
-                        WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 320, 200, nullptr, nullptr, instance, nullptr);
+        window =
+            CreateWindowExW(0, window_class.lpszClassName, title == L"-" ? L"" : title.c_str(),
+                            WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 320, 200, nullptr, nullptr, instance, nullptr);
     }
     const bool hold = environment(L"STANDIN_HOLD_CLIPBOARD") == L"1" && OpenClipboard(window);
     if (pipe.empty() && title.empty() && !hold)

@@ -17,7 +17,8 @@ constexpr int line_buffer_size = 4095;
 
 const char* const default_product_name = "Corvane-Pro";
 
-std::optional<std::string> get_ostrilo_config_value(run_context& run, std::string_view key) {
+std::optional<std::string> get_ostrilo_config_value(run_context& run, std::string_view key)
+{
     print_to_stdout("Looking for ostrilo config file (ostrilo.cfg)\n");
     const std::optional<std::string> path = find_ostrilo_cfg(run);
     if (!path) {
@@ -29,7 +30,8 @@ std::optional<std::string> get_ostrilo_config_value(run_context& run, std::strin
 // The hardening keys are read without records or printed lines of their own,
 // so that a run without them writes what it wrote before they existed. Read
 // once per run; on only for the exact value "1".
-int hardening_key(const run_context& run, std::string_view key) {
+int hardening_key(const run_context& run, std::string_view key)
+{
     const std::optional<std::string> path = find_ostrilo_cfg_quietly(run);
     if (!path) {
         return 0;
@@ -46,7 +48,8 @@ int hardening_key(const run_context& run, std::string_view key) {
 }
 
 // The key's value as the run keeps it, read on the first request.
-int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key) {
+int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key)
+{
     if (!kept) {
         kept = hardening_key(run, key);
     }
@@ -55,19 +58,23 @@ int hardening_key_once(const run_context& run, std::optional<int>& kept, std::st
 
 }  // namespace
 
-int get_safe_browser_arguments(run_context& run) {
+int get_safe_browser_arguments(run_context& run)
+{
     return hardening_key_once(run, run.keys.safe_browser_arguments, "safe_browser_arguments");
 }
 
-int get_strict_host_match(run_context& run) {
+int get_strict_host_match(run_context& run)
+{
     return hardening_key_once(run, run.keys.strict_host_match, "strict_host_match");
 }
 
-int get_strict_command_line(run_context& run) {
+int get_strict_command_line(run_context& run)
+{
     return hardening_key_once(run, run.keys.strict_command_line, "strict_command_line");
 }
 
-std::optional<std::string> get_config_value(std::string_view key, const std::string& path) {
+std::optional<std::string> get_config_value(std::string_view key, const std::string& path)
+{
     const unique_file file(std::fopen(path.c_str(), "r"));
     if (!file) {
         LOG_ENVIRONMENT(LOG_WARN, "Couldn't find key.");
@@ -90,37 +97,45 @@ std::optional<std::string> get_config_value(std::string_view key, const std::str
     return std::nullopt;
 }
 
-std::optional<std::string> get_whitelist_path(run_context& run) {
+std::optional<std::string> get_whitelist_path(run_context& run)
+{
     return get_ostrilo_config_value(run, "whitelist_path");
 }
 
-int get_lotus_notes_html_workaround(run_context& run) {
+int get_lotus_notes_html_workaround(run_context& run)
+{
     // On only for the exact value "1"; "10", "true" or "yes" leave it off.
     const std::optional<std::string> value = get_ostrilo_config_value(run, "lotus_notes_html_workaround");
     return value && *value == "1" ? 1 : 0;
 }
 
-std::optional<std::string> get_local_browser_bin(run_context& run) {
+std::optional<std::string> get_local_browser_bin(run_context& run)
+{
     return get_ostrilo_config_value(run, "local_browser_bin");
 }
 
-std::optional<std::string> get_local_firefox(run_context& run) {
+std::optional<std::string> get_local_firefox(run_context& run)
+{
     return get_ostrilo_config_value(run, "local_firefox");
 }
 
-std::optional<std::string> get_local_chrome(run_context& run) {
+std::optional<std::string> get_local_chrome(run_context& run)
+{
     return get_ostrilo_config_value(run, "local_chrome");
 }
 
-std::optional<std::string> get_local_edge(run_context& run) {
+std::optional<std::string> get_local_edge(run_context& run)
+{
     return get_ostrilo_config_value(run, "local_edge");
 }
 
-std::optional<std::string> get_local_ie(run_context& run) {
+std::optional<std::string> get_local_ie(run_context& run)
+{
     return get_ostrilo_config_value(run, "local_ie");
 }
 
-std::string get_product_name(run_context& run) {
+std::string get_product_name(run_context& run)
+{
     const std::optional<std::string> own = get_ostrilo_config_value(run, "product_name");
     if (own && !own->empty()) {
         return *own;
@@ -135,7 +150,8 @@ std::string get_product_name(run_context& run) {
     return default_product_name;
 }
 
-std::optional<std::string> get_viewer_config_value(run_context& run, std::string_view key) {
+std::optional<std::string> get_viewer_config_value(run_context& run, std::string_view key)
+{
     // kvix.cfg counts only when there is no kvix.vnc at all, even when
     // kvix.vnc lacks the key.
     if (const std::optional<std::string> vnc = find_kvix_vnc(run)) {
@@ -148,7 +164,8 @@ std::optional<std::string> get_viewer_config_value(run_context& run, std::string
     return std::nullopt;
 }
 
-std::string get_product_name_from_config_file(run_context& run) {
+std::string get_product_name_from_config_file(run_context& run)
+{
     std::optional<std::string> path = find_kvix_vnc(run);
     if (!path) {
         path = find_kvix_cfg(run);

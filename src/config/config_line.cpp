@@ -7,7 +7,8 @@ namespace {
 
 // Only the space character counts as a blank in these files; a tab stays
 // part of the key or the value.
-std::string_view strip_blanks(std::string_view text) {
+std::string_view strip_blanks(std::string_view text)
+{
     const std::size_t first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) {
         return {};
@@ -18,7 +19,8 @@ std::string_view strip_blanks(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::pair<std::string, std::string>> split_config_line(std::string_view line) {
+std::optional<std::pair<std::string, std::string>> split_config_line(std::string_view line)
+{
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
         return std::nullopt;
@@ -35,6 +37,7 @@ std::optional<std::pair<std::string, std::string>> split_config_line(std::string
     return std::make_pair(std::string(key), std::string(value));
 }
 
-bool keys_equal(std::string_view a, std::string_view b) {
+bool keys_equal(std::string_view a, std::string_view b)
+{
     return a.size() == b.size() && ascii_lower(a) == ascii_lower(b);
 }

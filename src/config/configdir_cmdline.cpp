@@ -3,12 +3,12 @@
 #include "log.h"
 #include "nb_utils.h"
 
-std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line) {
+std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line)
+{
     // Not anchored: the first place where the whole pattern matches counts.
     // The value is a double-quoted run (lazy, up to the first closing quote)
     // or a run of non-blank characters.
-    const std::optional<std::string> captured =
-        regex_capture(command_line, "-configdir[= ]+((\".+?\")|([^ ]+))", 1);
+    const std::optional<std::string> captured = regex_capture(command_line, "-configdir[= ]+((\".+?\")|([^ ]+))", 1);
     if (!captured) {
         LOG_ENVIRONMENT(LOG_ERROR, "Couldn't read configdir from command line!");
         return std::nullopt;

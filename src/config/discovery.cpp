@@ -55,12 +55,9 @@ const candidate kvix_cfg_candidates[] = {
 // APPDATA is read only when the first two candidates fail, so a missing
 // APPDATA ends the run only when the file is not beside the program.
 const candidate kvix_vnc_candidates[] = {
-    {place::program_folder, "kvix.vnc"},
-    {place::program_folder, "\\vnc\\kvix.vnc"},
-    {place::appdata, "\\vnc\\kvix.vnc"},
-    {place::appdata, "kvix.vnc"},
-    {place::bare, "kvix.vnc"},
-    {place::bare, "\\vnc\\kvix.vnc"},
+    {place::program_folder, "kvix.vnc"}, {place::program_folder, "\\vnc\\kvix.vnc"},
+    {place::appdata, "\\vnc\\kvix.vnc"}, {place::appdata, "kvix.vnc"},
+    {place::bare, "kvix.vnc"},           {place::bare, "\\vnc\\kvix.vnc"},
 };
 
 const candidate vncviewer_candidates[] = {
@@ -75,16 +72,17 @@ constexpr std::size_t installpath_size = 8096;
 const char* const product_folder_name = "Corvane-Pro";
 const char* const selector_folder_name = "Corvane-Selector";
 
-std::optional<std::string> find_candidate(run_context& run, const candidate& c) {
+std::optional<std::string> find_candidate(run_context& run, const candidate& c)
+{
     switch (c.where) {
-    case place::program_folder:
-        return find_file_in_folder(program_folder(), c.name);
-    case place::installation_folder:
-        return find_file_in_folder(get_kvix_installpath(run), c.name);
-    case place::appdata:
-        return find_file_in_folder(get_appdata_path(run, 0), c.name);
-    case place::bare:
-        break;
+        case place::program_folder:
+            return find_file_in_folder(program_folder(), c.name);
+        case place::installation_folder:
+            return find_file_in_folder(get_kvix_installpath(run), c.name);
+        case place::appdata:
+            return find_file_in_folder(get_appdata_path(run, 0), c.name);
+        case place::bare:
+            break;
     }
     if (file_exists(std::string_view(c.name))) {
         return std::string(c.name);
@@ -93,7 +91,8 @@ std::optional<std::string> find_candidate(run_context& run, const candidate& c) 
 }
 
 const std::optional<std::string>& search(run_context& run, std::optional<std::string>& cache,
-                                         std::span<const candidate> candidates) {
+                                         std::span<const candidate> candidates)
+{
     if (cache) {
         return cache;
     }
@@ -106,14 +105,16 @@ const std::optional<std::string>& search(run_context& run, std::optional<std::st
     return cache;
 }
 
-bool is_directory(const std::string& path) {
+bool is_directory(const std::string& path)
+{
     struct _stat64 info;
     return _stat64(path.c_str(), &info) == 0 && (info.st_mode & _S_IFDIR) != 0;
 }
 
 // %PROGRAMFILES%\<product>, else %PROGRAMFILES(X86)%\<product>, when it is a
 // directory; an unset variable is skipped.
-std::optional<std::string> product_folder_in_program_files(const char* product) {
+std::optional<std::string> product_folder_in_program_files(const char* product)
+{
     for (const char* variable : {"PROGRAMFILES", "PROGRAMFILES(X86)"}) {
         const char* base = std::getenv(variable);
         if (!base) {
@@ -127,7 +128,8 @@ std::optional<std::string> product_folder_in_program_files(const char* product) 
     return std::nullopt;
 }
 
-std::string join_folder_and_name(std::string_view folder, std::string_view name) {
+std::string join_folder_and_name(std::string_view folder, std::string_view name)
+{
     std::string path;
     if (!folder.empty()) {
         // The separator goes in every time, also behind a folder that ends
@@ -137,13 +139,15 @@ std::string join_folder_and_name(std::string_view folder, std::string_view name)
     return path.append(name);
 }
 
-const wchar_t* or_null_text(const wchar_t* text) {
+const wchar_t* or_null_text(const wchar_t* text)
+{
     return text ? text : L"(null)";
 }
 
 }  // namespace
 
-std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name) {
+std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name)
+{
     const std::string path = join_folder_and_name(folder, name);
     LOG_ENVIRONMENT(LOG_TRACE, "Looking for file <%s> -- ", path.c_str());
     if (file_exists(std::string_view(path))) {
@@ -154,22 +158,24 @@ std::optional<std::string> find_file_in_folder(std::string_view folder, std::str
     return std::nullopt;
 }
 
-std::optional<std::string> find_ostrilo_cfg(run_context& run) {
+std::optional<std::string> find_ostrilo_cfg(run_context& run)
+{
     return search(run, run.found.ostrilo_cfg, ostrilo_cfg_candidates);
 }
 
 // The opt-in keys of ostrilo.cfg must leave no trace in the log: when the file
 // has not been found yet, the same places are tried without records, and a
 // find is not cached, so that the next ordinary search logs exactly as before.
-std::optional<std::string> find_ostrilo_cfg_quietly(const run_context& run) {
+std::optional<std::string> find_ostrilo_cfg_quietly(const run_context& run)
+{
     if (run.found.ostrilo_cfg) {
         return run.found.ostrilo_cfg;
     }
     const std::string installation =
         run.found.installpath ? *run.found.installpath
-                         : product_folder_in_program_files(product_folder_name).value_or(program_folder());
+                              : product_folder_in_program_files(product_folder_name).value_or(program_folder());
     for (const candidate& c : ostrilo_cfg_candidates) {
-        const std::string folder = c.where == place::program_folder ? program_folder()
+        const std::string folder = c.where == place::program_folder        ? program_folder()
                                    : c.where == place::installation_folder ? installation
                                                                            : std::string();
         std::string path = join_folder_and_name(folder, c.name);
@@ -180,19 +186,23 @@ std::optional<std::string> find_ostrilo_cfg_quietly(const run_context& run) {
     return std::nullopt;
 }
 
-std::optional<std::string> find_kvix_vnc(run_context& run) {
+std::optional<std::string> find_kvix_vnc(run_context& run)
+{
     return search(run, run.found.kvix_vnc, kvix_vnc_candidates);
 }
 
-std::optional<std::string> find_kvix_cfg(run_context& run) {
+std::optional<std::string> find_kvix_cfg(run_context& run)
+{
     return search(run, run.found.kvix_cfg, kvix_cfg_candidates);
 }
 
-std::optional<std::string> find_vncviewer(run_context& run) {
+std::optional<std::string> find_vncviewer(run_context& run)
+{
     return search(run, run.found.vncviewer, vncviewer_candidates);
 }
 
-const std::string& get_kvix_installpath(run_context& run) {
+const std::string& get_kvix_installpath(run_context& run)
+{
     std::optional<std::string>& installpath = run.found.installpath;
     if (!installpath) {
         installpath = product_folder_in_program_files(product_folder_name);
@@ -204,14 +214,16 @@ const std::string& get_kvix_installpath(run_context& run) {
     return *installpath;
 }
 
-std::string get_selector_installpath() {
+std::string get_selector_installpath()
+{
     if (std::optional<std::string> folder = product_folder_in_program_files(selector_folder_name)) {
         return *folder;
     }
     return program_folder();
 }
 
-const std::string& get_appdata_path(run_context& run, int create_vnc) {
+const std::string& get_appdata_path(run_context& run, int create_vnc)
+{
     std::optional<std::string>& appdata_path = run.found.appdata;
     if (appdata_path) {
         return *appdata_path;
@@ -230,7 +242,8 @@ const std::string& get_appdata_path(run_context& run, int create_vnc) {
     return *appdata_path;
 }
 
-std::optional<std::string> get_kvix_tempdir(run_context& run) {
+std::optional<std::string> get_kvix_tempdir(run_context& run)
+{
     std::optional<std::string>& kvix_tempdir = run.found.tempdir;
     if (kvix_tempdir) {
         return kvix_tempdir;
@@ -256,8 +269,8 @@ std::optional<std::string> get_kvix_tempdir(run_context& run) {
     return kvix_tempdir;
 }
 
-std::optional<std::wstring> has_kvix_installpath_file(run_context& run, const wchar_t* folder,
-                                                      const wchar_t* subfile) {
+std::optional<std::wstring> has_kvix_installpath_file(run_context& run, const wchar_t* folder, const wchar_t* subfile)
+{
     std::wstring& installpath_buffer = run.found.installpath_buffer;
     LOG_OSTRILO(LOG_TRACE, "has_kvix_installpath_file(\"%ls\", \"%ls\")", or_null_text(folder), or_null_text(subfile));
     if (!folder || !subfile) {
@@ -281,7 +294,8 @@ std::optional<std::wstring> has_kvix_installpath_file(run_context& run, const wc
     return std::nullopt;
 }
 
-std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const wchar_t* subfile) {
+std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const wchar_t* subfile)
+{
     std::wstring& installpath_buffer = run.found.installpath_buffer;
     LOG_OSTRILO(LOG_TRACE, "wc_get_installpath_subfile(\"%ls\")", or_null_text(subfile));
     LOG_OSTRILO(LOG_TRACE, "First try: check if there is the subfile in KVIX_INSTALLPATH.");
@@ -290,7 +304,8 @@ std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const w
         return installpath_buffer;
     }
 
-    LOG_OSTRILO(LOG_TRACE, "Second try: there could be a Corvane-Selector\\subfile or a Corvane-Pro\\subfile in PROGRAMFILES.");
+    LOG_OSTRILO(LOG_TRACE,
+                "Second try: there could be a Corvane-Selector\\subfile or a Corvane-Pro\\subfile in PROGRAMFILES.");
     const wchar_t* const bases[] = {L"PROGRAMFILES", L"PROGRAMFILES(X86)"};
     const wchar_t* const product_folders[] = {L"Corvane-Selector", L"Corvane-Pro"};
     for (int pass = 0; pass < 2; ++pass) {
@@ -328,7 +343,8 @@ std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const w
     return std::nullopt;
 }
 
-void free_environment(run_context& run) {
+void free_environment(run_context& run)
+{
     run.found.ostrilo_cfg.reset();
     run.found.kvix_cfg.reset();
     run.found.kvix_vnc.reset();

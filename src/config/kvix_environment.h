@@ -64,7 +64,8 @@ struct strict_command_split {
 };
 
 template <class Char>
-std::optional<strict_command_split> split_strict_command_line(std::basic_string_view<Char> line) {
+std::optional<strict_command_split> split_strict_command_line(std::basic_string_view<Char> line)
+{
     static constexpr Char marker[] = {' ', '-', 'u', 'r', 'l', ' ', '"', 0};
     strict_command_split split;
     const std::size_t at = line.find(marker);

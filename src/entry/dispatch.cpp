@@ -17,22 +17,22 @@ int route_url(run_context& run, const std::wstring& wide_url, const std::string&
         rule = decision.hit->rule;
     const route_plan plan = plan_route(rule, narrow_url);
     switch (plan.kind) {
-    case route_kind::viewer:
-        LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        open_url_in_kvix(run, wide_url);
-        return 0;
-    case route_kind::local:
-        LOG_OSTRILO(LOG_INFO, "Opening URL locally.");
-        LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        open_url_locally(run, wide_url, plan.browser_mode);
-        return 0;
-    case route_kind::remote:
-        LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-        open_url_in_kvix(run, plan.widen_bytes ? char_to_wchar(plan.viewer_text)
-                                          : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
-        return 0;
-    case route_kind::bad_destination:
-        break;
+        case route_kind::viewer:
+            LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
+            open_url_in_kvix(run, wide_url);
+            return 0;
+        case route_kind::local:
+            LOG_OSTRILO(LOG_INFO, "Opening URL locally.");
+            LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
+            open_url_locally(run, wide_url, plan.browser_mode);
+            return 0;
+        case route_kind::remote:
+            LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
+            open_url_in_kvix(run, plan.widen_bytes ? char_to_wchar(plan.viewer_text)
+                                                   : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
+            return 0;
+        case route_kind::bad_destination:
+            break;
     }
     LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
     return 1;

@@ -46,8 +46,8 @@ void fatal_error(unsigned status, const std::wstring& message)
         title = L"Corvane-Pro Error";
     unsigned error_number = static_cast<unsigned>(errno);
     unique_local<wchar_t*> system_text;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                   nullptr, error_number, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                   error_number, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                    reinterpret_cast<wchar_t*>(system_text.put()), 0, nullptr);
     std::optional<std::wstring> system_message;
     if (system_text)

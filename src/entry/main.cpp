@@ -59,20 +59,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
         const auto narrow_split = split_strict_command_line(std::string_view(spaced));
         const auto wide_split = split_strict_command_line(std::wstring_view(argument_source));
         if (!narrow_split || !wide_split) {
-            LOG_OSTRILO(LOG_ERROR, "strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
-                                   "Nothing is opened.");
+            LOG_OSTRILO(LOG_ERROR,
+                        "strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
+                        "Nothing is opened.");
             return 1;
         }
         configdir_source = spaced.substr(0, narrow_split->head_end);
         if (wide_split->link)
-            strict_link = argument_source.substr(wide_split->link->first,
-                                                 wide_split->link->second - wide_split->link->first);
+            strict_link =
+                argument_source.substr(wide_split->link->first, wide_split->link->second - wide_split->link->first);
         argument_source.resize(wide_split->head_end);
         // The shape a registration made before the key was set: the folder
         // would end up inside every link, so nothing is opened.
         if (strict_link && strict_link->find(L"\" -configdir \"") != std::wstring::npos) {
-            LOG_OSTRILO(LOG_ERROR, "strict_command_line: -configdir stands behind the link; run Ostrilo.exe "
-                                   "-setregistry again. Nothing is opened.");
+            LOG_OSTRILO(LOG_ERROR,
+                        "strict_command_line: -configdir stands behind the link; run Ostrilo.exe "
+                        "-setregistry again. Nothing is opened.");
             return 1;
         }
     }
@@ -97,8 +99,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
         if (strict && std::wcscmp(argument, L"-configdir") == 0) {
             ++i;  // its folder
         } else if (strict && argument[0] != L'-') {
-            LOG_OSTRILO(LOG_ERROR, "strict_command_line: a link must follow -url in double quotes, at the end. "
-                                   "Nothing is opened.");
+            LOG_OSTRILO(LOG_ERROR,
+                        "strict_command_line: a link must follow -url in double quotes, at the end. "
+                        "Nothing is opened.");
             return 1;
         } else if (argument[0] != L'-') {
             wide_url = argument;

@@ -36,19 +36,21 @@ bool open_edge_by_name_or_protocol(run_context& run, const wchar_t* program, con
 // value) have no shell request and use local_browser_bin.
 struct browser_mode {
     int mode;
-    const wchar_t* program;  // the name the shell is asked for
-    bool protocol_unless_installed;  // Edge: its protocol unless installed at edge_path
+    const wchar_t* program;                                       // the name the shell is asked for
+    bool protocol_unless_installed;                               // Edge: its protocol unless installed at edge_path
     std::optional<std::string> (*configured_path)(run_context&);  // the ostrilo.cfg key of the old method
-    const char* log_text;                              // DEBUG record before the shell request
+    const char* log_text;                                         // DEBUG record before the shell request
 };
 
 // The log texts name keys (local_browser_firefox, ...) that are not the keys
 // read here (local_firefox, ...); they stay as users know them from their logs.
 const browser_mode browser_modes[] = {
     {2, firefox_program, false, get_local_firefox,
-     "%s: Opening %ls with firefox (forcefully ignoring local_browser_firefox in ostrilo.cfg even though it might be set)"},
+     "%s: Opening %ls with firefox (forcefully ignoring local_browser_firefox in ostrilo.cfg even though it might be "
+     "set)"},
     {3, chrome_program, false, get_local_chrome,
-     "%s: Opening %ls with chrome (forcefully ignoring local_browser_chrome in ostrilo.cfg even though it might be set)"},
+     "%s: Opening %ls with chrome (forcefully ignoring local_browser_chrome in ostrilo.cfg even though it might be "
+     "set)"},
     {4, edge_program, true, get_local_edge,
      "%s: Opening %ls with edge (forcefully ignoring local_browser_edge in ostrilo.cfg even though it might be set)"},
     {5, ie_program, false, get_local_ie,
@@ -91,7 +93,7 @@ bool open_edge_by_name_or_protocol(run_context& run, const wchar_t* program, con
     return open_url_with_edge_protocol(run, url);
 }
 
-} // namespace
+}  // namespace
 
 bool open_url_with_program(run_context& run, const wchar_t* program, const std::wstring& url)
 {
@@ -154,9 +156,11 @@ std::wstring create_browser_call(run_context& run, const std::wstring& url, int 
         path = row->configured_path(run);
     if (!path || path->empty())
         return {};
-    LOG_OSTRILO(LOG_DEBUG, "Found 'local_browser' setting in ostrilo.cfg. Won't check registry for other possible browsers.");
+    LOG_OSTRILO(LOG_DEBUG,
+                "Found 'local_browser' setting in ostrilo.cfg. Won't check registry for other possible browsers.");
     if (!file_exists(path)) {
-        LOG_OSTRILO(LOG_ERROR, "%s: Error: file '%s' doesn't exist! Will desperately try to open the URL locally using IE",
+        LOG_OSTRILO(LOG_ERROR,
+                    "%s: Error: file '%s' doesn't exist! Will desperately try to open the URL locally using IE",
                     "create_browser_call", path->c_str());
         return {};
     }
@@ -196,7 +200,8 @@ void open_url_locally_checked(run_context& run, const std::wstring& url, int mod
 
     std::wstring call = create_browser_call(run, url, mode, safe);
     if (call.empty()) {
-        LOG_OSTRILO(LOG_ERROR, "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
+        LOG_OSTRILO(LOG_ERROR,
+                    "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
         open_url_with_ie(run, url);
         return;
     }
@@ -212,7 +217,8 @@ void open_url_locally_checked(run_context& run, const std::wstring& url, int mod
     LOG_OSTRILO(LOG_DEBUG, "creating process now");
 
     PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    BOOL started =
+        CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.");
     // The browser runs on by itself; nothing waits for it.
     const unique_process_information started_browser = own_process(process);

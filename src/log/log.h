@@ -37,9 +37,7 @@ void close_log_file();
 void set_log_to_stderr(bool enabled);
 
 // One helper per unit name, so that each call site passes its unit and line.
-#define LOG_OSTRILO(level, ...) \
-    (log_wanted(level) ? log_write((level), "ostrilo", __LINE__, __VA_ARGS__) : void())
+#define LOG_OSTRILO(level, ...) (log_wanted(level) ? log_write((level), "ostrilo", __LINE__, __VA_ARGS__) : void())
 #define LOG_ENVIRONMENT(level, ...) \
     (log_wanted(level) ? log_write((level), "kvix_environment", __LINE__, __VA_ARGS__) : void())
-#define LOG_UTILS(level, ...) \
-    (log_wanted(level) ? log_write((level), "nb_utils", __LINE__, __VA_ARGS__) : void())
+#define LOG_UTILS(level, ...) (log_wanted(level) ? log_write((level), "nb_utils", __LINE__, __VA_ARGS__) : void())

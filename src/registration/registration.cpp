@@ -54,11 +54,11 @@ constexpr registry_text application_description = &registry_values::application_
 constexpr registry_text registered_application_key = &registry_values::registered_application_key;
 
 enum class registry_operation {
-    create,                       // create_reg_key under HKEY_CURRENT_USER
-    delete_tree_local_machine,    // delete_key_and_subkeys_from_hkey_local_machine
-    delete_tree_current_user,     // delete_key_and_subkeys_from_hkey_current_user
-    delete_key_current_user,      // delete_key_from_hkey_current_user (only without subkeys)
-    delete_value_current_user,    // one value of a key under HKEY_CURRENT_USER
+    create,                     // create_reg_key under HKEY_CURRENT_USER
+    delete_tree_local_machine,  // delete_key_and_subkeys_from_hkey_local_machine
+    delete_tree_current_user,   // delete_key_and_subkeys_from_hkey_current_user
+    delete_key_current_user,    // delete_key_from_hkey_current_user (only without subkeys)
+    delete_value_current_user,  // one value of a key under HKEY_CURRENT_USER
 };
 
 struct registry_row {
@@ -158,21 +158,21 @@ void apply(const registry_row& row, const registry_values& values)
 {
     const wchar_t* key = row.key.resolve(values);
     switch (row.operation) {
-    case create:
-        create_reg_key(key, row.name.resolve(values), row.data.resolve(values));
-        break;
-    case delete_tree_local_machine:
-        delete_key_and_subkeys_from_hkey_local_machine(key);
-        break;
-    case delete_tree_current_user:
-        delete_key_and_subkeys_from_hkey_current_user(key);
-        break;
-    case delete_key_current_user:
-        delete_key_from_hkey_current_user(key);
-        break;
-    case delete_value_current_user:
-        delete_value_from_hkey_current_user(key, row.name.resolve(values));
-        break;
+        case create:
+            create_reg_key(key, row.name.resolve(values), row.data.resolve(values));
+            break;
+        case delete_tree_local_machine:
+            delete_key_and_subkeys_from_hkey_local_machine(key);
+            break;
+        case delete_tree_current_user:
+            delete_key_and_subkeys_from_hkey_current_user(key);
+            break;
+        case delete_key_current_user:
+            delete_key_from_hkey_current_user(key);
+            break;
+        case delete_value_current_user:
+            delete_value_from_hkey_current_user(key, row.name.resolve(values));
+            break;
     }
 }
 
@@ -193,7 +193,7 @@ void notify_shell_of_association_change()
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_DWORD | SHCNF_FLUSH, nullptr, nullptr);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<std::wstring> get_own_module_filename()
 {
@@ -217,7 +217,8 @@ std::wstring get_application_name(run_context& run)
 std::wstring get_application_description(run_context& run)
 {
     std::string product = get_product_name(run);
-    return format_wide_bounded(product.size() + 64, L"\u00D6ffnet Links im %hs Viewer oder im lokalen Browser.", product.c_str());
+    return format_wide_bounded(product.size() + 64, L"\u00D6ffnet Links im %hs Viewer oder im lokalen Browser.",
+                               product.c_str());
 }
 
 std::optional<std::string> get_control_panel_path()
@@ -235,10 +236,11 @@ unsigned long launch_control_panel_default_programs(run_context& run)
     std::optional<std::string> control_panel = get_control_panel_path();
     if (!control_panel)
         return 0;
-    std::string name = replace_all(format_unbounded("Feldrun %s Browserweiche", get_product_name(run).c_str()), " ", "%20");
+    std::string name =
+        replace_all(format_unbounded("Feldrun %s Browserweiche", get_product_name(run).c_str()), " ", "%20");
     std::string arguments = format_bounded(
-        name.size() + 91, " /name Microsoft.DefaultPrograms /page pageDefaultProgram\\pageAdvancedSettings?pszAppName=%s",
-        name.c_str());
+        name.size() + 91,
+        " /name Microsoft.DefaultPrograms /page pageDefaultProgram\\pageAdvancedSettings?pszAppName=%s", name.c_str());
     std::string command = *control_panel + arguments;
     LOG_OSTRILO(LOG_DEBUG, "Calling: <%s>", command.c_str());
     // An empty title, not none: the Control Panel shows in its default way.
@@ -277,7 +279,9 @@ void set_default_browser(run_context& run, const std::wstring& open_command, con
     if (VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition)) {
         // Windows 8 and newer keep the per-user choice to the user: it can
         // only be offered, on the Default Programs page.
-        LOG_OSTRILO(LOG_DEBUG, "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default browser manually.");
+        LOG_OSTRILO(LOG_DEBUG,
+                    "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default "
+                    "browser manually.");
         launch_control_panel_default_programs(run);
     } else {
         LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
@@ -318,13 +322,17 @@ void set_ostrilo_registry(run_context& run)
 
     // With Internet Explorer as the default, a per-user .html class would
     // send internal links to another browser.
-    std::string http_choice =
-        read_reg_string("Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", "ProgId");
+    std::string http_choice = read_reg_string(
+        "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", "ProgId");
     if (find_ignoring_case(http_choice, "IE.HTTP")) {
-        LOG_OSTRILO(LOG_DEBUG, "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\Classes\\.html IF it exists to make sure no other browser opens the internal links.");
+        LOG_OSTRILO(LOG_DEBUG,
+                    "IE is set as standard browser. Deleting HKEY_CURRENT_USER\\Software\\Classes\\.html IF it exists "
+                    "to make sure no other browser opens the internal links.");
         delete_key_and_subkeys_from_hkey_current_user(L"Software\\Classes\\.html");
     } else {
-        LOG_OSTRILO(LOG_DEBUG, "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\Software\\Classes\\.html (this key contains the browser that should be used to open internal links).");
+        LOG_OSTRILO(LOG_DEBUG,
+                    "IE is *not* set as standard browser. Not deleting HKEY_CURRENT_USER\\Software\\Classes\\.html "
+                    "(this key contains the browser that should be used to open internal links).");
     }
 
     apply_all(registration_rows, values);
@@ -342,9 +350,11 @@ void reset_ostrilo_registry(run_context& run)
     registry_values values;
     values.application_name = get_application_name(run);
     // The key path is kept within a buffer of 4096 bytes.
-    values.registered_application_key = format_wide_bounded(4096 / sizeof(wchar_t), L"Software\\RegisteredApplications\\%ls",
-                                                            values.application_name.c_str());
+    values.registered_application_key = format_wide_bounded(
+        4096 / sizeof(wchar_t), L"Software\\RegisteredApplications\\%ls", values.application_name.c_str());
     apply_all(removal_rows, values);
-    LOG_OSTRILO(LOG_DEBUG, "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program and Windows sets it to its default.)");
+    LOG_OSTRILO(LOG_DEBUG,
+                "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program "
+                "and Windows sets it to its default.)");
     notify_shell_of_association_change();
 }

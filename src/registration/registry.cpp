@@ -30,14 +30,15 @@ const wchar_t* data_for_log(const wchar_t* data)
     return data != nullptr ? data : L"(null)";
 }
 
-} // namespace
+}  // namespace
 
 void create_reg_key(const wchar_t* path, const wchar_t* name, const wchar_t* data)
 {
     LOG_OSTRILO(LOG_TRACE, "create_reg_key(%ls, %ls, %ls)", path, name_for_log(name), data_for_log(data));
     // The key is only written to: it is opened for setting values alone.
     unique_hkey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
+        ERROR_SUCCESS) {
         LOG_OSTRILO(LOG_ERROR, "Error creating key: %ls", path);
         return;
     }
@@ -83,8 +84,8 @@ void delete_value_from_hkey_current_user(const wchar_t* path, const wchar_t* nam
 {
     LOG_OSTRILO(LOG_TRACE, "delete_value_from_hkey_current_user(%ls, %ls)", path, name_for_log(name));
     unique_hkey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS
-        || RegDeleteValueW(key.get(), name) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS ||
+        RegDeleteValueW(key.get(), name) != ERROR_SUCCESS)
         LOG_OSTRILO(LOG_WARN, "RegDeleteValueW(%ls, %ls) failed", path, name_for_log(name));
 }
 
@@ -95,8 +96,9 @@ std::wstring get_open_command(run_context& run, const std::wstring& program_path
     // strict_command_line=1 reads switches only in front of the link, so the
     // link comes last: everything up to the final quote is then the link.
     if (configdir && get_strict_command_line(run) == 1)
-        command = format_wide_bounded(program_path.size() + configdir->size() + 45, L"\"%ls\" -configdir \"%hs\" -url \"%%1\"",
-                                      program_path.c_str(), configdir->c_str());
+        command =
+            format_wide_bounded(program_path.size() + configdir->size() + 45,
+                                L"\"%ls\" -configdir \"%hs\" -url \"%%1\"", program_path.c_str(), configdir->c_str());
     else if (configdir)
         command = format_wide_bounded(program_path.size() + configdir->size() + 45, L"%ls -configdir \"%hs\"",
                                       command.c_str(), configdir->c_str());

@@ -44,8 +44,8 @@ route_plan plan_local(const std::optional<std::string>& browser)
     // browser: the user is better served by the default one than by a link
     // that silently opens nowhere.
     plan.note_level = LOG_WARN;
-    plan.note = format_unbounded(
-        "Unknown browser '%s' in URL whitelist. Opening URL locally using the default browser", browser->c_str());
+    plan.note = format_unbounded("Unknown browser '%s' in URL whitelist. Opening URL locally using the default browser",
+                                 browser->c_str());
     return plan;
 }
 
@@ -60,10 +60,10 @@ route_plan plan_route(const std::optional<rule_match>& rule, const std::string& 
     if (rule->dest == "remote") {
         const std::string profile = rule->browser_profile.value_or("");
         const std::string browser = rule->browser.value_or("");
-        route_plan plan{route_kind::remote, 0, LOG_DEBUG,
-                        format_unbounded("Opening URL in kvix: %s|%s|%s", profile.c_str(), browser.c_str(),
-                                         narrow_url.c_str()),
-                        format_unbounded("%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str())};
+        route_plan plan{
+            route_kind::remote, 0, LOG_DEBUG,
+            format_unbounded("Opening URL in kvix: %s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str()),
+            format_unbounded("%s|%s|%s", profile.c_str(), browser.c_str(), narrow_url.c_str())};
         // The viewer gets the text as UTF-8, like a link without a rule: a German
         // user's "ß" must arrive as "ß", not as two Latin-1 characters.
         std::string kept = plan.viewer_text.substr(0, utf8_cut_length(plan.viewer_text, remote_text_bound - 1));
@@ -75,8 +75,11 @@ route_plan plan_route(const std::optional<rule_match>& rule, const std::string& 
         }
         return plan;
     }
-    return {route_kind::bad_destination, 0, LOG_ERROR,
-            "Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.", {}};
+    return {route_kind::bad_destination,
+            0,
+            LOG_ERROR,
+            "Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.",
+            {}};
 }
 
 std::string handoff_utf8(const route_plan& plan)

@@ -31,7 +31,7 @@ struct route_plan {
 
 route_plan plan_route(const std::optional<rule_match>& rule, const std::string& narrow_url);
 
-// The hand-off text as UTF-8 (bytes to widen are widened one by one first) and the bytes a running viewer receives on its pipe: that text
-// URL-encoded, then a NUL.
+// The hand-off text as UTF-8 (bytes to widen are widened one by one first) and the bytes a running viewer receives on
+// its pipe: that text URL-encoded, then a NUL.
 std::string handoff_utf8(const route_plan& plan);
 std::string pipe_bytes(const route_plan& plan);

@@ -27,12 +27,10 @@ struct rule_file_location {
 constexpr rule_file_location configdir_location = {
     "This viewer config dir whitelist file does not exist: %s -- I try another one.",
     "This viewer config dir whitelist does ALSO NOT exist: %s", false};
-constexpr rule_file_location global_location = {
-    "This global whitelist file does not exist: %s -- I try another one.",
-    "This global whitelist does ALSO NOT exist: %s", false};
-constexpr rule_file_location appdata_location = {
-    "This whitelist file does not exist: %s -- I try another one.",
-    "This whitelist does ALSO NOT exist: %s", false};
+constexpr rule_file_location global_location = {"This global whitelist file does not exist: %s -- I try another one.",
+                                                "This global whitelist does ALSO NOT exist: %s", false};
+constexpr rule_file_location appdata_location = {"This whitelist file does not exist: %s -- I try another one.",
+                                                 "This whitelist does ALSO NOT exist: %s", false};
 constexpr rule_file_location startpath_location = {
     "This startpath whitelist file does not exist: %s -- I try another one.\n",
     "This startpath whitelist does ALSO NOT exist: %s", true};
@@ -134,15 +132,13 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
         decision.stop = appdata_missing_text;
         return decision;
     }
-    if (consult_rule_file(decision, url,
-                          find_rule_file(cached.appdata, *appdata_folder, appdata_location, "%APPDATA%\\vnc",
-                                         places, mode),
-                          mode))
+    if (consult_rule_file(
+            decision, url,
+            find_rule_file(cached.appdata, *appdata_folder, appdata_location, "%APPDATA%\\vnc", places, mode), mode))
         return decision;
-    consult_rule_file(decision, url,
-                      find_rule_file(cached.startpath, program_folder(), startpath_location, "program folder",
-                                     places, mode),
-                      mode);
+    consult_rule_file(
+        decision, url,
+        find_rule_file(cached.startpath, program_folder(), startpath_location, "program folder", places, mode), mode);
     return decision;
 }
 

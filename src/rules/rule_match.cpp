@@ -163,7 +163,8 @@ bool match_pattern(std::string_view pattern, std::string_view url, bool label_bo
         std::size_t found = url.find(segment, u);
         if (found != std::string_view::npos) {
             u = found + segment.size();
-        } else if (segment.front() == '.' && (at_label || !label_bound) && url.substr(u).starts_with(segment.substr(1))) {
+        } else if (segment.front() == '.' && (at_label || !label_bound) &&
+                   url.substr(u).starts_with(segment.substr(1))) {
             // "*.example.com" also covers "example.com" itself.
             u += segment.size() - 1;
         } else {

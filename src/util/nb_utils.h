@@ -41,8 +41,14 @@ std::optional<std::string> wide_to_utf8(std::wstring_view text);
 // True when the UTF-8 path can be opened for reading (a folder cannot).
 bool file_exists(std::string_view path);
 bool file_exists(const std::optional<std::string>& path);
-inline bool file_exists(const std::string& path) { return file_exists(std::string_view(path)); }
-inline bool file_exists(const char* path) { return file_exists(std::string_view(path)); }
+inline bool file_exists(const std::string& path)
+{
+    return file_exists(std::string_view(path));
+}
+inline bool file_exists(const char* path)
+{
+    return file_exists(std::string_view(path));
+}
 void move_file(const std::string& source, const std::string& target, bool overwrite);
 // Folder of the running program file, with its trailing backslash, in buffer;
 // gives the length of the full program path, 0 on failure.

@@ -99,9 +99,11 @@ bool is_valid_utf8(std::string_view text)
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                                                                           : lead >= 0xf0 && lead <= 0xf4 ? 4
-                                                                                                          : 0;
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xc2 && lead <= 0xdf ? 2
+                             : lead >= 0xe0 && lead <= 0xef ? 3
+                             : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                            : 0;
         if (length == 0 || text.size() - i < length)
             return false;
         // The second byte's range rules out overlong forms, surrogates and

@@ -23,21 +23,28 @@ constexpr DWORD account_name_chars = 256;
 // Window titles are examined up to 127 characters.
 constexpr int window_title_bytes = 128;
 
-bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
+bool contains(const char* text, const char* part)
+{
+    return std::strstr(text, part) != nullptr;
+}
 
 }  // namespace
 
-const std::string& get_os_user_name(run_context& run) {
+const std::string& get_os_user_name(run_context& run)
+{
     std::optional<std::string>& os_user_name = run.viewer.os_user_name;
-    if (os_user_name) return *os_user_name;
+    if (os_user_name)
+        return *os_user_name;
     char buffer[257] = {};
     DWORD size = sizeof buffer;
-    if (!GetUserNameA(buffer, &size)) fatal_error(1, L"Ich konnte den Betriebssystem-Usernamen nicht feststellen.");
+    if (!GetUserNameA(buffer, &size))
+        fatal_error(1, L"Ich konnte den Betriebssystem-Usernamen nicht feststellen.");
     os_user_name = buffer;
     return *os_user_name;
 }
 
-unsigned long find_process_by_name(run_context& run, const char* name, const std::optional<std::string>& user) {
+unsigned long find_process_by_name(run_context& run, const char* name, const std::optional<std::string>& user)
+{
     if (user) {
         LOG_ENVIRONMENT(LOG_TRACE, "Looking for a process named '%s' for user '%s'", name, user->c_str());
     } else {
@@ -45,8 +52,9 @@ unsigned long find_process_by_name(run_context& run, const char* name, const std
     }
     unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
-        fatal_error(1, L"Ich konnte kein Snapshot der laufenden Prozesse machen. So kann ich nicht überprüfen, "
-                       L"ob der VNC-Viewer schon läuft.");
+        fatal_error(1,
+                    L"Ich konnte kein Snapshot der laufenden Prozesse machen. So kann ich nicht überprüfen, "
+                    L"ob der VNC-Viewer schon läuft.");
     }
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
@@ -56,7 +64,8 @@ unsigned long find_process_by_name(run_context& run, const char* name, const std
     }
     unsigned long result = 0;
     do {
-        if (std::strcmp(entry.szExeFile, name) != 0) continue;
+        if (std::strcmp(entry.szExeFile, name) != 0)
+            continue;
         const auto id = static_cast<long>(entry.th32ProcessID);
         if (!user) {
             LOG_ENVIRONMENT(LOG_TRACE, "I found a process (the first one) named '%s' and found out its process id: %ld",
@@ -76,7 +85,8 @@ unsigned long find_process_by_name(run_context& run, const char* name, const std
         LOG_ENVIRONMENT(LOG_TRACE, "Process' user: %s", owner.c_str());
         LOG_ENVIRONMENT(LOG_TRACE, "Specified user: %s", user->c_str());
         // Exact and case-sensitive; the domain is not compared.
-        if (owner != *user) continue;
+        if (owner != *user)
+            continue;
         LOG_ENVIRONMENT(LOG_TRACE, "I found a process named '%s' that belongs to '%s' and read its process id: %ld",
                         name, owner.c_str(), id);
         if (get_viewer_main_window_handle(run, entry.th32ProcessID, false) != nullptr) {
@@ -91,7 +101,8 @@ unsigned long find_process_by_name(run_context& run, const char* name, const std
     return result;
 }
 
-int get_process_user(unsigned long process_id, std::string& user, std::string& domain) {
+int get_process_user(unsigned long process_id, std::string& user, std::string& domain)
+{
     const unique_handle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id));
     if (!process) {
         LOG_ENVIRONMENT(LOG_ERROR,
@@ -107,18 +118,21 @@ int get_process_user(unsigned long process_id, std::string& user, std::string& d
     return get_user_from_token(token.get(), user, domain);
 }
 
-int get_user_from_token(HANDLE token, std::string& user, std::string& domain) {
+int get_user_from_token(HANDLE token, std::string& user, std::string& domain)
+{
     user.clear();
     domain.clear();
-    if (token == nullptr) return 0;
+    if (token == nullptr)
+        return 0;
     DWORD needed = 0;
-    if (GetTokenInformation(token, TokenUser, nullptr, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    if (GetTokenInformation(token, TokenUser, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return 0;
     }
     const unique_process_heap_block block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
-    if (!block) return 0;
-    if (!GetTokenInformation(token, TokenUser, block.get(), needed, &needed)) return 0;
+    if (!block)
+        return 0;
+    if (!GetTokenInformation(token, TokenUser, block.get(), needed, &needed))
+        return 0;
     char name[account_name_chars] = {};
     char domain_name[account_name_chars] = {};
     DWORD name_size = account_name_chars;
@@ -127,7 +141,8 @@ int get_user_from_token(HANDLE token, std::string& user, std::string& domain) {
     if (!LookupAccountSidA(nullptr, static_cast<TOKEN_USER*>(block.get())->User.Sid, name, &name_size, domain_name,
                            &domain_size, &use)) {
         const DWORD error = GetLastError();
-        if (error != ERROR_NONE_MAPPED) LOG_ENVIRONMENT(LOG_ERROR, "LookupAccountSid Error %lu", error);
+        if (error != ERROR_NONE_MAPPED)
+            LOG_ENVIRONMENT(LOG_ERROR, "LookupAccountSid Error %lu", error);
         return 0;
     }
     user = name;
@@ -135,7 +150,8 @@ int get_user_from_token(HANDLE token, std::string& user, std::string& domain) {
     return 1;
 }
 
-HWND get_viewer_main_window_handle(run_context& run, unsigned long process_id, bool force_reload) {
+HWND get_viewer_main_window_handle(run_context& run, unsigned long process_id, bool force_reload)
+{
     const char* const function = "get_viewer_main_window_handle";
     // Set by the first window search that finds a window, for whatever
     // process is asked later; only a forced reload clears it.
@@ -152,18 +168,21 @@ HWND get_viewer_main_window_handle(run_context& run, unsigned long process_id, b
     LOG_ENVIRONMENT(LOG_TRACE, "%s: About to look for the window with EnumWindows", function);
     viewer_window_search search{run, process_id};
     EnumWindows(EnumWindowsProc, reinterpret_cast<LPARAM>(&search));
-    if (viewer_main_window_handle != nullptr) return viewer_main_window_handle;
+    if (viewer_main_window_handle != nullptr)
+        return viewer_main_window_handle;
     LOG_ENVIRONMENT(LOG_ERROR, "Error while looking for the window.");
     return nullptr;
 }
 
-BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM search_pointer) {
+BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM search_pointer)
+{
     const char* const function = "EnumWindowsProc";
     viewer_window_search& search = *reinterpret_cast<viewer_window_search*>(search_pointer);
     HWND& viewer_main_window_handle = search.run.viewer.main_window;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != static_cast<DWORD>(search.process_id)) return TRUE;
+    if (owner != static_cast<DWORD>(search.process_id))
+        return TRUE;
     char title[window_title_bytes] = {};
     GetWindowTextA(window, title, sizeof title);
     LOG_ENVIRONMENT(LOG_TRACE, "%s: Window title: %s", function, title);
@@ -187,7 +206,8 @@ BOOL CALLBACK EnumWindowsProc(HWND window, LPARAM search_pointer) {
     return TRUE;
 }
 
-void bring_window_to_front(HWND window) {
+void bring_window_to_front(HWND window)
+{
     LOG_ENVIRONMENT(LOG_TRACE, "bring_window_to_front()");
     if (!IsZoomed(window)) {
         LOG_ENVIRONMENT(LOG_TRACE, "Window is not zoomed. Restoring.");
@@ -198,10 +218,12 @@ void bring_window_to_front(HWND window) {
             LOG_ENVIRONMENT(LOG_ERROR, "I could not restore the window");
         }
     }
-    if (!SetForegroundWindow(window)) LOG_ENVIRONMENT(LOG_ERROR, "I couldn't bring the window to the foreground.");
+    if (!SetForegroundWindow(window))
+        LOG_ENVIRONMENT(LOG_ERROR, "I couldn't bring the window to the foreground.");
 }
 
-void bring_viewer_window_to_front_with_process_id(run_context& run, unsigned long process_id) {
+void bring_viewer_window_to_front_with_process_id(run_context& run, unsigned long process_id)
+{
     LOG_ENVIRONMENT(LOG_TRACE,
                     "I am going to try to bring the vnc viewer window to the foreground or will try to make it blink "
                     "if it is minimized.");

@@ -22,21 +22,25 @@ constexpr int pipe_name_line_bytes = 4094;
 
 }  // namespace
 
-std::optional<std::string> get_pipe_name_file_path(run_context& run) {
+std::optional<std::string> get_pipe_name_file_path(run_context& run)
+{
     LOG_ENVIRONMENT(LOG_TRACE, "Get filename where the feldrun named pipe name for this user is stored.");
     std::optional<std::string>& pipe_name_file_path = run.viewer.pipe_name_file_path;
-    if (pipe_name_file_path) return pipe_name_file_path;
+    if (pipe_name_file_path)
+        return pipe_name_file_path;
     // Without a per-user temporary folder there is no pipe-name file to read;
     // the caller then takes the default pipe name, as for a missing file.
     const std::optional<std::string> folder = get_kvix_tempdir(run);
-    if (!folder) return std::nullopt;
+    if (!folder)
+        return std::nullopt;
     // The folder ends in a backslash already; the doubled separator is
     // accepted by the Windows file functions.
     pipe_name_file_path = *folder + "\\feldrun_pipename";
     return pipe_name_file_path;
 }
 
-std::string get_pipe_name(run_context& run) {
+std::string get_pipe_name(run_context& run)
+{
     const std::optional<std::string> path = get_pipe_name_file_path(run);
     LOG_OSTRILO(LOG_DEBUG, "Looking for file: %s", path ? path->c_str() : "(null)");
     std::string name = default_pipe_name;
@@ -57,30 +61,36 @@ std::string get_pipe_name(run_context& run) {
     return name;
 }
 
-int send_url_to_vncviewer_with_pipe(run_context& run, const std::wstring& url) {
+int send_url_to_vncviewer_with_pipe(run_context& run, const std::wstring& url)
+{
     LOG_OSTRILO(LOG_DEBUG, "send_url_to_vncviewer_with_pipe(): Trying to send a WindowsMessage to the vnc viewer");
     const std::optional<std::string> utf8 = wide_to_utf8(url);
     // Text that has no UTF-8 form cannot go through the pipe; the clipboard
     // takes the wide text as it is.
-    if (!utf8) return 0;
+    if (!utf8)
+        return 0;
     const std::string encoded = url_encode(*utf8);
     const std::string name = get_pipe_name(run);
     // No WaitNamedPipe: a busy pipe counts as failure, and the clipboard
     // takes over at once.
     const unique_file_handle pipe(
         CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!pipe) return 0;
+    if (!pipe)
+        return 0;
     // The message is the encoded text and its NUL byte, in one write.
     DWORD written = 0;
     const DWORD length = static_cast<DWORD>(encoded.size() + 1);
-    if (!WriteFile(pipe.get(), encoded.c_str(), length, &written, nullptr)) return 0;
+    if (!WriteFile(pipe.get(), encoded.c_str(), length, &written, nullptr))
+        return 0;
     print_to_stdout("Sent (encoded) URL: '%s'", encoded.c_str());
     return 1;
 }
 
-void send_url_to_vncviewer(run_context& run, const std::wstring& url) {
+void send_url_to_vncviewer(run_context& run, const std::wstring& url)
+{
     const std::wstring clipboard_text = format_wide_bounded(url.size() + 7, L"nburl:%ls", url.c_str());
-    if (send_url_to_vncviewer_with_pipe(run, url) == 1) return;
+    if (send_url_to_vncviewer_with_pipe(run, url) == 1)
+        return;
     LOG_OSTRILO(LOG_WARN,
                 "I couldn't write the url to the pipe. Probably the viewer is older than 2.1.4 or it is not running "
                 "with 'multi'. I am going to use the clipboard instead.");
@@ -88,7 +98,8 @@ void send_url_to_vncviewer(run_context& run, const std::wstring& url) {
     put_clipboard(clipboard_text);
 }
 
-void put_clipboard(const std::wstring& text) {
+void put_clipboard(const std::wstring& text)
+{
     LOG_OSTRILO(LOG_DEBUG, "put_clipboard(%ls)", text.c_str());
     const SIZE_T size = (text.size() + 1) * sizeof(wchar_t);
     LOG_OSTRILO(LOG_TRACE, "Starting GlobalAlloc(GMEM_MOVEABLE, %lu)", static_cast<unsigned long>(size));
@@ -129,7 +140,8 @@ void put_clipboard(const std::wstring& text) {
     LOG_OSTRILO(LOG_TRACE, "returning from put_clipboard()");
 }
 
-void free_viewer_state(run_context& run) {
+void free_viewer_state(run_context& run)
+{
     run.viewer.pipe_name_file_path.reset();
     run.viewer.os_user_name.reset();
 }

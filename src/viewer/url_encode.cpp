@@ -9,7 +9,8 @@ namespace {
 // the viewer side knows this.
 constexpr std::string_view kept_punctuation = "!#$%&'()*+,-./:;=?@_~\\|";
 
-bool is_kept(unsigned char byte) {
+bool is_kept(unsigned char byte)
+{
     if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9')) {
         return true;
     }
@@ -18,7 +19,8 @@ bool is_kept(unsigned char byte) {
 
 }  // namespace
 
-std::string url_encode(std::string_view text) {
+std::string url_encode(std::string_view text)
+{
     static constexpr char hex_digits[] = "0123456789abcdef";
     std::string encoded;
     encoded.reserve(text.size() * 3);
@@ -37,7 +39,8 @@ std::string url_encode(std::string_view text) {
     return encoded;
 }
 
-std::size_t utf8_cut_length(std::string_view text, std::size_t max_bytes) {
+std::size_t utf8_cut_length(std::string_view text, std::size_t max_bytes)
+{
     if (text.size() <= max_bytes) {
         return text.size();
     }

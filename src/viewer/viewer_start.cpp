@@ -15,7 +15,8 @@
 #include "viewer_decisions.h"
 #include "viewer_win32.h"
 
-void open_url_in_kvix(run_context& run, const std::wstring& text) {
+void open_url_in_kvix(run_context& run, const std::wstring& text)
+{
     LOG_OSTRILO(LOG_DEBUG, "open_url_in_kvix(%ls)", text.c_str());
     const std::string& user = get_os_user_name(run);
     const unsigned long process_id = find_process_by_name(run, "vncviewer.exe", user);
@@ -37,7 +38,8 @@ void open_url_in_kvix(run_context& run, const std::wstring& text) {
     LOG_OSTRILO(LOG_TRACE, "open_url_in_kvix() finished");
 }
 
-unsigned long start_viewer_with_url(run_context& run, const std::string& text) {
+unsigned long start_viewer_with_url(run_context& run, const std::string& text)
+{
     LOG_OSTRILO(LOG_DEBUG, "start_viewer_with_url()");
     std::optional<std::string> program;
     std::string working_folder;
@@ -52,41 +54,49 @@ unsigned long start_viewer_with_url(run_context& run, const std::string& text) {
         program = find_vncviewer(run);
         working_folder = get_kvix_installpath(run);
     }
-    if (!program) return 0;
+    if (!program)
+        return 0;
     // The viewer is never started without -initialURL, so a viewer too old
     // for it counts as no viewer.
-    if (!is_vncviewer_version_equal_to_or_greater_than_2_1_4(run)) return 0;
+    if (!is_vncviewer_version_equal_to_or_greater_than_2_1_4(run))
+        return 0;
     const std::string encoded = url_encode(text);
     // Both buffers fit their text exactly (or more); nothing is cut.
     std::string command_line = format_bounded(program->size() + encoded.size() + 18, "\"%s\" -initialURL \"%s\"",
                                               program->c_str(), encoded.c_str());
     if (const std::optional<std::string>& configdir = run.configdir) {
-        command_line = format_bounded(program->size() + encoded.size() + configdir->size() + 47,
-                                      "%s -configdir \"%s\"", command_line.c_str(), configdir->c_str());
+        command_line = format_bounded(program->size() + encoded.size() + configdir->size() + 47, "%s -configdir \"%s\"",
+                                      command_line.c_str(), configdir->c_str());
     }
     LOG_OSTRILO(LOG_DEBUG, "Calling: %s", command_line.c_str());
     // The empty title (not none) lets the viewer show its window normally.
     return start_child_program(run, command_line, std::string(), false, working_folder);
 }
 
-int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run) {
+int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run)
+{
     LOG_OSTRILO(LOG_TRACE, "is_vncviewer_version_equal_to_or_greater_than_2.1.4()");
     const std::optional<std::string> path = find_vncviewer(run);
-    if (!path) return 0;
+    if (!path)
+        return 0;
     const auto refuse = [] {
         LOG_OSTRILO(LOG_WARN, "This version is too old to use the -initialURL parameter.");
         return 0;
     };
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeA(path->c_str(), &handle);
-    if (size == 0) return refuse();
+    if (size == 0)
+        return refuse();
     std::vector<char> block(size);
-    if (!GetFileVersionInfoA(path->c_str(), handle, size, block.data())) return refuse();
+    if (!GetFileVersionInfoA(path->c_str(), handle, size, block.data()))
+        return refuse();
     void* info = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\", &info, &length) || length == 0) return refuse();
+    if (!VerQueryValueA(block.data(), "\\", &info, &length) || length == 0)
+        return refuse();
     const auto* version = static_cast<const VS_FIXEDFILEINFO*>(info);
-    if (version->dwSignature != 0xFEEF04BD) return refuse();
+    if (version->dwSignature != 0xFEEF04BD)
+        return refuse();
     const unsigned major = HIWORD(version->dwFileVersionMS);
     const unsigned minor = LOWORD(version->dwFileVersionMS);
     const unsigned patch = HIWORD(version->dwFileVersionLS);
@@ -94,13 +104,15 @@ int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run) {
     LOG_OSTRILO(LOG_TRACE, "VNC Viewer Version: %lu.%lu.%lu.%lu", static_cast<unsigned long>(major),
                 static_cast<unsigned long>(minor), static_cast<unsigned long>(patch),
                 static_cast<unsigned long>(build));
-    if (!viewer_version_takes_initial_url(major, minor, patch)) return refuse();
+    if (!viewer_version_takes_initial_url(major, minor, patch))
+        return refuse();
     return 1;
 }
 
 unsigned long start_child_program(run_context& run, const std::string& command_line,
                                   const std::optional<std::string>& window_title, bool wait,
-                                  const std::optional<std::string>& working_folder) {
+                                  const std::optional<std::string>& working_folder)
+{
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;

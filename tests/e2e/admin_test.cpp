@@ -15,15 +15,19 @@ namespace {
 struct admin_sandbox : sandbox {
     admin_sandbox()
     {
-        put(L"url_whitelist.txt", "# routing\r\n*.example.com/*|local|firefox\r\n\r\n"
-                                  "intranet.example/*|remote|chrome|work\r\nodd.example/*|elsewhere\r\n");
+        put(L"url_whitelist.txt",
+            "# routing\r\n*.example.com/*|local|firefox\r\n\r\n"
+            "intranet.example/*|remote|chrome|work\r\nodd.example/*|elsewhere\r\n");
         standin(admin(), L"ostrilo-admin");
         standin(program_dir + L"\\firefox.exe");
         // No viewer runs: Ostrilo starts this one with the encoded hand-off text.
         standin(program_dir + L"\\vncviewer.exe", L"vncviewer_2_1_4");
     }
     std::wstring admin() const { return program_dir + L"\\ostrilo-admin.exe"; }
-    run_result admin_run(const std::wstring& arguments) const { return run_command_line(L"\"" + admin() + L"\" " + arguments); }
+    run_result admin_run(const std::wstring& arguments) const
+    {
+        return run_command_line(L"\"" + admin() + L"\" " + arguments);
+    }
 };
 
 TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
@@ -31,8 +35,11 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
     // Local (Firefox by the shell), remote, no rule, neither local nor remote, kvxps as https; with the
     // opt-in keys, a path posing as the host goes on to no rule, and a smuggled switch stays in the one argument.
     const std::pair<std::string, const char*> cases[] = {
-        {"https://www.example.com/a?b=1", ""}, {"https://intranet.example/x?q=\xc3\xa4", ""},
-        {"http://elsewhere.test/p q", ""}, {"https://odd.example/", ""}, {"kvxps://www.example.com/k", ""},
+        {"https://www.example.com/a?b=1", ""},
+        {"https://intranet.example/x?q=\xc3\xa4", ""},
+        {"http://elsewhere.test/p q", ""},
+        {"https://odd.example/", ""},
+        {"kvxps://www.example.com/k", ""},
         {"https://evil.test/x.example.com/", "strict_host_match=1\r\n"},
         {"https://www.example.com/?q=1 --flag=c", "safe_browser_arguments=1\r\n"},
     };
@@ -44,7 +51,8 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         ASSERT_EQ(explained.exit_code, 0u) << explained.err;
         EXPECT_EQ(explained.err, "");  // the product's log records are not the tool's output
         const nlohmann::json prediction = nlohmann::json::parse(explained.out).at(0);
-        EXPECT_EQ(prediction["match"].is_null(), url.starts_with("http://elsewhere") || url.starts_with("https://evil"));
+        EXPECT_EQ(prediction["match"].is_null(),
+                  url.starts_with("http://elsewhere") || url.starts_with("https://evil"));
         EXPECT_EQ(prediction.contains("without_strict_host"), url.starts_with("https://evil"));
         // Ostrilo.exe creates %APPDATA%\vnc when it looks there; explain only looks.
         EXPECT_FALSE(path_exists(box.appdata + L"\\vnc"));
@@ -64,7 +72,8 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         const std::string started = calls_of(box.program_dir + L"\\vncviewer.exe", viewer);
         const std::string pipe = viewer ? prediction["pipe_bytes"] : "";
         EXPECT_EQ(pipe.ends_with('\0'), viewer);
-        EXPECT_EQ(started.find("-initialURL \"" + pipe.substr(0, pipe.size() - 1) + "\"\n") != std::string::npos, viewer)
+        EXPECT_EQ(started.find("-initialURL \"" + pipe.substr(0, pipe.size() - 1) + "\"\n") != std::string::npos,
+                  viewer)
             << started;
     }
 }

@@ -65,7 +65,8 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
             EXPECT_EQ(run.boxes[0].title, L"Feldrun Hilfe");
             EXPECT_EQ(run.boxes[0].text, help_text());
         }
-        EXPECT_TRUE(std::regex_search(run.err, std::regex("^\\d\\d:\\d\\d:\\d\\d INFO  ostrilo:\\d+: Starting Ostrilo\r\n")));
+        EXPECT_TRUE(
+            std::regex_search(run.err, std::regex("^\\d\\d:\\d\\d:\\d\\d INFO  ostrilo:\\d+: Starting Ostrilo\r\n")));
         // The opt-in keys of the missing ostrilo.cfg are read without records.
         const std::vector<std::string> records = run.records();
         for (int i = run.find("TRACE Have set box title"); i >= 0 && i < run.find("TRACE CommandLineToArgvW set"); ++i)

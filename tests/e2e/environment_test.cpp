@@ -23,21 +23,27 @@ run_context probe_run;
 std::string probe_answer(const std::string& request)
 {
     if (request.starts_with("subfile:")) {
-        const std::optional<std::wstring> found = wc_get_installpath_subfile(probe_run, widen(request.substr(8)).c_str());
+        const std::optional<std::wstring> found =
+            wc_get_installpath_subfile(probe_run, widen(request.substr(8)).c_str());
         return found ? narrow(*found) : "(none)";
     }
     using text = std::optional<std::string>;
     static const std::map<std::string, std::function<text()>> requests = {
-        {"ostrilo_cfg", [] { return find_ostrilo_cfg(probe_run); }}, {"kvix_vnc", [] { return find_kvix_vnc(probe_run); }},
-        {"kvix_cfg", [] { return find_kvix_cfg(probe_run); }}, {"vncviewer", [] { return find_vncviewer(probe_run); }},
+        {"ostrilo_cfg", [] { return find_ostrilo_cfg(probe_run); }},
+        {"kvix_vnc", [] { return find_kvix_vnc(probe_run); }},
+        {"kvix_cfg", [] { return find_kvix_cfg(probe_run); }},
+        {"vncviewer", [] { return find_vncviewer(probe_run); }},
         {"whitelist_path", [] { return get_whitelist_path(probe_run); }},
         {"local_browser_bin", [] { return get_local_browser_bin(probe_run); }},
-        {"local_firefox", [] { return get_local_firefox(probe_run); }}, {"local_chrome", [] { return get_local_chrome(probe_run); }},
-        {"local_edge", [] { return get_local_edge(probe_run); }}, {"local_ie", [] { return get_local_ie(probe_run); }},
+        {"local_firefox", [] { return get_local_firefox(probe_run); }},
+        {"local_chrome", [] { return get_local_chrome(probe_run); }},
+        {"local_edge", [] { return get_local_edge(probe_run); }},
+        {"local_ie", [] { return get_local_ie(probe_run); }},
         {"installpath", [] { return text(get_kvix_installpath(probe_run)); }},
         {"selector", [] { return text(get_selector_installpath()); }},
         {"free", [] { return free_environment(probe_run), text("done"); }},
-        {"lotus_notes_html_workaround", [] { return text(std::to_string(get_lotus_notes_html_workaround(probe_run))); }},
+        {"lotus_notes_html_workaround",
+         [] { return text(std::to_string(get_lotus_notes_html_workaround(probe_run))); }},
         {"product_name", [] { return text(get_product_name(probe_run)); }},
         {"product_name_from_config_file", [] { return text(get_product_name_from_config_file(probe_run)); }},
         {"title", [] { return text(narrow(make_error_box_title(probe_run))); }},
@@ -82,17 +88,25 @@ struct candidate {
 
 const std::pair<const char*, std::vector<candidate>> search_orders[] = {
     {"ostrilo_cfg",
-     {{'P', "ostrilo.cfg", "\\\\ostrilo.cfg"}, {'I', "ostrilo.cfg", "\\ostrilo.cfg"},
-      {'C', "ostrilo.cfg", "ostrilo.cfg"}, {'R', "ostrilo.cfg", "\\ostrilo.cfg"}}},
+     {{'P', "ostrilo.cfg", "\\\\ostrilo.cfg"},
+      {'I', "ostrilo.cfg", "\\ostrilo.cfg"},
+      {'C', "ostrilo.cfg", "ostrilo.cfg"},
+      {'R', "ostrilo.cfg", "\\ostrilo.cfg"}}},
     {"kvix_cfg",
-     {{'P', "kvix.cfg", "\\\\kvix.cfg"}, {'I', "kvix.cfg", "\\kvix.cfg"}, {'C', "kvix.cfg", "kvix.cfg"},
+     {{'P', "kvix.cfg", "\\\\kvix.cfg"},
+      {'I', "kvix.cfg", "\\kvix.cfg"},
+      {'C', "kvix.cfg", "kvix.cfg"},
       {'R', "kvix.cfg", "\\kvix.cfg"}}},
     {"kvix_vnc",
-     {{'P', "kvix.vnc", "\\\\kvix.vnc"}, {'P', "vnc\\kvix.vnc", "\\\\\\vnc\\kvix.vnc"},
-      {'A', "vnc\\kvix.vnc", "\\\\vnc\\kvix.vnc"}, {'A', "kvix.vnc", "\\kvix.vnc"}, {'C', "kvix.vnc", "kvix.vnc"},
+     {{'P', "kvix.vnc", "\\\\kvix.vnc"},
+      {'P', "vnc\\kvix.vnc", "\\\\\\vnc\\kvix.vnc"},
+      {'A', "vnc\\kvix.vnc", "\\\\vnc\\kvix.vnc"},
+      {'A', "kvix.vnc", "\\kvix.vnc"},
+      {'C', "kvix.vnc", "kvix.vnc"},
       {'R', "vnc\\kvix.vnc", "\\vnc\\kvix.vnc"}}},
     {"vncviewer",
-     {{'P', "vncviewer.exe", "\\\\vncviewer.exe"}, {'I', "vncviewer.exe", "\\vncviewer.exe"},
+     {{'P', "vncviewer.exe", "\\\\vncviewer.exe"},
+      {'I', "vncviewer.exe", "\\vncviewer.exe"},
       {'C', "vncviewer.exe", "vncviewer.exe"}}},
 };
 
@@ -167,7 +181,8 @@ TEST(InstallationFolder, ProgramFilesThenProgramFilesX86ThenTheProgramFolder)
     // What %PROGRAMFILES%\<product> and %PROGRAMFILES(X86)%\<product> are (D a
     // folder, F a plain file, - nothing), and which is taken (2 the program folder).
     const std::pair<const char*, int> cases[] = {{"DD", 0}, {"-D", 1}, {"FD", 1}, {"FF", 2}};
-    for (const auto& [request, product] : {std::pair{"installpath", L"\\Corvane-Pro"}, {"selector", L"\\Corvane-Selector"}}) {
+    for (const auto& [request, product] :
+         {std::pair{"installpath", L"\\Corvane-Pro"}, {"selector", L"\\Corvane-Selector"}}) {
         for (const auto& [kinds, taken] : cases) {
             SCOPED_TRACE(std::string(request) + " " + kinds);
             sandbox box;
@@ -193,9 +208,12 @@ TEST(InstallpathSubfile, InstallpathThenSelectorBeforeProductInEachProgramFilesT
         sandbox box;
         const scoped_path selector(real_program_files() + L"\\Corvane-Selector", false),
             product(real_program_files() + L"\\Corvane-Pro", false);
-        const std::wstring places[] = {box.install_path, selector.path, product.path,
+        const std::wstring places[] = {box.install_path,
+                                       selector.path,
+                                       product.path,
                                        box.program_files_x86 + L"\\Corvane-Selector",
-                                       box.program_files_x86 + L"\\Corvane-Pro", box.cwd};
+                                       box.program_files_x86 + L"\\Corvane-Pro",
+                                       box.cwd};
         for (std::size_t i = first; i < 6; ++i)
             write_file(places[i] + L"\\viewer_selector.exe", "x");
         if (first == 6)
@@ -207,7 +225,8 @@ TEST(InstallpathSubfile, InstallpathThenSelectorBeforeProductInEachProgramFilesT
             EXPECT_TRUE(run.has("TRACE has_kvix_installpath_file(\"(null)\", \"viewer_selector.exe\")"));
             EXPECT_TRUE(run.has("WARN No path or no subfile, returning."));
             // The record names the last path formed: the one in the current directory.
-            EXPECT_TRUE(run.has("ERROR <" + narrow(box.cwd) + "\\viewer_selector.exe> doesn't exist. Failed. Returning NULL"));
+            EXPECT_TRUE(
+                run.has("ERROR <" + narrow(box.cwd) + "\\viewer_selector.exe> doesn't exist. Failed. Returning NULL"));
         }
     }
 }
@@ -256,9 +275,11 @@ TEST(OstriloCfg, EachAccessorSaysItLooksAndReadsItsKeyOrNothingWithoutTheFile)
 {
     sandbox box;
     std::wstring requests = L"lotus_notes_html_workaround";
-    std::string file = "[Settings]\r\nlotus_notes_html_workaround=1\r\n", with = lookup_line + "lotus_notes_html_workaround=1\r\n",
+    std::string file = "[Settings]\r\nlotus_notes_html_workaround=1\r\n",
+                with = lookup_line + "lotus_notes_html_workaround=1\r\n",
                 without = lookup_line + "lotus_notes_html_workaround=0\r\n";
-    for (const std::string key : {"whitelist_path", "local_browser_bin", "local_firefox", "local_chrome", "local_edge", "local_ie"}) {
+    for (const std::string key :
+         {"whitelist_path", "local_browser_bin", "local_firefox", "local_chrome", "local_edge", "local_ie"}) {
         requests += L" " + widen(key);
         file += key + "=C:\\" + key + "\r\n";
         with += lookup_line + key + "=C:\\" + key + "\r\n";
@@ -302,9 +323,9 @@ TEST(ProductName, ComesFromOstriloCfgThenTheViewerSettingsThenTheDefaultAndMakes
         const run_result run = probe(box, L"product_name product_name_from_config_file title");
         const std::string lines = lookup_line + (c.fallbacks > 0 ? no_name_in_ostrilo_cfg : "") +
                                   (c.fallbacks > 1 ? no_name_in_kvix_vnc : "");
-        EXPECT_EQ(run.out, lines + "product_name=" + c.product + "\r\nproduct_name_from_config_file=" +
-                               c.viewer_product + "\r\n" + lines + "title=Feldrun " + c.product +
-                               " Browserweiche Feldrun: Fehler\r\n");
+        EXPECT_EQ(run.out, lines + "product_name=" + c.product +
+                               "\r\nproduct_name_from_config_file=" + c.viewer_product + "\r\n" + lines +
+                               "title=Feldrun " + c.product + " Browserweiche Feldrun: Fehler\r\n");
         EXPECT_EQ(run.has("WARN get_product_name_from_config_file: Couldn't get product name from kvix config files. "
                           "Using default product name 'Corvane-Pro'"),
                   c.viewer_product == "Corvane-Pro");
@@ -364,7 +385,6 @@ TEST(LogFile, HoldsTheRecordsOfStandardErrorByteForByteAlsoWithoutStandardHandle
         EXPECT_EQ(cut_lines(read_file(log).value_or(""), 19), cut_lines(with_handles, 19));
     }
 }
-
 
 TEST(TempFolder, UnderAppdataWhenTheTemporaryDirectoryCannotHoldItElseNone)
 {

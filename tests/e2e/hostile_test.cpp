@@ -13,8 +13,9 @@ const char spoofable[] = "*.intranet.test/*|local|firefox\r\n*|remote\r\n";
 const char safe_on[] = "safe_browser_arguments=1\r\n";
 const char strict_host_on[] = "strict_host_match=1\r\n";
 const char strict_line_on[] = "strict_command_line=1\r\n";
-const char bad_shape[] = "strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
-                         "Nothing is opened.";
+const char bad_shape[] =
+    "strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
+    "Nothing is opened.";
 
 struct hostile_case {
     const char* behaviour;
@@ -22,8 +23,8 @@ struct hostile_case {
     std::string rules;       // "url whitelist.txt" beside the program
     std::wstring arguments;  // behind the program; "<attacker>" stands for a folder of rules sending all to firefox
     DWORD exit_code;
-    std::string browser;     // parameters the firefox stand-in got ("=" prefix: the local_browser_bin one), or ""
-    std::string viewer;      // the -initialURL value of the started viewer, or ""
+    std::string browser;      // parameters the firefox stand-in got ("=" prefix: the local_browser_bin one), or ""
+    std::string viewer;       // the -initialURL value of the started viewer, or ""
     std::string record = {};  // a record that must be written (level, blank, message)
     bool locked = false;      // another program holds the rule file open, sharing nothing
 };
@@ -49,15 +50,16 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
          ""},
         {"on: quotes and blanks encoded for a configured browser", safe_on, "example.com/*|local",
          L"-url \"https://example.com/\\\" --some-flag \\\"\"", 0, "=https://example.com/%22%20--some-flag%20%22", ""},
-        {"on: a link that a browser would read as a switch is not opened", safe_on, "*|local|firefox",
-         L"-url \"/x\"", 0, "", "", "ERROR Refusing to open </x> locally: it cannot be passed to a browser as one "
-                                    "safe argument"},
+        {"on: a link that a browser would read as a switch is not opened", safe_on, "*|local|firefox", L"-url \"/x\"",
+         0, "", "",
+         "ERROR Refusing to open </x> locally: it cannot be passed to a browser as one "
+         "safe argument"},
         // A link chooses the configuration folder.
         {"off: -configdir inside the link picks the rule folder", "", "*|remote",
          L"-url \"https://evil.example/-configdir=<attacker>\"", 0, "https://evil.example/-configdir=<attacker>", ""},
         {"on: the folder stays unset", strict_line_on, "*|remote",
-         L"-url \"https://evil.example/-configdir=<attacker>\"",
-         0, "", "||https://evil.example/-configdir=<attacker>", "ERROR Couldn't read configdir from command line!"},
+         L"-url \"https://evil.example/-configdir=<attacker>\"", 0, "", "||https://evil.example/-configdir=<attacker>",
+         "ERROR Couldn't read configdir from command line!"},
         {"off: a quote in the link ends it and adds a switch", "", "*|remote",
          L"-url \"https://example.com/\" -configdir \"<attacker>\"", 0, "https://example.com/", ""},
         {"on: everything up to the last quote is the link", strict_line_on, "*|remote",
@@ -119,8 +121,9 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
                   browser.substr(configured_one));
         EXPECT_EQ(calls_of(configured_one ? firefox : configured, false), "");
         EXPECT_EQ(calls_of(box.program_dir + L"\\vncviewer.exe", !viewer.empty()),
-                  viewer.empty() ? "" : "\"" + narrow(box.program_dir) + "\\\\vncviewer.exe\" -initialURL \"" + viewer +
-                                            "\"\n" + narrow(box.program_dir) + "\n");
+                  viewer.empty() ? ""
+                                 : "\"" + narrow(box.program_dir) + "\\\\vncviewer.exe\" -initialURL \"" + viewer +
+                                       "\"\n" + narrow(box.program_dir) + "\n");
         EXPECT_TRUE(c.record.empty() || run.has(c.record)) << c.record << "\n" << run.err;
     }
 }
@@ -135,9 +138,10 @@ TEST(Hostile, WithStrictCommandLineTheRegisteredOpenCommandPutsTheLinkLast)
         std::set<std::string> lines;
         registry_dump(HKEY_CURRENT_USER, L"Software\\Classes\\NB.HTTP\\shell\\open\\command", lines);
         const std::string exe = "\"" + narrow(box.exe()) + "\"";
-        EXPECT_TRUE(lines.contains("Software\\Classes\\NB.HTTP\\shell\\open\\command []=" +
-                                   (strict ? exe + " -configdir \"C:\\cfg\" -url \"%1\""
-                                           : exe + " -url \"%1\" -configdir \"C:\\cfg\""))) << *lines.rbegin();
+        EXPECT_TRUE(lines.contains(
+            "Software\\Classes\\NB.HTTP\\shell\\open\\command []=" +
+            (strict ? exe + " -configdir \"C:\\cfg\" -url \"%1\"" : exe + " -url \"%1\" -configdir \"C:\\cfg\"")))
+            << *lines.rbegin();
     }
 }
 

@@ -131,10 +131,11 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         EXPECT_EQ(path_exists(folder + L"\\ostrilo-admin.exe"), with_admin) << c.what;
         const std::string key = narrow(active_setup);
         EXPECT_EQ(dump({{machine, active_setup}}),
-                  (std::set<std::string>{key, key + " []=Ostrilo browser registration",
-                                         key + " [StubPath]=\"" + narrow(program) + "\" -setregistry" + narrow(configdir_suffix),
-                                         key + " [Version]=" + narrow(comma_version(program)),
-                                         key + " [IsInstalled]=\x01\0 (type 4, 4 bytes)"s}));
+                  (std::set<std::string>{
+                      key, key + " []=Ostrilo browser registration",
+                      key + " [StubPath]=\"" + narrow(program) + "\" -setregistry" + narrow(configdir_suffix),
+                      key + " [Version]=" + narrow(comma_version(program)),
+                      key + " [IsInstalled]=\x01\0 (type 4, 4 bytes)"s}));
 
         // The installing user is registered as -setregistry of the installed program registers.
         const std::string command_key = "Software\\Classes\\NB.HTTP\\shell\\open\\command";

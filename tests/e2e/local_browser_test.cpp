@@ -49,8 +49,11 @@ TEST(ShellRequest, EachRuleBrowserIsAskedForByProgramNameWithTheUrlAsParameters)
         const wchar_t* program;    // the name the shell is asked for
         const char* log_name;      // how the DEBUG record of the shell request names it
         bool edge_installed = true;
-    } cases[] = {{"firefox", L"firefox", "firefox"}, {"chrome", L"chrome", "chrome"}, {"edge", L"msedge", "edge"},
-                 {"ie", L"iexplore", "IE"},           {"edge", L"msedge", "edge", false}};
+    } cases[] = {{"firefox", L"firefox", "firefox"},
+                 {"chrome", L"chrome", "chrome"},
+                 {"edge", L"msedge", "edge"},
+                 {"ie", L"iexplore", "IE"},
+                 {"edge", L"msedge", "edge", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule_browser + (c.edge_installed ? "" : " without the fixed path"));
         browser_sandbox box;
@@ -63,8 +66,8 @@ TEST(ShellRequest, EachRuleBrowserIsAskedForByProgramNameWithTheUrlAsParameters)
                          c.edge_installed ? &box : nullptr);
         const std::wstring protocol = L"Software\\Classes\\microsoft-edge";
         const scoped_key handler_key(HKEY_LOCAL_MACHINE, protocol);
-        const std::wstring handler = box.root + L"\\handler\\edge_protocol.exe", beside = box.program_dir + L"\\" +
-                                                                                      c.program + L".exe";
+        const std::wstring handler = box.root + L"\\handler\\edge_protocol.exe",
+                           beside = box.program_dir + L"\\" + c.program + L".exe";
         box.standin(handler);
         write_string(HKEY_LOCAL_MACHINE, protocol, L"URL Protocol", L"");
         write_string(HKEY_LOCAL_MACHINE, protocol + L"\\shell\\open\\command", L"", L"\"" + handler + L"\" \"%1\"");

@@ -11,7 +11,8 @@
 namespace {
 
 const HKEY user = HKEY_CURRENT_USER;
-const wchar_t* const html_user_choice = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice";
+const wchar_t* const html_user_choice =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice";
 const wchar_t* const machine_dde[] = {L"Software\\Classes\\http\\shell\\open\\ddeexec",
                                       L"Software\\Classes\\https\\shell\\open\\ddeexec"};
 
@@ -67,7 +68,8 @@ $FE\OpenWithList [MRUList]=a
 // The expected lines, with the keys between each line's top key and its own key.
 std::set<std::string> expected_lines(const std::string& rows, std::map<std::string, std::string> values)
 {
-    values.insert({{"$C", "Software\\Classes"}, {"$SMI", "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE"},
+    values.insert({{"$C", "Software\\Classes"},
+                   {"$SMI", "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE"},
                    {"$UA", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations"},
                    {"$FE", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"}});
     std::set<std::string> lines;
@@ -100,7 +102,8 @@ std::string registry_difference(const std::set<std::string>& expected)
 }
 
 std::map<std::string, std::string> values_for(const std::wstring& program, const std::string& configdir_suffix = "",
-                                              const std::wstring& icon_file = L"", const std::string& product = "Corvane-Pro")
+                                              const std::wstring& icon_file = L"",
+                                              const std::string& product = "Corvane-Pro")
 {
     return {{"<program>", narrow(program)},
             {"<command>", "\"" + narrow(program) + "\" -url \"%1\"" + configdir_suffix},
@@ -131,9 +134,9 @@ TEST(Registration, NewerWindowsWritesTheRowsAndOpensTheDefaultProgramsPage)
     EXPECT_TRUE(calls_of(control.path).starts_with(command + "\n"));
     for (const std::string& record : std::vector<std::string>{
              "DEBUG This is setregistry. Starting set_ostrilo_registry()",
-          "DEBUG Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default "
-          "browser manually.",
-          "DEBUG Calling: <" + command + ">", "DEBUG sw_call: <" + values.at("<command>") + ">"})
+             "DEBUG Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default "
+             "browser manually.",
+             "DEBUG Calling: <" + command + ">", "DEBUG sw_call: <" + values.at("<command>") + ">"})
         EXPECT_TRUE(run.has(record)) << record << "\n" << run.err;
     EXPECT_NE(run.out.find("Ostrilo.exe found in " + narrow(box.exe()) + ", setting registry entries."),
               std::string::npos);
@@ -260,8 +263,9 @@ TEST(Removal, DeletesProgIdsClientAndRegisteredApplicationAndLeavesTheRest)
         const std::string error = "ERROR An error ocurred while deleting key tree from HKEY_CURRENT_USER registry (";
         EXPECT_TRUE(run.has(error + "Software\\RegisteredApplications\\Feldrun " + c.product + " Browserweiche)"));
         EXPECT_EQ(run.has(error + "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE)"), !c.registered);
-        EXPECT_TRUE(run.has("DEBUG Done! Sending SHChangeNotify (this tells Windows that there's been a change in "
-                            "some standard program and Windows sets it to its default.)"));
+        EXPECT_TRUE(
+            run.has("DEBUG Done! Sending SHChangeNotify (this tells Windows that there's been a change in "
+                    "some standard program and Windows sets it to its default.)"));
     }
 }
 

@@ -23,7 +23,10 @@ std::vector<std::string> checks(const run_result& run)
     return found;
 }
 
-std::string check(const std::string& file) { return "* Check URL '" + url + "' in whitelist '" + file + "'"; }
+std::string check(const std::string& file)
+{
+    return "* Check URL '" + url + "' in whitelist '" + file + "'";
+}
 
 std::wstring route(const std::string& target, const std::wstring& configdir = L"")
 {
@@ -109,8 +112,10 @@ TEST(LookupOrder, MissingPresetFileEndsTheRunWithItsPath)
     EXPECT_EQ(run.boxes[0].title, L"Feldrun Corvane-Pro Browserweiche Feldrun: Fehler");
     // The failed open leaves "file not found" (2) behind; the box reports it
     // and the process ends with it.
-    EXPECT_TRUE(run.boxes[0].text.starts_with(L"Die eingestellte Whitelist-Datei konnte leider nicht gefunden "
-                                              L"werden:\n\n" + widen(preset_path) + L"\n\nSystemfehlercode 2: "));
+    EXPECT_TRUE(
+        run.boxes[0].text.starts_with(L"Die eingestellte Whitelist-Datei konnte leider nicht gefunden "
+                                      L"werden:\n\n" +
+                                      widen(preset_path) + L"\n\nSystemfehlercode 2: "));
     EXPECT_EQ(run.exit_code, 2u);
     EXPECT_TRUE(checks(run).empty());
 }
@@ -129,14 +134,17 @@ TEST(LookupOrder, WithoutAnyRuleFileEveryMissIsReported)
         if (record.find(" whitelist ") != std::string::npos && record.find(" exist") != std::string::npos)
             logged.push_back(record);
     // In this order, and no other miss; the program folder's first miss goes to standard output only.
-    EXPECT_EQ(logged, (std::vector<std::string>{
-        "TRACE This viewer config dir whitelist file does not exist: " + dir + "\\url whitelist.txt -- I try another one.",
-        "TRACE This viewer config dir whitelist does ALSO NOT exist: " + dir + "\\url_whitelist.txt",
-        "TRACE This global whitelist file does not exist: " + start + "\\url whitelist.txt -- I try another one.",
-        "TRACE This global whitelist does ALSO NOT exist: " + start + "\\url_whitelist.txt",
-        "TRACE This whitelist file does not exist: " + vnc + "\\url whitelist.txt -- I try another one.",
-        "TRACE This whitelist does ALSO NOT exist: " + vnc + "\\url_whitelist.txt",
-        "TRACE This startpath whitelist does ALSO NOT exist: " + start + "\\url_whitelist.txt"}))
+    EXPECT_EQ(
+        logged,
+        (std::vector<std::string>{
+            "TRACE This viewer config dir whitelist file does not exist: " + dir +
+                "\\url whitelist.txt -- I try another one.",
+            "TRACE This viewer config dir whitelist does ALSO NOT exist: " + dir + "\\url_whitelist.txt",
+            "TRACE This global whitelist file does not exist: " + start + "\\url whitelist.txt -- I try another one.",
+            "TRACE This global whitelist does ALSO NOT exist: " + start + "\\url_whitelist.txt",
+            "TRACE This whitelist file does not exist: " + vnc + "\\url whitelist.txt -- I try another one.",
+            "TRACE This whitelist does ALSO NOT exist: " + vnc + "\\url_whitelist.txt",
+            "TRACE This startpath whitelist does ALSO NOT exist: " + start + "\\url_whitelist.txt"}))
         << run.err;
     EXPECT_NE(run.out.find("This startpath whitelist file does not exist: " + start +
                            "\\url whitelist.txt -- I try another one.\r\n"),

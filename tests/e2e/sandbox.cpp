@@ -51,10 +51,16 @@ BOOL CALLBACK collect_box(HWND window, LPARAM parameter)
 std::wstring environment(const sandbox& box, const std::map<std::wstring, std::wstring>& variables)
 {
     struct name_less {
-        bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
+        bool operator()(const std::wstring& a, const std::wstring& b) const
+        {
+            return _wcsicmp(a.c_str(), b.c_str()) < 0;
+        }
     };
-    std::map<std::wstring, std::wstring, name_less> all = {{L"APPDATA", box.appdata}, {L"TMP", box.temp},
-        {L"PROGRAMFILES(X86)", box.program_files_x86}, {L"KVIX_INSTALLPATH", box.install_path}, {L"TEMP", box.temp}};
+    std::map<std::wstring, std::wstring, name_less> all = {{L"APPDATA", box.appdata},
+                                                           {L"TMP", box.temp},
+                                                           {L"PROGRAMFILES(X86)", box.program_files_x86},
+                                                           {L"KVIX_INSTALLPATH", box.install_path},
+                                                           {L"TEMP", box.temp}};
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
         const std::wstring text = entry;
@@ -87,7 +93,10 @@ std::vector<std::string> parse_log(const std::string& text)
     return records;
 }
 
-std::vector<std::string> run_result::records() const { return parse_log(err); }
+std::vector<std::string> run_result::records() const
+{
+    return parse_log(err);
+}
 
 int run_result::count(const std::string& record) const
 {
@@ -124,7 +133,10 @@ std::wstring bin_folder()
     wchar_t path[MAX_PATH * 4];
     return std::filesystem::path(std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4))).parent_path();
 }
-std::wstring real_program_files() { return env_value(L"ProgramFiles"); }
+std::wstring real_program_files()
+{
+    return env_value(L"ProgramFiles");
+}
 
 std::wstring system_folder()
 {
@@ -152,7 +164,10 @@ std::optional<std::string> read_file(const std::wstring& path)
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool path_exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string wait_for_file(const std::wstring& path, bool wait)
 {
@@ -173,7 +188,8 @@ sandbox::sandbox()
 {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::wstring name = widen(info ? std::string(info->test_suite_name()) + "." + info->name() : "demo");
-    std::replace_if(name.begin(), name.end(), [](wchar_t c) { return !std::iswalnum(c) && c != L'.'; }, L'_');
+    std::replace_if(
+        name.begin(), name.end(), [](wchar_t c) { return !std::iswalnum(c) && c != L'.'; }, L'_');
     root = env_value(L"SystemDrive") + L"\\ostrilo-e2e\\" + name;
     remove_tree(root);
     program_dir = root + L"\\program";
@@ -217,8 +233,8 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
     std::wstring line = command_line, block = environment(*this, {});
-    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, standard_handles, CREATE_UNICODE_ENVIRONMENT,
-                                        block.data(), cwd.c_str(), &startup, &process);
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, standard_handles,
+                                        CREATE_UNICODE_ENVIRONMENT, block.data(), cwd.c_str(), &startup, &process);
     for (HANDLE handle : handles)
         CloseHandle(handle);
     if (!started) {
@@ -246,8 +262,9 @@ DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, s
     STARTUPINFOW startup{sizeof startup};
     PROCESS_INFORMATION process{};
     std::wstring line = L"\"" + program + L"\"", block = environment(*this, variables);
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                               block.data(), cwd.c_str(), &startup, &process)) << narrow(program);
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                               cwd.c_str(), &startup, &process))
+        << narrow(program);
     WaitForInputIdle(process.hProcess, 20000);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -262,7 +279,8 @@ void sandbox::end_programs() const
         HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
         wchar_t path[MAX_PATH * 4];
         DWORD size = MAX_PATH * 4;
-        if (process && QueryFullProcessImageNameW(process, 0, path, &size) && _wcsnicmp(path, root.c_str(), root.size()) == 0) {
+        if (process && QueryFullProcessImageNameW(process, 0, path, &size) &&
+            _wcsnicmp(path, root.c_str(), root.size()) == 0) {
             TerminateProcess(process, 0);
             WaitForSingleObject(process, 5000);
         }
@@ -286,8 +304,8 @@ program_aside::~program_aside()
     DeleteFileW(path.c_str());
     MoveFileW((path + L".aside").c_str(), path.c_str());
     // Folders made for the stand-in go again; the first that is not empty stays.
-    for (std::wstring folder = path; (folder = folder.substr(0, folder.find_last_of(L'\\'))).size() > 3 &&
-                                     RemoveDirectoryW(folder.c_str());)
+    for (std::wstring folder = path;
+         (folder = folder.substr(0, folder.find_last_of(L'\\'))).size() > 3 && RemoveDirectoryW(folder.c_str());)
         ;
 }
 
@@ -296,7 +314,10 @@ scoped_key::scoped_key(HKEY key_root, std::wstring key_path) : root(key_root), p
     SHDeleteKeyW(root, path.c_str());
 }
 
-scoped_key::~scoped_key() { SHDeleteKeyW(root, path.c_str()); }
+scoped_key::~scoped_key()
+{
+    SHDeleteKeyW(root, path.c_str());
+}
 
 void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines)
 {
@@ -311,8 +332,8 @@ void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& l
          ++index, length = 16384, size = sizeof data) {
         const std::wstring text(reinterpret_cast<const wchar_t*>(data), size / 2);
         const bool plain = type == REG_SZ && size >= 2 && text.find(L'\0') == text.size() - 1;
-        lines.insert(narrow(path) + " [" + narrow(std::wstring(name, length)) + "]=" +
-                     narrow(plain ? text.substr(0, text.size() - 1) : text) +
+        lines.insert(narrow(path) + " [" + narrow(std::wstring(name, length)) +
+                     "]=" + narrow(plain ? text.substr(0, text.size() - 1) : text) +
                      (plain ? "" : " (type " + std::to_string(type) + ", " + std::to_string(size) + " bytes)"));
     }
     for (DWORD index = 0, length = 16384;
@@ -329,10 +350,16 @@ void write_string(HKEY root, const std::wstring& path, const std::wstring& name,
 }
 
 const std::vector<std::string> registration_tops = {
-    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
-    "Software\\Classes\\http", "Software\\Classes\\https", "Software\\Classes\\.html",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe", "Software\\Clients\\StartMenuInternet",
-    "Software\\RegisteredApplications", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
+    "Software\\Classes\\NB.HTML",
+    "Software\\Classes\\NB.HTTP",
+    "Software\\Classes\\NB.HTTPS",
+    "Software\\Classes\\http",
+    "Software\\Classes\\https",
+    "Software\\Classes\\.html",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe",
+    "Software\\Clients\\StartMenuInternet",
+    "Software\\RegisteredApplications",
+    "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
 
 static void clear_registration()
@@ -348,4 +375,7 @@ clean_registry::clean_registry(const wchar_t* windows_version)
     write_string(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version", windows_version);
 }
 
-clean_registry::~clean_registry() { clear_registration(); }
+clean_registry::~clean_registry()
+{
+    clear_registration();
+}

@@ -47,7 +47,10 @@ bool path_exists(const std::wstring& path);
 // runs on after Ostrilo has ended), or "" after ten seconds.
 std::string wait_for_file(const std::wstring& path, bool wait = true);
 // What a stand-in recorded: "<command line>\n<folder>\n" for each start.
-inline std::string calls_of(const std::wstring& standin, bool wait = true) { return wait_for_file(standin + L".calls.txt", wait); }
+inline std::string calls_of(const std::wstring& standin, bool wait = true)
+{
+    return wait_for_file(standin + L".calls.txt", wait);
+}
 // The first recorded command line without its first token (the program,
 // quoted or not) and the one blank behind it: what the program was given.
 inline std::string parameters_of(const std::string& calls)
@@ -75,12 +78,15 @@ public:
 
     std::wstring root, program_dir, appdata, program_files_x86, install_path, temp, cwd;
     std::map<std::wstring, std::optional<std::wstring>> env;  // set (none: removed) for every start
-    bool standard_handles = true;  // false: started as the shell starts it, with none
+    bool standard_handles = true;                             // false: started as the shell starts it, with none
 
     std::wstring exe() const { return program_dir + L"\\Ostrilo.exe"; }
     // Copies build/bin/<standin>.exe to target.
     void standin(const std::wstring& target, const std::wstring& standin = L"standin") const;
-    void put(const std::wstring& name, const std::string& content) const { write_file(program_dir + L"\\" + name, content); }
+    void put(const std::wstring& name, const std::string& content) const
+    {
+        write_file(program_dir + L"\\" + name, content);
+    }
     run_result run(const std::wstring& arguments) const { return run_command_line(L"\"" + exe() + L"\" " + arguments); }
     // Runs a complete command line, waits for its end and answers every message box with OK.
     run_result run_command_line(const std::wstring& command_line, int seconds = 30) const;

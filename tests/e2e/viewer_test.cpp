@@ -62,26 +62,34 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
     const std::wstring url = L"http://example.org/a b?x=1&y=%41<\u00e4>", remote = L"http://remote.example.org/a b";
     const std::wstring german = L"https://example.com/stra\u00dfe/\u00e4";
     const std::string encoded = "http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e\0"s;
-    const std::wstring pipe = L"STANDIN_PIPE", standard = L"\\\\.\\pipe\\feldrun-pipe", publish = L"STANDIN_PUBLISH_PIPE_NAME";
+    const std::wstring pipe = L"STANDIN_PIPE", standard = L"\\\\.\\pipe\\feldrun-pipe",
+                       publish = L"STANDIN_PUBLISH_PIPE_NAME";
     const char* acme = "ProductName=Acme Remote\n";
     // Rule, kvix.vnc beside Ostrilo.exe, link, the running viewer's settings;
     // the bytes its pipe receives, else the clipboard, else (both empty) a new viewer is started.
     const std::tuple<const char*, const char*, std::wstring, std::map<std::wstring, std::wstring>, std::string,
-                     std::wstring> cases[] = {
-        {nullptr, nullptr, url, {{pipe, standard}}, encoded, L""},
-        {nullptr, nullptr, url, {{pipe, L"\\\\.\\pipe\\ostrilo-named"}, {publish, L"1"}}, encoded, L""},
-        {remote_rule, nullptr, remote, {{pipe, standard}}, "work|firefox|http://remote.example.org/a+b\0"s, L""},
-        {nullptr, nullptr, url, {{pipe, standard}, {L"STANDIN_WINDOW", L"jo@host:1 (96dpi)"}}, encoded, L""},
-        {nullptr, acme, url, {{pipe, standard}, {L"STANDIN_WINDOW", L"Acme Remote Viewer"}}, encoded, L""},
-        {nullptr, nullptr, url, {}, "", L"nburl:" + url},
-        // A pipe-name file whose line ends in a line break names no pipe.
-        {nullptr, nullptr, url, {{pipe, L"\\\\.\\pipe\\ostrilo-line-end"}, {publish, L"line_end"}}, "", L"nburl:" + url},
-        {remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
-        {nullptr, acme, url, {{pipe, standard}}, "", L""},  // another product's name does not count
-        {nullptr, nullptr, url, {{L"BUSY", L"1"}}, "", L"nburl:" + url},  // the test takes the standard pipe's only instance
-        {"*|remote", nullptr, german, {{pipe, standard}}, "||https://example.com/stra%c3%9fe/%c3%a4\0"s, L""},
-        {"*|remote", nullptr, german, {}, "", L"nburl:||" + german},
-    };
+                     std::wstring>
+        cases[] = {
+            {nullptr, nullptr, url, {{pipe, standard}}, encoded, L""},
+            {nullptr, nullptr, url, {{pipe, L"\\\\.\\pipe\\ostrilo-named"}, {publish, L"1"}}, encoded, L""},
+            {remote_rule, nullptr, remote, {{pipe, standard}}, "work|firefox|http://remote.example.org/a+b\0"s, L""},
+            {nullptr, nullptr, url, {{pipe, standard}, {L"STANDIN_WINDOW", L"jo@host:1 (96dpi)"}}, encoded, L""},
+            {nullptr, acme, url, {{pipe, standard}, {L"STANDIN_WINDOW", L"Acme Remote Viewer"}}, encoded, L""},
+            {nullptr, nullptr, url, {}, "", L"nburl:" + url},
+            // A pipe-name file whose line ends in a line break names no pipe.
+            {nullptr,
+             nullptr,
+             url,
+             {{pipe, L"\\\\.\\pipe\\ostrilo-line-end"}, {publish, L"line_end"}},
+             "",
+             L"nburl:" + url},
+            {remote_rule, nullptr, remote, {}, "", L"nburl:work|firefox|" + remote},
+            {nullptr, acme, url, {{pipe, standard}}, "", L""},                // another product's name does not count
+            {nullptr, nullptr, url, {{L"BUSY", L"1"}}, "", L"nburl:" + url},  // the test takes the standard pipe's only
+                                                                              // instance
+            {"*|remote", nullptr, german, {{pipe, standard}}, "||https://example.com/stra%c3%9fe/%c3%a4\0"s, L""},
+            {"*|remote", nullptr, german, {}, "", L"nburl:||" + german},
+        };
     for (const auto& [rule, viewer_settings, link, settings, message, clipboard] : cases) {
         sandbox box;
         SCOPED_TRACE(narrow(link) + (viewer_settings ? " with kvix.vnc" : "") + " " + std::to_string(settings.size()));
@@ -93,8 +101,9 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         ASSERT_NE(window, nullptr);
 
         const bool busy = settings.contains(L"BUSY");
-        const HANDLE taken[] = {busy ? CreateNamedPipeW(standard.c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr) : nullptr,
-                                busy ? CreateFileW(standard.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr};
+        const HANDLE taken[] = {
+            busy ? CreateNamedPipeW(standard.c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr) : nullptr,
+            busy ? CreateFileW(standard.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr};
         EXPECT_EQ(busy, taken[1] && taken[1] != INVALID_HANDLE_VALUE);
         const run_result run = box.run(L"-url \"" + link + L"\"");
         for (HANDLE pipe : taken)
@@ -109,7 +118,8 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         EXPECT_EQ(IsIconic(window), started) << "the viewer window is brought back";
         EXPECT_EQ(wait_for_file(box.root + L"\\running\\vncviewer.exe.pipe.1", !message.empty()), message);
         // Printed last, without a line end.
-        EXPECT_EQ(run.out.ends_with("Sent (encoded) URL: '" + message.substr(0, message.size() - 1) + "'"), !message.empty());
+        EXPECT_EQ(run.out.ends_with("Sent (encoded) URL: '" + message.substr(0, message.size() - 1) + "'"),
+                  !message.empty());
         EXPECT_EQ(run.has("WARN I couldn't write the url to the pipe. Probably the viewer is older than 2.1.4 or it is "
                           "not running with 'multi'. I am going to use the clipboard instead."),
                   !clipboard.empty());
@@ -174,7 +184,8 @@ TEST(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLi
         const scoped_path shared[] = {scoped_path(installation, false), scoped_path(selector_installation, false)};
         box.put(L"url whitelist.txt", rule ? rule : "");
         const std::wstring viewer = (viewer_folder.empty() ? box.program_dir : viewer_folder) + L"\\vncviewer.exe";
-        const std::wstring selector = (selector_folder == L"I" ? box.install_path : selector_folder) + L"\\viewer_selector.exe";
+        const std::wstring selector =
+            (selector_folder == L"I" ? box.install_path : selector_folder) + L"\\viewer_selector.exe";
         box.standin(viewer, L"vncviewer_2_1_4");
         if (!selector_folder.empty())
             box.standin(selector);
@@ -185,7 +196,8 @@ TEST(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLi
         EXPECT_TRUE(run.boxes.empty());
         // Ostrilo's folder ends in a backslash, and the search adds one; the installation folders do not.
         const std::wstring program = !selector_folder.empty() ? selector
-                                     : viewer_folder.empty() ? box.program_dir + L"\\\\vncviewer.exe" : viewer;
+                                     : viewer_folder.empty()  ? box.program_dir + L"\\\\vncviewer.exe"
+                                                              : viewer;
         const std::string command_line = '"' + narrow(program) + '"' + rest;
         EXPECT_EQ(calls_of(program), command_line + "\n" + narrow(folder.empty() ? box.program_dir : folder) + "\n");
         EXPECT_EQ(calls_of(selector_folder.empty() ? selector : viewer, false), "");

@@ -7,8 +7,9 @@ void check_split(std::string_view line)
 {
     const auto split = split_strict_command_line(line);
     check(!split || (split->head_end <= line.size() &&
-                     (!split->link || (split->head_end + 7 == split->link->first && split->link->first <= split->link->second &&
-                                       split->link->second < line.size() && line[split->link->second] == '"'))),
+                     (!split->link ||
+                      (split->head_end + 7 == split->link->first && split->link->first <= split->link->second &&
+                       split->link->second < line.size() && line[split->link->second] == '"'))),
           "the head lies in the line; the link follows its marker and ends at a quote");
 }
 

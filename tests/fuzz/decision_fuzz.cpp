@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string pipe = pipe_bytes(e.plan);
     check(pipe.find('\0') == pipe.size() - 1, "the pipe message ends at its one NUL");
     check(e.plan.kind != route_kind::viewer || e.plan.viewer_text == url, "without a rule the link goes as it is");
-    check(e.plan.kind != route_kind::remote || (e.plan.viewer_text.size() <= 4093 && is_valid_utf8(handoff_utf8(e.plan))),
-          "a rule's hand-off is UTF-8 of at most 4093 bytes");
+    check(
+        e.plan.kind != route_kind::remote || (e.plan.viewer_text.size() <= 4093 && is_valid_utf8(handoff_utf8(e.plan))),
+        "a rule's hand-off is UTF-8 of at most 4093 bytes");
     return 0;
 }

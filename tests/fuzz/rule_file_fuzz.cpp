@@ -24,10 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string bytes(content);
     for (const bool strict : {false, true}) {
         const unique_file file(fmemopen(bytes.data(), bytes.size(), "r"));
-        const std::optional<rule_hit> hit = bytes.empty() ? std::nullopt : find_rule_in_file(normalise_url(url), file.get(), strict);
+        const std::optional<rule_hit> hit =
+            bytes.empty() ? std::nullopt : find_rule_in_file(normalise_url(url), file.get(), strict);
         if (!hit)
             continue;
-        check(!hit->text.empty() && hit->text.front() != '#' && hit->rule.dest == parse_rule_line(ascii_lower(hit->text)).dest,
+        check(!hit->text.empty() && hit->text.front() != '#' &&
+                  hit->rule.dest == parse_rule_line(ascii_lower(hit->text)).dest,
               "a hit is a rule, not a note");
         std::rewind(file.get());
         check(piece_on_line(*hit, file.get()), "a hit is a piece of its line");

@@ -11,8 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view line = rules.substr(0, rules.find('\n'));
         const std::size_t bar = line.find('|');
         const std::string_view rule = line.substr(std::min(bar + 1, line.size()));
-        check(line.starts_with('#') || (bar != std::string_view::npos && bar > 0 && line.find_first_of(" \t\r") == std::string_view::npos &&
-                                        (rule == "local|edge" || rule == "local|ie" || rule == "remote")),
+        check(line.starts_with('#') ||
+                  (bar != std::string_view::npos && bar > 0 && line.find_first_of(" \t\r") == std::string_view::npos &&
+                   (rule == "local|edge" || rule == "local|ie" || rule == "remote")),
               "a note, or one whole rule of an option");
     }
     return 0;

@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The pattern's host after its last star ends the link's host: nothing in
     // the path, query or user name stands in for it.
     const std::string_view host = host_of(*form), written = host_of(pattern);
-    const std::string_view tail = written.substr(written.rfind('*') == std::string_view::npos ? 0 : written.rfind('*') + 1);
-    check(host.ends_with(tail) || (tail.starts_with('.') && host == tail.substr(1)), "the pattern's host names the link's");
+    const std::string_view tail =
+        written.substr(written.rfind('*') == std::string_view::npos ? 0 : written.rfind('*') + 1);
+    check(host.ends_with(tail) || (tail.starts_with('.') && host == tail.substr(1)),
+          "the pattern's host names the link's");
     return 0;
 }

@@ -43,17 +43,22 @@ const lint_case lint_cases[] = {
       "s.txt:2:1 warning spoofable-host https://intranet.evil.example opens"},
      1},
     {"shadowed_rules",
-     {{"a.txt", "example.com/*|remote\nexample.com/admin/*|local\n*.shop.example/*|remote\n"
-                "www.shop.example/cart|remote\nhttps://example.com/*|remote\nexample.com|local\n"},
+     {{"a.txt",
+       "example.com/*|remote\nexample.com/admin/*|local\n*.shop.example/*|remote\n"
+       "www.shop.example/cart|remote\nhttps://example.com/*|remote\nexample.com|local\n"},
       {"b.txt", "*|remote\n"},
       {"c.txt", "x.example|local\n"}},
      {"a.txt:2:1 error shadowed line 1 ('example.com/*|remote')", "a.txt:4:1 warning shadowed remove this line",
       "a.txt:5:1 warning shadowed line 1", "c.txt:1:1 error shadowed b.txt:1 ('*|remote')"},
      2},
     {"bytes_the_reader_does_not_take",
-     {{"b.txt", "\xEF\xBB\xBF" "a.example|local\nb.example|remote\rc.example|local\nd.example\0|remote\n"s +
-                    long_line},
-      {"u.txt", std::string("\xFF\xFE" "a\0.\0e\0x\0", 10)}},
+     {{"b.txt",
+       "\xEF\xBB\xBF"
+       "a.example|local\nb.example|remote\rc.example|local\nd.example\0|remote\n"s +
+           long_line},
+      {"u.txt", std::string("\xFF\xFE"
+                            "a\0.\0e\0x\0",
+                            10)}},
      {"b.txt:1:1 error utf8-bom", "b.txt:2:17 error cr-line-end 'c.example|local'", "b.txt:3:10 error nul-byte",
       "b.txt:4:4095 error long-line '|remote'", "u.txt:1:1 error utf16"},
      2},
@@ -63,7 +68,10 @@ const lint_case lint_cases[] = {
      2},
 };
 
-void PrintTo(const lint_case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const lint_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class lint : public testing::TestWithParam<lint_case> {};
 
@@ -78,7 +86,8 @@ TEST_P(lint, gives_the_expected_findings)
                             (f.error ? "error " : "warning ") + f.code;
         EXPECT_EQ(c.expected[i].substr(0, where.size()), where) << f.text;
         EXPECT_NE(f.text.find(c.expected[i].substr(std::min(where.size() + 1, c.expected[i].size()))),
-                  std::string::npos) << f.text;
+                  std::string::npos)
+            << f.text;
     }
     EXPECT_EQ(lint_exit_status(findings), c.status);
 }

@@ -51,15 +51,20 @@ TEST(sitelist_import, writes_longest_entries_first_with_notes)
     sitelist_result result = import_sitelist(site_list, {});
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.rules, expected_rules);
-    EXPECT_EQ(result.summary, "8 sites: 3 as 'local|ie', 2 as 'local|edge', 1 as 'remote', 1 skipped, "
-                              "1 duplicates; 2 with a note where the rules take more than the site");
+    EXPECT_EQ(result.summary,
+              "8 sites: 3 as 'local|ie', 2 as 'local|edge', 1 as 'remote', 1 skipped, "
+              "1 duplicates; 2 with a note where the rules take more than the site");
 
     // The rule file reader sends each link where the site list would.
     const std::pair<const char*, const char*> links[] = {
-        {"https://a.www.cpandl.com/x", "local|ie"},  {"https://www.contoso.com/travel/x", "local|ie"},
-        {"https://www.contoso.com/", "local|edge"}, {"http://fabrikam.com:8080/a", "local|ie"},
-        {"https://relecloud.com", "remote|"},       {"https://notcontoso.com/", ""},
-        {"https://fabrikam.com/", ""},              {"https://10.1.2.3/apps", ""},
+        {"https://a.www.cpandl.com/x", "local|ie"},
+        {"https://www.contoso.com/travel/x", "local|ie"},
+        {"https://www.contoso.com/", "local|edge"},
+        {"http://fabrikam.com:8080/a", "local|ie"},
+        {"https://relecloud.com", "remote|"},
+        {"https://notcontoso.com/", ""},
+        {"https://fabrikam.com/", ""},
+        {"https://10.1.2.3/apps", ""},
     };
     for (const auto& [link, destination] : links) {
         std::FILE* file = std::tmpfile();

@@ -14,13 +14,13 @@ TEST(ConfigLine, SplitsEachLineIntoKeyAndValue)
 {
     const std::tuple<std::string, text, text> cases[] = {
         {"  whitelist_path   =   C:\\Rules\\url whitelist.txt   ", "whitelist_path", "C:\\Rules\\url whitelist.txt"},
-        {"a=b\rc", "a", "b"},                 // text behind a carriage return is cut
-        {"key==x", "key", "=x"},              // only the first = splits
-        {"a= b \t c ", "a", "b \t c"},        // inner blanks and tabs of the value stay
+        {"a=b\rc", "a", "b"},                     // text behind a carriage return is cut
+        {"key==x", "key", "=x"},                  // only the first = splits
+        {"a= b \t c ", "a", "b \t c"},            // inner blanks and tabs of the value stay
         {"local_ie\t=\tx", "local_ie\t", "\tx"},  // tabs around = stay
-        {"#Key=\"x y\"", "#Key", "\"x y\""},  // no comments, no quoting, case kept
+        {"#Key=\"x y\"", "#Key", "\"x y\""},      // no comments, no quoting, case kept
         {"[Settings]", {}, {}},
-        {"product_name=  \r\n", {}, {}},      // an empty value takes no part
+        {"product_name=  \r\n", {}, {}},  // an empty value takes no part
         {"   = x", {}, {}},
     };
     for (const auto& [line, key, value] : cases) {
@@ -37,7 +37,7 @@ TEST(ConfigFile, ReadsTheValueOfTheFirstMatchingLineInPiecesOf4094Bytes)
     const std::tuple<text, std::string, text> cases[] = {
         {"[Settings]\nlocal_ie=C:\\ie.exe\nlocal_edge=C:\\edge.exe", "local_edge", "C:\\edge.exe"},
         {"WHITELIST_PATH=x\n", "whitelist_path", "x"},  // keys compare in any ASCII letter case
-        {"a[=x\n\xc3\xbc=x\n", "A{", {}},                 // only ASCII letters fold
+        {"a[=x\n\xc3\xbc=x\n", "A{", {}},               // only ASCII letters fold
         {"\xc3\xbc=x\n", "\xc3\x9c", {}},
         {"local_ie=x\n", "local_i", {}},
         {"product_name=\nproduct_name=first\nproduct_name=second\n", "product_name", "first"},

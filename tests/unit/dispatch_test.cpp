@@ -20,16 +20,21 @@ void open_url_locally(run_context&, const std::wstring& url, int mode)
 {
     calls.push_back(L"local " + std::to_wstring(mode) + L" " + url);
 }
-void open_url_in_kvix(run_context&, const std::wstring& text) { calls.push_back(L"viewer " + text); }
+void open_url_in_kvix(run_context&, const std::wstring& text)
+{
+    calls.push_back(L"viewer " + text);
+}
 
 namespace {
 
 TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
 {
     const std::wstring url = L"https://rules.test/page", long_url = url + std::wstring(5000, L'a');
-    const std::string local = "INFO Opening URL locally.\n", aborting =
-        "ERROR Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.\n";
-    const std::string default_browser = local + "DEBUG No browser specified in URL whitelist. Opening URL locally using IE\n";
+    const std::string
+        local = "INFO Opening URL locally.\n",
+        aborting = "ERROR Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.\n";
+    const std::string default_browser =
+        local + "DEBUG No browser specified in URL whitelist. Opening URL locally using IE\n";
     // Rule, URL, status, the call, the dispatch's records ("LEVEL message").
     const std::tuple<const char*, std::wstring, int, std::wstring, std::string> cases[] = {
         {"rules.test/*", url, 0, L"local 0 " + url, default_browser},
@@ -47,7 +52,8 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
          "DEBUG Opening URL in kvix: ||https://rules.test/\xc3\xbc\n"},
         {"rules.test/*|remote|b|p", long_url, 0, L"viewer " + (L"p|b|" + long_url).substr(0, 4093),
          "DEBUG Opening URL in kvix: p|b|https://rules.test/page" + std::string(5000, 'a') + "\n"},
-        {"other.test|local", url, 0, L"viewer " + url, "INFO Opening URL in kvix (didn't find any match in url list)\n"},
+        {"other.test|local", url, 0, L"viewer " + url,
+         "INFO Opening URL in kvix (didn't find any match in url list)\n"},
         // Neither "local" nor "remote": nothing is opened.
         {"rules.test/*||firefox", url, 1, L"", aborting},
         {"rules.test/*|remote |chrome", url, 1, L"", aborting},

@@ -106,8 +106,14 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
         // Bytes of odd files: a NUL ends the line, a BOM is part of the first
         // pattern, UTF-16 matches nothing, CR alone ends no line.
         {"example.com/\0*|local\n"s, "example.com/x", {}},
-        {"\xEF\xBB\xBF" "example.com/*|local", "example.com/", {}},
-        {"\xFF\xFE" "e\0x\0a\0m\0p\0l\0e\0.\0c\0o\0m\0\r\0\n\0"s, "example.com", {}},
+        {"\xEF\xBB\xBF"
+         "example.com/*|local",
+         "example.com/",
+         {}},
+        {"\xFF\xFE"
+         "e\0x\0a\0m\0p\0l\0e\0.\0c\0o\0m\0\r\0\n\0"s,
+         "example.com",
+         {}},
         {"a.test/*|remote\rexample.com/*|local\r", "example.com/", {}},
         // A line longer than one piece is read as two rules: its first 4094
         // bytes (a pattern without destination) and the rest ("|remote").
@@ -123,16 +129,26 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
 // strict_host_match=1: every row of README's pattern table still holds, and
 // no path, query, fragment, backslash or escape lends a link another host.
 const std::tuple<const char*, const char*, bool> strict_cases[] = {
-    {"example.com", "https://example.com", true},        {"example.com", "http://example.com/", true},
-    {"example.com", "example.com/page", false},           {"example.com", "www.example.com", false},
-    {"example.com/*", "example.com", true},               {"example.com/*", "example.com/page?x=1", true},
-    {"example.com/*", "example.com:81/page", false},      {"*.example.com", "www.example.com", true},
-    {"*.example.com", "a.b.example.com", true},           {"*.example.com", "example.com", true},
-    {"*.example.com", "www.example.com/page", false},     {"*.example.com/*", "www.example.com/page", true},
-    {"*.example.com/*", "example.com/page", true},        {"*.example.com/*", "example.com", true},
-    {"*.example.com/*", "example.org", false},            {"intranet.*", "intranet.test", true},
-    {"intranet.*", "intranet.test/app", true},            {"intranet.*", "www.intranet.test", false},
-    {"*", "any.test:81/path?q=1#f", true},                {"example.com:*/*", "example.com:81/x", true},
+    {"example.com", "https://example.com", true},
+    {"example.com", "http://example.com/", true},
+    {"example.com", "example.com/page", false},
+    {"example.com", "www.example.com", false},
+    {"example.com/*", "example.com", true},
+    {"example.com/*", "example.com/page?x=1", true},
+    {"example.com/*", "example.com:81/page", false},
+    {"*.example.com", "www.example.com", true},
+    {"*.example.com", "a.b.example.com", true},
+    {"*.example.com", "example.com", true},
+    {"*.example.com", "www.example.com/page", false},
+    {"*.example.com/*", "www.example.com/page", true},
+    {"*.example.com/*", "example.com/page", true},
+    {"*.example.com/*", "example.com", true},
+    {"*.example.com/*", "example.org", false},
+    {"intranet.*", "intranet.test", true},
+    {"intranet.*", "intranet.test/app", true},
+    {"intranet.*", "www.intranet.test", false},
+    {"*", "any.test:81/path?q=1#f", true},
+    {"example.com:*/*", "example.com:81/x", true},
     // What a browser makes of the host.
     {"*.intranet.test/*", "https://A.Intranet.Test./x", true},
     {"*.intranet.test/*", "https://a%2eintranet.test/", true},

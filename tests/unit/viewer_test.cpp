@@ -47,12 +47,13 @@ struct test_windows {
 // The product name is the default one: the test has no viewer settings file.
 TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer)
 {
-    const std::pair<std::vector<std::string>, int> cases[] = {  // titles in enumeration order, the one taken
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        // titles in enumeration order, the one taken
         {{"Notepad", "Corvane-Pro Viewer 2.5"}, 1},
         {{"Corvane-Pro A", "Corvane-Pro B"}, 0},
-        {{"Notepad", "jo@host 96dpi"}, 1},          // an old-style title with @ and dpi
-        {{"jo@host 96dpi", "Corvane-Pro"}, 1},      // a later product-name window replaces it
-        {{"a@b dpi", "c@d dpi", "Notepad"}, 1},     // of several old-style windows the last
+        {{"Notepad", "jo@host 96dpi"}, 1},       // an old-style title with @ and dpi
+        {{"jo@host 96dpi", "Corvane-Pro"}, 1},   // a later product-name window replaces it
+        {{"a@b dpi", "c@d dpi", "Notepad"}, 1},  // of several old-style windows the last
         {{"jo@host", "96dpi"}, -1},
         {{"corvane-pro viewer", "CORVANE-PRO"}, -1},
         {{std::string(116, 'x') + "Corvane-Pro"}, 0},  // the name ends at the 127th character
@@ -89,7 +90,8 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
 
 TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
 {
-    const std::pair<std::string, std::string> cases[] = {  // the file, the name
+    const std::pair<std::string, std::string> cases[] = {
+        // the file, the name
         {"", "\\\\.\\pipe\\feldrun-pipe"},
         {" \\\\.\\pipe\\mine", " \\\\.\\pipe\\mine"},
         {"\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b", "\\\\.\\pipe\\a\n"},  // its line end kept

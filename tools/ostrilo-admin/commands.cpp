@@ -35,8 +35,12 @@ int lint_command(const std::vector<rule_file_bytes>& files, bool json)
     if (json) {
         nlohmann::ordered_json all = nlohmann::ordered_json::array();
         for (const lint_finding& f : findings)
-            all.push_back({{"file", f.file}, {"line", f.line}, {"column", f.column},
-                           {"severity", f.error ? "error" : "warning"}, {"text", f.text}, {"code", f.code}});
+            all.push_back({{"file", f.file},
+                           {"line", f.line},
+                           {"column", f.column},
+                           {"severity", f.error ? "error" : "warning"},
+                           {"text", f.text},
+                           {"code", f.code}});
         std::cout << all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
         for (const lint_finding& f : findings)

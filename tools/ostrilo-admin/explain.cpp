@@ -11,14 +11,14 @@ namespace {
 const char* kind_name(route_kind kind)
 {
     switch (kind) {
-    case route_kind::viewer:
-        return "viewer";
-    case route_kind::local:
-        return "local";
-    case route_kind::remote:
-        return "remote";
-    case route_kind::bad_destination:
-        break;
+        case route_kind::viewer:
+            return "viewer";
+        case route_kind::local:
+            return "local";
+        case route_kind::remote:
+            return "remote";
+        case route_kind::bad_destination:
+            break;
     }
     return "bad_destination";
 }
@@ -127,8 +127,11 @@ nlohmann::ordered_json explanation_json(const explanation& e)
     }
     if (e.decision.hit) {
         const rule_hit& hit = *e.decision.hit;
-        out["match"] = {{"file", *e.decision.file}, {"line", hit.line}, {"rule", hit.text},
-                        {"dest", hit.rule.dest}, {"browser", optional_json(hit.rule.browser)},
+        out["match"] = {{"file", *e.decision.file},
+                        {"line", hit.line},
+                        {"rule", hit.text},
+                        {"dest", hit.rule.dest},
+                        {"browser", optional_json(hit.rule.browser)},
                         {"profile", optional_json(hit.rule.browser_profile)}};
     } else {
         out["match"] = nullptr;
@@ -159,8 +162,8 @@ std::string explanation_text(const explanation& e)
 {
     std::string out = e.url + "\n";
     for (const rule_place& place : e.decision.consulted)
-        out += format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source,
-                                place.path.c_str());
+        out +=
+            format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source, place.path.c_str());
     if (e.decision.stop)
         return out + "  Ostrilo stops with the box: " + json_safe(narrow_bytes(*e.decision.stop)) + "\n";
     if (e.local.file)
@@ -181,30 +184,33 @@ std::string explanation_text(const explanation& e)
                " (" + kind_name(lax.kind) + ")\n";
     }
     switch (e.plan.kind) {
-    case route_kind::local:
-        out += format_unbounded("  action   local browser (mode %d): %s\n", e.plan.browser_mode, e.plan.note.c_str());
-        if (e.local.refused) {
-            out += "  refused  safe_browser_arguments=1: the link cannot be passed as one safe argument; "
-                   "nothing is opened (ERROR record)\n";
+        case route_kind::local:
+            out +=
+                format_unbounded("  action   local browser (mode %d): %s\n", e.plan.browser_mode, e.plan.note.c_str());
+            if (e.local.refused) {
+                out +=
+                    "  refused  safe_browser_arguments=1: the link cannot be passed as one safe argument; "
+                    "nothing is opened (ERROR record)\n";
+                break;
+            }
+            if (e.local.safe_argument)
+                out += "  argument " + json_safe(*e.local.safe_argument) + " (safe_browser_arguments=1)\n";
+            if (e.local.shell_file)
+                out += "  shell    open " + json_safe(*e.local.shell_file) +
+                       (e.local.shell_parameters ? " with parameters " + json_safe(*e.local.shell_parameters) : "") +
+                       "\n";
+            if (e.local.browser_call)
+                out +=
+                    "  " + std::string(e.local.shell_file ? "else     " : "command  ") + *e.local.browser_call + "\n";
             break;
-        }
-        if (e.local.safe_argument)
-            out += "  argument " + json_safe(*e.local.safe_argument) + " (safe_browser_arguments=1)\n";
-        if (e.local.shell_file)
-            out += "  shell    open " + json_safe(*e.local.shell_file) +
-                   (e.local.shell_parameters ? " with parameters " + json_safe(*e.local.shell_parameters) : "") +
-                   "\n";
-        if (e.local.browser_call)
-            out += "  " + std::string(e.local.shell_file ? "else     " : "command  ") + *e.local.browser_call + "\n";
-        break;
-    case route_kind::viewer:
-    case route_kind::remote:
-        out += "  action   hand to the viewer: " + json_safe(handoff_utf8(e.plan)) + "\n";
-        out += "  pipe     " + json_safe(pipe_bytes(e.plan)) + "\n";
-        break;
-    case route_kind::bad_destination:
-        out += "  action   none, exit status 1: the destination is neither \"local\" nor \"remote\"\n";
-        break;
+        case route_kind::viewer:
+        case route_kind::remote:
+            out += "  action   hand to the viewer: " + json_safe(handoff_utf8(e.plan)) + "\n";
+            out += "  pipe     " + json_safe(pipe_bytes(e.plan)) + "\n";
+            break;
+        case route_kind::bad_destination:
+            out += "  action   none, exit status 1: the destination is neither \"local\" nor \"remote\"\n";
+            break;
     }
     return out;
 }

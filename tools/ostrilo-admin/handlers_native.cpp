@@ -16,7 +16,6 @@
 #include "ostrilo.h"
 #include "unique_resource.h"
 
-
 bool log_wanted(int)
 {
     return false;

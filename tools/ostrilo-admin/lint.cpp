@@ -30,10 +30,10 @@ constexpr std::string_view foreign_host = "evil.example";
 struct read_rule {
     std::size_t file;
     int line;
-    int column;          // of the rule's first byte
-    std::string written; // trimmed, as in the file
+    int column;           // of the rule's first byte
+    std::string written;  // trimmed, as in the file
     rule_match rule;
-    bool dead = false;   // can never match (a byte order mark in front)
+    bool dead = false;  // can never match (a byte order mark in front)
 };
 
 struct file_state {
@@ -62,8 +62,7 @@ bool rule_takes(std::string_view pattern, std::string_view url)
 {
     if (match_url_expr(pattern, url))
         return true;
-    return pattern.size() >= 3 && pattern.ends_with("/*") &&
-           match_url_expr(pattern.substr(0, pattern.size() - 2), url);
+    return pattern.size() >= 3 && pattern.ends_with("/*") && match_url_expr(pattern.substr(0, pattern.size() - 2), url);
 }
 
 std::size_t trailing_slashes(std::string_view text)
@@ -410,16 +409,18 @@ private:
 
         const rule_match& rule = r.rule;
         bool local = rule.dest == "local";
-        if (!local && rule.dest != "remote" && !(blanks && (trim(rule.dest) == "local" || trim(rule.dest) == "remote"))) {
+        if (!local && rule.dest != "remote" &&
+            !(blanks && (trim(rule.dest) == "local" || trim(rule.dest) == "remote"))) {
             add(r.file, r.line, field_column(1), true,
-                rule.dest.empty()
-                    ? "empty destination: it does not mean 'local', and no link is opened for this rule; "
-                      "write 'local' or 'remote'"
-                    : "destination '" + rule.dest + "' is neither 'local' nor 'remote': no link is opened for this rule",
+                rule.dest.empty() ? "empty destination: it does not mean 'local', and no link is opened for this rule; "
+                                    "write 'local' or 'remote'"
+                                  : "destination '" + rule.dest +
+                                        "' is neither 'local' nor 'remote': no link is opened for this rule",
                 "bad-destination");
         }
         if (local && rule.browser &&
-            std::find(std::begin(local_browsers), std::end(local_browsers), *rule.browser) == std::end(local_browsers) &&
+            std::find(std::begin(local_browsers), std::end(local_browsers), *rule.browser) ==
+                std::end(local_browsers) &&
             !blanks) {
             add(r.file, r.line, field_column(2), false,
                 "unknown browser '" + *rule.browser +
@@ -438,11 +439,12 @@ private:
         if (local && !r.dead) {
             if (auto link = foreign_link(effective_pattern(rule))) {
                 add(r.file, r.line, r.column, false,
-                    link->second ? "the '*' before the host lets a path or query pose as that host: https://" + link->first +
-                                       " opens locally too; name the hosts without '*', or set strict_host_match=1 "
-                                       "in ostrilo.cfg"
-                                 : "the '*' in the host also takes other sites: https://" + link->first +
-                                       " opens locally too; name the hosts without '*'",
+                    link->second
+                        ? "the '*' before the host lets a path or query pose as that host: https://" + link->first +
+                              " opens locally too; name the hosts without '*', or set strict_host_match=1 "
+                              "in ostrilo.cfg"
+                        : "the '*' in the host also takes other sites: https://" + link->first +
+                              " opens locally too; name the hosts without '*'",
                     "spoofable-host");
             }
         }

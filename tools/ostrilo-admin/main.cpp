@@ -68,7 +68,7 @@ struct arguments {
     std::vector<std::string> rules;
     bool rules_given = false;
     bool json = false;
-    explain_keys keys;  // explain's --strict-host and --safe-arguments
+    explain_keys keys;                                         // explain's --strict-host and --safe-arguments
     std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist
     std::vector<std::string> operands;
 };

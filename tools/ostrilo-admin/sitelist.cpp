@@ -23,7 +23,7 @@ struct site_entry {
     std::string key;      // lower case, without scheme: host[:port][/path]
     std::string host;
     std::string port;
-    std::string path;     // from its "/", or empty
+    std::string path;  // from its "/", or empty
     bool scheme = false;
 };
 
@@ -42,7 +42,8 @@ bool is_ip_address(std::string_view host)
 std::string on_one_line(std::string_view text)
 {
     std::string line(text);
-    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return line;
 }
 
@@ -74,7 +75,8 @@ std::optional<std::string> split_url(site_entry& site)
     site.port = authority.substr(std::min(colon + 1, authority.size()));
     if (site.host.empty() || !std::all_of(site.host.begin(), site.host.end(), allowed_in_host))
         return "the host is not a plain host name";
-    if (colon < authority.size() && (site.port.empty() || site.port.find_first_not_of("0123456789") != std::string::npos))
+    if (colon < authority.size() &&
+        (site.port.empty() || site.port.find_first_not_of("0123456789") != std::string::npos))
         return "the port is not a number";
     site.key = key.substr(0, slash) + site.path;
     return std::nullopt;
@@ -97,8 +99,8 @@ std::string rules_for(const site_entry& site, const std::string& rule)
     if (site.scheme)
         text += "# " + where + ": the rules take http and https alike\n";
     if (!site.path.empty() && site.path.back() != '/') {
-        text += "# " + where + ": '" + site.path + "*' takes every path that begins with '" + site.path +
-                "', '" + site.path + "x' too\n";
+        text += "# " + where + ": '" + site.path + "*' takes every path that begins with '" + site.path + "', '" +
+                site.path + "x' too\n";
     }
     std::string tail = (site.port.empty() ? "" : ":" + site.port) + (site.path.empty() ? "/*" : site.path + "*");
     text += site.host + tail + "|" + rule + "\n";

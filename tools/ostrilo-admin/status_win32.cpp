@@ -16,9 +16,9 @@
 namespace {
 
 struct association {
-    const char* what;         // as shown
-    const char* progid;       // what -setregistry registers
-    const char* choice_key;   // under HKEY_CURRENT_USER, without "\UserChoice"
+    const char* what;        // as shown
+    const char* progid;      // what -setregistry registers
+    const char* choice_key;  // under HKEY_CURRENT_USER, without "\UserChoice"
 };
 
 const association associations[] = {
@@ -55,7 +55,8 @@ void check_registration(std::vector<status_line>& lines)
         const std::string key = std::string("Software\\Classes\\") + a.progid + "\\shell\\open\\command";
         const std::string command = read_reg_string(key.c_str(), nullptr);
         if (command.empty()) {
-            lines.push_back({false, std::string("registration ") + a.what, "HKCU\\" + key + " is missing", register_fix});
+            lines.push_back(
+                {false, std::string("registration ") + a.what, "HKCU\\" + key + " is missing", register_fix});
             continue;
         }
         const std::string program = command_program(command);
@@ -95,8 +96,7 @@ void check_defaults(std::vector<status_line>& lines)
 bool has_strict_shape(const std::string& command)
 {
     const auto split = split_strict_command_line(std::string_view(command));
-    return split && split->link &&
-           command.substr(split->link->first, split->link->second - split->link->first) == "%1";
+    return split && split->link && command.substr(split->link->first, split->link->second - split->link->first) == "%1";
 }
 
 // The opt-in keys of ostrilo.cfg: on or off, and what each closes.
@@ -142,8 +142,8 @@ void check_hardening(run_context& run, std::vector<status_line>& lines)
                          "run Ostrilo.exe -setregistry again"});
 }
 
-void check_file(std::vector<status_line>& lines, const char* topic, const std::optional<std::string>& path,
-                bool needed, const char* fix)
+void check_file(std::vector<status_line>& lines, const char* topic, const std::optional<std::string>& path, bool needed,
+                const char* fix)
 {
     if (path)
         lines.push_back({true, topic, "found: " + *path, ""});
