@@ -6,6 +6,8 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
 "$repo/scripts/build.sh"
+# The tree stays in the house format (.clang-format; scripts/format.sh applies it).
+"$repo/scripts/format.sh" --check
 # The native build (text core, ostrilo-admin, tests/native) and its tests: fast, no Wine.
 cmake -S "$repo/cmake/native" -B "$build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/native" -j"$(nproc)"
