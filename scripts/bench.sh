@@ -43,7 +43,7 @@ done
 cases="$work/cases.txt"
 {
   printf 'background\t%s\t"%s"\t%s\n' "$(win "$work/viewer")" "$(win "$work/viewer/vncviewer.exe")" \
-    'STANDIN_WINDOW=Corvane-Pro Viewer;STANDIN_PIPE=\\.\pipe\feldrun-pipe'
+    'STANDIN_FOR=vncviewer.exe;STANDIN_WINDOW=Corvane-Pro Viewer;STANDIN_PIPE=\\.\pipe\feldrun-pipe'
   printf 'case\tfloor: empty GUI program\tnone\t%s\t"%s"\n' "$(win "$work/floor")" \
     "$(win "$work/floor/bench_floor_empty.exe")"
   printf 'case\tfloor: shell request\tnone\t%s\t"%s" firefox "%s"\n' "$(win "$work/floor")" \
