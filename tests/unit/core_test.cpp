@@ -1,0 +1,479 @@
+// The text decisions of a run: the pattern language, rule lines and rule files,
+// key/value files and -configdir, the browser calls, the fatal box text, and
+// the dispatch of a URL, whose two destinations are replaced by a recorder.
+#include "browser_call.h"
+#include "kvix_environment.h"
+#include "nb_utils.h"
+#include "ostrilo.h"
+#include "run_context.h"
+#include "url_rules.h"
+#include "viewer.h"
+#include "viewer_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+using namespace std::string_literals;
+
+namespace {
+
+using text = std::optional<std::string>;
+std::vector<std::wstring> calls;  // "local <mode> <url>" or "viewer <text>"
+
+// Writes the file (none: removes it) in the temporary folder and gives its path.
+std::filesystem::path temp_file(const std::string& name, const text& content)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove(path);
+    if (content)
+        std::ofstream(path, std::ios::binary) << *content;
+    return path;
+}
+
+// The log records written to standard error as "LEVEL unit message": no time, source line or line end.
+std::string records(const std::string& err)
+{
+    std::string out;
+    for (std::size_t start = 0, end; (end = err.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = err.substr(start + 9, end - start - 9 - (err[end - 1] == '\r'));
+        out += line.substr(0, line.find(':')) + line.substr(line.find(": ") + 1) + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+void open_url_locally(run_context&, const std::wstring& url, int mode)
+{
+    calls.push_back(L"local " + std::to_wstring(mode) + L" " + url);
+}
+void open_url_in_kvix(run_context&, const std::wstring& text)
+{
+    calls.push_back(L"viewer " + text);
+}
+
+namespace {
+
+TEST(MatchUrlExpr, FollowsThePatternLanguage)
+{
+    // clang-format off
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        // A plain pattern is the whole host; only trailing slashes may follow.
+        {"example.com", "example.com//", true},
+        {"example.com", "example.com/page", false},
+        {"example.com", "www.example.com", false},
+        // "/*" at the end also covers the bare host, but no port.
+        {"example.com/*", "example.com", true},
+        {"example.com/*", "example.com/page?x=1", true},
+        {"example.com/*", "example.com:81/page", false},
+        // The dot rule: "*.example.com" also covers "example.com".
+        {"*.example.com", "a.b.example.com", true},
+        {"*.example.com", "example.com", true},
+        {"*.example.com", "www.example.com/page", false},
+        {"*.example.com", "xexample.com", false},
+        {"*.example.com/*", "example.com/page", true},
+        {"*.example.com/*", "example.com", false},  // only the rule file's retry covers it
+        {"*.example.*", "example.com", true},
+        // The first occurrence is taken, with no backtracking.
+        {"*example.com", "notexample.com.example.com", false},
+        {"*ab", "abab", false},
+        {"*", "", true},
+        {"a**c", "abc", true},
+        {"a*b", "axxbc", false},
+        {"example.com//**/", "example.com", true},
+        {"", "a", false},
+        // Bytes are compared as they are; "?" is an ordinary character.
+        {"\xc3\xbc", "\xc3\x9c", false},
+        {"example.com/?", "example.com/x", false},
+    };
+    // clang-format on
+    for (const auto& [pattern, url, expected] : cases)
+        EXPECT_EQ(match_url_expr(pattern, url), expected) << "pattern '" << pattern << "', url '" << url << "'";
+}
+
+TEST(NormaliseUrl, LowerCasesAndDropsOneHttpsThenOneHttpPrefix)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"HTTPS://Example.com/", "example.com/"},
+        {"https://http://example.com", "example.com"},
+        {"http://https://example.com", "https://example.com"},
+        {"ftp://example.com", "ftp://example.com"},
+        {"WWW.Example.com:8080/Path?Q=1#F", "www.example.com:8080/path?q=1#f"},
+    };
+    for (const auto& [url, expected] : cases)
+        EXPECT_EQ(normalise_url(url), expected) << url;
+}
+
+TEST(ParseRuleLine, FillsTheFourFieldsAndDefaultsOnlyAnAbsentDestToLocal)
+{
+    const std::pair<const char*, std::tuple<std::string, std::string, text, text>> cases[] = {
+        {"example.com", {"example.com", "local", {}, {}}},
+        {"example.com||firefox", {"example.com", "", "firefox", {}}},
+        {"example.com | remote", {"example.com ", " remote", {}, {}}},
+        {"example.com|remote||", {"example.com", "remote", "", ""}},
+        {"example.com|remote|b|p|extra|more", {"example.com", "remote", "b", "p"}},
+    };
+    for (const auto& [line, expected] : cases) {
+        const rule_match rule = parse_rule_line(line);
+        EXPECT_EQ(std::tie(rule.url_expr, rule.dest, rule.browser, rule.browser_profile), expected) << line;
+    }
+}
+
+// Scans the bytes as a rule file, opened in text mode as the program opens it.
+std::optional<rule_match> scan(const std::string& contents, const std::string& url, bool strict_host = false)
+{
+    const std::string path = temp_file("ostrilo_rules_test.txt", contents).string();
+    FILE* file = std::fopen(path.c_str(), "r");
+    std::optional<rule_match> rule = scan_rule_file(url, file, strict_host);
+    std::fclose(file);
+    return rule;
+}
+
+TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
+{
+    const std::string long_piece = "example.com/" + std::string(4094 - 12, 'x');
+    // File contents, normalised URL, dest of the matching rule (none: no match).
+    // clang-format off
+    const std::tuple<std::string, std::string, text> cases[] = {
+        {"#*|remote\n\n   \n  \t#*|remote\n", "#x", {}},  // comments, also after leading blanks
+        {"example.com/#x|remote\n", "example.com/#x", "remote"},
+        {"example.com | remote\n", "example.com", {}},  // blanks around a separator stay in the pattern
+        {"  \texample.com|remote \t\n", "example.com", "remote"},
+        {"a.test|local\r\nexample.com|remote\r\nexample.com|local", "example.com", "remote"},
+        {"https://http://example.com|remote\n", "example.com", "remote"},
+        {"*.example.com/|remote\n", "www.example.com", "remote"},  // one trailing slash of the rule dropped
+        {"*.example.com//|remote\n", "www.example.com", {}},
+        {"*.example.com/*|remote\n", "example.com", "remote"},  // the retry without "/*"
+        // A NUL ends the line, a BOM is part of the first pattern, UTF-16 matches nothing, CR alone ends no line.
+        {"example.com/\0*|local\n"s, "example.com/x", {}},
+        {"\xEF\xBB\xBF" "example.com/*|local", "example.com/", {}},
+        {"\xFF\xFE" "e\0x\0a\0m\0p\0l\0e\0.\0c\0o\0m\0\r\0\n\0"s, "example.com", {}},
+        {"a.test/*|remote\rexample.com/*|local\r", "example.com/", {}},
+        // A line longer than one piece is two rules: its first 4094 bytes (no destination) and "|remote".
+        {long_piece + "|remote\n", long_piece, "local"},
+        {long_piece + "|remote\n", "/", "remote"},
+    };
+    // clang-format on
+    for (const auto& [contents, url, dest] : cases) {
+        const std::optional<rule_match> rule = scan(contents, url);
+        EXPECT_EQ(rule ? text(rule->dest) : text(), dest) << contents.substr(0, 40);
+    }
+}
+
+TEST(ScanRuleFile, StrictHostMatchComparesOnlyTheHostABrowserWouldUse)
+{
+    // The pattern table of README still holds, and no path, query, fragment,
+    // backslash or escape lends a link another host.
+    // clang-format off
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"example.com", "https://example.com", true},
+        {"example.com", "example.com/page", false},
+        {"example.com/*", "example.com:81/page", false},
+        {"*.example.com", "example.com", true},
+        {"*.example.com", "www.example.com/page", false},
+        {"*.example.com/*", "example.com", true},
+        {"*.example.com/*", "example.org", false},
+        {"intranet.*", "intranet.test/app", true},
+        {"intranet.*", "www.intranet.test", false},
+        {"*", "any.test:81/path?q=1#f", true},
+        {"example.com:*/*", "example.com:81/x", true},
+        {"*.intranet.test/*", "https://A.Intranet.Test./x", true},
+        {"*.intranet.test/*", "https://a%2eintranet.test/", true},
+        {"*.intranet.test/*", "https://evil.example@a.intranet.test/", true},
+        {"*.intranet.test/*", "https://a.intranet.test@evil.example/", false},
+        {"*.intranet.test/*", "https://evil.example:1.intranet.test/", false},
+        {"*.intranet.test/*", "https://evil.example%2f.intranet.test/", false},
+        {"*.intranet.test/*", "https://evil.example/x.intranet.test/", false},
+        {"*.intranet.test/*", "https://evil.example/?.intranet.test", false},
+        {"*.intranet.test/*", "https://evil.example#.intranet.test/", false},
+        {"*.intranet.test/*", "https://evil.example\\.intranet.test/", false},
+        {"*.intranet.test/*", "https://evil.example/?r=https://a.intranet.test/", false},
+        {"*.intranet.test/*", "https://evil.example/%2e.intranet.test", false},
+    };
+    // clang-format on
+    for (const auto& [pattern, link, expected] : cases)
+        EXPECT_EQ(scan(pattern + "|remote\n"s, normalise_url(link), true).has_value(), expected)
+            << pattern << " " << link;
+}
+
+TEST(ScanRuleFile, LogsTheFieldsAndThePatternOfEachRuleLine)
+{
+    testing::internal::CaptureStderr();
+    scan("# comment\nHTTPS://Example.com/|Remote|Chrome\n", "no.match");
+    EXPECT_EQ(records(testing::internal::GetCapturedStderr()),
+              "TRACE nb_utils get_field: read field 0: <https://example.com/>\n"
+              "TRACE nb_utils get_field: read field 1: <remote>\n"
+              "TRACE nb_utils get_field: read field 2: <chrome>\n"
+              "WARN  nb_utils get_field: couldn't reach field 3 in https://example.com/|remote|chrome (this isn't "
+              "necessarily bad). Not enough fields separated by '|'?\n"
+              "TRACE kvix_environment  --> url_expr: <https://example.com/>\n"
+              "TRACE kvix_environment  --> dest: <remote>\n"
+              "TRACE kvix_environment  --> browser: <chrome>\n"
+              "TRACE kvix_environment  --> browser_profile: <(null)>\n"
+              "TRACE kvix_environment Read line from whitelist: example.com\n"
+              "TRACE kvix_environment final chars: om\n");
+}
+
+TEST(ConfigLine, SplitsEachLineIntoKeyAndValue)
+{
+    // clang-format off
+    const std::tuple<std::string, text, text> cases[] = {
+        {"  whitelist_path   =   C:\\Rules\\url whitelist.txt   ", "whitelist_path", "C:\\Rules\\url whitelist.txt"},
+        {"a=b\rc", "a", "b"},                     // text behind a carriage return is cut
+        {"key==x", "key", "=x"},                  // only the first = splits
+        {"a= b \t c ", "a", "b \t c"},            // inner blanks and tabs of the value stay
+        {"local_ie\t=\tx", "local_ie\t", "\tx"},  // tabs around = stay
+        {"#Key=\"x y\"", "#Key", "\"x y\""},      // no comments, no quoting, case kept
+        {"[Settings]", {}, {}},
+        {"product_name=  \r\n", {}, {}},  // an empty value takes no part
+        {"   = x", {}, {}},
+    };
+    // clang-format on
+    for (const auto& [line, key, value] : cases) {
+        const auto pair = split_config_line(line);
+        EXPECT_EQ(pair ? text(pair->first) : text(), key) << line;
+        EXPECT_EQ(pair ? text(pair->second) : text(), value) << line;
+    }
+}
+
+TEST(ConfigFile, ReadsTheValueOfTheFirstMatchingLineInPiecesOf4094Bytes)
+{
+    // A line of more than 4094 bytes is read in pieces of 4094 bytes, each a line of its own.
+    const std::string long_line = "first=" + std::string(4088, 'x') + "second=value\n";
+    // clang-format off
+    const std::tuple<text, std::string, text> cases[] = {
+        {"[Settings]\nlocal_ie=C:\\ie.exe\nlocal_edge=C:\\edge.exe", "local_edge", "C:\\edge.exe"},
+        {"WHITELIST_PATH=x\n", "whitelist_path", "x"},  // keys compare in any ASCII letter case
+        {"a[=x\n\xc3\xbc=x\n", "A{", {}},               // only ASCII letters fold
+        {"\xc3\xbc=x\n", "\xc3\x9c", {}},
+        {"local_ie=x\n", "local_i", {}},
+        {"product_name=\nproduct_name=first\nproduct_name=second\n", "product_name", "first"},
+        {std::nullopt, "local_ie", std::nullopt},  // no file
+        {long_line, "first", std::string(4088, 'x')},
+        {long_line, "second", "value"},
+        {std::string(4093, 'k') + "=value\n", std::string(4093, 'k'), {}},  // the value in the next piece
+        {std::string(4092, 'a') + "=b\nnext=n\n", std::string(4092, 'a'), "b"},
+    };
+    // clang-format on
+    for (const auto& [content, key, value] : cases)
+        EXPECT_EQ(get_config_value(key, temp_file("ostrilo_config_test.cfg", content).string()), value)
+            << key.substr(0, 20);
+}
+
+TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash)
+{
+    const std::pair<std::string, text> cases[] = {
+        {"-url \"http://x\" -configdir \"H:\\My Config\"", "H:\\My Config\\"},
+        {"-configdir=H:\\cfg -url http://x", "H:\\cfg\\"},
+        {"x-configdir \"H:\\cfg\\\\\" \"y\"", "H:\\cfg\\"},
+        {"-configdir \"\\\\\"", "\\"},  // backslashes alone leave only the separator
+        {"-configdir A -configdir B", "A\\"},
+        {"-configdirC:\\x -log", {}},
+        {"-url http://x -configdir", {}},
+    };
+    for (const auto& [command_line, folder] : cases)
+        EXPECT_EQ(get_configdir_from_cmdline(command_line), folder) << command_line;
+}
+
+// The texts that start a local browser: format directives in the URL stay, and the cuts are exact.
+TEST(BrowserCall, QuotesPathAndUrlLeavesTheirInsidesAloneAndCutsAt4095)
+{
+    const std::wstring path = L"C:\\Br\u00F6wser\\b.exe", prefix = L"\"" + path + L"\" \"";
+    EXPECT_EQ(browser_call_text(path, L"http://x/a b?%ls%s%%\"q\""), prefix + L"http://x/a b?%ls%s%%\"q\"\"");
+    for (std::size_t call_length : {4094u, 4095u, 4096u, 9000u}) {
+        std::wstring url(call_length - prefix.size() - 1, L'u');
+        EXPECT_EQ(browser_call_text(path, url), (prefix + url + L"\"").substr(0, 4095)) << call_length;
+    }
+    EXPECT_EQ(edge_protocol_text(L"https://x/a b?%ls%s\"q\""), L"microsoft-edge:https://x/a b?%ls%s\"q\"");
+    for (std::size_t url_length : {4078u, 4079u, 4080u, 5000u}) {
+        std::wstring url(url_length, L'u');
+        EXPECT_EQ(edge_protocol_text(url), (L"microsoft-edge:" + url).substr(0, 4094)) << url_length;
+    }
+}
+
+TEST(SafeBrowserArgument, EncodesWhatWouldSplitTheArgumentAndRefusesWhatStaysUnsafe)
+{
+    const std::wstring longest(safe_argument_limit, L'u');
+    // clang-format off
+    const std::tuple<std::wstring, bool, std::optional<std::wstring>> cases[] = {
+        {L"https://x/a b\t\"c\x7f\x85\U0001F600\u00e4%20\\", false,
+         L"https://x/a%20b%09%22c%7F%C2%85\U0001F600\u00e4%20\\"},
+        {L"C:\\My Files\\a.html", true, L"\"C:\\My Files\\a.html\""},
+        {L"", false, std::nullopt},
+        {L"/x", false, std::nullopt},
+        {L"-x", false, std::nullopt},
+        {L"https://x/\xD800", false, std::nullopt},
+        {longest, false, longest},
+        {longest + L"u", false, std::nullopt},
+        {longest.substr(1) + L" ", false, std::nullopt},  // too long once encoded
+    };
+    // clang-format on
+    for (const auto& [url, is_file, expected] : cases)
+        EXPECT_EQ(safe_browser_argument(url, is_file), expected) << url.size();
+    EXPECT_EQ(safe_browser_call_text(L"C:\\b.exe", L"https://x/%22"), L"\"C:\\b.exe\" https://x/%22");
+}
+
+TEST(FatalErrorText, NamesTheErrorNumberOnlyWhenThereIsOne)
+{
+    const std::tuple<unsigned, std::optional<std::wstring>, const wchar_t*> cases[] = {
+        {0, L"ignored", L"Nachricht"},
+        {2, L"File not found.\r\n", L"Nachricht\n\nSystemfehlercode 2: File not found.\r\n"},
+        {4294967295u, L"x", L"Nachricht\n\nSystemfehlercode -1: x"},
+        {98765, std::nullopt, L"Nachricht\n\nSystemfehlercode 98765: (keine Beschreibung verfügbar)"},
+    };
+    for (const auto& [error_number, system_text, shown] : cases)
+        EXPECT_EQ(fatal_error_text(L"Nachricht", error_number, system_text), shown) << error_number;
+}
+
+TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
+{
+    const std::wstring url = L"https://rules.test/page", long_url = url + std::wstring(5000, L'a');
+    const std::string local = "INFO  ostrilo Opening URL locally.\n", using_ = local + "DEBUG ostrilo ",
+                      ie = using_ + "No browser specified in URL whitelist. Opening URL locally using IE\n",
+                      viewer = "DEBUG ostrilo Opening URL in kvix: ",
+                      aborting = "ERROR ostrilo Error: couldn't figure out if the URL should be opened locally or "
+                                 "remotely... Aborting.\n";
+    // Rule, URL, status, the call, the dispatch's records. The viewer gets profile, browser and URL
+    // joined by "|", converted as UTF-8 and cut at 4093 bytes; the record shows the whole text.
+    // clang-format off
+    const std::tuple<const char*, std::wstring, int, std::wstring, std::string> cases[] = {
+        {"rules.test/*", url, 0, L"local 0 " + url, ie},
+        {"rules.test/*|local|", L"https://rules.test/\u00fc", 0, L"local 0 https://rules.test/\u00fc", ie},
+        {"rules.test/*|local|firefox", url, 0, L"local 2 " + url, using_ + "Opening URL locally using Firefox\n"},
+        {"rules.test/*|local|chrome", url, 0, L"local 3 " + url, using_ + "Opening URL locally using Chrome\n"},
+        {"rules.test/*|local|edge", url, 0, L"local 4 " + url, using_ + "Opening URL locally using Edge\n"},
+        {"rules.test/*|LOCAL|IE", url, 0, L"local 5 " + url, using_ + "Opening URL locally using IE\n"},
+        {"rules.test/*|local|opera", url, 0, L"local 0 " + url,
+         local + "WARN  ostrilo Unknown browser 'opera' in URL whitelist. Opening URL locally using the default "
+                 "browser\n"},
+        {"rules.test/*|remote", url, 0, L"viewer ||" + url, viewer + "||https://rules.test/page\n"},
+        {"rules.test/*|remote", L"https://rules.test/\u00fc", 0, L"viewer ||https://rules.test/\u00fc",
+         viewer + "||https://rules.test/\xc3\xbc\n"},
+        {"rules.test/*|remote|b|p", long_url, 0, L"viewer " + (L"p|b|" + long_url).substr(0, 4093),
+         viewer + "p|b|https://rules.test/page" + std::string(5000, 'a') + "\n"},
+        {"other.test|local", url, 0, L"viewer " + url,
+         "INFO  ostrilo Opening URL in kvix (didn't find any match in url list)\n"},
+        // Neither "local" nor "remote": nothing is opened.
+        {"rules.test/*||firefox", url, 1, L"", aborting},
+        {"rules.test/*|remote |chrome", url, 1, L"", aborting},
+        {"rules.test/*|elsewhere", url, 1, L"", aborting},
+    };
+    // clang-format on
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "ostrilo_dispatch_test";
+    std::filesystem::create_directories(folder);
+    run_context run;
+    run.configdir = folder.string();
+    for (const auto& [rule, target, status, call, expected] : cases) {
+        std::ofstream(folder / "url whitelist.txt") << rule << "\n";
+        calls.clear();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(route_url(run, target, *wide_to_utf8(target)), status) << rule;
+        const std::string logged = records(testing::internal::GetCapturedStderr());
+        EXPECT_NE(logged.find(expected), std::string::npos) << rule << "\n" << logged;
+        EXPECT_EQ(calls, call.empty() ? std::vector<std::wstring>{} : std::vector{call}) << rule;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// Letters, digits and the kept punctuation pass, the blank becomes "+",
+// every other byte "%" and two lower-case hex digits.
+TEST(UrlEncode, MapsEveryByteByItsClass)
+{
+    const std::string kept = "!#$%&'()*+,-./:;=?@_~\\|";
+    for (int value = 1; value < 256; ++value) {
+        char expected[4] = {value == ' ' ? '+' : static_cast<char>(value), '\0'};
+        if (value != ' ' && !std::isalnum(value) && kept.find(static_cast<char>(value)) == std::string::npos)
+            std::snprintf(expected, sizeof expected, "%%%02x", value);
+        EXPECT_EQ(url_encode(std::string(1, static_cast<char>(value))), expected) << "byte " << value;
+    }
+}
+
+// Hidden top-level windows of this process, met by EnumWindows in the order
+// given: a new window goes to the top of the Z-order, so they are made last to first.
+struct test_windows {
+    explicit test_windows(const std::vector<std::string>& titles) : handles(titles.size())
+    {
+        for (std::size_t i = titles.size(); i-- > 0;)
+            handles[i] = CreateWindowExA(0, "STATIC", titles[i].c_str(), WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                                         nullptr, nullptr);
+    }
+    ~test_windows()
+    {
+        for (HWND window : handles)
+            DestroyWindow(window);
+    }
+    std::vector<HWND> handles;
+};
+
+// The product name is the default one: the test has no viewer settings file.
+TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer)
+{
+    run_context run;
+    // clang-format off
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        // titles in enumeration order, the one taken
+        {{"Notepad", "Corvane-Pro Viewer 2.5"}, 1},
+        {{"Corvane-Pro A", "Corvane-Pro B"}, 0},
+        {{"Notepad", "jo@host 96dpi"}, 1},       // an old-style title with @ and dpi
+        {{"jo@host 96dpi", "Corvane-Pro"}, 1},   // a later product-name window replaces it
+        {{"a@b dpi", "c@d dpi", "Notepad"}, 1},  // of several old-style windows the last
+        {{"jo@host", "96dpi"}, -1},
+        {{"corvane-pro viewer", "CORVANE-PRO"}, -1},
+        {{std::string(116, 'x') + "Corvane-Pro"}, 0},  // the name ends at the 127th character
+        {{std::string(117, 'x') + "Corvane-Pro"}, -1},
+    };
+    // clang-format on
+    for (const auto& [titles, taken] : cases) {
+        const test_windows windows(titles);
+        EXPECT_EQ(get_viewer_main_window_handle(run, GetCurrentProcessId(), true),
+                  taken < 0 ? nullptr : windows.handles[static_cast<std::size_t>(taken)])
+            << titles[0];
+        get_viewer_main_window_handle(run, 0, true);  // forget the window found
+    }
+}
+
+// This test program, showing a viewer window, stands in for the running
+// viewer. Under Wine every process belongs to the one user, so "another
+// user's viewer" is one looked for under a name that is not the current user's.
+TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
+{
+    run_context run;
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string name = std::strrchr(path, '\\') + 1, me = get_os_user_name(run);
+    const std::tuple<std::string, std::optional<std::string>, DWORD> cases[] = {
+        {name, me, GetCurrentProcessId()},
+        {name, std::nullopt, GetCurrentProcessId()},
+        {name, std::string("someone_else"), 0},
+        {name.substr(0, name.size() - 4), me, 0},
+    };
+    const test_windows windows({"Corvane-Pro Viewer"});
+    for (const auto& [program, user, found] : cases) {
+        get_viewer_main_window_handle(run, 0, true);
+        EXPECT_EQ(find_process_by_name(run, program.c_str(), user), found) << program << " " << user.value_or("-");
+    }
+}
+
+TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
+{
+    run_context run;
+    const std::pair<std::string, std::string> cases[] = {
+        // the file, the name
+        {"", "\\\\.\\pipe\\feldrun-pipe"},
+        {" \\\\.\\pipe\\mine", " \\\\.\\pipe\\mine"},
+        {"\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b", "\\\\.\\pipe\\a\n"},  // its line end kept
+        {std::string(5000, 'p'), std::string(4094, 'p')},
+    };
+    const std::optional<std::string> path = get_pipe_name_file_path(run);
+    ASSERT_TRUE(path);
+    for (const auto& [content, name] : cases) {
+        std::ofstream(*path, std::ios::binary) << content;
+        EXPECT_EQ(get_pipe_name(run), name);
+    }
+    std::filesystem::remove(*path);
+}
+
+}  // namespace
