@@ -1,21 +1,10 @@
 #!/bin/sh
-# Ostrilo.exe must be one self-contained PE32+ GUI program: no runtime DLLs of
-# the compiler (libgcc, libstdc++, winpthread) and no PCRE2 DLL, only DLLs that
-# every Windows has. ostrilo-admin.exe likewise, as a console program (third
-# argument "console").
-set -eu
-objdump="$1"
-exe="$2"
-subsystem=00000002
-[ "${3:-}" = console ] && subsystem=00000003
-headers=$("$objdump" -p "$exe")
+# The program must be one self-contained PE32+ program of the subsystem named by
+# the third argument (2: GUI, 3: console) that imports only DLLs every Windows has:
+# no runtime DLL of the compiler (libgcc, libstdc++, winpthread), no PCRE2 DLL.
+headers=$("$1" -p "$2") || exit 1
 echo "$headers" | grep -q 'Magic[[:space:]]*020b' || { echo "not PE32+"; exit 1; }
-echo "$headers" | grep -q "Subsystem[[:space:]]*$subsystem" || { echo "not of subsystem $subsystem"; exit 1; }
-status=0
-for dll in $(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
-  case $(echo "$dll" | tr 'A-Z' 'a-z') in
-    kernel32.dll|user32.dll|advapi32.dll|shell32.dll|shlwapi.dll|ole32.dll|version.dll|msvcrt.dll) echo "imports $dll" ;;
-    *) echo "imports a DLL that is not part of Windows: $dll"; status=1 ;;
-  esac
-done
-exit $status
+echo "$headers" | grep -q "Subsystem[[:space:]]*0000000$3" || { echo "not of subsystem $3"; exit 1; }
+others=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' |
+  grep -v -x -E '(kernel32|user32|advapi32|shell32|shlwapi|ole32|version|msvcrt)\.dll')
+[ -z "$others" ] || { echo "imports DLLs that are not part of Windows: $others"; exit 1; }

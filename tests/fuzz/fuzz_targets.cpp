@@ -92,7 +92,8 @@ void browser_calls(std::string_view text, std::string_view bytes)
               "count - 1 bytes kept");
     std::wstring units;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units += static_cast<wchar_t>(static_cast<std::uint8_t>(bytes[i]) | static_cast<std::uint8_t>(bytes[i + 1]) << 8);
+        units +=
+            static_cast<wchar_t>(static_cast<std::uint8_t>(bytes[i]) | static_cast<std::uint8_t>(bytes[i + 1]) << 8);
     const std::wstring path = units.substr(0, units.find(L'\0')),
                        rest = units.substr(std::min(units.size(), path.size() + 1));
     const std::wstring url = rest.substr(0, rest.find(L'\0'));

@@ -1,11 +1,12 @@
-// The text decisions of a run: the pattern language, rule lines and rule files,
-// key/value files and -configdir, the browser calls, the fatal box text, and
-// the dispatch of a URL, whose two destinations are replaced by a recorder.
+// The decisions of a run below its Win32 calls: patterns and rule files, key/value files and
+// -configdir, the browser calls, the fatal box text, the dispatch of a URL (whose two
+// destinations are replaced by a recorder), and the viewer's encoding, window, process and pipe.
 #include "browser_call.h"
 #include "kvix_environment.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
 #include "run_context.h"
+#include "unique_resource.h"
 #include "url_rules.h"
 #include "viewer.h"
 #include "viewer_win32.h"
@@ -24,13 +25,13 @@ using text = std::optional<std::string>;
 std::vector<std::wstring> calls;  // "local <mode> <url>" or "viewer <text>"
 
 // Writes the file (none: removes it) in the temporary folder and gives its path.
-std::filesystem::path temp_file(const std::string& name, const text& content)
+std::string temp_file(const std::string& name, const text& content)
 {
     const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove(path);
     if (content)
         std::ofstream(path, std::ios::binary) << *content;
-    return path;
+    return path.string();
 }
 
 // The log records written to standard error as "LEVEL unit message": no time, source line or line end.
@@ -42,6 +43,13 @@ std::string records(const std::string& err)
         out += line.substr(0, line.find(':')) + line.substr(line.find(": ") + 1) + "\n";
     }
     return out;
+}
+
+// Scans the bytes as a rule file, opened in text mode as the program opens it.
+std::optional<rule_match> scan(const std::string& contents, const std::string& url, bool strict_host = false)
+{
+    const unique_file file(std::fopen(temp_file("ostrilo_rules_test.txt", contents).c_str(), "r"));
+    return scan_rule_file(url, file.get(), strict_host);
 }
 
 }  // namespace
@@ -57,79 +65,69 @@ void open_url_in_kvix(run_context&, const std::wstring& text)
 
 namespace {
 
-TEST(MatchUrlExpr, FollowsThePatternLanguage)
+// The link as Ostrilo normalises it against the pattern alone (y/n), and against the pattern as
+// a rule line with strict_host_match=1 (y/n, '-': not asked), where no path, query, fragment,
+// user name, backslash or escape lends a link another host.
+TEST(MatchUrlExpr, FollowsThePatternLanguageAlsoWithStrictHostMatch)
 {
     // clang-format off
-    const std::tuple<const char*, const char*, bool> cases[] = {
+    const std::tuple<const char*, const char*, char, char> cases[] = {
         // A plain pattern is the whole host; only trailing slashes may follow.
-        {"example.com", "example.com//", true},
-        {"example.com", "example.com/page", false},
-        {"example.com", "www.example.com", false},
+        {"example.com", "HTTPS://Example.com//", 'y', 'y'},
+        {"example.com", "example.com/page", 'n', 'n'},
+        {"example.com", "www.example.com", 'n', 'n'},
+        // One https:// then one http:// is dropped, and all is lower case.
+        {"example.com", "https://http://example.com", 'y', '-'},
+        {"https://example.com", "http://https://example.com", 'y', '-'},
+        {"ftp://example.com", "ftp://example.com", 'y', '-'},
+        {"www.example.com:8080/path?q=1#f", "WWW.Example.com:8080/Path?Q=1#F", 'y', '-'},
         // "/*" at the end also covers the bare host, but no port.
-        {"example.com/*", "example.com", true},
-        {"example.com/*", "example.com/page?x=1", true},
-        {"example.com/*", "example.com:81/page", false},
-        // The dot rule: "*.example.com" also covers "example.com".
-        {"*.example.com", "a.b.example.com", true},
-        {"*.example.com", "example.com", true},
-        {"*.example.com", "www.example.com/page", false},
-        {"*.example.com", "xexample.com", false},
-        {"*.example.com/*", "example.com/page", true},
-        {"*.example.com/*", "example.com", false},  // only the rule file's retry covers it
-        {"*.example.*", "example.com", true},
+        {"example.com/*", "example.com", 'y', 'y'},
+        {"example.com/*", "example.com/page?x=1", 'y', 'y'},
+        {"example.com/*", "example.com:81/page", 'n', 'n'},
+        // The dot rule: "*.example.com" also covers "example.com"; the rule file retries without "/*".
+        {"*.example.com", "a.b.example.com", 'y', 'y'},
+        {"*.example.com", "example.com", 'y', 'y'},
+        {"*.example.com", "www.example.com/page", 'n', 'n'},
+        {"*.example.com", "xexample.com", 'n', 'n'},
+        {"*.example.com/*", "example.com/page", 'y', 'y'},
+        {"*.example.com/*", "example.com", 'n', 'y'},
+        {"*.example.*", "example.com", 'y', '-'},
+        {"intranet.*", "intranet.test/app", 'y', 'y'},
+        {"intranet.*", "www.intranet.test", 'n', 'n'},
+        {"example.com:*/*", "example.com:81/x", 'y', 'y'},
         // The first occurrence is taken, with no backtracking.
-        {"*example.com", "notexample.com.example.com", false},
-        {"*ab", "abab", false},
-        {"*", "", true},
-        {"a**c", "abc", true},
-        {"a*b", "axxbc", false},
-        {"example.com//**/", "example.com", true},
-        {"", "a", false},
+        {"*example.com", "notexample.com.example.com", 'n', '-'},
+        {"*ab", "abab", 'n', '-'},
+        {"*", "", 'y', '-'},
+        {"a**c", "abc", 'y', '-'},
+        {"a*b", "axxbc", 'n', '-'},
+        {"example.com//**/", "example.com", 'y', '-'},
+        {"", "a", 'n', '-'},
         // Bytes are compared as they are; "?" is an ordinary character.
-        {"\xc3\xbc", "\xc3\x9c", false},
-        {"example.com/?", "example.com/x", false},
+        {"\xc3\xbc", "\xc3\x9c", 'n', '-'},
+        {"example.com/?", "example.com/x", 'n', '-'},
+        // What a browser makes of the host.
+        {"*.intranet.test/*", "https://A.Intranet.Test./x", 'n', 'y'},
+        {"*.intranet.test/*", "https://a%2eintranet.test/", 'n', 'y'},
+        {"*.intranet.test/*", "https://evil.example@a.intranet.test/", 'y', 'y'},
+        {"*.intranet.test/*", "https://a.intranet.test@evil.example/", 'n', 'n'},
+        {"*.intranet.test/*", "https://evil.example:1.intranet.test/", 'y', 'n'},
+        {"*.intranet.test/*", "https://evil.example%2f.intranet.test/", 'y', 'n'},
+        {"*.intranet.test/*", "https://evil.example/x.intranet.test/", 'y', 'n'},
+        {"*.intranet.test/*", "https://evil.example/?.intranet.test", 'n', 'n'},
+        {"*.intranet.test/*", "https://evil.example#.intranet.test/", 'y', 'n'},
+        {"*.intranet.test/*", "https://evil.example\\.intranet.test/", 'y', 'n'},
+        {"*.intranet.test/*", "https://evil.example/?r=https://a.intranet.test/", 'y', 'n'},
+        {"*.intranet.test/*", "https://evil.example/%2e.intranet.test", 'n', 'n'},
     };
     // clang-format on
-    for (const auto& [pattern, url, expected] : cases)
-        EXPECT_EQ(match_url_expr(pattern, url), expected) << "pattern '" << pattern << "', url '" << url << "'";
-}
-
-TEST(NormaliseUrl, LowerCasesAndDropsOneHttpsThenOneHttpPrefix)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"HTTPS://Example.com/", "example.com/"},
-        {"https://http://example.com", "example.com"},
-        {"http://https://example.com", "https://example.com"},
-        {"ftp://example.com", "ftp://example.com"},
-        {"WWW.Example.com:8080/Path?Q=1#F", "www.example.com:8080/path?q=1#f"},
-    };
-    for (const auto& [url, expected] : cases)
-        EXPECT_EQ(normalise_url(url), expected) << url;
-}
-
-TEST(ParseRuleLine, FillsTheFourFieldsAndDefaultsOnlyAnAbsentDestToLocal)
-{
-    const std::pair<const char*, std::tuple<std::string, std::string, text, text>> cases[] = {
-        {"example.com", {"example.com", "local", {}, {}}},
-        {"example.com||firefox", {"example.com", "", "firefox", {}}},
-        {"example.com | remote", {"example.com ", " remote", {}, {}}},
-        {"example.com|remote||", {"example.com", "remote", "", ""}},
-        {"example.com|remote|b|p|extra|more", {"example.com", "remote", "b", "p"}},
-    };
-    for (const auto& [line, expected] : cases) {
-        const rule_match rule = parse_rule_line(line);
-        EXPECT_EQ(std::tie(rule.url_expr, rule.dest, rule.browser, rule.browser_profile), expected) << line;
+    for (const auto& [pattern, link, plain, strict] : cases) {
+        const std::string url = normalise_url(link);
+        EXPECT_EQ(match_url_expr(pattern, url), plain == 'y') << pattern << " " << link;
+        if (strict != '-')
+            EXPECT_EQ(scan(pattern + "|remote\n"s, url, true).has_value(), strict == 'y') << pattern << " " << link;
     }
-}
-
-// Scans the bytes as a rule file, opened in text mode as the program opens it.
-std::optional<rule_match> scan(const std::string& contents, const std::string& url, bool strict_host = false)
-{
-    const std::string path = temp_file("ostrilo_rules_test.txt", contents).string();
-    FILE* file = std::fopen(path.c_str(), "r");
-    std::optional<rule_match> rule = scan_rule_file(url, file, strict_host);
-    std::fclose(file);
-    return rule;
 }
 
 TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
@@ -163,42 +161,6 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
     }
 }
 
-TEST(ScanRuleFile, StrictHostMatchComparesOnlyTheHostABrowserWouldUse)
-{
-    // The pattern table of README still holds, and no path, query, fragment,
-    // backslash or escape lends a link another host.
-    // clang-format off
-    const std::tuple<const char*, const char*, bool> cases[] = {
-        {"example.com", "https://example.com", true},
-        {"example.com", "example.com/page", false},
-        {"example.com/*", "example.com:81/page", false},
-        {"*.example.com", "example.com", true},
-        {"*.example.com", "www.example.com/page", false},
-        {"*.example.com/*", "example.com", true},
-        {"*.example.com/*", "example.org", false},
-        {"intranet.*", "intranet.test/app", true},
-        {"intranet.*", "www.intranet.test", false},
-        {"*", "any.test:81/path?q=1#f", true},
-        {"example.com:*/*", "example.com:81/x", true},
-        {"*.intranet.test/*", "https://A.Intranet.Test./x", true},
-        {"*.intranet.test/*", "https://a%2eintranet.test/", true},
-        {"*.intranet.test/*", "https://evil.example@a.intranet.test/", true},
-        {"*.intranet.test/*", "https://a.intranet.test@evil.example/", false},
-        {"*.intranet.test/*", "https://evil.example:1.intranet.test/", false},
-        {"*.intranet.test/*", "https://evil.example%2f.intranet.test/", false},
-        {"*.intranet.test/*", "https://evil.example/x.intranet.test/", false},
-        {"*.intranet.test/*", "https://evil.example/?.intranet.test", false},
-        {"*.intranet.test/*", "https://evil.example#.intranet.test/", false},
-        {"*.intranet.test/*", "https://evil.example\\.intranet.test/", false},
-        {"*.intranet.test/*", "https://evil.example/?r=https://a.intranet.test/", false},
-        {"*.intranet.test/*", "https://evil.example/%2e.intranet.test", false},
-    };
-    // clang-format on
-    for (const auto& [pattern, link, expected] : cases)
-        EXPECT_EQ(scan(pattern + "|remote\n"s, normalise_url(link), true).has_value(), expected)
-            << pattern << " " << link;
-}
-
 TEST(ScanRuleFile, LogsTheFieldsAndThePatternOfEachRuleLine)
 {
     testing::internal::CaptureStderr();
@@ -217,40 +179,23 @@ TEST(ScanRuleFile, LogsTheFieldsAndThePatternOfEachRuleLine)
               "TRACE kvix_environment final chars: om\n");
 }
 
-TEST(ConfigLine, SplitsEachLineIntoKeyAndValue)
-{
-    // clang-format off
-    const std::tuple<std::string, text, text> cases[] = {
-        {"  whitelist_path   =   C:\\Rules\\url whitelist.txt   ", "whitelist_path", "C:\\Rules\\url whitelist.txt"},
-        {"a=b\rc", "a", "b"},                     // text behind a carriage return is cut
-        {"key==x", "key", "=x"},                  // only the first = splits
-        {"a= b \t c ", "a", "b \t c"},            // inner blanks and tabs of the value stay
-        {"local_ie\t=\tx", "local_ie\t", "\tx"},  // tabs around = stay
-        {"#Key=\"x y\"", "#Key", "\"x y\""},      // no comments, no quoting, case kept
-        {"[Settings]", {}, {}},
-        {"product_name=  \r\n", {}, {}},  // an empty value takes no part
-        {"   = x", {}, {}},
-    };
-    // clang-format on
-    for (const auto& [line, key, value] : cases) {
-        const auto pair = split_config_line(line);
-        EXPECT_EQ(pair ? text(pair->first) : text(), key) << line;
-        EXPECT_EQ(pair ? text(pair->second) : text(), value) << line;
-    }
-}
-
-TEST(ConfigFile, ReadsTheValueOfTheFirstMatchingLineInPiecesOf4094Bytes)
+TEST(ConfigFile, ReadsTheTrimmedValueOfTheFirstMatchingLineInPiecesOf4094Bytes)
 {
     // A line of more than 4094 bytes is read in pieces of 4094 bytes, each a line of its own.
     const std::string long_line = "first=" + std::string(4088, 'x') + "second=value\n";
     // clang-format off
     const std::tuple<text, std::string, text> cases[] = {
-        {"[Settings]\nlocal_ie=C:\\ie.exe\nlocal_edge=C:\\edge.exe", "local_edge", "C:\\edge.exe"},
+        {"[Settings]\n  whitelist_path  =  C:\\url whitelist.txt  \nx=y", "whitelist_path", "C:\\url whitelist.txt"},
+        {"a=b\rc=d\n", "a", "b"},                   // text behind a carriage return is cut
+        {"key==x\n", "key", "=x"},                  // only the first = splits
+        {"a= b \t c \n", "a", "b \t c"},            // inner blanks and tabs of the value stay
+        {"local_ie\t=\tx\n", "local_ie\t", "\tx"},  // tabs around = stay
+        {"#Key=\"x y\"\n", "#key", "\"x y\""},      // no comments, no quoting
         {"WHITELIST_PATH=x\n", "whitelist_path", "x"},  // keys compare in any ASCII letter case
         {"a[=x\n\xc3\xbc=x\n", "A{", {}},               // only ASCII letters fold
         {"\xc3\xbc=x\n", "\xc3\x9c", {}},
         {"local_ie=x\n", "local_i", {}},
-        {"product_name=\nproduct_name=first\nproduct_name=second\n", "product_name", "first"},
+        {"product_name=\nproduct_name=  \r\nproduct_name=first\nproduct_name=second\n", "product_name", "first"},
         {std::nullopt, "local_ie", std::nullopt},  // no file
         {long_line, "first", std::string(4088, 'x')},
         {long_line, "second", "value"},
@@ -259,17 +204,14 @@ TEST(ConfigFile, ReadsTheValueOfTheFirstMatchingLineInPiecesOf4094Bytes)
     };
     // clang-format on
     for (const auto& [content, key, value] : cases)
-        EXPECT_EQ(get_config_value(key, temp_file("ostrilo_config_test.cfg", content).string()), value)
-            << key.substr(0, 20);
+        EXPECT_EQ(get_config_value(key, temp_file("ostrilo_config_test.cfg", content)), value) << key.substr(0, 20);
 }
 
 TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash)
 {
     const std::pair<std::string, text> cases[] = {
         {"-url \"http://x\" -configdir \"H:\\My Config\"", "H:\\My Config\\"},
-        {"-configdir=H:\\cfg -url http://x", "H:\\cfg\\"},
         {"x-configdir \"H:\\cfg\\\\\" \"y\"", "H:\\cfg\\"},
-        {"-configdir \"\\\\\"", "\\"},  // backslashes alone leave only the separator
         {"-configdir A -configdir B", "A\\"},
         {"-configdirC:\\x -log", {}},
         {"-url http://x -configdir", {}},
@@ -331,24 +273,21 @@ TEST(FatalErrorText, NamesTheErrorNumberOnlyWhenThereIsOne)
 TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
 {
     const std::wstring url = L"https://rules.test/page", long_url = url + std::wstring(5000, L'a');
-    const std::string local = "INFO  ostrilo Opening URL locally.\n", using_ = local + "DEBUG ostrilo ",
-                      ie = using_ + "No browser specified in URL whitelist. Opening URL locally using IE\n",
+    const std::string local = "INFO  ostrilo Opening URL locally.\n", debug = local + "DEBUG ostrilo ",
+                      ie = debug + "No browser specified in URL whitelist. Opening URL locally using IE\n",
                       viewer = "DEBUG ostrilo Opening URL in kvix: ",
-                      aborting = "ERROR ostrilo Error: couldn't figure out if the URL should be opened locally or "
-                                 "remotely... Aborting.\n";
+                      aborting =
+                          "ERROR ostrilo Error: couldn't figure out if the URL should be opened locally or "
+                          "remotely... Aborting.\n";
     // Rule, URL, status, the call, the dispatch's records. The viewer gets profile, browser and URL
     // joined by "|", converted as UTF-8 and cut at 4093 bytes; the record shows the whole text.
     // clang-format off
     const std::tuple<const char*, std::wstring, int, std::wstring, std::string> cases[] = {
         {"rules.test/*", url, 0, L"local 0 " + url, ie},
         {"rules.test/*|local|", L"https://rules.test/\u00fc", 0, L"local 0 https://rules.test/\u00fc", ie},
-        {"rules.test/*|local|firefox", url, 0, L"local 2 " + url, using_ + "Opening URL locally using Firefox\n"},
-        {"rules.test/*|local|chrome", url, 0, L"local 3 " + url, using_ + "Opening URL locally using Chrome\n"},
-        {"rules.test/*|local|edge", url, 0, L"local 4 " + url, using_ + "Opening URL locally using Edge\n"},
-        {"rules.test/*|LOCAL|IE", url, 0, L"local 5 " + url, using_ + "Opening URL locally using IE\n"},
-        {"rules.test/*|local|opera", url, 0, L"local 0 " + url,
-         local + "WARN  ostrilo Unknown browser 'opera' in URL whitelist. Opening URL locally using the default "
-                 "browser\n"},
+        {"rules.test/*|LOCAL|Firefox", url, 0, L"local 2 " + url, debug + "Opening URL locally using Firefox\n"},
+        {"rules.test/*|local|opera", url, 0, L"local 0 " + url, local + "WARN  ostrilo Unknown browser 'opera' in URL "
+         "whitelist. Opening URL locally using the default browser\n"},
         {"rules.test/*|remote", url, 0, L"viewer ||" + url, viewer + "||https://rules.test/page\n"},
         {"rules.test/*|remote", L"https://rules.test/\u00fc", 0, L"viewer ||https://rules.test/\u00fc",
          viewer + "||https://rules.test/\xc3\xbc\n"},
@@ -359,15 +298,12 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         // Neither "local" nor "remote": nothing is opened.
         {"rules.test/*||firefox", url, 1, L"", aborting},
         {"rules.test/*|remote |chrome", url, 1, L"", aborting},
-        {"rules.test/*|elsewhere", url, 1, L"", aborting},
     };
     // clang-format on
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "ostrilo_dispatch_test";
-    std::filesystem::create_directories(folder);
     run_context run;
-    run.configdir = folder.string();
+    run.configdir = std::filesystem::temp_directory_path().string();
     for (const auto& [rule, target, status, call, expected] : cases) {
-        std::ofstream(folder / "url whitelist.txt") << rule << "\n";
+        temp_file("url whitelist.txt", rule + "\n"s);
         calls.clear();
         testing::internal::CaptureStderr();
         EXPECT_EQ(route_url(run, target, *wide_to_utf8(target)), status) << rule;
@@ -375,7 +311,7 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
         EXPECT_NE(logged.find(expected), std::string::npos) << rule << "\n" << logged;
         EXPECT_EQ(calls, call.empty() ? std::vector<std::wstring>{} : std::vector{call}) << rule;
     }
-    std::filesystem::remove_all(folder);
+    temp_file("url whitelist.txt", {});
 }
 
 // Letters, digits and the kept punctuation pass, the blank becomes "+",
@@ -391,27 +327,21 @@ TEST(UrlEncode, MapsEveryByteByItsClass)
     }
 }
 
-// Hidden top-level windows of this process, met by EnumWindows in the order
-// given: a new window goes to the top of the Z-order, so they are made last to first.
-struct test_windows {
-    explicit test_windows(const std::vector<std::string>& titles) : handles(titles.size())
-    {
-        for (std::size_t i = titles.size(); i-- > 0;)
-            handles[i] = CreateWindowExA(0, "STATIC", titles[i].c_str(), WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
-                                         nullptr, nullptr);
-    }
-    ~test_windows()
-    {
-        for (HWND window : handles)
-            DestroyWindow(window);
-    }
-    std::vector<HWND> handles;
-};
+// Hidden top-level windows of this process, met by EnumWindows in the order given: a new
+// window goes to the top of the Z-order, so they are made last to first.
+using unique_window = unique_any<HWND, &DestroyWindow>;
+std::vector<unique_window> make_windows(const std::vector<std::string>& titles)
+{
+    std::vector<unique_window> windows(titles.size());
+    for (std::size_t i = titles.size(); i-- > 0;)
+        windows[i].reset(CreateWindowExA(0, "STATIC", titles[i].c_str(), WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                                         nullptr, nullptr));
+    return windows;
+}
 
 // The product name is the default one: the test has no viewer settings file.
 TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer)
 {
-    run_context run;
     // clang-format off
     const std::pair<std::vector<std::string>, int> cases[] = {
         // titles in enumeration order, the one taken
@@ -427,33 +357,32 @@ TEST(ViewerWindow, TakesTheWindowWhoseTitleNamesTheViewer)
     };
     // clang-format on
     for (const auto& [titles, taken] : cases) {
-        const test_windows windows(titles);
+        run_context run;
+        const std::vector<unique_window> windows = make_windows(titles);
         EXPECT_EQ(get_viewer_main_window_handle(run, GetCurrentProcessId(), true),
-                  taken < 0 ? nullptr : windows.handles[static_cast<std::size_t>(taken)])
+                  taken < 0 ? nullptr : windows[static_cast<std::size_t>(taken)].get())
             << titles[0];
-        get_viewer_main_window_handle(run, 0, true);  // forget the window found
     }
 }
 
-// This test program, showing a viewer window, stands in for the running
-// viewer. Under Wine every process belongs to the one user, so "another
-// user's viewer" is one looked for under a name that is not the current user's.
+// This test program, showing a viewer window, stands in for the running viewer. Under Wine every
+// process belongs to the one user, so "another user's viewer" is one looked for under another name.
 TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
 {
-    run_context run;
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string name = std::strrchr(path, '\\') + 1, me = get_os_user_name(run);
-    const std::tuple<std::string, std::optional<std::string>, DWORD> cases[] = {
-        {name, me, GetCurrentProcessId()},
+    const std::string name = std::strrchr(path, '\\') + 1;
+    const std::vector<unique_window> windows = make_windows({"Corvane-Pro Viewer"});
+    const std::tuple<std::string, text, DWORD> cases[] = {
+        {name, "", GetCurrentProcessId()},  // "": the current user
         {name, std::nullopt, GetCurrentProcessId()},
-        {name, std::string("someone_else"), 0},
-        {name.substr(0, name.size() - 4), me, 0},
+        {name, "someone_else", 0},
+        {name.substr(0, name.size() - 4), "", 0},
     };
-    const test_windows windows({"Corvane-Pro Viewer"});
     for (const auto& [program, user, found] : cases) {
-        get_viewer_main_window_handle(run, 0, true);
-        EXPECT_EQ(find_process_by_name(run, program.c_str(), user), found) << program << " " << user.value_or("-");
+        run_context run;
+        const text who = user && user->empty() ? get_os_user_name(run) : user;
+        EXPECT_EQ(find_process_by_name(run, program.c_str(), who), found) << program << " " << who.value_or("-");
     }
 }
 
@@ -467,13 +396,12 @@ TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
         {"\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b", "\\\\.\\pipe\\a\n"},  // its line end kept
         {std::string(5000, 'p'), std::string(4094, 'p')},
     };
-    const std::optional<std::string> path = get_pipe_name_file_path(run);
-    ASSERT_TRUE(path);
+    const std::string path = get_pipe_name_file_path(run).value();
     for (const auto& [content, name] : cases) {
-        std::ofstream(*path, std::ios::binary) << content;
+        std::ofstream(path, std::ios::binary) << content;
         EXPECT_EQ(get_pipe_name(run), name);
     }
-    std::filesystem::remove(*path);
+    std::filesystem::remove(path);
 }
 
 }  // namespace
