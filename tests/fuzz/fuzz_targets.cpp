@@ -1,11 +1,7 @@
-// The fuzz targets, one binary each (OSTRILO_FUZZ_TARGET names the function):
-//   text:  one text read by every single-text parser;
-//   rules: a rule line and a link (split at the first NUL);
-//   files: a link or first rule file, and a second rule file (split at the first NUL).
-// A broken property is a finding.
+// The fuzz targets, one binary each (OSTRILO_FUZZ_TARGET names the function): fuzz_text gives one
+// text to every single-text reader, fuzz_rules a rule line and a link, fuzz_files a link (or a rule
+// file) and a rule file; the parts are split at the first NUL. A broken property is a finding.
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
@@ -16,7 +12,6 @@
 #include "nb_utils.h"
 #include "sitelist.h"
 #include "unique_resource.h"
-#include "url_rules.h"
 #include "viewer.h"
 
 namespace {
@@ -35,25 +30,24 @@ void check(bool holds, const char* property)
     }
 }
 
-// Key/value files: each piece the reader takes (fgets with 4095 bytes, up to a NUL) split into key and value.
-void config_lines(std::string bytes)
+int fuzz_text(std::string_view text)
 {
+    // Key/value files: each piece the reader takes (fgets with 4095 bytes, up to a NUL) split into key and value.
+    std::string bytes(text);
     const unique_file file(fmemopen(bytes.data(), bytes.size(), "r"));
-    char line[4095];
-    while (!bytes.empty() && std::fgets(line, sizeof line, file.get())) {
-        const auto pair = split_config_line(std::string_view(line, std::strlen(line)));
+    char piece[4095];
+    while (!bytes.empty() && std::fgets(piece, sizeof piece, file.get())) {
+        const auto pair = split_config_line(std::string_view(piece, std::strlen(piece)));
         if (!pair)
             continue;
-        for (const std::string_view text : {pair->first, pair->second})
-            check(!text.empty() && text.front() != ' ' && text.back() != ' ', "key and value are trimmed, not empty");
+        for (const std::string_view part : {pair->first, pair->second})
+            check(!part.empty() && part.front() != ' ' && part.back() != ' ', "key and value are trimmed, not empty");
         check(pair->second.find_first_of("\r\n") == std::string::npos, "a value ends at the line break");
         check(keys_equal(pair->first, ascii_lower(pair->first)), "keys compare without case");
     }
-}
 
-// The command line (a C string): the -configdir folder and the split of strict_command_line=1.
-void command_line(std::string_view line)
-{
+    // The command line (a C string): the -configdir folder and the split of strict_command_line=1.
+    const std::string_view line = split_at_nul(text).first;
     if (const std::optional<std::string> folder = get_configdir_from_cmdline(std::string(line)))
         check(folder->ends_with("\\") && !folder->ends_with("\\\\") &&
                   line.find(folder->substr(0, folder->size() - 1)) != std::string::npos,
@@ -64,11 +58,8 @@ void command_line(std::string_view line)
                       (split->head_end + 7 == split->link->first && split->link->first <= split->link->second &&
                        split->link->second < line.size() && line[split->link->second] == '"'))),
           "the head lies in the line; the link follows its marker and ends at a quote");
-}
 
-// The URL encoding of the hand-off and the cut that keeps UTF-8 whole.
-void url_encoding(std::string_view text)
-{
+    // The URL encoding of the hand-off and the cut that keeps UTF-8 whole.
     const std::string encoded = url_encode(text);
     check(encoded.find_first_not_of(
               "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ!#$%&'()*+,-./:;=?@_~\\|") ==
@@ -79,21 +70,17 @@ void url_encoding(std::string_view text)
     for (const std::size_t bound : {std::size_t{0}, size / 2, size - (size > 0), std::size_t{4093}}) {
         const std::size_t cut = utf8_cut_length(text, bound);
         check(cut <= std::min(bound, size) && std::min(bound, size) - cut <= 3,
-              "the cut keeps the bound, less at most 3");
+              "the cut keeps the bound, less 3 at most");
         check(!is_valid_utf8(text) || is_valid_utf8(text.substr(0, cut)), "a cut of valid UTF-8 stays valid");
     }
-}
 
-// The bounded formatter, and the browser calls of a path and a link given as UTF-16 units (as on Windows).
-void browser_calls(std::string_view text, std::string_view bytes)
-{
+    // The bounded formatter, and the browser calls of a path and a link as UTF-16 units (as on Windows).
     for (const std::size_t count : {1, 2, 4095})
-        check(format_bounded(count, "%s", std::string(text).c_str()) == text.substr(0, count - 1),
+        check(format_bounded(count, "%s", std::string(line).c_str()) == line.substr(0, count - 1),
               "count - 1 bytes kept");
     std::wstring units;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units +=
-            static_cast<wchar_t>(static_cast<std::uint8_t>(bytes[i]) | static_cast<std::uint8_t>(bytes[i + 1]) << 8);
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        units += static_cast<wchar_t>(static_cast<std::uint8_t>(text[i]) | static_cast<std::uint8_t>(text[i + 1]) << 8);
     const std::wstring path = units.substr(0, units.find(L'\0')),
                        rest = units.substr(std::min(units.size(), path.size() + 1));
     const std::wstring url = rest.substr(0, rest.find(L'\0'));
@@ -111,68 +98,57 @@ void browser_calls(std::string_view text, std::string_view bytes)
     if (const std::optional<std::wstring> argument = safe_browser_argument(url, true))
         check(*argument == L"\"" + url + L"\"" && url.find(L'"') == std::wstring::npos,
               "a file is one quoted argument");
-}
 
-// ostrilo-admin import-sitelist: each line is a note or one whole rule of an option.
-void site_list(std::string_view xml)
-{
-    const sitelist_result result = import_sitelist(xml, {});
+    // ostrilo-admin import-sitelist: each line is a note or one whole rule of an option.
+    const sitelist_result result = import_sitelist(text, {});
     check(result.ok ? result.error.empty() : !result.error.empty() && result.rules.empty(), "rules or a reason");
     for (std::string_view rules = result.rules; !rules.empty(); rules.remove_prefix(rules.find('\n') + 1)) {
-        const std::string_view line = rules.substr(0, rules.find('\n'));
-        const std::size_t bar = line.find('|');
-        const std::string_view rule = line.substr(std::min(bar + 1, line.size()));
-        check(line.starts_with('#') ||
-                  (bar != std::string_view::npos && bar > 0 && line.find_first_of(" \t\r") == std::string_view::npos &&
-                   (rule == "local|edge" || rule == "local|ie" || rule == "remote")),
+        const std::string_view rule_line = rules.substr(0, rules.find('\n'));
+        const std::size_t bar = rule_line.find('|');
+        const std::string_view option = rule_line.substr(std::min(bar + 1, rule_line.size()));
+        check(rule_line.starts_with('#') ||
+                  (bar != std::string_view::npos && bar > 0 && rule_line.find_first_of(" \t\r") == std::string::npos &&
+                   (option == "local|edge" || option == "local|ie" || option == "remote")),
               "a note, or one whole rule of an option");
     }
-}
-
-int fuzz_text(std::string_view text)
-{
-    config_lines(std::string(text));
-    command_line(split_at_nul(text).first);
-    url_encoding(text);
-    browser_calls(split_at_nul(text).first, text);
-    site_list(text);
     return 0;
 }
 
-// The rule line's fields joined again give the line up to a fifth field.
-void rule_line(std::string_view line)
+int fuzz_rules(std::string_view input)
 {
+    const auto [line, rest] = split_at_nul(input);
+    const std::string url(split_at_nul(rest).first);
+    const std::string_view pattern = line.substr(0, 4094);  // a rule line's cut
+
+    // The rule line's fields joined again give the line up to a fifth field; no destination means local.
     const rule_match rule = parse_rule_line(line);
     const bool has_dest = line.find('|') != std::string_view::npos;
     check(has_dest || rule.dest == "local", "no destination field means local");
     std::string joined = rule.url_expr + (has_dest ? "|" + rule.dest : "");
     for (const auto& field : {rule.browser, rule.browser_profile})
         joined += field ? "|" + *field : "";
-    check(line.starts_with(joined) && line.substr(joined.size(), 1).find_first_not_of('|') == std::string_view::npos,
+    check(line.starts_with(joined) && line.substr(joined.size(), 1).find_first_not_of('|') == std::string::npos,
           "fields are the text between separators");
-}
 
-// strict_host_match=1: the pattern's host after its last star ends the link's
-// host; nothing in the path, query or user name stands in for it.
-void strict_host(std::string_view pattern, std::string_view url)
-{
+    // The pattern language: each character matches itself, a star a star.
+    match_url_expr(pattern, url);
+    check(match_url_expr(pattern, pattern), "a pattern matches its own text");
+
+    // strict_host_match=1: the pattern's host after its last star ends the link's host; nothing in
+    // the path, query or user name stands in for it.
     const auto host_of = [](std::string_view text) { return text.substr(0, text.find_first_of("/?#:")); };
     const std::optional<std::string> form = strict_link_host_form(url);
-    if (form)
-        check(host_of(*form).find_first_of("\\@%ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string_view::npos,
-              "the host is decoded, lower case and without user name");
-    if (!match_url_expr_strict(pattern, url))
-        return;
-    const std::string_view host = host_of(*form), written = host_of(pattern);
-    const std::string_view tail =
-        written.substr(written.rfind('*') == std::string_view::npos ? 0 : written.rfind('*') + 1);
-    check(host.ends_with(tail) || (tail.starts_with('.') && host == tail.substr(1)),
-          "the pattern's host names the link's");
-}
+    check(!form || host_of(*form).find_first_of("\\@%ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos,
+          "the host is decoded, lower case and without user name");
+    if (match_url_expr_strict(pattern, url)) {
+        const std::string_view host = host_of(*form), written = host_of(pattern);
+        const std::string_view tail =
+            written.substr(written.rfind('*') == std::string::npos ? 0 : written.rfind('*') + 1);
+        check(host.ends_with(tail) || (tail.starts_with('.') && host == tail.substr(1)),
+              "the pattern's host names the link's");
+    }
 
-// The decision for the rule line (none when empty) and what follows, as ostrilo-admin explain shows it.
-void decision(std::string_view line, const std::string& url)
-{
+    // The decision for the rule line (none when empty) and what follows, as ostrilo-admin explain shows it.
     rule_decision decision;
     if (!line.empty()) {
         decision.file = "url whitelist.txt";
@@ -187,17 +163,6 @@ void decision(std::string_view line, const std::string& url)
     check(
         e.plan.kind != route_kind::remote || (e.plan.viewer_text.size() <= 4093 && is_valid_utf8(handoff_utf8(e.plan))),
         "a rule's hand-off is UTF-8 of at most 4093 bytes");
-}
-
-int fuzz_rules(std::string_view input)
-{
-    const auto [line, rest] = split_at_nul(input);
-    const std::string_view url = split_at_nul(rest).first, pattern = line.substr(0, 4094);  // a rule line's cut
-    rule_line(line);
-    match_url_expr(pattern, url);
-    check(match_url_expr(pattern, pattern), "a pattern matches its own text");  // each character itself, a star a star
-    strict_host(pattern, url);
-    decision(line, std::string(url));
     return 0;
 }
 
@@ -217,13 +182,15 @@ bool piece_on_line(const rule_hit& hit, FILE* file)
     return false;
 }
 
-// The second part scanned as a rule file for the first, with and without strict_host_match.
-void rule_file(std::string_view url, std::string bytes)
+int fuzz_files(std::string_view input)
 {
+    // The second part scanned as a rule file for the first, with and without strict_host_match.
+    const auto [first, second] = split_at_nul(input);
+    std::string bytes(second);
     for (const bool strict : {false, true}) {
         const unique_file file(fmemopen(bytes.data(), bytes.size(), "r"));
         const std::optional<rule_hit> hit =
-            bytes.empty() ? std::nullopt : find_rule_in_file(normalise_url(url), file.get(), strict);
+            bytes.empty() ? std::nullopt : find_rule_in_file(normalise_url(first), file.get(), strict);
         if (!hit)
             continue;
         check(!hit->text.empty() && hit->text.front() != '#' &&
@@ -232,32 +199,20 @@ void rule_file(std::string_view url, std::string bytes)
         std::rewind(file.get());
         check(piece_on_line(*hit, file.get()), "a hit is a piece of its line");
     }
-}
 
-// ostrilo-admin lint over both parts as two rule files.
-void lint(std::string_view first, std::string_view second)
-{
+    // ostrilo-admin lint over both parts as two rule files.
     const std::vector<rule_file_text> files = {{"a\\url whitelist.txt", std::string(first)},
-                                               {"b\\url_whitelist.txt", std::string(second)}};
+                                               {"b\\url_whitelist.txt", bytes}};
     const std::vector<lint_finding> findings = lint_rule_files(files);
-    bool error = false;
-    for (const lint_finding& finding : findings) {
-        check(finding.line >= 1 && finding.column >= 1 && !finding.code.empty() && !finding.text.empty() &&
-                  (finding.file == files[0].path || finding.file == files[1].path),
+    for (const lint_finding& f : findings)
+        check(f.line >= 1 && f.column >= 1 && !f.code.empty() && !f.text.empty() &&
+                  (f.file == files[0].path || f.file == files[1].path),
               "a finding has a linted file, a place, a text and a code");
-        error = error || finding.error;
-    }
     const auto place = [&](const lint_finding& f) { return std::tuple(f.file != files[0].path, f.line, f.column); };
     check(std::is_sorted(findings.begin(), findings.end(), [&](auto& a, auto& b) { return place(a) < place(b); }),
           "findings in the order of the files, then by line and column");
+    const bool error = std::any_of(findings.begin(), findings.end(), [](auto& f) { return f.error; });
     check(lint_exit_status(findings) == (error ? 2 : findings.empty() ? 0 : 1), "the exit status follows the findings");
-}
-
-int fuzz_files(std::string_view input)
-{
-    const auto [first, second] = split_at_nul(input);
-    rule_file(first, std::string(second));
-    lint(first, second);
     return 0;
 }
 
