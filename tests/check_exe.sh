@@ -1,7 +1,6 @@
 #!/bin/sh
-# The program must be one self-contained PE32+ program of the subsystem named by
-# the third argument (2: GUI, 3: console) that imports only DLLs every Windows has:
-# no runtime DLL of the compiler (libgcc, libstdc++, winpthread), no PCRE2 DLL.
+# One self-contained PE32+ program of subsystem $3 (2: GUI, 3: console) importing only DLLs every
+# Windows has: no runtime DLL of the compiler (libgcc, libstdc++, winpthread), no PCRE2 DLL.
 headers=$("$1" -p "$2") || exit 1
 echo "$headers" | grep -q 'Magic[[:space:]]*020b' || { echo "not PE32+"; exit 1; }
 echo "$headers" | grep -q "Subsystem[[:space:]]*0000000$3" || { echo "not of subsystem $3"; exit 1; }

@@ -8,7 +8,6 @@ namespace {
 
 const char site_list[] = R"(<?xml version="1.0" encoding="utf-8"?>
 <site-list version="205">
-  <created-by><tool>EnterpriseSitelistManager</tool><version>10240</version></created-by>
   <site url="contoso.com"><compat-mode>default</compat-mode><open-in>MSEdge</open-in></site>
   <site url="contoso.com/travel"><compat-mode>IE7</compat-mode><open-in allow-redirect="true">IE11</open-in></site>
   <site url="relecloud.com"/>

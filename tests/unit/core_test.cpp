@@ -1,6 +1,5 @@
-// The decisions of a run below its Win32 calls: patterns and rule files, key/value files and
-// -configdir, the browser calls, the fatal box text, the dispatch of a URL (whose two
-// destinations are replaced by a recorder), and the viewer's encoding, window, process and pipe.
+// The decisions of a run below its Win32 calls, from the pattern language to the viewer's pipe name;
+// the dispatch of a URL calls a recorder instead of its two destinations.
 #include "browser_call.h"
 #include "kvix_environment.h"
 #include "nb_utils.h"
@@ -62,9 +61,8 @@ std::optional<rule_match> scan(const std::string& contents, const std::string& u
     return scan_rule_file(url, file.get(), strict_host);
 }
 
-// The link as Ostrilo normalises it against the pattern alone (y/n), and against the pattern as
-// a rule line with strict_host_match=1 (y/n, '-': not asked), where no path, query, fragment,
-// user name, backslash or escape lends a link another host.
+// The normalised link against the pattern alone (y/n), and against it as a rule line with strict_host_match=1
+// (y/n, '-': not asked), where no path, query, user name, backslash or escape lends a link another host.
 TEST(MatchUrlExpr, FollowsThePatternLanguageAlsoWithStrictHostMatch)
 {
     const std::tuple<const char*, const char*, char, char> cases[] = {
@@ -78,7 +76,6 @@ TEST(MatchUrlExpr, FollowsThePatternLanguageAlsoWithStrictHostMatch)
         {"www.example.com:8080/path?q=1#f", "WWW.Example.com:8080/Path?Q=1#F", 'y', '-'},
         // "/*" at the end also covers the bare host, but no port.
         {"example.com/*", "example.com", 'y', 'y'},
-        {"example.com/*", "example.com/page?x=1", 'y', 'y'},
         {"example.com/*", "example.com:81/page", 'n', 'n'},
         // The dot rule: "*.example.com" also covers "example.com"; the rule file retries without "/*".
         {"*.example.com", "a.b.example.com", 'y', 'y'},
@@ -93,7 +90,6 @@ TEST(MatchUrlExpr, FollowsThePatternLanguageAlsoWithStrictHostMatch)
         {"example.com:*/*", "example.com:81/x", 'y', 'y'},
         // The first occurrence is taken, with no backtracking.
         {"*example.com", "notexample.com.example.com", 'n', '-'},
-        {"*ab", "abab", 'n', '-'},
         {"*", "", 'y', '-'},
         {"a*b", "axxbc", 'n', '-'},
         {"example.com//**/", "example.com", 'y', '-'},
@@ -238,17 +234,13 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
 {
     const std::wstring url = L"https://rules.test/page", long_url = url + std::wstring(5000, L'a');
     const std::string local = "INFO  ostrilo Opening URL locally.\n", debug = local + "DEBUG ostrilo ",
-                      ie = debug + "No browser specified in URL whitelist. Opening URL locally using IE\n",
-                      viewer = "DEBUG ostrilo Opening URL in kvix: ",
-                      aborting =
-                          "ERROR ostrilo Error: couldn't figure out if the URL should be opened locally or "
-                          "remotely... Aborting.\n";
+                      viewer = "DEBUG ostrilo Opening URL in kvix: ";
     // Rule, URL, status, the call, the dispatch's records. The viewer gets profile, browser and URL
     // joined by "|", converted as UTF-8 and cut at 4093 bytes; the record shows the whole text.
     // clang-format off
     const std::tuple<const char*, std::wstring, int, std::wstring, std::string> cases[] = {
-        {"rules.test/*", url, 0, L"local 0 " + url, ie},
-        {"rules.test/*|local|", L"https://rules.test/\u00fc", 0, L"local 0 https://rules.test/\u00fc", ie},
+        {"rules.test/*", url, 0, L"local 0 " + url,
+         debug + "No browser specified in URL whitelist. Opening URL locally using IE\n"},
         {"rules.test/*|LOCAL|Firefox", url, 0, L"local 2 " + url,  // with the records of the rule line
          "TRACE nb_utils get_field: read field 0: <rules.test/*>\nTRACE nb_utils get_field: read field 1: <local>\n"
          "TRACE nb_utils get_field: read field 2: <firefox>\nWARN  nb_utils get_field: couldn't reach field 3 in "
@@ -266,8 +258,8 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
          viewer + "p|b|https://rules.test/page" + std::string(5000, 'a') + "\n"},
         {"other.test|local", url, 0, L"viewer " + url,
          "INFO  ostrilo Opening URL in kvix (didn't find any match in url list)\n"},
-        // Neither "local" nor "remote": nothing is opened.
-        {"rules.test/*||firefox", url, 1, L"", aborting},
+        {"rules.test/*||firefox", url, 1, L"",  // neither "local" nor "remote": nothing is opened
+         "ERROR ostrilo Error: couldn't figure out if the URL should be opened locally or remotely... Aborting.\n"},
     };
     // clang-format on
     run_context run;
@@ -284,8 +276,7 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
     temp_file("url whitelist.txt", {});
 }
 
-// Letters, digits and the kept punctuation pass, the blank becomes "+",
-// every other byte "%" and two lower-case hex digits.
+// Letters, digits and the kept punctuation pass, a blank becomes "+", every other byte "%" and lower-case hex.
 TEST(UrlEncode, MapsEveryByteByItsClass)
 {
     const std::string kept = "!#$%&'()*+,-./:;=?@_~\\|";
@@ -297,8 +288,7 @@ TEST(UrlEncode, MapsEveryByteByItsClass)
     }
 }
 
-// Hidden top-level windows of this process, met by EnumWindows in the order given: a new
-// window goes to the top of the Z-order, so they are made last to first.
+// Hidden windows of this process, made last to first: EnumWindows meets the newest first.
 using unique_window = unique_any<HWND, &DestroyWindow>;
 std::vector<unique_window> make_windows(const std::vector<std::string>& titles)
 {
@@ -339,16 +329,15 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     const std::string name = std::strrchr(path, '\\') + 1;
     const std::vector<unique_window> windows = make_windows({"Corvane-Pro Viewer"});
-    const std::tuple<std::string, text, DWORD> cases[] = {
-        {name, "", GetCurrentProcessId()},  // "": the current user
-        {name, std::nullopt, GetCurrentProcessId()},
-        {name, "someone_else", 0},
-        {name.substr(0, name.size() - 4), "", 0},
+    const std::pair<text, DWORD> cases[] = {
+        {"", GetCurrentProcessId()},  // "": the current user
+        {std::nullopt, GetCurrentProcessId()},
+        {"someone_else", 0},
     };
-    for (const auto& [program, user, found] : cases) {
+    for (const auto& [user, found] : cases) {
         run_context run;
         const text who = user && user->empty() ? get_os_user_name(run) : user;
-        EXPECT_EQ(find_process_by_name(run, program.c_str(), who), found) << program << " " << who.value_or("-");
+        EXPECT_EQ(find_process_by_name(run, name.c_str(), who), found) << who.value_or("-");
     }
 }
 
@@ -358,7 +347,6 @@ TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
     const std::pair<std::string, std::string> cases[] = {
         // the file, the name
         {"", "\\\\.\\pipe\\feldrun-pipe"},
-        {" \\\\.\\pipe\\mine", " \\\\.\\pipe\\mine"},
         {"\\\\.\\pipe\\a\r\n\\\\.\\pipe\\b", "\\\\.\\pipe\\a\n"},  // its line end kept
         {std::string(5000, 'p'), std::string(4094, 'p')},
     };
