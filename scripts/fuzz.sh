@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets of tests/fuzz natively with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer (build/fuzz) and runs each for SECONDS (default 600)
-# per parser it covers, over a copy of its seed corpus in tests/fuzz/corpus. Fails on any finding: a
-# crash, a broken property, a leak, an UndefinedBehaviorSanitizer report, an
-# input slower than 10 s or a run above 2 GB. The input behind a finding lands in
-# build/fuzz/findings; replay it with build/fuzz/bin/<name>_fuzz FILE.
+# per parser it covers, over a copy of its seed corpus in tests/fuzz/corpus.
+# Fails on any finding: a crash, a broken property, a leak, an
+# UndefinedBehaviorSanitizer report, an input slower than 10 s or a run above
+# 2 GB. The input behind a finding lands in build/fuzz/findings; replay it with
+# build/fuzz/bin/<name>_fuzz FILE.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}/fuzz"
