@@ -17,78 +17,70 @@ const wchar_t* const machine_dde[] = {L"Software\\Classes\\http\\shell\\open\\dd
                                       L"Software\\Classes\\https\\shell\\open\\ddeexec"};
 
 // Expected lines "key [value name]=data" (REG_SZ), or "key" for a key with neither values nor subkeys, by
-// block; $C, $SMI, $UA and $FE abbreviate keys, <...> are what the run works out.
+// block. $M abbreviates the client key; a line with $S and $P stands for http with NB.HTTP and for https with
+// NB.HTTPS; <...> are what the run works out.
 const std::map<char, std::string> blocks = {
     // R: the registration that removal takes away again.
-    {'R', R"($C\NB.HTML []=Ostrilo HTML
-$C\NB.HTML [FriendlyTypeName]=Ostrilo HTML
-$C\NB.HTML\DefaultIcon []=<icon>
-$C\NB.HTML\shell []=open
-$C\NB.HTML\shell\open\command []=<command>
-$C\NB.HTML\shell\open\ddexec
-$C\NB.HTTP []=Ostrilo URL
-$C\NB.HTTP [FriendlyTypeName]=Ostrilo URL
-$C\NB.HTTP [URLProtocol]=
-$C\NB.HTTP\DefaultIcon []=<icon>
-$C\NB.HTTP\shell []=open
-$C\NB.HTTP\shell\open\command []=<command>
-$C\NB.HTTPS []=Ostrilo URL
-$C\NB.HTTPS [FriendlyTypeName]=Ostrilo URL
-$C\NB.HTTPS [URLProtocol]=
-$C\NB.HTTPS\DefaultIcon []=<icon>
-$C\NB.HTTPS\shell []=open
-$C\NB.HTTPS\shell\open\command []=<command>
-$SMI []=Feldrun Acme Remote Browserweiche
-$SMI\Capabilities [ApplicationDescription]=Öffnet Links im Acme Remote Viewer oder im lokalen Browser.
-$SMI\Capabilities [ApplicationIcon]=<icon>
-$SMI\Capabilities [ApplicationName]=Feldrun Acme Remote Browserweiche
-$SMI\Capabilities\FileAssociations [.htm]=NB.HTML
-$SMI\Capabilities\FileAssociations [.html]=NB.HTML
-$SMI\Capabilities\URLAssociations [http]=NB.HTTP
-$SMI\Capabilities\URLAssociations [https]=NB.HTTPS
-$SMI\DefaultIcon []=<icon>
-$SMI\InstallInfo
-$SMI\shell\open\command []=<command>
-Software\RegisteredApplications [Feldrun Acme Remote Browserweiche]=$SMI\Capabilities
+    {'R', R"(Software\Classes\NB.HTML []=Ostrilo HTML
+Software\Classes\NB.HTML [FriendlyTypeName]=Ostrilo HTML
+Software\Classes\NB.HTML\DefaultIcon []=<icon>
+Software\Classes\NB.HTML\shell []=open
+Software\Classes\NB.HTML\shell\open\command []=<command>
+Software\Classes\NB.HTML\shell\open\ddexec
+Software\Classes\$P []=Ostrilo URL
+Software\Classes\$P [FriendlyTypeName]=Ostrilo URL
+Software\Classes\$P [URLProtocol]=
+Software\Classes\$P\DefaultIcon []=<icon>
+Software\Classes\$P\shell []=open
+Software\Classes\$P\shell\open\command []=<command>
+$M []=Feldrun Acme Remote Browserweiche
+$M\Capabilities [ApplicationDescription]=Öffnet Links im Acme Remote Viewer oder im lokalen Browser.
+$M\Capabilities [ApplicationIcon]=<icon>
+$M\Capabilities [ApplicationName]=Feldrun Acme Remote Browserweiche
+$M\Capabilities\FileAssociations [.htm]=NB.HTML
+$M\Capabilities\FileAssociations [.html]=NB.HTML
+$M\Capabilities\URLAssociations [$S]=$P
+$M\DefaultIcon []=<icon>
+$M\InstallInfo
+$M\shell\open\command []=<command>
+Software\RegisteredApplications [Feldrun Acme Remote Browserweiche]=$M\Capabilities
 )"},
     // K: the registration that removal leaves.
     {'K', R"(Software\Microsoft\Windows\CurrentVersion\App Paths\Ostrilo.exe []=<program>
 Software\Clients\StartMenuInternet []=OSTRILO.EXE
 )"},
     // F: Windows 7 and older, the choices themselves; W: with the .html workaround as well.
-    {'F', R"($C\http\DefaultIcon []=<icon>
-$C\http\shell\open\command []=<command>
-$C\https\DefaultIcon []=<icon>
-$C\https\shell\open\command []=<command>
-$UA\http\UserChoice [Progid]=NB.HTTP
-$UA\https\UserChoice [Progid]=NB.HTTPS
+    {'F', R"(Software\Classes\$S\DefaultIcon []=<icon>
+Software\Classes\$S\shell\open\command []=<command>
+Software\Microsoft\Windows\Shell\Associations\UrlAssociations\$S\UserChoice [Progid]=$P
 )"},
-    {'W', R"($C\.html []=NB.HTML
-$FE\OpenWithList [MRUList]=a
-$FE\OpenWithList [a]=Ostrilo.exe
-$FE\UserChoice [Progid]=NB.HTML
+    {'W', R"(Software\Classes\.html []=NB.HTML
+Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\OpenWithList [MRUList]=a
+Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\OpenWithList [a]=Ostrilo.exe
+Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\UserChoice [Progid]=NB.HTML
 )"},
     // Set up before the runs: H an earlier .html UserChoice, S a subkey of it, O another browser's .html class.
-    {'H', "$FE\\UserChoice [Hash]=old\n"},
-    {'S', "$FE\\UserChoice\\Child []=x\n"},
-    {'O', "$C\\.html\\OpenWithProgids []=OtherBrowserHTML\n"}};
+    {'H', "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice [Hash]=old\n"},
+    {'S', "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice\\Child []=x\n"},
+    {'O', "Software\\Classes\\.html\\OpenWithProgids []=OtherBrowserHTML\n"}};
 
 // The blocks named by `letters` and another application's entry, sorted, abbreviations and values filled in.
 std::string expected(const std::string& letters, std::map<std::string, std::string> values)
 {
-    values.insert({{"$C", "Software\\Classes"},
-                   {"$SMI", "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE"},
-                   {"$UA", "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations"},
-                   {"$FE", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"}});
+    values["$M"] = "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE";
     std::string rows = "Software\\RegisteredApplications [Other Browser]=Other\\Capabilities\n", text;
     for (const char letter : letters)
         rows += blocks.at(letter);
     std::set<std::string> lines;
-    std::istringstream in(rows);
-    for (std::string line; std::getline(in, line); lines.insert(line))
-        for (const auto& [name, value] : values)
-            for (std::size_t at; (at = line.find(name)) != std::string::npos;)
-                line.replace(at, name.size(), value);
+    for (const char* progid : {"NB.HTTP", "NB.HTTPS"}) {
+        values["$P"] = progid;
+        values["$S"] = progid[7] ? "https" : "http";
+        std::istringstream in(rows);
+        for (std::string line; std::getline(in, line); lines.insert(line))
+            for (const auto& [name, value] : values)
+                for (std::size_t at; (at = line.find(name)) != std::string::npos;)
+                    line.replace(at, name.size(), value);
+    }
     for (const std::string& line : lines)
         text += line + "\n";
     return text;
