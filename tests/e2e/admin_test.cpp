@@ -1,6 +1,5 @@
-// ostrilo-admin tells the truth: what `explain --json` predicts for a link is
-// what Ostrilo.exe then does with the same rule files, and `status` reads a
-// registration back as Ostrilo.exe wrote it.
+// ostrilo-admin tells the truth: `explain --json` predicts what Ostrilo.exe then does with the same rule
+// files, and `status` reads a registration back as Ostrilo.exe wrote it.
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -11,20 +10,15 @@ namespace {
 
 // A rule for each kind of route, Firefox beside the program (the shell finds it there), and a viewer that
 // does not run, so that Ostrilo starts it with the encoded hand-off text.
-struct admin_box : sandbox {
-    admin_box()
-    {
-        put(L"url_whitelist.txt",
+std::wstring set_up(const sandbox& box)
+{
+    box.put(L"url_whitelist.txt",
             "*.example.com/*|local|firefox\r\nintranet.example/*|remote|chrome|work\r\nodd.example/*|elsewhere\r\n");
-        standin(program_dir + L"\\ostrilo-admin.exe", L"ostrilo-admin");
-        standin(program_dir + L"\\firefox.exe");
-        standin(program_dir + L"\\vncviewer.exe", L"vncviewer_2_1_4");
-    }
-    run_result admin(const std::wstring& arguments) const
-    {
-        return run_command_line(L"\"" + program_dir + L"\\ostrilo-admin.exe\" " + arguments);
-    }
-};
+    box.standin(box.program_dir + L"\\firefox.exe");
+    box.standin(box.program_dir + L"\\vncviewer.exe", L"vncviewer_2_1_4");
+    box.standin(box.program_dir + L"\\ostrilo-admin.exe", L"ostrilo-admin");
+    return L"\"" + box.program_dir + L"\\ostrilo-admin.exe\" ";
+}
 
 TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
 {
@@ -41,9 +35,10 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
     };
     for (const auto& [url, cfg] : cases) {
         SCOPED_TRACE(url);
-        admin_box box;
+        sandbox box;
+        const std::wstring admin = set_up(box);
         box.put(L"ostrilo.cfg", cfg);
-        const run_result explained = box.admin(L"explain --json \"" + widen(url) + L"\"");
+        const run_result explained = box.run_command_line(admin + L"explain --json \"" + widen(url) + L"\"");
         EXPECT_EQ(explained.exit_code, 0u);
         EXPECT_EQ(explained.err, "");  // the product's log records are not the tool's output
         const nlohmann::json prediction = nlohmann::json::parse(explained.out).at(0);
@@ -59,44 +54,35 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         // The viewer's -initialURL value is the pipe message without its NUL byte.
         const std::string pipe = prediction.value("pipe_bytes", "");
         const std::string started = calls_of(box.program_dir + L"\\vncviewer.exe", !pipe.empty());
-        EXPECT_EQ(started.empty(), pipe.empty());
-        EXPECT_EQ(started.find(" -initialURL \"" + pipe.substr(0, pipe.size() - 1) + "\"\n") == std::string::npos,
-                  pipe.empty());
+        EXPECT_EQ(started.find(" -initialURL \"" + pipe.substr(0, pipe.size() - 1) + "\"\n") != std::string::npos,
+                  !pipe.empty());
     }
 }
 
 TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
 {
-    admin_box box;
-    const std::string exe = narrow(box.exe());
-    // Each row: status after a registration with the .html workaround on older Windows, and ostrilo.cfg
-    // written after it; it ends with 1 when there is something to fix.
-    // clang-format off
-    const struct {
-        const wchar_t* setregistry;  // its switches; nullptr: not registered
-        const char* cfg;
-        std::string line;
-    } cases[] = {
-        {nullptr, "", "FIX   registration http: HKCU\\Software\\Classes\\NB.HTTP\\shell\\open\\command is missing"},
-        {L"", "", "ok    registration http: opens " + exe + " without -configdir"},
-        {L"", "", "ok    default https (UserChoice): Ostrilo (NB.HTTPS)"},
-        {L"", "", "ok    rule file: " + narrow(box.program_dir) + "\\\\url_whitelist.txt"},
-        {L"", "", "ok    safe_browser_arguments: off: a link reaches the local browser as it is"},
-        {L"", "strict_command_line=1\r\n", "ok    strict_command_line: on: no text inside a link"},
+    sandbox box;
+    const std::wstring admin = set_up(box);
+    // Status after -setregistry (nullptr: none) with the .html workaround on older Windows, and then
+    // strict_command_line=1; the exit status is 1 when there is something to fix.
+    const std::pair<const wchar_t*, std::string> cases[] = {
+        {nullptr, "FIX   registration http: HKCU\\Software\\Classes\\NB.HTTP\\shell\\open\\command is missing"},
+        {L"", "ok    registration http: opens " + narrow(box.exe()) + " without -configdir"},
+        {L"", "ok    default https (UserChoice): Ostrilo (NB.HTTPS)"},
+        {L"", "ok    strict_command_line: on: no text inside a link"},
         // Registered before the key was set: the folder stands behind the link.
-        {L" -configdir C:\\cfg", "strict_command_line=1\r\n",
+        {L" -configdir C:\\cfg",
          "FIX   strict_command_line: on, but the open command of http, https, .html does not end in -url"},
     };
-    // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& [switches, line] : cases) {
         clean_registry registry(L"win7");
         box.put(L"ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
-        if (c.setregistry)
-            EXPECT_EQ(box.run(L"-setregistry" + std::wstring(c.setregistry)).exit_code, 0u);
-        box.put(L"ostrilo.cfg", c.cfg);
-        const run_result status = box.admin(L"status");
-        EXPECT_EQ(status.exit_code, c.line.starts_with("FIX") ? 1u : 0u) << c.line;
-        EXPECT_NE(status.out.find(c.line), std::string::npos) << c.line << "\n" << status.out;
+        if (switches)
+            EXPECT_EQ(box.run(L"-setregistry" + std::wstring(switches)).exit_code, 0u);
+        box.put(L"ostrilo.cfg", "strict_command_line=1\r\n");
+        const run_result status = box.run_command_line(admin + L"status");
+        EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
+        EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
     }
 }
 

@@ -1,7 +1,5 @@
-// The MSI as an administrator uses it: a silent installation with Wine's
-// msiexec, what it leaves for the installing user and for users who log on
-// later, a link opened through the registered command, and a silent removal
-// that leaves the machine and the user as they were.
+// The MSI as an administrator uses it: silent installation with Wine's msiexec, what it leaves for the
+// installing user and for users who log on later, and silent removal that leaves nothing behind.
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +46,6 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
     // Active Setup compares the version of "Ostrilo-1.0.0-x64.msi" as "1,0,0,0".
     std::string version = narrow(name.substr(8, name.rfind(L'-') - 8)) + ".0";
     std::replace(version.begin(), version.end(), '.', ',');
-    // The default folder without CONFIGDIR, then INSTALLDIR and CONFIGDIR in the sandbox, where the rule file
-    // names a destination that is neither local nor remote.
     for (const bool own_folders : {false, true}) {
         SCOPED_TRACE(own_folders ? "INSTALLDIR and CONFIGDIR" : "default folder");
         clean_registry registry(L"win7");
@@ -59,7 +55,6 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         const std::wstring configdir = box.root + L"\\config", program = folder + L"\\Ostrilo.exe";
         const std::wstring suffix = own_folders ? L" -configdir \"" + configdir + L"\"" : L"";
         ASSERT_FALSE(path_exists(folder)) << "left behind by an earlier run";
-        write_file(configdir + L"\\url whitelist.txt", "links.example/*|elsewhere\r\n");
         const std::string before = machine_state();
         const std::wstring properties =
             own_folders ? L" INSTALLDIR=\"" + folder + L"\" CONFIGDIR=\"" + configdir + L"\"" : L"";
@@ -74,17 +69,11 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         const std::string installed = values(HKEY_CURRENT_USER, registration_tops);
         EXPECT_EQ(box.run_command_line(L"\"" + program + L"\" -setregistry" + suffix).exit_code, 0u);
         EXPECT_EQ(values(HKEY_CURRENT_USER, registration_tops), installed);
-        // A link opened as Windows opens it, with the registered command.
-        const run_result link = box.run_command_line(L"\"" + program + L"\" -url \"https://links.example/\"" + suffix);
-        EXPECT_EQ(link.exit_code, own_folders ? 1u : 0u);
-        EXPECT_EQ(link.boxes.empty() ? L"" : link.boxes[0].text,
-                  own_folders ? L"" : L"Der Corvane-Pro Viewer wurde leider nicht gefunden.");
 
         EXPECT_EQ(box.run_command_line(L"msiexec /x \"" + msi + L"\" /qn", 300).exit_code, 0u);
         EXPECT_FALSE(path_exists(folder));
         EXPECT_EQ(values(HKEY_CURRENT_USER,
-                         {"Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
-                          "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE"}),
+                         {"Software\\Classes\\NB.HTTP", "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE"}),
                   "");
         EXPECT_EQ(machine_state(), before);
     }
