@@ -64,9 +64,9 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
                   key + "IsInstalled]=\x01\0 (type 4, 4 bytes)\n"s + key + "StubPath]=" + stub + "\n" + key +
                       "Version]=" + version + "\n" + key + "]=Ostrilo browser registration\n");
 
-        // The installing user is registered as -setregistry of the installed program registers.
+        // The installing user is registered as the StubPath registers a user who logs on later.
         const std::string installed = values(HKEY_CURRENT_USER, registration_tops);
-        EXPECT_EQ(box.run_command_line(L"\"" + program + L"\" -setregistry" + suffix).exit_code, 0u);
+        EXPECT_EQ(box.run_command_line(widen(stub)).exit_code, 0u);
         EXPECT_EQ(values(HKEY_CURRENT_USER, registration_tops), installed);
 
         EXPECT_EQ(box.run_command_line(L"msiexec /x \"" + msi + L"\" /qn", 300).exit_code, 0u);
