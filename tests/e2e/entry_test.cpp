@@ -11,60 +11,47 @@
 
 namespace {
 
-struct command_line_case {
-    std::wstring arguments;  // "%ROOT%" stands for the sandbox folder
-    DWORD status;
-    std::vector<std::string> records;  // "LEVEL message"; with "!" in front: not logged
-};
-
 TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
 {
-    const std::string help = "INFO Showing Ostrilo help and exiting.", no_url = "INFO There is no URL. I will return.";
-    const std::string url = "DEBUG Assuming this is the URL: <", configdir = "DEBUG Read configdir from command line: ";
-    const std::string local_file = "INFO URL is actually a file. Opening locally.";
-    const command_line_case cases[] = {
-        {L"-help", 0, {help}},
-        {L"/h", 0, {help}},
-        {L"/?", 0, {help}},
-        {L"-x /help", 0, {help}},
-        {L"-help -url \"https://example.com/h\"", 1, {"!" + help, url + "https://example.com/h>"}},
-        {L"", 0xFFFFFFFD, {"INFO Starting Ostrilo", no_url}},
-        {L"-url", 0xFFFFFFFD, {no_url}},
-        {L"-log -configdir", 0xFFFFFFFD, {no_url}},
-        {L"/log -url \"https://example.com/\"", 1, {url + "/log>"}},
-        {L"-configdir \"C:\\cfg\" -url x", 1, {url + "C:\\cfg>"}},
-        {L"-url \"\"", 1, {url + ">"}},
-        {L"-url \"https://example.com/\" -setregistry", 1, {url + "https://example.com/>"}},
-        {L"-SETREGISTRY -url x", 1, {url + "x>"}},
-        {L"-url x -configdir \"H:\\My Config\\\\\"", 1, {configdir + "H:\\My Config\\"}},
-        {L"-url x -configdir=C:\\cfg", 1, {configdir + "C:\\cfg\\"}},
-        {L"-url x -configdir \\\\\\", 1, {configdir + "\\"}},
-        {L"-url x", 1, {"ERROR Couldn't read configdir from command line!"}},
-        {L"-url \"kvxp://example.com/a\"", 1, {"DEBUG Replaced with standard http(s): http://example.com/a"}},
-        {L"-url \"kvxps://example.com/a\"", 1, {"DEBUG Replaced with standard http(s): https://example.com/a"}},
-        {L"-url \"KVXPS://example.com/\"", 1, {"!DEBUG Detected kvxp(s) protocol: KVXPS://example.com/"}},
-        {L"-url \"%ROOT%\\seite \u00e4.html\"", 0, {local_file, "INFO Finished, goodbye."}},
-        {L"-url \"%ROOT%\"", 1, {"!" + local_file}},
+    const std::string help = "box: Feldrun Hilfe: " + narrow(help_text()) + "\nINFO Showing Ostrilo help and exiting.";
+    const std::string no_url = "INFO There is no URL. I will return.", url = "DEBUG Assuming this is the URL: <";
+    const std::string configdir = "DEBUG Read configdir from command line: ",
+                      replaced = "DEBUG Replaced with standard ";
+    // The arguments ("%R" the sandbox folder) and the outcome.
+    // clang-format off
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"-help", "exit 0\n" + help}, {L"/h", "exit 0\n" + help}, {L"/?", "exit 0\n" + help}, {L"-x /help", "exit 0\n" + help},
+        {L"-help -url \"https://example.com/h\"", "exit 1\n!INFO Showing Ostrilo help and exiting.\n" + url + "https://example.com/h>"},
+        {L"", "exit -3\nINFO Starting Ostrilo\n" + no_url}, {L"-url", "exit -3\n" + no_url}, {L"-log -configdir", "exit -3\n" + no_url},
+        {L"/log -url \"https://example.com/\"", "exit 1\n" + url + "/log>"},
+        {L"-configdir \"C:\\cfg\" -url x", "exit 1\n" + url + "C:\\cfg>"},
+        {L"-url \"\"", "exit 1\n" + url + ">"},
+        {L"-url \"https://example.com/\" -setregistry", "exit 1\n" + url + "https://example.com/>"},
+        {L"-SETREGISTRY -url x", "exit 1\n" + url + "x>"},
+        {L"-url x -configdir \"H:\\My Config\\\\\"", "exit 1\n" + configdir + "H:\\My Config\\"},
+        {L"-url x -configdir=C:\\cfg", "exit 1\n" + configdir + "C:\\cfg\\"},
+        {L"-url x -configdir \\\\\\", "exit 1\n" + configdir + "\\"},
+        {L"-url x", "exit 1\nERROR Couldn't read configdir from command line!"},
+        {L"-url \"kvxp://example.com/a\"", "exit 1\n" + replaced + "http(s): http://example.com/a"},
+        {L"-url \"kvxps://example.com/a\"", "exit 1\n" + replaced + "http(s): https://example.com/a"},
+        {L"-url \"KVXPS://example.com/\"", "exit 1\n!DEBUG Detected kvxp(s) protocol: KVXPS://example.com/"},
+        {L"-url \"%R\"", "exit 1\n!INFO URL is actually a file. Opening locally."},
+        {L"-url \"%R\\seite \u00e4.html\"", "exit 0\niexplore: %R\\seite \u00e4.html\nINFO URL is actually a file. Opening locally.\n"
+         "INFO Finished, goodbye."},
     };
+    // clang-format on
     sandbox box;
     box.put(L"url whitelist.txt", "*|none\n");
     write_file(box.root + L"\\seite \u00e4.html", "<html></html>");
-    box.standin(box.program_dir + L"\\iexplore.exe");  // the shell finds it beside the program
-    for (const command_line_case& c : cases) {
-        std::wstring arguments = c.arguments;
-        if (std::size_t at = arguments.find(L"%ROOT%"); at != std::wstring::npos)
-            arguments.replace(at, 6, box.root);
+    box.standin(box.standin_path("iexplore"));  // the shell finds it beside the program
+    for (auto [arguments, expected] : cases) {
+        for (std::size_t at; (at = arguments.find(L"%R")) != std::wstring::npos;)
+            arguments.replace(at, 2, box.root);
+        for (std::size_t at; (at = expected.find("%R")) != std::string::npos;)
+            expected.replace(at, 2, narrow(box.root));
         const run_result run = box.run(arguments);
         SCOPED_TRACE(narrow(arguments) + "\n" + run.err);
-        EXPECT_EQ(run.exit_code, c.status);
-        for (const std::string& record : c.records)
-            EXPECT_NE(run.has(record[0] == '!' ? record.substr(1) : record), record[0] == '!') << record;
-        const bool helped = c.records[0] == help;
-        ASSERT_EQ(run.boxes.size(), helped ? 1u : 0u);
-        if (helped) {
-            EXPECT_EQ(run.boxes[0].title, L"Feldrun Hilfe");
-            EXPECT_EQ(run.boxes[0].text, help_text());
-        }
+        EXPECT_EQ(box.outcome(run, expected), expected);
         EXPECT_TRUE(
             std::regex_search(run.err, std::regex("^\\d\\d:\\d\\d:\\d\\d INFO  ostrilo:\\d+: Starting Ostrilo\r\n")));
         // The opt-in keys of the missing ostrilo.cfg are read without records.

@@ -111,7 +111,6 @@ int run_result::find(const std::string& record, int from) const
     return found == all.end() ? -1 : static_cast<int>(found - all.begin());
 }
 
-// Invalid sequences and lone surrogates become U+FFFD, as in Ostrilo.exe.
 std::wstring widen(const std::string& utf8)
 {
     std::wstring wide(utf8.size(), L'\0');
@@ -287,6 +286,48 @@ void sandbox::end_programs() const
         CloseHandle(process);
     }
     CloseHandle(snapshot);
+}
+
+std::wstring sandbox::standin_path(const std::string& name) const
+{
+    const std::map<std::string, std::wstring> paths = {{"firefox", program_dir + L"\\firefox.exe"},
+                                                       {"chrome", program_dir + L"\\chrome.exe"},
+                                                       {"msedge", program_dir + L"\\msedge.exe"},
+                                                       {"iexplore", program_dir + L"\\iexplore.exe"},
+                                                       {"browser", root + L"\\b\\browser.exe"},
+                                                       {"viewer", program_dir + L"\\vncviewer.exe"},
+                                                       {"selector", install_path + L"\\viewer_selector.exe"},
+                                                       {"protocol", root + L"\\handler\\protocol.exe"},
+                                                       {"default", root + L"\\b\\default.exe"}};
+    return paths.at(name);
+}
+
+void sandbox::standins() const
+{
+    for (const char* name : {"firefox", "chrome", "msedge", "iexplore", "browser"})
+        standin(standin_path(name));
+    standin(standin_path("viewer"), L"vncviewer_2_1_4");
+}
+
+std::string sandbox::outcome(const run_result& run, const std::string& expected) const
+{
+    std::string text = "exit " + std::to_string(static_cast<int>(run.exit_code));
+    for (const message_box& box : run.boxes)
+        text += "\nbox: " + narrow(box.title + L": " + box.text.substr(0, box.text.find(L"\n\nSystemfehlercode")));
+    for (const std::string name :
+         {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "protocol", "selector", "viewer"})
+        if (std::string calls = calls_of(standin_path(name), expected.find("\n" + name + ": ") != std::string::npos);
+            !calls.empty())
+            text += "\n" + name + ": " + parameters_of(calls);
+    static const std::set<std::string> levels = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"};
+    std::istringstream lines(expected);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string record = line.substr(line.starts_with('!'));
+        const bool wanted = line == record, logged = run.has(record);
+        if (levels.contains(record.substr(0, record.find(' '))))
+            text += "\n" + std::string(logged == wanted ? "" : wanted ? "(missing) " : "(logged) ") + line;
+    }
+    return text;
 }
 
 program_aside::program_aside(std::wstring program, const sandbox* standin_from) : path(std::move(program))

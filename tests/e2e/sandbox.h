@@ -1,7 +1,7 @@
-// The end-to-end harness: runs the real Ostrilo.exe in a folder tree of its
-// own, with an environment block of its own, and records what a user would
-// see: message boxes, exit status, standard output and the log records.
-// Stand-ins (tests/standin.cpp) record their starts beside themselves.
+// The end-to-end harness: runs the real Ostrilo.exe in a folder tree and an
+// environment block of its own, and records what a user would see: message
+// boxes, exit status, standard output and the log records. Stand-ins
+// (tests/standin.cpp) record their starts beside themselves.
 #pragma once
 
 #include <windows.h>
@@ -20,8 +20,7 @@ struct run_result {
     DWORD exit_code = 0;
     std::string out, err;  // standard output and standard error, as written
     std::vector<message_box> boxes;
-    // The records on standard error, each "LEVEL message".
-    std::vector<std::string> records() const;
+    std::vector<std::string> records() const;  // those on standard error, each "LEVEL message"
     bool has(const std::string& record) const { return find(record) >= 0; }
     int count(const std::string& record) const;
     int find(const std::string& record, int from = 0) const;  // index of the first from `from` on, or -1
@@ -31,12 +30,10 @@ struct run_result {
 // time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
 std::vector<std::string> parse_log(const std::string& text);
 
-std::wstring widen(const std::string& utf8);
+std::wstring widen(const std::string& utf8);  // invalid sequences become U+FFFD, as in Ostrilo.exe
 std::string narrow(const std::wstring& wide);
-// The build's bin folder (Ostrilo.exe, the stand-ins). Wine sets ProgramFiles
-// in every process, whatever the environment block says.
-std::wstring bin_folder();
-std::wstring real_program_files();
+std::wstring bin_folder();          // the build's bin folder (Ostrilo.exe, the stand-ins)
+std::wstring real_program_files();  // Wine sets it in every process, whatever the environment block says
 std::wstring system_folder();
 
 void remove_tree(const std::wstring& path);
@@ -51,8 +48,7 @@ inline std::string calls_of(const std::wstring& standin, bool wait = true)
 {
     return wait_for_file(standin + L".calls.txt", wait);
 }
-// The first recorded command line without its first token (the program,
-// quoted or not) and the one blank behind it: what the program was given.
+// The first recorded command line without the program (quoted or not) and the blank behind it.
 inline std::string parameters_of(const std::string& calls)
 {
     const std::string line = calls.substr(0, calls.find('\n'));
@@ -93,6 +89,18 @@ public:
     // Starts a program with these variables added and waits until it waits for input.
     DWORD start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const;
     void end_programs() const;
+
+    // The stand-ins a link may reach, by name: "firefox", "chrome", "msedge" and
+    // "iexplore" beside the program (the shell finds them there first),
+    // "browser" and "default" (configured ones), "viewer" (2.1.4, beside the program),
+    // "selector" (in KVIX_INSTALLPATH) and "protocol" (a protocol handler).
+    std::wstring standin_path(const std::string& name) const;
+    void standins() const;  // places them all
+    // What a run did, one line each: "exit N", every box "box: <title>: <text>"
+    // (an error number's text left out), every stand-in's first start
+    // "<name>: <parameters>", then each "LEVEL message" line of `records` as
+    // it is when logged, else behind "(missing) "; with "!" in front, the other way round.
+    std::string outcome(const run_result& run, const std::string& records = "") const;
 };
 
 // A program of the Wine prefix moved aside while the object lives, with the
