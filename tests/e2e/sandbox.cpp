@@ -23,13 +23,6 @@ struct box_search {
     std::vector<message_box>* boxes;
 };
 
-std::wstring window_text(HWND window)
-{
-    wchar_t text[4096] = L"";
-    GetWindowTextW(window, text, 4096);
-    return text;
-}
-
 // Records each new dialog box of the process and presses OK (again, should
 // the first press not have closed it yet).
 BOOL CALLBACK collect_box(HWND window, LPARAM parameter)
@@ -37,18 +30,21 @@ BOOL CALLBACK collect_box(HWND window, LPARAM parameter)
     auto* search = reinterpret_cast<box_search*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    wchar_t class_name[16] = L"";
+    wchar_t class_name[16] = L"", title[4096] = L"", text[4096] = L"";
     GetClassNameW(window, class_name, 16);
     if (owner != search->process_id || !IsWindowVisible(window) || std::wstring(class_name) != L"#32770")
         return TRUE;
+    GetWindowTextW(window, title, 4096);
+    GetWindowTextW(GetDlgItem(window, 0xFFFF), text, 4096);
     if (search->seen.insert(window).second)
-        search->boxes->push_back({window_text(window), window_text(GetDlgItem(window, 0xFFFF))});
+        search->boxes->push_back({title, text});
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
 
-// Every variable of this test program, with the sandbox's folders and settings.
-std::wstring environment(const sandbox& box, const std::map<std::wstring, std::wstring>& variables)
+// Starts a program with every variable of this test program and the sandbox's settings.
+bool create(const sandbox& box, std::wstring line, const std::map<std::wstring, std::wstring>& variables,
+            STARTUPINFOW& startup, PROCESS_INFORMATION& process)
 {
     struct name_less {
         bool operator()(const std::wstring& a, const std::wstring& b) const
@@ -56,11 +52,7 @@ std::wstring environment(const sandbox& box, const std::map<std::wstring, std::w
             return _wcsicmp(a.c_str(), b.c_str()) < 0;
         }
     };
-    std::map<std::wstring, std::wstring, name_less> all = {{L"APPDATA", box.appdata},
-                                                           {L"TMP", box.temp},
-                                                           {L"PROGRAMFILES(X86)", box.program_files_x86},
-                                                           {L"KVIX_INSTALLPATH", box.install_path},
-                                                           {L"TEMP", box.temp}};
+    std::map<std::wstring, std::wstring, name_less> all;
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
         const std::wstring text = entry;
@@ -75,7 +67,9 @@ std::wstring environment(const sandbox& box, const std::map<std::wstring, std::w
     std::wstring text;
     for (const auto& [name, value] : all)
         text += name + L"=" + value + L'\0';
-    return text + L'\0';
+    text += L'\0';
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, startup.dwFlags != 0, CREATE_UNICODE_ENVIRONMENT,
+                          text.data(), box.cwd.c_str(), &startup, &process);
 }
 
 }  // namespace
@@ -132,6 +126,7 @@ std::wstring bin_folder()
     wchar_t path[MAX_PATH * 4];
     return std::filesystem::path(std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4))).parent_path();
 }
+
 std::wstring real_program_files()
 {
     return env_value(L"ProgramFiles");
@@ -158,9 +153,7 @@ void write_file(const std::wstring& path, const std::string& content)
 std::optional<std::string> read_file(const std::wstring& path)
 {
     std::ifstream file{std::filesystem::path(path), std::ios::binary};
-    if (!file)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    return file ? std::optional(std::string(std::istreambuf_iterator<char>(file), {})) : std::nullopt;
 }
 
 bool path_exists(const std::wstring& path)
@@ -192,10 +185,11 @@ sandbox::sandbox()
     root = env_value(L"SystemDrive") + L"\\ostrilo-e2e\\" + name;
     remove_tree(root);
     program_dir = root + L"\\program";
-    appdata = root + L"\\appdata";
-    program_files_x86 = root + L"\\programfiles_x86";
-    install_path = root + L"\\installpath";
-    temp = root + L"\\tmp";
+    appdata = env[L"APPDATA"].emplace(root + L"\\appdata");
+    program_files_x86 = env[L"PROGRAMFILES(X86)"].emplace(root + L"\\programfiles_x86");
+    install_path = env[L"KVIX_INSTALLPATH"].emplace(root + L"\\installpath");
+    temp = env[L"TMP"].emplace(root + L"\\tmp");
+    env[L"TEMP"] = temp;
     cwd = root + L"\\cwd";
     for (const std::wstring* folder : {&appdata, &program_files_x86, &install_path, &temp, &cwd})
         std::filesystem::create_directories(*folder);
@@ -231,9 +225,7 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     startup.hStdOutput = handles[1];
     startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
-    std::wstring line = command_line, block = environment(*this, {});
-    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, standard_handles,
-                                        CREATE_UNICODE_ENVIRONMENT, block.data(), cwd.c_str(), &startup, &process);
+    const bool started = create(*this, command_line, {}, startup, process);
     for (HANDLE handle : handles)
         CloseHandle(handle);
     if (!started) {
@@ -260,10 +252,7 @@ DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, s
 {
     STARTUPINFOW startup{sizeof startup};
     PROCESS_INFORMATION process{};
-    std::wstring line = L"\"" + program + L"\"", block = environment(*this, variables);
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                               cwd.c_str(), &startup, &process))
-        << narrow(program);
+    EXPECT_TRUE(create(*this, L"\"" + program + L"\"", variables, startup, process)) << narrow(program);
     WaitForInputIdle(process.hProcess, 20000);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -290,16 +279,12 @@ void sandbox::end_programs() const
 
 std::wstring sandbox::standin_path(const std::string& name) const
 {
-    const std::map<std::string, std::wstring> paths = {{"firefox", program_dir + L"\\firefox.exe"},
-                                                       {"chrome", program_dir + L"\\chrome.exe"},
-                                                       {"msedge", program_dir + L"\\msedge.exe"},
-                                                       {"iexplore", program_dir + L"\\iexplore.exe"},
-                                                       {"browser", root + L"\\b\\browser.exe"},
-                                                       {"viewer", program_dir + L"\\vncviewer.exe"},
+    const std::map<std::string, std::wstring> paths = {{"browser", root + L"\\b\\browser.exe"},
+                                                       {"default", root + L"\\b\\default.exe"},
+                                                       {"protocol", root + L"\\b\\protocol.exe"},
                                                        {"selector", install_path + L"\\viewer_selector.exe"},
-                                                       {"protocol", root + L"\\handler\\protocol.exe"},
-                                                       {"default", root + L"\\b\\default.exe"}};
-    return paths.at(name);
+                                                       {"viewer", program_dir + L"\\vncviewer.exe"}};
+    return paths.contains(name) ? paths.at(name) : program_dir + L"\\" + widen(name) + L".exe";
 }
 
 void sandbox::standins() const
@@ -390,18 +375,15 @@ void write_string(HKEY root, const std::wstring& path, const std::wstring& name,
                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
+// clang-format off
 const std::vector<std::string> registration_tops = {
-    "Software\\Classes\\NB.HTML",
-    "Software\\Classes\\NB.HTTP",
-    "Software\\Classes\\NB.HTTPS",
-    "Software\\Classes\\http",
-    "Software\\Classes\\https",
-    "Software\\Classes\\.html",
+    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
+    "Software\\Classes\\http", "Software\\Classes\\https", "Software\\Classes\\.html",
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe",
-    "Software\\Clients\\StartMenuInternet",
-    "Software\\RegisteredApplications",
+    "Software\\Clients\\StartMenuInternet", "Software\\RegisteredApplications",
     "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
+// clang-format on
 
 static void clear_registration()
 {

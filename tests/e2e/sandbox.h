@@ -60,16 +60,13 @@ inline std::string parameters_of(const std::string& calls)
 struct scoped_path {
     explicit scoped_path(std::wstring path, bool folder = true);
     ~scoped_path() { remove_tree(path); }
-    scoped_path(const scoped_path&) = delete;
     std::wstring path;
 };
 
 class sandbox {
 public:
-    // A fresh tree named after the running test, removed again at the end
-    // with every program started from it.
-    sandbox();
-    ~sandbox();
+    sandbox();   // a fresh tree named after the running test, with its folders set in `env`
+    ~sandbox();  // removes it, ending every program started from it
     sandbox(const sandbox&) = delete;
 
     std::wstring root, program_dir, appdata, program_files_x86, install_path, temp, cwd;
@@ -77,7 +74,6 @@ public:
     bool standard_handles = true;                             // false: started as the shell starts it, with none
 
     std::wstring exe() const { return program_dir + L"\\Ostrilo.exe"; }
-    // Copies build/bin/<standin>.exe to target.
     void standin(const std::wstring& target, const std::wstring& standin = L"standin") const;
     void put(const std::wstring& name, const std::string& content) const
     {
@@ -95,7 +91,7 @@ public:
     // "browser" and "default" (configured ones), "viewer" (2.1.4, beside the program),
     // "selector" (in KVIX_INSTALLPATH) and "protocol" (a protocol handler).
     std::wstring standin_path(const std::string& name) const;
-    void standins() const;  // places them all
+    void standins() const;  // all but "selector" and "protocol"
     // What a run did, one line each: "exit N", every box "box: <title>: <text>"
     // (an error number's text left out), every stand-in's first start
     // "<name>: <parameters>", then each "LEVEL message" line of `records` as
@@ -108,7 +104,6 @@ public:
 struct program_aside {
     program_aside(std::wstring path, const sandbox* standin_from);
     ~program_aside();
-    program_aside(const program_aside&) = delete;
     std::wstring path;
 };
 
