@@ -25,37 +25,20 @@ std::string take_clipboard()
     return narrow(text);
 }
 
-std::string user_record(bool running)
-{
-    char user[257] = {};
-    DWORD size = sizeof user;
-    GetUserNameA(user, &size);
-    return "DEBUG vncviewer.exe is " + std::string(running ? "" : "not ") + "running for user '" + user + "'";
-}
-
-HWND window_of(DWORD process_id)
-{
-    DWORD owner = 0;
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, L"OstriloStandin", nullptr)) &&
-           (GetWindowThreadProcessId(window, &owner), owner != process_id))
-        ;
-    return window;
-}
-
 // A viewer of the user that runs, minimized, before the link is opened, behind
 // a windowless one that comes first in the process list and is passed over.
-std::pair<DWORD, HWND> start_viewer(const sandbox& box, std::map<std::wstring, std::wstring> settings)
+HWND start_viewer(const sandbox& box, std::map<std::wstring, std::wstring> settings)
 {
     box.standin(box.root + L"\\windowless\\vncviewer.exe");
     box.start(box.root + L"\\windowless\\vncviewer.exe", {{L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-windowless"}});
     box.standin(box.root + L"\\running\\vncviewer.exe");
     settings.emplace(L"STANDIN_WINDOW", L"Corvane-Pro Viewer");
-    const DWORD id = box.start(box.root + L"\\running\\vncviewer.exe", settings);
-    ShowWindow(window_of(id), SW_MINIMIZE);
-    for (int i = 0; i < 100 && !IsIconic(window_of(id)); ++i)
+    box.start(box.root + L"\\running\\vncviewer.exe", settings);
+    const HWND window = FindWindowW(L"OstriloStandin", nullptr);
+    ShowWindow(window, SW_MINIMIZE);
+    for (int i = 0; i < 100 && !IsIconic(window); ++i)
         Sleep(50);
-    return {id, window_of(id)};
+    return window;
 }
 
 TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnTheClipboard)
@@ -93,7 +76,7 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         if (settings.contains(L"name"))
             write_file(box.temp + L"\\kvixtemp\\feldrun_pipename", narrow(settings[L"name"]));
         take_clipboard();
-        const auto [viewer, window] = start_viewer(box, settings);
+        const HWND window = start_viewer(box, settings);
         ASSERT_NE(window, nullptr);
         const bool busy = settings.contains(L"busy"), started = expected.starts_with("viewer");
         const HANDLE taken[] = {
@@ -107,7 +90,6 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         EXPECT_EQ(box.outcome(run, "\n" + expected) + (pipe.empty() ? "" : "\npipe: " + pipe) +
                       (clipboard.empty() ? "" : "\nclipboard: " + clipboard),
                   "exit 0\n" + expected);
-        EXPECT_EQ(run.has(user_record(true) + " (process id: " + std::to_string(viewer) + ")"), !started) << run.err;
         EXPECT_EQ(IsIconic(window), started) << "the viewer window is brought back";
         // Printed last, without a line end.
         EXPECT_EQ(run.out.ends_with("Sent (encoded) URL: '" + pipe.substr(0, pipe.size() - 1) + "'"), !pipe.empty());
@@ -141,38 +123,30 @@ TEST(Viewer, ClipboardHeldByAnotherProgramIsTriedThreeTimesThenTheFatalBoxEndsTh
 TEST(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLinkInItsFolder)
 {
     const std::wstring installation = real_program_files() + L"\\Corvane-Pro",
-                       selector_installation = real_program_files() + L"\\Corvane-Selector",
-                       link = L"-url \"http://example.org/a b\"";
+                       selector_installation = real_program_files() + L"\\Corvane-Selector";
     const std::string initial = " -initialURL \"http://example.org/a+b\"";
-    // Rule, arguments, where vncviewer.exe lies ("" beside Ostrilo.exe), where
-    // viewer_selector.exe lies ("" nowhere, "I" in KVIX_INSTALLPATH), what follows the
-    // quoted program on its command line, the started program's working folder ("" Ostrilo's).
+    // -configdir, where vncviewer.exe lies ("" beside Ostrilo.exe), where viewer_selector.exe
+    // lies ("" nowhere, "I" in KVIX_INSTALLPATH), what follows the quoted program on its
+    // command line, the started program's working folder ("" Ostrilo's).
     // clang-format off
-    const std::tuple<const char*, std::wstring, std::wstring, std::wstring, std::string, std::wstring> cases[] = {
-        {"", L"-url \"http://example.org/a b<c>\u00e4\"", L"", L"", " -initialURL \"http://example.org/a+b%3cc%3e%c3%a4\"", L""},
-        {"", link + L" -configdir \"C:\\cfg dir\\\\\"", L"", L"", initial + " -configdir \"C:\\cfg dir\"", L""},
-        {remote_rule, L"-url \"http://remote.example.org/a b\"", L"", L"", " -initialURL \"work|firefox|http://remote.example.org/a+b\"", L""},
-        {"", link, installation, L"", initial, installation},
-        {"", link, L"", L"I", initial, L""},
-        {"", link, L"", selector_installation, initial, selector_installation},
-        {"*|remote", L"-url \"https://example.com/stra\u00dfe/\u00e4\"", L"", L"", " -initialURL \"||https://example.com/stra%c3%9fe/%c3%a4\"", L""},
-        // The text is cut at 4093 bytes, here inside the two bytes of the last letter.
-        {"*|remote", L"-url \"https://example.com/" + std::wstring(4070, L'a') + L"\u00df\"", L"", L"",
-         " -initialURL \"||https://example.com/" + std::string(4070, 'a') + "\"", L""},
+    const std::tuple<std::wstring, std::wstring, std::wstring, std::string, std::wstring> cases[] = {
+        {L" -configdir \"C:\\cfg dir\\\\\"", L"", L"", initial + " -configdir \"C:\\cfg dir\"", L""},
+        {L"", installation, L"", initial, installation},
+        {L"", L"", L"I", initial, L""},
+        {L"", L"", selector_installation, initial, selector_installation},
     };
     // clang-format on
-    for (const auto& [rule, arguments, viewer_folder, selector_folder, rest, folder] : cases) {
-        SCOPED_TRACE(narrow(arguments + L" " + viewer_folder + L" " + selector_folder));
+    for (const auto& [configdir, viewer_folder, selector_folder, rest, folder] : cases) {
+        SCOPED_TRACE(narrow(configdir + L" " + viewer_folder + L" " + selector_folder));
         sandbox box;
         const scoped_path shared[] = {scoped_path(installation, false), scoped_path(selector_installation, false)};
-        box.put(L"url whitelist.txt", rule);
         const std::wstring viewer = (viewer_folder.empty() ? box.program_dir : viewer_folder) + L"\\vncviewer.exe";
         const std::wstring selector =
             (selector_folder == L"I" ? box.install_path : selector_folder) + L"\\viewer_selector.exe";
         box.standin(viewer, L"vncviewer_2_1_4");
         if (!selector_folder.empty())
             box.standin(selector);
-        const run_result run = box.run(arguments);
+        const run_result run = box.run(L"-url \"http://example.org/a b\"" + configdir);
         // Ostrilo's folder ends in a backslash, and the search adds one; the installation folders do not.
         const std::wstring program = !selector_folder.empty() ? selector
                                      : viewer_folder.empty()  ? box.program_dir + L"\\\\vncviewer.exe"
@@ -180,10 +154,7 @@ TEST(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLi
         const std::string command_line = '"' + narrow(program) + '"' + rest;
         EXPECT_EQ(calls_of(program), command_line + "\n" + narrow(folder.empty() ? box.program_dir : folder) + "\n");
         EXPECT_EQ(calls_of(selector_folder.empty() ? selector : viewer, false), "");
-        EXPECT_TRUE(run.exit_code == 0 && run.boxes.empty() && run.has("DEBUG Calling: " + command_line) &&
-                    run.has(user_record(false)))
-            << run.err;
-        EXPECT_EQ(take_clipboard(), "");
+        EXPECT_TRUE(run.exit_code == 0 && run.boxes.empty() && run.has("DEBUG Calling: " + command_line)) << run.err;
     }
 }
 
@@ -218,21 +189,6 @@ TEST(Viewer, ViewerIsStartedFromVersionTwoOneFourOnElseTheNotFoundBoxNamesThePro
             block.replace(at, 2, product);
         EXPECT_EQ(box.outcome(run, block), block);
     }
-}
-
-// The viewer is started with an empty window title, which would match any
-// untitled window: another program's untitled window is left alone.
-TEST(Viewer, StartingTheViewerLeavesAnotherProgramsUntitledWindowAlone)
-{
-    sandbox box;
-    box.standin(box.standin_path("viewer"), L"vncviewer_2_1_4");
-    box.standin(box.root + L"\\bystander.exe");
-    const HWND window = window_of(box.start(box.root + L"\\bystander.exe", {{L"STANDIN_WINDOW", L"-"}}));
-    const run_result run = box.run(L"-url \"http://example.org/untitled\"");
-    EXPECT_NE(calls_of(box.standin_path("viewer")), "");
-    EXPECT_FALSE(run.has("ERROR CAN NOT FIND WINDOW"));
-    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);  // lets a pending show request arrive
-    EXPECT_FALSE(IsIconic(window));
 }
 
 }  // namespace
