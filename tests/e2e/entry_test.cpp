@@ -17,6 +17,7 @@ struct route {
     std::wstring arguments;
     std::string expected;  // the outcome; only the stand-ins it names are there
     bool locked = false;   // another program holds the rule file open, sharing nothing
+    std::wstring viewer;   // the stand-in build at the viewer's place beside the program, whatever the outcome
 };
 
 // "%R" stands for the sandbox folder, "%A" for a folder of rules sending every
@@ -41,9 +42,12 @@ void check(const std::vector<route>& routes)
     for (const route& r : routes) {
         sandbox box;
         const std::string expected = narrow(placed(widen(r.expected), box));
-        for (const char* name : {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "protocol", "viewer"})
+        for (const char* name :
+             {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "protocol", "selector", "viewer"})
             if (expected.find("\n" + std::string(name) + ": ") != std::string::npos)
                 box.standin(box.standin_path(name), name == std::string("viewer") ? L"vncviewer_2_1_4" : L"standin");
+        if (!r.viewer.empty())
+            box.standin(box.standin_path("viewer"), r.viewer);
         const scoped_key handler_key(HKEY_LOCAL_MACHINE, protocol);
         if (path_exists(box.standin_path("protocol"))) {
             write_string(HKEY_LOCAL_MACHINE, protocol, L"URL Protocol", L"");
@@ -216,6 +220,34 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         cases.push_back(
             {host, spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nviewer: -initialURL \"||" + link + "\""});
     }
+    check(cases);
+}
+
+// Without a running viewer, the viewer beside the program (from version 2.1.4
+// on), or else the selector in KVIX_INSTALLPATH, is started with the encoded
+// link; else the box names the product.
+TEST(Viewer, IsStartedFromVersionTwoOneFourOnOrItsSelectorElseTheNotFoundBoxNamesTheProduct)
+{
+    const std::wstring url = L"-url \"http://example.org/a b\"";
+    const std::string started = "exit 0\nviewer: -initialURL \"http://example.org/a+b\"",
+                      version = "\nTRACE VNC Viewer Version: ";
+    const std::string not_found =
+        "exit 0\nbox: Feldrun %P Browserweiche Feldrun: Fehler: Der %P Viewer wurde leider nicht gefunden.";
+    // clang-format off
+    std::vector<route> cases = {
+        {"", "", url, started + version + "2.1.4.0"},
+        {"", "", url, started + version + "2.2.0.0", false, L"vncviewer_2_2_0"},
+        {"", "", url, not_found + "\nWARN This version is too old to use the -initialURL parameter." + version +
+         "2.1.3.99", false, L"vncviewer_2_1_3"},
+        {"", "", url, not_found, false, L"standin"},  // no version resource
+        {"product_name=Acme Remote", "", url, not_found},
+        {"", "", url + L" -configdir \"C:\\cfg dir\\\\\"", started + " -configdir \"C:\\cfg dir\""},
+        {"", "", url, "exit 0\nselector: -initialURL \"http://example.org/a+b\"", false, L"vncviewer_2_1_4"},
+    };
+    // clang-format on
+    for (route& r : cases)
+        for (std::size_t at; (at = r.expected.find("%P")) != std::string::npos;)
+            r.expected.replace(at, 2, r.config.empty() ? "Corvane-Pro" : "Acme Remote");
     check(cases);
 }
 

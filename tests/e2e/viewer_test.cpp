@@ -1,6 +1,5 @@
-// The hand-off to the remote viewer as a user meets it: a running viewer gets
-// the link through its pipe or the clipboard; else the viewer (from version
-// 2.1.4 on) or its selector is started with it; else a box says so.
+// The hand-off to a running remote viewer as a user meets it: it gets the link
+// through its pipe or the clipboard.
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -118,77 +117,6 @@ TEST(Viewer, ClipboardHeldByAnotherProgramIsTriedThreeTimesThenTheFatalBoxEndsTh
               "anderweitig dafür, dass es die Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.");
     EXPECT_EQ(run.count("WARN Clipboard did not open, try again."), 2);
     EXPECT_GT(run.find("WARN Clipboard did not open, try again."), run.find("TRACE starting OpenClipboard()"));
-}
-
-TEST(Viewer, WithoutRunningViewerTheViewerOrItsSelectorIsStartedWithTheEncodedLinkInItsFolder)
-{
-    const std::wstring installation = real_program_files() + L"\\Corvane-Pro",
-                       selector_installation = real_program_files() + L"\\Corvane-Selector";
-    const std::string initial = " -initialURL \"http://example.org/a+b\"";
-    // -configdir, where vncviewer.exe lies ("" beside Ostrilo.exe), where viewer_selector.exe
-    // lies ("" nowhere, "I" in KVIX_INSTALLPATH), what follows the quoted program on its
-    // command line, the started program's working folder ("" Ostrilo's).
-    // clang-format off
-    const std::tuple<std::wstring, std::wstring, std::wstring, std::string, std::wstring> cases[] = {
-        {L" -configdir \"C:\\cfg dir\\\\\"", L"", L"", initial + " -configdir \"C:\\cfg dir\"", L""},
-        {L"", installation, L"", initial, installation},
-        {L"", L"", L"I", initial, L""},
-        {L"", L"", selector_installation, initial, selector_installation},
-    };
-    // clang-format on
-    for (const auto& [configdir, viewer_folder, selector_folder, rest, folder] : cases) {
-        SCOPED_TRACE(narrow(configdir + L" " + viewer_folder + L" " + selector_folder));
-        sandbox box;
-        const scoped_path shared[] = {scoped_path(installation, false), scoped_path(selector_installation, false)};
-        const std::wstring viewer = (viewer_folder.empty() ? box.program_dir : viewer_folder) + L"\\vncviewer.exe";
-        const std::wstring selector =
-            (selector_folder == L"I" ? box.install_path : selector_folder) + L"\\viewer_selector.exe";
-        box.standin(viewer, L"vncviewer_2_1_4");
-        if (!selector_folder.empty())
-            box.standin(selector);
-        const run_result run = box.run(L"-url \"http://example.org/a b\"" + configdir);
-        // Ostrilo's folder ends in a backslash, and the search adds one; the installation folders do not.
-        const std::wstring program = !selector_folder.empty() ? selector
-                                     : viewer_folder.empty()  ? box.program_dir + L"\\\\vncviewer.exe"
-                                                              : viewer;
-        const std::string command_line = '"' + narrow(program) + '"' + rest;
-        EXPECT_EQ(calls_of(program), command_line + "\n" + narrow(folder.empty() ? box.program_dir : folder) + "\n");
-        EXPECT_EQ(calls_of(selector_folder.empty() ? selector : viewer, false), "");
-        EXPECT_TRUE(run.exit_code == 0 && run.boxes.empty() && run.has("DEBUG Calling: " + command_line)) << run.err;
-    }
-}
-
-TEST(Viewer, ViewerIsStartedFromVersionTwoOneFourOnElseTheNotFoundBoxNamesTheProduct)
-{
-    // The viewer installed (or none), its version as logged, kvix.vnc beside the
-    // program; a selector in KVIX_INSTALLPATH is not started when the viewer is not.
-    const std::string acme = "ProductName=Acme Remote\n", not_found =
-                                                              "box: Feldrun %P Browserweiche Feldrun: "
-                                                              "Fehler: Der %P Viewer wurde leider nicht gefunden.";
-    const std::string started = "viewer: -initialURL \"http://example.org/version\"";
-    const std::tuple<const wchar_t*, const char*, std::string, std::string> cases[] = {
-        {L"vncviewer_2_1_4", "2.1.4.0", "", started},
-        {L"vncviewer_2_2_0", "2.2.0.0", "", started},
-        {L"vncviewer_2_1_3", "2.1.3.99", "",
-         not_found + "\nWARN This version is too old to use the -initialURL parameter."},
-        {L"standin", nullptr, "", not_found},  // no version resource
-        {nullptr, nullptr, acme, not_found},
-    };
-    for (const auto& [build, version, viewer_settings, expected] : cases) {
-        SCOPED_TRACE(narrow(build ? build : L"no viewer"));
-        sandbox box;
-        if (build)
-            box.standin(box.standin_path("viewer"), build);
-        if (!expected.starts_with("viewer"))
-            box.standin(box.standin_path("selector"));
-        box.put(L"kvix.vnc", viewer_settings);
-        const run_result run = box.run(L"-url \"http://example.org/version\"");
-        const std::string product = viewer_settings.empty() ? "Corvane-Pro" : "Acme Remote";
-        std::string block = "exit 0\n" + expected + (version ? "\nTRACE VNC Viewer Version: "s + version : "");
-        for (std::size_t at; (at = block.find("%P")) != std::string::npos;)
-            block.replace(at, 2, product);
-        EXPECT_EQ(box.outcome(run, block), block);
-    }
 }
 
 }  // namespace
