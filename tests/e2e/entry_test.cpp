@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 namespace {
 
 struct route {
@@ -67,8 +65,6 @@ void check(const std::vector<route>& routes)
         CloseHandle(lock);
         SCOPED_TRACE(r.config + " " + narrow(arguments) + "\n" + run.err);
         EXPECT_EQ(box.outcome(run, expected), expected);
-        EXPECT_TRUE(
-            std::regex_search(run.err, std::regex("^\\d\\d:\\d\\d:\\d\\d INFO  ostrilo:\\d+: Starting Ostrilo\r\n")));
         // The opt-in keys of a missing ostrilo.cfg are read without records.
         const std::vector<std::string> records = run.records();
         for (int i = run.find("TRACE Have set box title"); i >= 0 && i < run.find("TRACE CommandLineToArgvW set"); ++i)
@@ -251,48 +247,14 @@ TEST(Viewer, IsStartedFromVersionTwoOneFourOnOrItsSelectorElseTheNotFoundBoxName
     check(cases);
 }
 
-TEST(Hostile, WithStrictCommandLineTheRegisteredOpenCommandPutsTheLinkLast)
-{
-    clean_registry registry(L"win7");
-    for (const bool strict : {false, true}) {
-        sandbox box;
-        box.put(L"ostrilo.cfg", strict ? "strict_command_line=1" : "");
-        EXPECT_EQ(box.run(L"-setregistry -configdir \"C:\\cfg\"").exit_code, 0u);
-        std::set<std::string> lines;
-        const std::string key = "Software\\Classes\\NB.HTTP\\shell\\open\\command", exe = '"' + narrow(box.exe()) + '"';
-        registry_dump(HKEY_CURRENT_USER, widen(key), lines);
-        EXPECT_TRUE(
-            lines.contains(key + " []=" + exe +
-                           (strict ? " -configdir \"C:\\cfg\" -url \"%1\"" : " -url \"%1\" -configdir \"C:\\cfg\"")))
-            << *lines.rbegin();
-    }
-}
-
 TEST(Help, TextReadsLineByLine)
 {
     // Lines a reader of the box relies on, with their exact indentation.
     const std::wstring text = help_text();
-    for (const wchar_t* line : {L"-configdir <Pfad zur Konfigurationsordner>\n\n\tAngabe des Viewer",
-                                L"\n\n-url <URL>\n\n\tURL wird zum Viewer weitergeleitet\n\n\tBeispiele:\n",
+    for (const wchar_t* line : {L"\n\n-url <URL>\n\n\tURL wird zum Viewer weitergeleitet\n\n\tBeispiele:\n",
                                 L"\n\n-setregistry\n\n\tWindows-Registry-Werte werden erneut gesetzt, keine Angabe\n",
-                                L"\n\n-resetregistry\n\n\tWindows-Registry-Werte werden gelöscht, keine Angabe\n",
                                 L"\tDie Log-Datei wird unter %temp%\\kvixtemp\\feldrun.log gespeichert.\n"})
         EXPECT_NE(text.find(line), std::wstring::npos) << narrow(line);
-    EXPECT_EQ(text.find(L"\n\n\n"), std::wstring::npos);
-}
-
-TEST(Resources, ExeCarriesAGermanVersionResourceAndItsIcon)
-{
-    const std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
-    std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    wchar_t* name = nullptr;
-    UINT length = 0;
-    VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\ProductName", reinterpret_cast<void**>(&name), &length);
-    EXPECT_EQ(std::wstring(name ? name : L""), L"Ostrilo Browserweiche");
-    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
-    FreeLibrary(module);
 }
 
 }  // namespace

@@ -46,17 +46,20 @@ const std::string appdata_missing = "Die Systemvariable APPDATA wurde nicht gefu
 
 TEST(FileSearch, EachCandidateWinsOverTheLaterOnes)
 {
-    // Each candidate: where it lies (P the program folder, I the installation
-    // folder, A APPDATA, C the current directory, R the drive's root) and the
-    // name as the program joins it to that folder; P adds the separator behind
-    // its own backslash, I and A add one, C and R none.
-    const std::map<char, std::string> separator = {{'P', "\\\\"}, {'I', "\\"}, {'A', "\\"}};
+    // Each candidate: where it lies (P the program folder, A APPDATA, C the
+    // current directory, R the drive's root, I the installation folder; for a
+    // subfile K KVIX_INSTALLPATH, S and Q the selector and product folders in
+    // Program Files, s and q in Program Files (x86), W the current directory)
+    // and the name as the program joins it to that folder: P adds a separator
+    // behind its own backslash, C and R none, the others one.
     // clang-format off
     const std::pair<const char*, std::vector<std::string>> search_orders[] = {
         {"ostrilo_cfg", {"Postrilo.cfg", "Iostrilo.cfg", "Costrilo.cfg", "R\\ostrilo.cfg"}},
         {"kvix_cfg", {"Pkvix.cfg", "Ikvix.cfg", "Ckvix.cfg", "R\\kvix.cfg"}},
-        {"kvix_vnc", {"Pkvix.vnc", "P\\vnc\\kvix.vnc", "A\\vnc\\kvix.vnc", "Akvix.vnc", "Ckvix.vnc", "R\\vnc\\kvix.vnc"}},
+        {"kvix_vnc", {"Pkvix.vnc", "P\\vnc\\kvix.vnc", "A\\vnc\\kvix.vnc", "Akvix.vnc", "Ckvix.vnc",
+                      "R\\vnc\\kvix.vnc"}},
         {"vncviewer", {"Pvncviewer.exe", "Ivncviewer.exe", "Cvncviewer.exe"}},
+        {"subfile:sel.exe", {"Ksel.exe", "Ssel.exe", "Qsel.exe", "ssel.exe", "qsel.exe", "Wsel.exe"}},
     };
     // clang-format on
     for (const auto& [request, candidates] : search_orders) {
@@ -64,23 +67,31 @@ TEST(FileSearch, EachCandidateWinsOverTheLaterOnes)
         for (std::size_t winner = 0; winner <= candidates.size(); ++winner) {
             SCOPED_TRACE(std::string(request) + " from candidate " + std::to_string(winner));
             sandbox box;
-            const std::wstring drive = box.root.substr(0, 2);
-            const scoped_path installation(real_program_files() + L"\\Corvane-Pro"),
+            const std::wstring drive = box.root.substr(0, 2), pf = real_program_files(), x86 = box.program_files_x86;
+            const scoped_path installation(pf + L"\\Corvane-Pro"), selector(pf + L"\\Corvane-Selector"),
                 shared[] = {scoped_path(drive + L"\\ostrilo.cfg", false), scoped_path(drive + L"\\kvix.cfg", false),
                             scoped_path(drive + L"\\vnc", false)};
-            const std::map<char, std::wstring> folders = {
-                {'P', box.program_dir}, {'I', installation.path}, {'A', box.appdata}, {'C', box.cwd}, {'R', drive}};
+            const std::map<char, std::wstring> folders = {{'P', box.program_dir + L"\\"},
+                                                          {'A', box.appdata},
+                                                          {'C', box.cwd},
+                                                          {'R', drive},
+                                                          {'K', box.install_path},
+                                                          {'I', installation.path},
+                                                          {'S', selector.path},
+                                                          {'Q', installation.path},
+                                                          {'q', x86 + L"\\Corvane-Pro"},
+                                                          {'W', box.cwd},
+                                                          {'s', x86 + L"\\Corvane-Selector"}};
             for (std::size_t i = winner; i < candidates.size(); ++i)
                 write_file(folders.at(candidates[i][0]) + L"\\" + widen(candidates[i].substr(1)), "x");
             const char place = winner < candidates.size() ? candidates[winner][0] : 0;
-            const std::string expected =
-                !place ? "(none)"
-                : place == 'C' || place == 'R'
-                    ? candidates[winner].substr(1)
-                    : narrow(folders.at(place)) + separator.at(place) + candidates[winner].substr(1);
+            const std::string expected = !place ? "(none)"
+                                         : place == 'C' || place == 'R'
+                                             ? candidates[winner].substr(1)
+                                             : narrow(folders.at(place)) + "\\" + candidates[winner].substr(1);
             const run_result run = probe(box, request);
             EXPECT_EQ(run.out, std::string(request) + "=" + expected + "\r\n");
-            EXPECT_EQ(run.count("TRACE THERE IT IS!"), place && place != 'C' && place != 'R');  // bare names: none
+            EXPECT_EQ(run.count("TRACE THERE IT IS!"), place == 'P' || place == 'I' || place == 'A');
         }
     }
 }
@@ -120,32 +131,6 @@ TEST(InstallationFolder, ProgramFilesThenProgramFilesX86ThenTheProgramFolder)
             const std::string expected = taken < 2 ? narrow(candidates[taken]) : narrow(box.program_dir) + "\\";
             EXPECT_EQ(probe(box, request).out, std::string(request) + "=" + expected + "\r\n");
         }
-}
-
-TEST(InstallpathSubfile, InstallpathThenSelectorBeforeProductInEachProgramFilesThenTheCurrentDirectory)
-{
-    for (std::size_t first = 0; first <= 6; ++first) {  // the subfile in every place from `first` on
-        SCOPED_TRACE("from place " + std::to_string(first));
-        sandbox box;
-        const scoped_path selector(real_program_files() + L"\\Corvane-Selector", false),
-            product(real_program_files() + L"\\Corvane-Pro", false);
-        const std::wstring places[] = {box.install_path,
-                                       selector.path,
-                                       product.path,
-                                       box.program_files_x86 + L"\\Corvane-Selector",
-                                       box.program_files_x86 + L"\\Corvane-Pro",
-                                       box.cwd};
-        for (std::size_t i = first; i < 6; ++i)
-            write_file(places[i] + L"\\viewer_selector.exe", "x");
-        if (first == 6)
-            box.env[L"KVIX_INSTALLPATH"] = std::nullopt;  // skipped when unset
-        const run_result run = probe(box, "subfile:viewer_selector.exe");
-        const std::string found = first < 6 ? narrow(places[first]) + "\\viewer_selector.exe" : "(none)";
-        EXPECT_EQ(run.out, "subfile:viewer_selector.exe=" + found + "\r\n") << run.err;
-        // The record names the last path formed: the one in the current directory.
-        EXPECT_EQ(run.has("ERROR <" + narrow(box.cwd) + "\\viewer_selector.exe> doesn't exist. Failed. Returning NULL"),
-                  first == 6);
-    }
 }
 
 TEST(InstallpathSubfile, PathsOfUpTo8096CharactersAreAccepted)

@@ -90,11 +90,6 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
                       (clipboard.empty() ? "" : "\nclipboard: " + clipboard),
                   "exit 0\n" + expected);
         EXPECT_EQ(IsIconic(window), started) << "the viewer window is brought back";
-        // Printed last, without a line end.
-        EXPECT_EQ(run.out.ends_with("Sent (encoded) URL: '" + pipe.substr(0, pipe.size() - 1) + "'"), !pipe.empty());
-        EXPECT_EQ(run.has("WARN I couldn't write the url to the pipe. Probably the viewer is older than 2.1.4 or it is "
-                          "not running with 'multi'. I am going to use the clipboard instead."),
-                  !clipboard.empty());
     }
 }
 
