@@ -1,6 +1,7 @@
 // Where a link ends, run by run of the real Ostrilo.exe: the command line as a
 // user or the shell gives it, the local browsers (the shell by program name,
-// the browser configured in ostrilo.cfg, Internet Explorer as the last resort)
+// the browser configured in ostrilo.cfg, Internet Explorer as the last resort),
+// the remote viewer (running: through its pipe or the clipboard; else started)
 // and links and files an attacker may shape, with the hardening keys of
 // ostrilo.cfg off and on. Each row gives the outcome block of the run.
 #include "ostrilo.h"
@@ -8,15 +9,48 @@
 
 #include <gtest/gtest.h>
 
+using namespace std::string_literals;
+
 namespace {
 
 struct route {
     std::string config, rules;  // ostrilo.cfg and "url whitelist.txt" beside the program
     std::wstring arguments;
     std::string expected;  // the outcome; only the stand-ins it names are there
-    bool locked = false;   // another program holds the rule file open, sharing nothing
     std::wstring viewer;   // the stand-in build at the viewer's place beside the program, whatever the outcome
+    // A running viewer's settings ("name": a pipe-name file naming its pipe);
+    // it runs when set or when the outcome names "pipe" or "clipboard".
+    std::map<std::wstring, std::wstring> running = {};
 };
+
+// The clipboard's text, emptied.
+std::string take_clipboard()
+{
+    std::wstring text;
+    if (OpenClipboard(nullptr)) {
+        if (HANDLE data = GetClipboardData(CF_UNICODETEXT))
+            text = static_cast<const wchar_t*>(GlobalLock(data)), GlobalUnlock(data);
+        EmptyClipboard();
+        CloseClipboard();
+    }
+    return narrow(text);
+}
+
+// A viewer of the user that runs, minimized, before the link is opened, behind
+// a windowless one that comes first in the process list and is passed over.
+HWND start_viewer(const sandbox& box, std::map<std::wstring, std::wstring> settings)
+{
+    box.standin(box.root + L"\\windowless\\vncviewer.exe");
+    box.start(box.root + L"\\windowless\\vncviewer.exe", {{L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-windowless"}});
+    box.standin(box.root + L"\\running\\vncviewer.exe");
+    settings.emplace(L"STANDIN_WINDOW", L"Corvane-Pro Viewer");
+    box.start(box.root + L"\\running\\vncviewer.exe", settings);
+    const HWND window = FindWindowW(L"OstriloStandin", nullptr);
+    ShowWindow(window, SW_MINIMIZE);
+    for (int i = 0; i < 100 && !IsIconic(window); ++i)
+        Sleep(50);
+    return window;
+}
 
 // "%R" stands for the sandbox folder, "%A" for a folder of rules sending every
 // link to firefox, "%B" and "%D" for the "browser" and "default" stand-ins.
@@ -30,41 +64,39 @@ std::wstring placed(std::wstring all, const sandbox& box)
     return all;
 }
 
-// Wine's own Internet Explorer is out of the shell's reach; the edge protocol's
-// handler, when there, is registered where Wine looks it up: in the machine-wide classes.
+// Wine's own Internet Explorer is out of the shell's reach.
 void check(const std::vector<route>& routes)
 {
     const program_aside ie[] = {program_aside(system_folder() + L"\\iexplore.exe", nullptr),
                                 program_aside(real_program_files() + L"\\Internet Explorer\\iexplore.exe", nullptr)};
-    const std::wstring protocol = L"Software\\Classes\\microsoft-edge";
     for (const route& r : routes) {
         sandbox box;
         const std::string expected = narrow(placed(widen(r.expected), box));
-        for (const char* name :
-             {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "protocol", "selector", "viewer"})
+        for (const char* name : {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "selector", "viewer"})
             if (expected.find("\n" + std::string(name) + ": ") != std::string::npos)
                 box.standin(box.standin_path(name), name == std::string("viewer") ? L"vncviewer_2_1_4" : L"standin");
-        if (!r.viewer.empty())
-            box.standin(box.standin_path("viewer"), r.viewer);
-        const scoped_key handler_key(HKEY_LOCAL_MACHINE, protocol);
-        if (path_exists(box.standin_path("protocol"))) {
-            write_string(HKEY_LOCAL_MACHINE, protocol, L"URL Protocol", L"");
-            write_string(HKEY_LOCAL_MACHINE, protocol + L"\\shell\\open\\command", L"",
-                         L"\"" + box.standin_path("protocol") + L"\" \"%1\"");
-        }
+        const bool to_pipe = expected.find("\npipe: ") != std::string::npos;
+        const bool running = to_pipe || !r.running.empty() || expected.find("\nclipboard: ") != std::string::npos;
+        if (!r.viewer.empty() || running)
+            box.standin(box.standin_path("viewer"), r.viewer.empty() ? L"vncviewer_2_1_4" : r.viewer);
+        if (r.running.contains(L"name"))
+            write_file(box.temp + L"\\kvixtemp\\feldrun_pipename", narrow(r.running.at(L"name")));
+        take_clipboard();
+        const HWND window = running ? start_viewer(box, r.running) : nullptr;
         write_file(box.root + L"\\attacker\\url whitelist.txt", "*|local|firefox\r\n");
         write_file(box.root + L"\\seite \u00e4.html", "<html></html>");
         if (!r.config.empty())
             box.put(L"ostrilo.cfg", narrow(placed(widen(r.config), box)));
         box.put(L"url whitelist.txt", r.rules);
         const std::wstring arguments = placed(r.arguments, box);
-        HANDLE lock = r.locked ? CreateFileW((box.program_dir + L"\\url whitelist.txt").c_str(), GENERIC_READ, 0,
-                                             nullptr, OPEN_EXISTING, 0, nullptr)
-                               : INVALID_HANDLE_VALUE;
         const run_result run = box.run(arguments);
-        CloseHandle(lock);
         SCOPED_TRACE(r.config + " " + narrow(arguments) + "\n" + run.err);
-        EXPECT_EQ(box.outcome(run, expected), expected);
+        const std::string pipe = wait_for_file(box.root + L"\\running\\vncviewer.exe.pipe.1", to_pipe),
+                          clipboard = take_clipboard();
+        EXPECT_EQ(box.outcome(run, expected) + (pipe.empty() ? "" : "\npipe: " + pipe) +
+                      (clipboard.empty() ? "" : "\nclipboard: " + clipboard),
+                  expected);
+        EXPECT_FALSE(running && IsIconic(window)) << "the running viewer's window is brought back";
         // The opt-in keys of a missing ostrilo.cfg are read without records.
         const std::vector<std::string> records = run.records();
         for (int i = run.find("TRACE Have set box title"); i >= 0 && i < run.find("TRACE CommandLineToArgvW set"); ++i)
@@ -81,7 +113,7 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
                       replaced = "DEBUG Replaced with standard ";
     // clang-format off
     const std::pair<std::wstring, std::string> cases[] = {
-        {L"-help", "exit 0\n" + help}, {L"/?", "exit 0\n" + help}, {L"-x /help", "exit 0\n" + help},
+        {L"-help", "exit 0\n" + help}, {L"-x /help", "exit 0\n" + help},
         {L"-help -url \"https://example.com/h\"", 
          "exit 1\n!INFO Showing Ostrilo help and exiting.\n" + url + "https://example.com/h>"},
         {L"", "exit -3\nINFO Starting Ostrilo\n" + no_url}, {L"-url", "exit -3\n" + no_url},
@@ -90,7 +122,6 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
         {L"-configdir \"C:\\cfg\" -url x", "exit 1\n" + url + "C:\\cfg>"},
         {L"-url \"\"", "exit 1\n" + url + ">"},
         {L"-url \"https://example.com/\" -setregistry", "exit 1\n" + url + "https://example.com/>"},
-        {L"-SETREGISTRY -url x", "exit 1\n" + url + "x>"},
         {L"-url x -configdir \"H:\\My Config\\\\\"", "exit 1\n" + configdir + "H:\\My Config\\"},
         {L"-url x -configdir=C:\\cfg", "exit 1\n" + configdir + "C:\\cfg\\"},
         {L"-url x -configdir \\\\\\", "exit 1\n" + configdir + "\\"},
@@ -116,8 +147,7 @@ const char rules[] =
 
 TEST(LocalBrowser, TheShellByProgramNameElseTheConfiguredBrowserElseInternetExplorer)
 {
-    // The URL is the whole parameter text: no quotes added, none escaped. Edge
-    // goes by program name only where it is installed, else through its protocol.
+    // The URL is the whole parameter text: no quotes added, none escaped.
     const std::wstring url = L"https://local.test/%s/a b/\\\"q\\\"?x=1&y=%20\"";
     const std::string link = "https://local.test/%s/a b/\"q\"?x=1&y=%20",
                       shell = "DEBUG open_url_locally_new: Opening ";
@@ -139,7 +169,6 @@ TEST(LocalBrowser, TheShellByProgramNameElseTheConfiguredBrowserElseInternetExpl
         {"firefox", "", "exit 0\nfirefox: " + link + "\n" + shell + link + " with firefox" + ignoring},
         {"chrome", "", "exit 0\nchrome: " + link + "\n" + shell + link + " with chrome" + ignoring},
         {"ie", "", "exit 0\niexplore: " + link + "\n" + shell + link + " with IE" + ignoring},
-        {"edge", "", "exit 0\nprotocol: \"microsoft-edge:" + link + "\"\n" + shell + link + " with edge" + ignoring},
         {"default", "local_browser_bin=%B", "exit 0\nbrowser: \"" + link + "\"" + old},
         {"firefox", "local_firefox=%B\nlocal_browser_bin=%D", 
          "exit 0" + not_found + "\nbrowser: \"" + link + "\"" + old},
@@ -199,10 +228,9 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
          "Nothing is opened."},
         {line, "*|remote", L"https://example.com/",
          "exit 1\nERROR strict_command_line: a link must follow -url in double quotes, at the end. Nothing is opened."},
-        // Files and links of odd shape: an overlong link goes remote, a locked rule file is passed over, a lone
+        // Files and links of odd shape: an overlong link goes remote, a lone
         // surrogate reaches the browser as it came, an odd quote leaves the rest in the link.
         {"", "", L"-url \"" + widen(long_link) + L"\"", "exit 0\nviewer: -initialURL \"" + long_link + "\""},
-        {"", "*|local|firefox", L"-url \"https://a.test/\"", "exit 0\nviewer: -initialURL \"https://a.test/\"", true},
         {"", "*|local|firefox", L"-url \"https://example.com/\xD800\"",
          "exit 0\nfirefox: https://example.com/\xEF\xBF\xBD"},
         {"", "*|local|firefox", L"-url \"https://example.com/a\"b c", "exit 0\nfirefox: https://example.com/ab"},
@@ -232,19 +260,64 @@ TEST(Viewer, IsStartedFromVersionTwoOneFourOnOrItsSelectorElseTheNotFoundBoxName
     // clang-format off
     std::vector<route> cases = {
         {"", "", url, started + version + "2.1.4.0"},
-        {"", "", url, started + version + "2.2.0.0", false, L"vncviewer_2_2_0"},
+        {"", "", url, started + version + "2.2.0.0", L"vncviewer_2_2_0"},
         {"", "", url, not_found + "\nWARN This version is too old to use the -initialURL parameter." + version +
-         "2.1.3.99", false, L"vncviewer_2_1_3"},
-        {"", "", url, not_found, false, L"standin"},  // no version resource
+         "2.1.3.99", L"vncviewer_2_1_3"},
+        {"", "", url, not_found, L"standin"},  // no version resource
         {"product_name=Acme Remote", "", url, not_found},
         {"", "", url + L" -configdir \"C:\\cfg dir\\\\\"", started + " -configdir \"C:\\cfg dir\""},
-        {"", "", url, "exit 0\nselector: -initialURL \"http://example.org/a+b\"", false, L"vncviewer_2_1_4"},
+        {"", "", url, "exit 0\nselector: -initialURL \"http://example.org/a+b\"", L"vncviewer_2_1_4"},
     };
     // clang-format on
     for (route& r : cases)
         for (std::size_t at; (at = r.expected.find("%P")) != std::string::npos;)
             r.expected.replace(at, 2, r.config.empty() ? "Corvane-Pro" : "Acme Remote");
     check(cases);
+}
+
+TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnTheClipboard)
+{
+    const std::wstring url = L"-url \"http://example.org/a b?x=1&y=%41<\u00e4>\"", pipe = L"STANDIN_PIPE";
+    const std::wstring german = L"-url \"https://example.com/stra\u00dfe/\u00e4\"",
+                       named = L"\\\\.\\pipe\\ostrilo-named";
+    const std::wstring standard = L"\\\\.\\pipe\\feldrun-pipe", link = L"-url \"http://remote.example.org/a b\"";
+    const std::string encoded = "exit 0\npipe: http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e\0"s;
+    const std::string nburl = "exit 0\nclipboard: nburl:http://example.org/a b?x=1&y=%41<\u00e4>";
+    const std::string remote = "remote.example.org/*|remote|firefox|work\n";
+    // clang-format off
+    check({
+        {"", "", url, encoded, L"", {{pipe, standard}}},
+        {"", "", url, encoded, L"", {{pipe, named}, {L"name", named}}},
+        {"", remote, link, "exit 0\npipe: work|firefox|http://remote.example.org/a+b\0"s, L"", {{pipe, standard}}},
+        {"", "", url, encoded, L"", {{pipe, standard}, {L"STANDIN_WINDOW", L"jo@host:1 (96dpi)"}}},
+        {"", "", url, nburl},
+        {"", "", url, nburl, L"", {{pipe, named}, {L"name", named + L"\r\n"}}},  // a line end: no name
+        {"", remote, link, "exit 0\nclipboard: nburl:work|firefox|http://remote.example.org/a b"},
+        {"", "*|remote", german, "exit 0\npipe: ||https://example.com/stra%c3%9fe/%c3%a4\0"s, L"", {{pipe, standard}}},
+        {"", "*|remote", german, "exit 0\nclipboard: nburl:||https://example.com/stra\u00dfe/\u00e4"},
+    });
+    // clang-format on
+}
+
+TEST(Viewer, ClipboardHeldByAnotherProgramIsTriedThreeTimesThenTheFatalBoxEndsTheRun)
+{
+    sandbox box;
+    start_viewer(box, {});
+    // Held by a window, as by another program: Wine lets two window-less opens
+    // of the clipboard stand side by side.
+    HWND holder = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(OpenClipboard(holder));
+    const run_result run = box.run(L"-url \"http://example.org/held\"");
+    CloseClipboard();
+    DestroyWindow(holder);
+    EXPECT_EQ(box.outcome(run),
+              "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Ich konnte nichts in die Zwischenablage "
+              "kopieren, da ich diese nicht öffnen konnte. Ein anderes Programm blockiert die Zwischenablage und gibt "
+              "sie nicht wieder frei. Die Zwischenablage wird aber benötigt, damit ich den Link an den Corvane-Pro "
+              "VNC-Viewer weiterreichen kann. Bitte beenden sie das verantwortliche Programm oder sorgen sie "
+              "anderweitig dafür, dass es die Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.");
+    EXPECT_EQ(run.count("WARN Clipboard did not open, try again."), 2);
+    EXPECT_GT(run.find("WARN Clipboard did not open, try again."), run.find("TRACE starting OpenClipboard()"));
 }
 
 TEST(Help, TextReadsLineByLine)

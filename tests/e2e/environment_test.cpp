@@ -189,9 +189,8 @@ TEST(LogFile, OnlyWithLogFreshEachRunKeepingThePreviousOneAsOldAlsoWithoutStanda
     // APPDATA was first read by the file searches, which make no vnc folder.
     EXPECT_FALSE(path_exists(box.appdata + L"\\vnc"));
     box.standard_handles = false;  // as the shell starts it
-    const run_result shell_run = box.run(arguments);
+    box.run(arguments);
     EXPECT_EQ(read_file(log + L".old"), first);
-    EXPECT_EQ(run.boxes.size() + shell_run.boxes.size(), 2u);
     EXPECT_EQ(cut_lines(read_file(log).value_or(""), 19), cut_lines(first, 19));
 }
 

@@ -60,21 +60,6 @@ TEST(LookupOrder, EachPlaceWinsOverTheLaterOnes)
     }
 }
 
-TEST(LookupOrder, MissingPresetFileEndsTheRunWithItsPath)
-{
-    sandbox box;
-    const std::string preset_path = narrow(box.root) + "\\nicht da\\url whitelist.txt";
-    box.put(L"ostrilo.cfg", "whitelist_path=" + preset_path + "\n");
-    box.put(L"url whitelist.txt", "*|program\n");
-    const run_result run = box.run(L"-url \"" + widen(url) + L"\"");
-    // The failed open leaves "file not found" (2) behind; the box reports it and the process ends with it.
-    EXPECT_EQ(box.outcome(run),
-              "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte "
-              "Whitelist-Datei konnte leider nicht gefunden werden:\n\n" +
-                  preset_path);
-    EXPECT_EQ(checks(run), "");
-}
-
 TEST(Dispatch, KvxpsIsLookedUpAndHandedOnAsHttps)
 {
     remove_tree(real_program_files() + L"\\Corvane-Pro");  // the program folder stands in for the installation

@@ -281,17 +281,9 @@ std::wstring sandbox::standin_path(const std::string& name) const
 {
     const std::map<std::string, std::wstring> paths = {{"browser", root + L"\\b\\browser.exe"},
                                                        {"default", root + L"\\b\\default.exe"},
-                                                       {"protocol", root + L"\\b\\protocol.exe"},
                                                        {"selector", install_path + L"\\viewer_selector.exe"},
                                                        {"viewer", program_dir + L"\\vncviewer.exe"}};
     return paths.contains(name) ? paths.at(name) : program_dir + L"\\" + widen(name) + L".exe";
-}
-
-void sandbox::standins() const
-{
-    for (const char* name : {"firefox", "chrome", "msedge", "iexplore", "browser"})
-        standin(standin_path(name));
-    standin(standin_path("viewer"), L"vncviewer_2_1_4");
 }
 
 std::string sandbox::outcome(const run_result& run, const std::string& expected) const
@@ -300,7 +292,7 @@ std::string sandbox::outcome(const run_result& run, const std::string& expected)
     for (const message_box& box : run.boxes)
         text += "\nbox: " + narrow(box.title + L": " + box.text.substr(0, box.text.find(L"\n\nSystemfehlercode")));
     for (const std::string name :
-         {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "protocol", "selector", "viewer"})
+         {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "selector", "viewer"})
         if (std::string calls = calls_of(standin_path(name), expected.find("\n" + name + ": ") != std::string::npos);
             !calls.empty())
             text += "\n" + name + ": " + parameters_of(calls);

@@ -88,15 +88,15 @@ public:
 
     // The stand-ins a link may reach, by name: "firefox", "chrome", "msedge" and
     // "iexplore" beside the program (the shell finds them there first),
-    // "browser" and "default" (configured ones), "viewer" (2.1.4, beside the program),
-    // "selector" (in KVIX_INSTALLPATH) and "protocol" (a protocol handler).
+    // "browser" and "default" (configured ones), "viewer" (beside the program)
+    // and "selector" (in KVIX_INSTALLPATH).
     std::wstring standin_path(const std::string& name) const;
-    void standins() const;  // all but "selector" and "protocol"
     // What a run did, one line each: "exit N", every box "box: <title>: <text>"
     // (an error number's text left out), every stand-in's first start
-    // "<name>: <parameters>", then each "LEVEL message" line of `records` as
-    // it is when logged, else behind "(missing) "; with "!" in front, the other way round.
-    std::string outcome(const run_result& run, const std::string& records = "") const;
+    // "<name>: <parameters>" (waited for when `expected` names it), then each
+    // "LEVEL message" line of `expected` as it is when logged, else behind
+    // "(missing) "; with "!" in front, the other way round.
+    std::string outcome(const run_result& run, const std::string& expected = "") const;
 };
 
 // A program of the Wine prefix moved aside while the object lives, with the
