@@ -3,7 +3,8 @@
 // the browser configured in ostrilo.cfg, Internet Explorer as the last resort),
 // the remote viewer (running: through its pipe or the clipboard; else started)
 // and links and files an attacker may shape, with the hardening keys of
-// ostrilo.cfg off and on. Each row gives the outcome block of the run.
+// ostrilo.cfg off and on. Each row gives the outcome block of the run. And the
+// order in which the rule files are looked up.
 #include "ostrilo.h"
 #include "sandbox.h"
 
@@ -104,6 +105,60 @@ void check(const std::vector<route>& routes)
     }
 }
 
+// The rule file checks of the run, in order, one line each.
+std::string checks(const run_result& run)
+{
+    std::string found;
+    for (const std::string& record : run.records())
+        if (record.starts_with("DEBUG * Check URL '"))
+            found += record.substr(6) + "\n";
+    return found;
+}
+
+// Most rules below name a destination that is neither "local" nor "remote": the
+// run then stops with status 1 right after the lookup, and the " --> dest: <...>"
+// record names the rule that matched.
+TEST(LookupOrder, EachPlaceWinsOverTheLaterOnes)
+{
+    const std::string url = "https://rules.test/page";
+    // The places holding a rule file, in lookup order: P the preset file (p: one
+    // that does not match), C the -configdir folder, I the installation folder,
+    // A %APPDATA%\vnc, G the program folder. The first upper-case one wins.
+    const std::string places = "PCIAG", names[] = {"preset", "configdir", "installation", "appdata", "program"};
+    for (const std::string with_rules : {"PCIAG", "CIAG", "IAG", "AG", "G", "pCG"}) {
+        SCOPED_TRACE(with_rules);
+        sandbox box;
+        const scoped_path install(real_program_files() + L"\\Corvane-Pro");
+        // The program folder ends in a backslash, and a backslash is always
+        // added. The folder vnc shows that the second name is read when alone.
+        const std::string paths[] = {
+            narrow(box.root) + "\\preset\\url whitelist.txt", narrow(box.root) + "\\configdir\\url whitelist.txt",
+            narrow(install.path) + "\\url whitelist.txt", narrow(box.appdata) + "\\vnc\\url_whitelist.txt",
+            narrow(box.program_dir) + "\\\\url whitelist.txt"};
+        write_file(box.root + L"\\configdir\\x", "");
+        for (char p : with_rules) {
+            const std::size_t at = p == 'p' ? 0 : places.find(p);
+            write_file(widen(paths[at]), (p == 'p' ? "other.test|" : "rules.test/*|") + names[at] + "\n");
+        }
+        const bool preset = with_rules[0] == 'P' || with_rules[0] == 'p';
+        box.put(L"ostrilo.cfg", preset ? "whitelist_path=" + paths[0] + "\n" : "");
+        const run_result run = box.run(L"-url \"" + widen(url) + L"\" -configdir \"" + box.root + L"\\configdir\"");
+        // The places after the winner are not consulted.
+        const std::size_t winner = places.find(with_rules[with_rules[0] == 'p']);
+        std::string expected;
+        for (std::size_t p = preset ? 0 : 1; p <= winner; ++p) {
+            const bool has_file = p == 0 || with_rules.find(places[p]) != std::string::npos;
+            expected += "* Check URL '" + url + "' in whitelist '" + (has_file ? paths[p] : "(null)") + "'\n";
+        }
+        EXPECT_EQ(checks(run), expected);
+        const std::string records = "TRACE  --> dest: <" + names[winner] + ">\n" + (preset ? "" : "!") +
+                                    "DEBUG Found predefined whitelist path. Checking if url is in whitelist in this "
+                                    "file: " +
+                                    paths[0] + "\nDEBUG URL to compare is now: rules.test/page";
+        EXPECT_EQ(box.outcome(run, records), "exit 1\n" + records);
+    }
+}
+
 // Every link matches "*|none", which ends the run with status 1 right after the lookup.
 TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
 {
@@ -137,6 +192,10 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
     std::vector<route> routes;
     for (const auto& [arguments, expected] : cases)
         routes.push_back({"", "*|none\n", arguments, expected});
+    // A kvxps link is looked up and handed on as https.
+    routes.push_back({"", "kvxps://*|kept\n", L"-url \"kvxps://rules.test/page\"",
+                      "exit 0\nviewer: -initialURL \"https://rules.test/page\"\nDEBUG * Check URL "
+                      "'https://rules.test/page' in whitelist '%R\\program\\\\url whitelist.txt'"});
     check(routes);
 }
 
