@@ -199,57 +199,60 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
     check(routes);
 }
 
-// Every link below "local.test" opens locally, in the browser the path names.
-const char rules[] =
-    "local.test/default/*|local\r\nlocal.test/firefox/*|local|firefox\r\nlocal.test/chrome/*|local|"
-    "chrome\r\nlocal.test/edge/*|local|edge\r\nlocal.test/ie/*|local|ie\r\n";
-
 TEST(LocalBrowser, TheShellByProgramNameElseTheConfiguredBrowserElseInternetExplorer)
 {
-    // The URL is the whole parameter text: no quotes added, none escaped.
-    const std::wstring url = L"https://local.test/%s/a b/\\\"q\\\"?x=1&y=%20\"";
-    const std::string link = "https://local.test/%s/a b/\"q\"?x=1&y=%20",
-                      shell = "DEBUG open_url_locally_new: Opening ";
-    const std::string ignoring = " (forcefully ignoring local_browser_%s in ostrilo.cfg even though it might be set)";
+    // Every link below "l.test" opens locally, in the browser the path names. The
+    // shell gets the URL as the whole parameter text: no quotes added, none escaped.
+    const std::string rules =
+                          "l.test/default/*|local\nl.test/firefox/*|local|firefox\nl.test/chrome/*|local|chrome\n"
+                          "l.test/edge/*|local|edge\nl.test/ie/*|local|ie\n",
+                      url = "https://l.test/%s/a b/\"q\"?y=%20",
+                      by_name = "\nDEBUG open_url_locally_new: Opening " + url +
+                                " with %S (forcefully ignoring "
+                                "local_browser_%s in ostrilo.cfg even "
+                                "though it might be set)";
     // The shell cannot find a browser that is not beside the program (and is not
     // asked for the default browser); the old method then starts the browser
     // configured for the rule, with the URL unchanged between quotes, else Internet Explorer.
-    const std::string not_found = "\nbox: Error: File not found.\r\n", old =
+    const std::string shell_box = "\nbox: Error: File not found.\r\n", old =
                                                                            "\nWARN open_url_locally: new function "
                                                                            "open_url_locally_new(url, mode) failed, "
                                                                            "trying to open with 'old' method";
-    const std::string last_resort =
-        "\nERROR Couldn't generate browser call. Desperately trying to open url with IE (as last resort).";
-    const std::string missing =
-        "\nERROR create_browser_call: Error: file '%B' doesn't exist! Will desperately try to "
-        "open the URL locally using IE";
+    const std::string ie = "\niexplore: " + url + old +
+                           "\nERROR Couldn't generate browser call. Desperately trying to open url with IE (as last "
+                           "resort).";
     // clang-format off
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"firefox", "", "exit 0\nfirefox: " + link + "\n" + shell + link + " with firefox" + ignoring},
-        {"chrome", "", "exit 0\nchrome: " + link + "\n" + shell + link + " with chrome" + ignoring},
-        {"ie", "", "exit 0\niexplore: " + link + "\n" + shell + link + " with IE" + ignoring},
-        {"default", "local_browser_bin=%B", "exit 0\nbrowser: \"" + link + "\"" + old},
-        {"firefox", "local_firefox=%B\nlocal_browser_bin=%D", 
-         "exit 0" + not_found + "\nbrowser: \"" + link + "\"" + old},
-        {"chrome", "local_browser_bin=%D", "exit 0" + not_found + "\niexplore: " + link + old + last_resort},
-        {"edge", "local_edge=%B\nlocal_browser_bin=%D",
-         "exit 0\nbox: Error: There is no Windows program configured to open this type of file.\niexplore: " + link +
-         old + last_resort + missing},
-        {"ie", "local_ie=%B\nlocal_browser_bin=%D", "exit 0" + not_found + "\nbrowser: \"" + link + "\"" + old},
-        {"ie", "", "exit 0" + not_found + not_found + old + last_resort},
-        {"default", "local_browser_bin=%R\\seite \u00e4.html",
-         "exit 22\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Start des lokalen Browsers ist "
-         "fehlgeschlagen."},
+        {"firefox", "", "firefox: " + url + by_name}, {"chrome", "", "chrome: " + url + by_name},
+        {"ie", "", "iexplore: " + url + by_name},
+        {"default", "local_browser_bin=%B", "browser: \"" + url + "\"" + old},
+        {"firefox", "local_firefox=%B\nlocal_browser_bin=%D", shell_box + "\nbrowser: \"" + url + "\"" + old},
+        {"chrome", "local_browser_bin=%D", shell_box + ie},
+        {"edge", "local_edge=%B\nlocal_browser_bin=%D", "box: Error: There is no Windows program configured to open "
+         "this type of file." + ie + "\nERROR create_browser_call: Error: file '%B' doesn't exist! Will desperately "
+         "try to open the URL locally using IE"},
+        {"ie", "local_ie=%B\nlocal_browser_bin=%D", shell_box + "\nbrowser: \"" + url + "\"" + old},
+        {"default", "local_browser_bin=%R\\seite \u00e4.html", "exit 22\nbox: Feldrun Corvane-Pro Browserweiche "
+         "Feldrun: Fehler: Der Start des lokalen Browsers ist fehlgeschlagen."},
+        {"ie", "", shell_box + shell_box + old},  // Wine's own Internet Explorer is out of reach as well
     };
     // clang-format on
     std::vector<route> routes;
     for (const auto& [browser, config, expected] : cases) {
-        std::wstring arguments = L"-url \"" + url;
-        std::string text = expected;
-        arguments.replace(arguments.find(L"%s"), 2, widen(browser));
-        for (std::size_t at; (at = text.find("%s")) != std::string::npos;)
-            text.replace(at, 2, browser);
-        routes.push_back({config, rules, arguments, text});
+        auto fill = [&](std::string text) {
+            for (const auto& [mark, value] : {std::pair{"%s", browser}, {"%S", browser == "ie" ? "IE" : browser}})
+                for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+                    text.replace(at, 2, value);
+            return text;
+        };
+        std::wstring arguments = L"-url \"";
+        for (wchar_t c : widen(fill(url)))
+            arguments += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+        routes.push_back({config, rules, arguments + L"\"",
+                          fill((expected.starts_with("exit") ? ""
+                                : expected[0] == '\n'        ? "exit 0"
+                                                             : "exit 0\n") +
+                               expected)});
     }
     check(routes);
 }
@@ -258,41 +261,35 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
 {
     const std::string safe = "safe_browser_arguments=1\nlocal_browser_bin=%B", line = "strict_command_line=1";
     const std::string host = "strict_host_match=1", spoofable = "*.intranet.test/*|local|firefox\r\n*|remote\r\n";
-    const std::string long_link = "https://example.com/" + std::string(5000, 'a');
+    const std::string long_link = "https://e.test/" + std::string(5000, 'a'), ff = "*|local|firefox",
+                      remote = "*|remote";
+    const std::string bad = "exit 1\nERROR strict_command_line: ", no = " Nothing is opened.";
+    const std::wstring inside = L"-url \"https://e.test/-configdir=%A\"";
     // clang-format off
     std::vector<route> cases = {
         // A link smuggles a flag past the browser's one argument: a blank splits it, unless encoded.
-        {"", "example.com/*|local|firefox", L"-url \"https://example.com/?q=1 --gpu-launcher=cmd\"",
-         "exit 0\nfirefox: https://example.com/?q=1 --gpu-launcher=cmd"},
-        {safe, "example.com/*|local|firefox", L"-url \"https://example.com/?q=1 --gpu-launcher=cmd\"",
-         "exit 0\nfirefox: https://example.com/?q=1%20--gpu-launcher=cmd"},
-        {safe, "example.com/*|local", L"-url \"https://example.com/\\\" --some-flag \\\"\"",
-         "exit 0\nbrowser: https://example.com/%22%20--some-flag%20%22"},
-        {safe, "*|local|firefox", L"-url \"/x\"",
+        {"", ff, L"-url \"https://e.test/?q=1 --gpu=x\"", "exit 0\nfirefox: https://e.test/?q=1 --gpu=x"},
+        {safe, ff, L"-url \"https://e.test/?q=1 --gpu=x\"", "exit 0\nfirefox: https://e.test/?q=1%20--gpu=x"},
+        {safe, "*|local", L"-url \"https://e.test/\\\" --x \\\"\"", "exit 0\nbrowser: https://e.test/%22%20--x%20%22"},
+        {safe, ff, L"-url \"/x\"",
          "exit 0\nERROR Refusing to open </x> locally: it cannot be passed to a browser as one safe argument"},
         // A link chooses the configuration folder; with the key everything up to the last quote is the link.
-        {"", "*|remote", L"-url \"https://evil.example/-configdir=%A\"",
-         "exit 0\nfirefox: https://evil.example/-configdir=%A"},
-        {line, "*|remote", L"-url \"https://evil.example/-configdir=%A\"",
-         "exit 0\nviewer: -initialURL \"||https://evil.example/-configdir=%A\"\n"
-         "ERROR Couldn't read configdir from command line!"},
-        {"", "*|remote", L"-url \"https://example.com/\" -configdir \"%A\"", "exit 0\nfirefox: https://example.com/"},
-        {line, "*|remote", L"-url \"https://example.com/\" -x \"%A\"",
-         "exit 0\nviewer: -initialURL \"||https://example.com/%22+-x+%22%A\""},
-        {line, "*|remote", L"-url \"https://example.com/\" -configdir \"%A\"", "exit 1\nERROR strict_command_line: "
-         "-configdir stands behind the link; run Ostrilo.exe -setregistry again. Nothing is opened."},
-        {line, "*|remote", L"-configdir \"%A\" -url \"https://example.com/\"", "exit 0\nfirefox: https://example.com/"},
-        {line, "*|remote", L"-url \"https://example.com/\" x",
-         "exit 1\nERROR strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
-         "Nothing is opened."},
-        {line, "*|remote", L"https://example.com/",
-         "exit 1\nERROR strict_command_line: a link must follow -url in double quotes, at the end. Nothing is opened."},
-        // Files and links of odd shape: an overlong link goes remote, a lone
-        // surrogate reaches the browser as it came, an odd quote leaves the rest in the link.
+        {"", remote, inside, "exit 0\nfirefox: https://e.test/-configdir=%A"},
+        {line, remote, inside, "exit 0\nviewer: -initialURL \"||https://e.test/-configdir=%A\""},
+        {"", remote, L"-url \"https://e.test/\" -configdir \"%A\"", "exit 0\nfirefox: https://e.test/"},
+        {line, remote, L"-url \"https://e.test/\" -x \"%A\"",
+         "exit 0\nviewer: -initialURL \"||https://e.test/%22+-x+%22%A\""},
+        {line, remote, L"-url \"https://e.test/\" -configdir \"%A\"",
+         bad + "-configdir stands behind the link; run Ostrilo.exe -setregistry again." + no},
+        {line, remote, L"-configdir \"%A\" -url \"https://e.test/\"", "exit 0\nfirefox: https://e.test/"},
+        {line, remote, L"-url \"https://e.test/\" x",
+         bad + "the command line is not <program> <switches> -url \"<link>\"." + no},
+        {line, remote, L"https://e.test/", bad + "a link must follow -url in double quotes, at the end." + no},
+        // Links of odd shape: an overlong one goes remote, a lone surrogate reaches the browser as
+        // it came, an odd quote leaves the rest in the link.
         {"", "", L"-url \"" + widen(long_link) + L"\"", "exit 0\nviewer: -initialURL \"" + long_link + "\""},
-        {"", "*|local|firefox", L"-url \"https://example.com/\xD800\"",
-         "exit 0\nfirefox: https://example.com/\xEF\xBF\xBD"},
-        {"", "*|local|firefox", L"-url \"https://example.com/a\"b c", "exit 0\nfirefox: https://example.com/ab"},
+        {"", ff, L"-url \"https://e.test/\xD800\"", "exit 0\nfirefox: https://e.test/\xEF\xBF\xBD"},
+        {"", ff, L"-url \"https://e.test/a\"b c", "exit 0\nfirefox: https://e.test/ab"},
         {host, spoofable, L"-url \"https://u@WWW.Intranet.Test./a\"",
          "exit 0\nfirefox: https://u@WWW.Intranet.Test./a"},
     };
