@@ -17,59 +17,30 @@ std::wstring env_value(const wchar_t* name)
     return std::wstring(buffer, GetEnvironmentVariableW(name, buffer, 32768));
 }
 
-struct box_search {
-    DWORD process_id;
-    std::set<HWND> seen;
-    std::vector<message_box>* boxes;
-};
-
-// Records each new dialog box of the process and presses OK (again, should
-// the first press not have closed it yet).
-BOOL CALLBACK collect_box(HWND window, LPARAM parameter)
+std::wstring window_text(HWND window)
 {
-    auto* search = reinterpret_cast<box_search*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t class_name[16] = L"", title[4096] = L"", text[4096] = L"";
-    GetClassNameW(window, class_name, 16);
-    if (owner != search->process_id || !IsWindowVisible(window) || std::wstring(class_name) != L"#32770")
-        return TRUE;
-    GetWindowTextW(window, title, 4096);
-    GetWindowTextW(GetDlgItem(window, 0xFFFF), text, 4096);
-    if (search->seen.insert(window).second)
-        search->boxes->push_back({title, text});
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return TRUE;
+    wchar_t text[4096] = L"";
+    GetWindowTextW(window, text, 4096);
+    return text;
 }
 
-// Starts a program with every variable of this test program and the sandbox's settings.
+// Starts a program with the sandbox's settings and these variables in its
+// environment, set in this program's own for the moment of the start.
 bool create(const sandbox& box, std::wstring line, const std::map<std::wstring, std::wstring>& variables,
             STARTUPINFOW& startup, PROCESS_INFORMATION& process)
 {
-    struct name_less {
-        bool operator()(const std::wstring& a, const std::wstring& b) const
-        {
-            return _wcsicmp(a.c_str(), b.c_str()) < 0;
-        }
-    };
-    std::map<std::wstring, std::wstring, name_less> all;
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-        const std::wstring text = entry;
-        const std::size_t equals = text.find(L'=', 1);  // "=C:=C:\..." entries start with "="
-        all.insert({text.substr(0, equals), text.substr(equals + 1)});
-    }
-    FreeEnvironmentStringsW(block);
-    for (const auto& [name, value] : box.env)
-        value ? void(all.insert_or_assign(name, *value)) : void(all.erase(name));
+    std::map<std::wstring, std::optional<std::wstring>> all = box.env, before;
     for (const auto& [name, value] : variables)
-        all.insert_or_assign(name, value);
-    std::wstring text;
-    for (const auto& [name, value] : all)
-        text += name + L"=" + value + L'\0';
-    text += L'\0';
-    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, startup.dwFlags != 0, CREATE_UNICODE_ENVIRONMENT,
-                          text.data(), box.cwd.c_str(), &startup, &process);
+        all[name] = value;
+    for (const auto& [name, value] : all) {
+        before[name] = env_value(name.c_str());
+        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    }
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, startup.dwFlags != 0,
+                                        CREATE_UNICODE_ENVIRONMENT, nullptr, box.cwd.c_str(), &startup, &process);
+    for (const auto& [name, value] : before)
+        SetEnvironmentVariableW(name.c_str(), value->empty() ? nullptr : value->c_str());
+    return started;
 }
 
 }  // namespace
@@ -232,9 +203,19 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
         ADD_FAILURE() << "cannot start " << narrow(command_line);
         return result;
     }
-    box_search search{process.dwProcessId, {}, &result.boxes};
+    // Records each new message box of the process and presses OK (again, should
+    // the first press not have closed it yet).
+    std::set<HWND> seen;
     for (int waited = 0; WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++waited) {
-        EnumWindows(collect_box, reinterpret_cast<LPARAM>(&search));
+        for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(box, &owner);
+            if (owner != process.dwProcessId || !IsWindowVisible(box))
+                continue;
+            if (seen.insert(box).second)
+                result.boxes.push_back({window_text(box), window_text(GetDlgItem(box, 0xFFFF))});
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
         if (waited == seconds * 20) {
             ADD_FAILURE() << "no end within " << seconds << " s: " << narrow(command_line);
             TerminateProcess(process.hProcess, 0xDEAD);
