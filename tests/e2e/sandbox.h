@@ -94,8 +94,8 @@ public:
     // What a run did, one line each: "exit N", every box "box: <title>: <text>"
     // (an error number's text left out), every stand-in's first start
     // "<name>: <parameters>" (waited for when `expected` names it), then each
-    // "LEVEL message" line of `expected` as it is when logged, else behind
-    // "(missing) "; with "!" in front, the other way round.
+    // "LEVEL message" line of `expected` as it is when logged as often as it
+    // is listed there (with "!" in front: not at all), else behind "(not as listed) ".
     std::string outcome(const run_result& run, const std::string& expected = "") const;
 };
 
