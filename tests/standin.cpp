@@ -1,6 +1,5 @@
-// Stand-in for the browsers, the viewer and its selector. Every start appends
-// its command line and working folder, as two UTF-8 lines, to
-// "<own path>.calls.txt". Its environment may ask for more:
+// Stand-in for the browsers, the viewer and its selector. Every start appends its command line and working folder,
+// as two UTF-8 lines, to "<own path>.calls.txt". Its environment may ask for more:
 //   STANDIN_PIPE            serve this named pipe: each message is written to "<own path>.pipe.N"
 //   STANDIN_WINDOW          show a window with this title ("-": untitled)
 //   STANDIN_HOLD_CLIPBOARD  "1": keep the clipboard open, so that others cannot write it

@@ -1,10 +1,6 @@
-// Where a link ends, run by run of the real Ostrilo.exe: the command line as a
-// user or the shell gives it, the local browsers (the shell by program name,
-// the browser configured in ostrilo.cfg, Internet Explorer as the last resort),
-// the remote viewer (running: through its pipe or the clipboard; else started)
-// and links and files an attacker may shape, with the hardening keys of
-// ostrilo.cfg off and on. Each row gives the outcome block of the run. And the
-// order in which the rule files are looked up.
+// Where a link ends, run by run of the real Ostrilo.exe: the rule files' order,
+// the command line, the local browsers, the remote viewer, and links an attacker
+// may shape, with the hardening keys of ostrilo.cfg off and on.
 #include "ostrilo.h"
 #include "sandbox.h"
 
@@ -19,8 +15,7 @@ struct route {
     std::wstring arguments;
     std::string expected;  // the outcome; only the stand-ins it names are there
     std::wstring viewer;   // the stand-in build at the viewer's place beside the program, whatever the outcome
-    // A running viewer's settings ("name": a pipe-name file naming its pipe);
-    // it runs when set or when the outcome names "pipe" or "clipboard".
+    // A running viewer's settings ("name": a pipe-name file naming its pipe); it runs when set or named.
     std::map<std::wstring, std::wstring> running = {};
 };
 
@@ -115,15 +110,12 @@ std::string checks(const run_result& run)
     return found;
 }
 
-// Most rules below name a destination that is neither "local" nor "remote": the
-// run then stops with status 1 right after the lookup, and the " --> dest: <...>"
-// record names the rule that matched.
 TEST(LookupOrder, EachPlaceWinsOverTheLaterOnes)
 {
     const std::string url = "https://rules.test/page";
-    // The places holding a rule file, in lookup order: P the preset file (p: one
-    // that does not match), C the -configdir folder, I the installation folder,
-    // A %APPDATA%\vnc, G the program folder. The first upper-case one wins.
+    // The places holding a rule file, in lookup order: P the preset file (p: one that does not match), C the
+    // -configdir folder, I the installation folder, A %APPDATA%\vnc, G the program folder. The first upper-case
+    // one wins; its destination is neither local nor remote, so the run ends with status 1 after the lookup.
     const std::string places = "PCIAG", names[] = {"preset", "configdir", "installation", "appdata", "program"};
     for (const std::string with_rules : {"PCIAG", "CIAG", "IAG", "AG", "G", "pCG"}) {
         SCOPED_TRACE(with_rules);
@@ -165,22 +157,18 @@ TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
                       replaced = "DEBUG Replaced with standard ";
     // clang-format off
     const std::pair<std::wstring, std::string> cases[] = {
-        {L"-help", "exit 0\n" + help}, {L"-x /help", "exit 0\n" + help},
-        {L"-help -url \"https://example.com/h\"", 
+        {L"-x /help", "exit 0\n" + help},
+        {L"-help -url \"https://example.com/h\"",
          "exit 1\n!INFO Showing Ostrilo help and exiting.\n" + url + "https://example.com/h>"},
         {L"", "exit -3\nINFO Starting Ostrilo\n" + no_url}, {L"-url", "exit -3\n" + no_url},
-        {L"-log -configdir", "exit -3\n" + no_url},
         {L"/log -url \"https://example.com/\"", "exit 1\n" + url + "/log>"},
-        {L"-configdir \"C:\\cfg\" -url x", "exit 1\n" + url + "C:\\cfg>"},
-        {L"-url \"https://example.com/\" -setregistry", "exit 1\n" + url + "https://example.com/>"},
         {L"-url x -configdir \"H:\\My Config\\\\\"", "exit 1\n" + configdir + "H:\\My Config\\"},
         {L"-url x -configdir=C:\\cfg", "exit 1\n" + configdir + "C:\\cfg\\"},
-        {L"-url x -configdir \\\\\\", "exit 1\n" + configdir + "\\"},
         {L"-url x", "exit 1\nERROR Couldn't read configdir from command line!"},
         {L"-url \"kvxp://example.com/a\"", "exit 1\n" + replaced + "http(s): http://example.com/a"},
         {L"-url \"kvxps://example.com/a\"", "exit 1\n" + replaced + "http(s): https://example.com/a"},
         {L"-url \"%R\"", "exit 1\n!INFO URL is actually a file. Opening locally."},
-        {L"-url \"%R\\seite \u00e4.html\"", 
+        {L"-url \"%R\\seite \u00e4.html\"",
          "exit 0\niexplore: %R\\seite \u00e4.html\nINFO URL is actually a file. Opening locally."},
     };
     // clang-format on
@@ -238,8 +226,7 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
 {
     const std::string safe = "safe_browser_arguments=1\nlocal_browser_bin=%B", line = "strict_command_line=1";
     const std::string host = "strict_host_match=1", spoofable = "*.intranet.test/*|local|firefox\r\n*|remote\r\n";
-    const std::string long_link = "https://e.test/" + std::string(5000, 'a'), ff = "*|local|firefox",
-                      remote = "*|remote";
+    const std::string ff = "*|local|firefox", remote = "*|remote";
     const std::string bad = "exit 1\nERROR strict_command_line: ", no = " Nothing is opened.";
     const std::wstring inside = L"-url \"https://e.test/-configdir=%A\"";
     // clang-format off
@@ -253,7 +240,6 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         // A link chooses the configuration folder; with the key everything up to the last quote is the link.
         {"", remote, inside, "exit 0\nfirefox: https://e.test/-configdir=%A"},
         {line, remote, inside, "exit 0\nviewer: -initialURL \"||https://e.test/-configdir=%A\""},
-        {"", remote, L"-url \"https://e.test/\" -configdir \"%A\"", "exit 0\nfirefox: https://e.test/"},
         {line, remote, L"-url \"https://e.test/\" -x \"%A\"",
          "exit 0\nviewer: -initialURL \"||https://e.test/%22+-x+%22%A\""},
         {line, remote, L"-url \"https://e.test/\" -configdir \"%A\"",
@@ -262,13 +248,8 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         {line, remote, L"-url \"https://e.test/\" x",
          bad + "the command line is not <program> <switches> -url \"<link>\"." + no},
         {line, remote, L"https://e.test/", bad + "a link must follow -url in double quotes, at the end." + no},
-        // Links of odd shape: an overlong one goes remote, a lone surrogate reaches the browser as
-        // it came, an odd quote leaves the rest in the link.
-        {"", "", L"-url \"" + widen(long_link) + L"\"", "exit 0\nviewer: -initialURL \"" + long_link + "\""},
+        // A lone surrogate reaches the browser as it came.
         {"", ff, L"-url \"https://e.test/\xD800\"", "exit 0\nfirefox: https://e.test/\xEF\xBF\xBD"},
-        {"", ff, L"-url \"https://e.test/a\"b c", "exit 0\nfirefox: https://e.test/ab"},
-        {host, spoofable, L"-url \"https://u@WWW.Intranet.Test./a\"",
-         "exit 0\nfirefox: https://u@WWW.Intranet.Test./a"},
     };
     // clang-format on
     // Two of the links that the unit table of strict host matching rejects: local without the key, remote with it.
@@ -293,10 +274,8 @@ TEST(Viewer, IsStartedFromVersionTwoOneFourOnOrItsSelectorElseTheNotFoundBoxName
     // clang-format off
     std::vector<route> cases = {
         {"", "", url, started + version + "2.1.4.0"},
-        {"", "", url, started + version + "2.2.0.0", L"vncviewer_2_2_0"},
         {"", "", url, not_found + "\nWARN This version is too old to use the -initialURL parameter." + version +
          "2.1.3.99", L"vncviewer_2_1_3"},
-        {"", "", url, not_found, L"standin"},  // no version resource
         {"product_name=Acme Remote", "", url, not_found},
         {"", "", url + L" -configdir \"C:\\cfg dir\\\\\"", started + " -configdir \"C:\\cfg dir\""},
         {"", "", url, "exit 0\nselector: -initialURL \"http://example.org/a+b\"", L"vncviewer_2_1_4"},
@@ -323,10 +302,7 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
         {"", "", url, encoded, L"", {{pipe, named}, {L"name", named}}},
         {"", remote, link, "exit 0\npipe: work|firefox|http://remote.example.org/a+b\0"s, L"", {{pipe, standard}}},
         {"", "", url, nburl},
-        {"", "", url, nburl, L"", {{pipe, named}, {L"name", named + L"\r\n"}}},  // a line end: no name
-        {"", remote, link, "exit 0\nclipboard: nburl:work|firefox|http://remote.example.org/a b"},
         {"", "*|remote", german, "exit 0\npipe: ||https://example.com/stra%c3%9fe/%c3%a4\0"s, L"", {{pipe, standard}}},
-        {"", "*|remote", german, "exit 0\nclipboard: nburl:||https://example.com/stra\u00dfe/\u00e4"},
         // Held by another program, the clipboard is tried three times, then the fatal box ends the run.
         {"", "", url, "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Ich konnte nichts in die "
          "Zwischenablage kopieren, da ich diese nicht öffnen konnte. Ein anderes Programm blockiert die Zwischenablage "
@@ -342,11 +318,9 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
 TEST(Help, TextReadsLineByLine)
 {
     // Lines a reader of the box relies on, with their exact indentation.
-    const std::wstring text = help_text();
     for (const wchar_t* line : {L"\n\n-url <URL>\n\n\tURL wird zum Viewer weitergeleitet\n\n\tBeispiele:\n",
-                                L"\n\n-setregistry\n\n\tWindows-Registry-Werte werden erneut gesetzt, keine Angabe\n",
                                 L"\tDie Log-Datei wird unter %temp%\\kvixtemp\\feldrun.log gespeichert.\n"})
-        EXPECT_NE(text.find(line), std::wstring::npos) << narrow(line);
+        EXPECT_NE(std::wstring(help_text()).find(line), std::wstring::npos) << narrow(line);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The end-to-end harness: runs the real Ostrilo.exe in a folder tree and an
-// environment block of its own, and records what a user would see: message
-// boxes, exit status, standard output and the log records. Stand-ins
-// (tests/standin.cpp) record their starts beside themselves.
+// The end-to-end harness: runs the real Ostrilo.exe in a folder tree and environment of its own, and records
+// what a user would see: boxes, exit status, output, log records, and what the stand-ins (tests/standin.cpp) got.
 #pragma once
 
 #include <windows.h>
@@ -40,8 +38,7 @@ void remove_tree(const std::wstring& path);
 void write_file(const std::wstring& path, const std::string& content);  // folders made as needed
 std::optional<std::string> read_file(const std::wstring& path);
 bool path_exists(const std::wstring& path);
-// The file's content; with `wait`, once it is not empty (a started program
-// runs on after Ostrilo has ended), or "" after ten seconds.
+// The file's content; with `wait`, once not empty (a started program runs on after Ostrilo), or "" after ten seconds.
 std::string wait_for_file(const std::wstring& path, bool wait = true);
 // What a stand-in recorded: "<command line>\n<folder>\n" for each start.
 inline std::string calls_of(const std::wstring& standin, bool wait = true)
@@ -86,10 +83,8 @@ public:
     DWORD start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const;
     void end_programs() const;
 
-    // The stand-ins a link may reach, by name: "firefox", "chrome", "msedge" and
-    // "iexplore" beside the program (the shell finds them there first),
-    // "browser" and "default" (configured ones), "viewer" (beside the program)
-    // and "selector" (in KVIX_INSTALLPATH).
+    // Where a stand-in goes by name: "browser", "default" (configured ones), "selector" (in
+    // KVIX_INSTALLPATH), else "<name>.exe" beside the program, where the shell finds it first.
     std::wstring standin_path(const std::string& name) const;
     // What a run did, one line each: "exit N", every box "box: <title>: <text>"
     // (an error number's text left out), every stand-in's first start
@@ -99,17 +94,16 @@ public:
     std::string outcome(const run_result& run, const std::string& expected = "") const;
 };
 
-// A program of the Wine prefix moved aside while the object lives, with the
-// stand-in in its place when a sandbox is given.
+// A program of the Wine prefix moved aside while the object lives, with the stand-in in its place if a sandbox is
+// given.
 struct program_aside {
     program_aside(std::wstring path, const sandbox* standin_from);
     ~program_aside();
     std::wstring path;
 };
 
-// A registry key removed when made and again when it goes (the tests run in
-// the build's own Wine prefix); a key tree as lines "key" and
-// "key [value name]=data" (REG_SZ with one NUL; any other type or length is named).
+// A registry key removed when made and again when it goes (the tests run in the build's own Wine prefix); a key
+// tree as lines "key" and "key [value name]=data" (REG_SZ with one NUL; any other type or length is named).
 struct scoped_key {
     scoped_key(HKEY root, std::wstring path);
     ~scoped_key();
@@ -117,8 +111,7 @@ struct scoped_key {
     std::wstring path;
 };
 void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines);
-// A user who never registered the program, on the Windows version given (the
-// one Wine reports to Ostrilo.exe), from construction to the end.
+// A user who never registered the program, on the Windows version given (as Wine reports it to Ostrilo.exe).
 extern const std::vector<std::string> registration_tops;
 struct clean_registry {
     explicit clean_registry(const wchar_t* windows_version);
