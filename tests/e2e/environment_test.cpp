@@ -90,7 +90,7 @@ TEST(FileSearch, EachCandidateWinsOverTheLaterOnes)
     }
 }
 
-TEST(FileSearch, MissingAppdataEndsTheRunWhileTheTitleIsMadeUnlessKvixVncIsBesideTheProgram)
+TEST(FileSearch, MissingAppdataEndsTheRunWithTheBoxBeforeTheTitleIsMade)
 {
     sandbox box;
     box.env[L"APPDATA"] = std::nullopt;
