@@ -19,8 +19,8 @@ cat <<'ROWS'
 file-order-viewer @@ src/config/discovery.cpp @@ s/(\{place::program_folder, "vncviewer.exe"\},)(\s*)(\{place::installation_folder, "vncviewer.exe"\},)/$3$2$1/ @@ e2e_environment @@ FileSearch.* @@ vncviewer.exe: the installation folder searched before the program folder
 file-order-appdata @@ src/config/discovery.cpp @@ s/(\{place::appdata, "\\\\vnc\\\\kvix.vnc"\},)(\s*)(\{place::appdata, "kvix.vnc"\},)/$3$2$1/ @@ e2e_environment @@ FileSearch.* @@ kvix.vnc: %APPDATA%\kvix.vnc before %APPDATA%\vnc\kvix.vnc
 install-order @@ src/config/discovery.cpp @@ s/\{"PROGRAMFILES", "PROGRAMFILES\(X86\)"\}/{"PROGRAMFILES(X86)", "PROGRAMFILES"}/ @@ e2e_environment @@ InstallationFolder.* @@ installation folder: PROGRAMFILES(X86) before PROGRAMFILES
-subfile-order @@ src/config/discovery.cpp @@ s/\{L"Corvane-Selector", L"Corvane-Pro"\}/{L"Corvane-Pro", L"Corvane-Selector"}/ @@ e2e_environment @@ InstallpathSubfile.* @@ installed programs: the product folder before the selector folder in each Program Files
-rule-order @@ src/rules/rule_lookup.cpp @@ s/get_kvix_installpath\(run\), global_location/*appdata_rule_folder(run, mode), global_location/; s/\*appdata_folder, appdata_location/get_kvix_installpath(run), appdata_location/ @@ e2e_rules @@ LookupOrder.* @@ rule lookup: the APPDATA rule file consulted before the installation folder's
+subfile-order @@ src/config/discovery.cpp @@ s/\{L"Corvane-Selector", L"Corvane-Pro"\}/{L"Corvane-Pro", L"Corvane-Selector"}/ @@ e2e_environment @@ FileSearch.* @@ installed programs: the product folder before the selector folder in each Program Files
+rule-order @@ src/rules/rule_lookup.cpp @@ s/get_kvix_installpath\(run\), global_location/*appdata_rule_folder(run, mode), global_location/; s/\*appdata_folder, appdata_location/get_kvix_installpath(run), appdata_location/ @@ e2e_entry @@ LookupOrder.* @@ rule lookup: the APPDATA rule file consulted before the installation folder's
 cfg-piece-4094 @@ src/config/config_file.cpp @@ s/line_buffer_size = 4095;/line_buffer_size = 4096;/ @@ unit_core @@ * @@ key/value files read in pieces of 4095 bytes instead of 4094
 rule-piece-4094 @@ src/rules/rule_match.cpp @@ s/line_piece_bytes = 4094;/line_piece_bytes = 4095;/ @@ unit_core @@ * @@ rule files read in pieces of 4095 bytes instead of 4094
 pipe-name-4094 @@ src/viewer/handoff.cpp @@ s/pipe_name_line_bytes = 4094;/pipe_name_line_bytes = 4095;/ @@ unit_core @@ * @@ the pipe-name line read up to 4095 bytes instead of 4094
@@ -32,32 +32,32 @@ browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded
 lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
 changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
 exit-minus-3 @@ src/entry/main.cpp @@ s/return -3;/return -2;/ @@ e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
-exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_core e2e_rules @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
+exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
 registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
 registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
-url-encode @@ src/viewer/url_encode.cpp @@ s/\+,-\.\/:;=\?/+,-.\/:;<=?/ @@ unit_core e2e_viewer @@ * @@ "<" passes unencoded
-pipe-nul @@ src/viewer/handoff.cpp @@ s/encoded.size\(\) \+ 1\)/encoded.size())/ @@ e2e_viewer @@ *RunningViewer* @@ the pipe message lacks its NUL byte
+url-encode @@ src/viewer/url_encode.cpp @@ s/\+,-\.\/:;=\?/+,-.\/:;<=?/ @@ unit_core e2e_entry @@ * @@ "<" passes unencoded
+pipe-nul @@ src/viewer/handoff.cpp @@ s/encoded.size\(\) \+ 1\)/encoded.size())/ @@ e2e_entry @@ *RunningViewer* @@ the pipe message lacks its NUL byte
 help-box-text @@ src/entry/help.cpp @@ s/URL wird zum Viewer weitergeleitet/URL wird zum Viewer weiter geleitet/ @@ e2e_entry @@ Help.* @@ a help box text changed
 appdata-box-text @@ src/config/discovery.cpp @@ s/APPDATA wurde nicht gefunden\./APPDATA wurde nicht gefunden!/ @@ e2e_environment @@ FileSearch.* @@ the missing-APPDATA box text changed
-clipboard-retries @@ src/viewer/handoff.cpp @@ s/retry < 2 && !clipboard/retry < 3 \&\& !clipboard/ @@ e2e_viewer @@ *Clipboard* @@ the clipboard is tried four times instead of three
-clipboard-interval @@ src/viewer/handoff.cpp @@ s/Sleep\(400\);/Sleep(40);/ @@ e2e_viewer @@ *Clipboard* @@ 40 ms instead of 400 ms between clipboard tries (only a clock shows it: expected to survive)
-version-bound @@ src/viewer/viewer_decisions.cpp @@ s/make_tuple\(2u, 1u, 4u\)/make_tuple(2u, 1u, 3u)/ @@ e2e_viewer @@ *Version* @@ viewer 2.1.3 accepted for -initialURL
-kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_rules e2e_entry @@ Dispatch.*:CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
+clipboard-retries @@ src/viewer/handoff.cpp @@ s/retry < 2 && !clipboard/retry < 3 \&\& !clipboard/ @@ e2e_entry @@ *RunningViewer* @@ the clipboard is tried four times instead of three
+clipboard-interval @@ src/viewer/handoff.cpp @@ s/Sleep\(400\);/Sleep(40);/ @@ e2e_entry @@ *RunningViewer* @@ 40 ms instead of 400 ms between clipboard tries (only a clock shows it: expected to survive)
+version-bound @@ src/viewer/viewer_decisions.cpp @@ s/make_tuple\(2u, 1u, 4u\)/make_tuple(2u, 1u, 3u)/ @@ e2e_entry @@ *Version* @@ viewer 2.1.3 accepted for -initialURL
+kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_entry @@ CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
 configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_core e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
 appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
-ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_local_browser @@ ConfiguredBrowser.* @@ no Internet Explorer as the last resort
+ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
 dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.front() == ','/ @@ unit_core @@ * @@ "*.example.com" no longer covers "example.com"
 slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_core @@ * @@ no retry without a trailing "/*"
-remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_viewer @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
-strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_hostile @@ * @@ strict_host_match=1 lets a spoofing link match by its path
-safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_hostile @@ * @@ safe_browser_arguments=1 passes a blank unencoded
-strict-configdir @@ src/entry/main.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_hostile @@ * @@ strict_command_line=1 reads a -configdir inside the link
+remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_entry @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
+strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
+safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_entry @@ * @@ safe_browser_arguments=1 passes a blank unencoded
+strict-configdir @@ src/entry/main.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
 explain-pipe @@ src/rules/route_plan.cpp @@ s/url_encode\(handoff_utf8\(plan\)\) \+ '\\0'/url_encode(handoff_utf8(plan))/ @@ native_explain_test e2e_admin @@ * @@ ostrilo-admin explain predicts the pipe bytes without their NUL
 lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ native_lint_test @@ * @@ a lint finding's code changed
 sitelist-order @@ tools/ostrilo-admin/sitelist.cpp @@ s/a.key.size\(\) > b.key.size\(\)/a.key.size() < b.key.size()/ @@ native_sitelist_test @@ * @@ imported site-list rules shortest entry first
 log-stderr-file @@ src/log/log.cpp @@ s/handle != -2 && handle != 0;/handle != -2 \&\& handle != 0 \&\& GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_DISK;/ @@ e2e_entry @@ CommandLine.* @@ the log fast path drops the records when standard error is a file
-quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(run\);/find_ostrilo_cfg(const_cast<run_context\&>(run));/ @@ e2e_hostile e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
+quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(run\);/find_ostrilo_cfg(const_cast<run_context\&>(run));/ @@ e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
 admin-log @@ tools/ostrilo-admin/main.cpp @@ s/set_log_to_stderr\(false\);/set_log_to_stderr(true);/ @@ e2e_admin @@ * @@ ostrilo-admin lets the product's log records through to standard error
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
 ROWS

@@ -1,13 +1,9 @@
-// Stand-in for the browsers, the viewer and its selector. Every start appends
-// its command line and working folder, as two UTF-8 lines, to
-// "<own path>.calls.txt". Its environment may ask for more:
-//   STANDIN_PIPE               serve this named pipe: each message is written to "<own path>.pipe.N"
-//   STANDIN_PUBLISH_PIPE_NAME  "1": write the pipe name into %TMP%\kvixtemp\feldrun_pipename;
-//                              "line_end": the same followed by CR LF
-//   STANDIN_WINDOW             show a window with this title ("-": untitled); each
-//                              minimizing appends a line to "<own path>.events"
-//   STANDIN_HOLD_CLIPBOARD     "1": keep the clipboard open, so that others cannot write it
-//   STANDIN_FOR                the file name of the only stand-in that takes the two settings above
+// Stand-in for the browsers, the viewer and its selector. Every start appends its command line and working folder,
+// as two UTF-8 lines, to "<own path>.calls.txt". Its environment may ask for more:
+//   STANDIN_PIPE            serve this named pipe: each message is written to "<own path>.pipe.N"
+//   STANDIN_WINDOW          show a window with this title ("-": untitled)
+//   STANDIN_HOLD_CLIPBOARD  "1": keep the clipboard open, so that others cannot write it
+//   STANDIN_FOR             the file name of the only stand-in that takes the settings above
 // With a pipe, a window or the clipboard it runs until it is ended, else it ends at once.
 #include <windows.h>
 
@@ -16,7 +12,7 @@
 
 namespace {
 
-std::wstring own_path;
+std::wstring own_path, pipe;
 
 std::wstring environment(const wchar_t* name)
 {
@@ -33,24 +29,22 @@ std::string utf8(const std::wstring& text)
     return result;
 }
 
-// Written under a temporary name first, so that a reader never sees half of it.
-void write(const std::wstring& path, const std::string& bytes, const wchar_t* mode = L"wb")
+// Appended, or written under a temporary name first so that a reader never sees half of it.
+void write(const std::wstring& path, const std::string& bytes, bool append = false)
 {
-    const std::wstring temporary = *mode == L'a' ? path : path + L".tmp";
-    if (FILE* file = _wfopen(temporary.c_str(), mode)) {
+    const std::wstring temporary = append ? path : path + L".tmp";
+    if (FILE* file = _wfopen(temporary.c_str(), append ? L"ab" : L"wb")) {
         fwrite(bytes.data(), 1, bytes.size(), file);
         fclose(file);
     }
     MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-HANDLE pipe_instance(const std::wstring& name)
+HANDLE pipe_instance()
 {
-    return CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+    return CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
                             4096, 4096, 0, nullptr);
 }
-
-std::wstring pipe;
 
 // Each client writes one message and closes its end.
 DWORD WINAPI serve_pipe(void* first)
@@ -58,7 +52,7 @@ DWORD WINAPI serve_pipe(void* first)
     for (HANDLE instance = first, next; instance != INVALID_HANDLE_VALUE; instance = next) {
         if (!ConnectNamedPipe(instance, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
             return 0;
-        next = pipe_instance(pipe);
+        next = pipe_instance();
         std::string message;
         char buffer[4096];
         for (DWORD read = 0;
@@ -72,13 +66,6 @@ DWORD WINAPI serve_pipe(void* first)
     return 0;
 }
 
-LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    if (message == WM_SIZE && wparam == SIZE_MINIMIZED)
-        write(own_path + L".events", "minimized\n", L"ab");
-    return DefWindowProcW(window, message, wparam, lparam);
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -86,24 +73,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     wchar_t path[MAX_PATH * 4] = {}, folder[MAX_PATH * 4] = {};
     own_path.assign(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4));
     GetCurrentDirectoryW(MAX_PATH * 4, folder);
-    write(own_path + L".calls.txt", utf8(GetCommandLineW()) + "\n" + utf8(folder) + "\n", L"ab");
+    write(own_path + L".calls.txt", utf8(GetCommandLineW()) + "\n" + utf8(folder) + "\n", true);
 
     const std::wstring only_for = environment(L"STANDIN_FOR");
     const bool set_up = only_for.empty() || own_path.ends_with(L"\\" + only_for);
     pipe = set_up ? environment(L"STANDIN_PIPE") : L"";
-    const std::wstring publish = environment(L"STANDIN_PUBLISH_PIPE_NAME");
     const std::wstring title = set_up ? environment(L"STANDIN_WINDOW") : L"";
-    if (!pipe.empty()) {
-        CloseHandle(CreateThread(nullptr, 0, serve_pipe, pipe_instance(pipe), 0, nullptr));
-        CreateDirectoryW((environment(L"TMP") + L"\\kvixtemp").c_str(), nullptr);
-        if (!publish.empty())
-            write(environment(L"TMP") + L"\\kvixtemp\\feldrun_pipename",
-                  utf8(pipe) + (publish == L"line_end" ? "\r\n" : ""));
-    }
+    if (!pipe.empty())
+        CloseHandle(CreateThread(nullptr, 0, serve_pipe, pipe_instance(), 0, nullptr));
     HWND window = nullptr;
     if (!title.empty()) {
         WNDCLASSW window_class{};
-        window_class.lpfnWndProc = window_procedure;
+        window_class.lpfnWndProc = DefWindowProcW;
         window_class.hInstance = instance;
         window_class.lpszClassName = L"OstriloStandin";
         RegisterClassW(&window_class);

@@ -1,109 +1,326 @@
-// The command line as a user or the shell gives it: help, the argument walk,
-// -configdir, the scheme rewrite, the local file, the exit statuses, and the
-// exe's version resource. Every link matches the rule "*|none", which ends the
-// run with status 1 right after the lookup.
+// Where a link ends, run by run of the real Ostrilo.exe: the rule files' order,
+// the command line, the local browsers, the remote viewer, and links an attacker
+// may shape, with the hardening keys of ostrilo.cfg off and on.
 #include "ostrilo.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <regex>
+using namespace std::string_literals;
 
 namespace {
 
-struct command_line_case {
-    std::wstring arguments;  // "%ROOT%" stands for the sandbox folder
-    DWORD status;
-    std::vector<std::string> records;  // "LEVEL message"; with "!" in front: not logged
+struct route {
+    std::string config, rules;  // ostrilo.cfg and "url whitelist.txt" beside the program
+    std::wstring arguments;
+    std::string expected;  // the outcome; only the stand-ins it names are there
+    std::wstring viewer;   // the stand-in build at the viewer's place beside the program, whatever the outcome
+    // A running viewer's settings ("name": a pipe-name file naming its pipe); it runs when set or named.
+    std::map<std::wstring, std::wstring> running = {};
 };
 
-TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
+// The clipboard's text, emptied.
+std::string take_clipboard()
 {
-    const std::string help = "INFO Showing Ostrilo help and exiting.", no_url = "INFO There is no URL. I will return.";
-    const std::string url = "DEBUG Assuming this is the URL: <", configdir = "DEBUG Read configdir from command line: ";
-    const std::string local_file = "INFO URL is actually a file. Opening locally.";
-    const command_line_case cases[] = {
-        {L"-help", 0, {help}},
-        {L"/h", 0, {help}},
-        {L"/?", 0, {help}},
-        {L"-x /help", 0, {help}},
-        {L"-help -url \"https://example.com/h\"", 1, {"!" + help, url + "https://example.com/h>"}},
-        {L"", 0xFFFFFFFD, {"INFO Starting Ostrilo", no_url}},
-        {L"-url", 0xFFFFFFFD, {no_url}},
-        {L"-log -configdir", 0xFFFFFFFD, {no_url}},
-        {L"/log -url \"https://example.com/\"", 1, {url + "/log>"}},
-        {L"-configdir \"C:\\cfg\" -url x", 1, {url + "C:\\cfg>"}},
-        {L"-url \"\"", 1, {url + ">"}},
-        {L"-url \"https://example.com/\" -setregistry", 1, {url + "https://example.com/>"}},
-        {L"-SETREGISTRY -url x", 1, {url + "x>"}},
-        {L"-url x -configdir \"H:\\My Config\\\\\"", 1, {configdir + "H:\\My Config\\"}},
-        {L"-url x -configdir=C:\\cfg", 1, {configdir + "C:\\cfg\\"}},
-        {L"-url x -configdir \\\\\\", 1, {configdir + "\\"}},
-        {L"-url x", 1, {"ERROR Couldn't read configdir from command line!"}},
-        {L"-url \"kvxp://example.com/a\"", 1, {"DEBUG Replaced with standard http(s): http://example.com/a"}},
-        {L"-url \"kvxps://example.com/a\"", 1, {"DEBUG Replaced with standard http(s): https://example.com/a"}},
-        {L"-url \"KVXPS://example.com/\"", 1, {"!DEBUG Detected kvxp(s) protocol: KVXPS://example.com/"}},
-        {L"-url \"%ROOT%\\seite \u00e4.html\"", 0, {local_file, "INFO Finished, goodbye."}},
-        {L"-url \"%ROOT%\"", 1, {"!" + local_file}},
-    };
-    sandbox box;
-    box.put(L"url whitelist.txt", "*|none\n");
-    write_file(box.root + L"\\seite \u00e4.html", "<html></html>");
-    box.standin(box.program_dir + L"\\iexplore.exe");  // the shell finds it beside the program
-    for (const command_line_case& c : cases) {
-        std::wstring arguments = c.arguments;
-        if (std::size_t at = arguments.find(L"%ROOT%"); at != std::wstring::npos)
-            arguments.replace(at, 6, box.root);
+    std::wstring text;
+    if (OpenClipboard(nullptr)) {
+        if (HANDLE data = GetClipboardData(CF_UNICODETEXT))
+            text = static_cast<const wchar_t*>(GlobalLock(data)), GlobalUnlock(data);
+        EmptyClipboard();
+        CloseClipboard();
+    }
+    return narrow(text);
+}
+
+// A viewer of the user that runs, minimized, before the link is opened, behind
+// a windowless one that comes first in the process list and is passed over.
+HWND start_viewer(const sandbox& box, std::map<std::wstring, std::wstring> settings)
+{
+    box.standin(box.root + L"\\windowless\\vncviewer.exe");
+    box.start(box.root + L"\\windowless\\vncviewer.exe", {{L"STANDIN_PIPE", L"\\\\.\\pipe\\ostrilo-windowless"}});
+    box.standin(box.root + L"\\running\\vncviewer.exe");
+    settings.emplace(L"STANDIN_WINDOW", L"Corvane-Pro Viewer");
+    box.start(box.root + L"\\running\\vncviewer.exe", settings);
+    const HWND window = FindWindowW(L"OstriloStandin", nullptr);
+    ShowWindow(window, SW_MINIMIZE);
+    for (int i = 0; i < 100 && !IsIconic(window); ++i)
+        Sleep(50);
+    return window;
+}
+
+// "%R" stands for the sandbox folder, "%A" for a folder of rules sending every
+// link to firefox, "%B" and "%D" for the "browser" and "default" stand-ins.
+std::wstring placed(std::wstring all, const sandbox& box)
+{
+    const std::wstring values[] = {box.root, box.root + L"\\attacker", box.standin_path("browser"),
+                                   box.standin_path("default")};
+    for (int i = 0; i < 4; ++i)
+        for (std::size_t at; (at = all.find(std::wstring{L'%', L"RABD"[i]})) != std::wstring::npos;)
+            all.replace(at, 2, values[i]);
+    return all;
+}
+
+// Wine's own Internet Explorer is out of the shell's reach.
+void check(const std::vector<route>& routes)
+{
+    const program_aside ie[] = {program_aside(system_folder() + L"\\iexplore.exe", nullptr),
+                                program_aside(real_program_files() + L"\\Internet Explorer\\iexplore.exe", nullptr)};
+    for (const route& r : routes) {
+        sandbox box;
+        const std::string expected = narrow(placed(widen(r.expected), box));
+        for (const char* name : {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "selector", "viewer"})
+            if (expected.find("\n" + std::string(name) + ": ") != std::string::npos)
+                box.standin(box.standin_path(name), name == std::string("viewer") ? L"vncviewer_2_1_4" : L"standin");
+        const bool to_pipe = expected.find("\npipe: ") != std::string::npos;
+        const bool running = to_pipe || !r.running.empty() || expected.find("\nclipboard: ") != std::string::npos;
+        if (!r.viewer.empty() || running)
+            box.standin(box.standin_path("viewer"), r.viewer.empty() ? L"vncviewer_2_1_4" : r.viewer);
+        if (r.running.contains(L"name"))
+            write_file(box.temp + L"\\kvixtemp\\feldrun_pipename", narrow(r.running.at(L"name")));
+        take_clipboard();
+        const HWND window = running ? start_viewer(box, r.running) : nullptr;
+        write_file(box.root + L"\\attacker\\url whitelist.txt", "*|local|firefox\r\n");
+        write_file(box.root + L"\\seite \u00e4.html", "<html></html>");
+        if (!r.config.empty())
+            box.put(L"ostrilo.cfg", narrow(placed(widen(r.config), box)));
+        box.put(L"url whitelist.txt", r.rules);
+        const std::wstring arguments = placed(r.arguments, box);
         const run_result run = box.run(arguments);
-        SCOPED_TRACE(narrow(arguments) + "\n" + run.err);
-        EXPECT_EQ(run.exit_code, c.status);
-        for (const std::string& record : c.records)
-            EXPECT_NE(run.has(record[0] == '!' ? record.substr(1) : record), record[0] == '!') << record;
-        const bool helped = c.records[0] == help;
-        ASSERT_EQ(run.boxes.size(), helped ? 1u : 0u);
-        if (helped) {
-            EXPECT_EQ(run.boxes[0].title, L"Feldrun Hilfe");
-            EXPECT_EQ(run.boxes[0].text, help_text());
-        }
-        EXPECT_TRUE(
-            std::regex_search(run.err, std::regex("^\\d\\d:\\d\\d:\\d\\d INFO  ostrilo:\\d+: Starting Ostrilo\r\n")));
-        // The opt-in keys of the missing ostrilo.cfg are read without records.
+        SCOPED_TRACE(r.config + " " + narrow(arguments) + "\n" + run.err);
+        const std::string pipe = wait_for_file(box.root + L"\\running\\vncviewer.exe.pipe.1", to_pipe),
+                          clipboard = take_clipboard();
+        EXPECT_EQ(box.outcome(run, expected) + (pipe.empty() ? "" : "\npipe: " + pipe) +
+                      (clipboard.empty() ? "" : "\nclipboard: " + clipboard),
+                  expected);
+        EXPECT_FALSE(running && run.boxes.empty() && IsIconic(window)) << "the running viewer's window is brought back";
+        // The opt-in keys of a missing ostrilo.cfg are read without records.
         const std::vector<std::string> records = run.records();
         for (int i = run.find("TRACE Have set box title"); i >= 0 && i < run.find("TRACE CommandLineToArgvW set"); ++i)
-            EXPECT_EQ(records[i].find("ostrilo.cfg"), std::string::npos) << records[i];
+            EXPECT_TRUE(!r.config.empty() || records[i].find("ostrilo.cfg") == std::string::npos) << records[i];
     }
+}
+
+// The rule file checks of the run, in order, one line each.
+std::string checks(const run_result& run)
+{
+    std::string found;
+    for (const std::string& record : run.records())
+        if (record.starts_with("DEBUG * Check URL '"))
+            found += record.substr(6) + "\n";
+    return found;
+}
+
+TEST(LookupOrder, EachPlaceWinsOverTheLaterOnes)
+{
+    const std::string url = "https://rules.test/page";
+    // The places holding a rule file, in lookup order: P the preset file (p: one that does not match), C the
+    // -configdir folder, I the installation folder, A %APPDATA%\vnc, G the program folder. The first upper-case
+    // one wins; its destination is neither local nor remote, so the run ends with status 1 after the lookup.
+    const std::string places = "PCIAG", names[] = {"preset", "configdir", "installation", "appdata", "program"};
+    for (const std::string with_rules : {"PCIAG", "CIAG", "IAG", "AG", "G", "pCG"}) {
+        SCOPED_TRACE(with_rules);
+        sandbox box;
+        const scoped_path install(real_program_files() + L"\\Corvane-Pro");
+        // The program folder ends in a backslash, and a backslash is always
+        // added. The folder vnc shows that the second name is read when alone.
+        const std::string paths[] = {
+            narrow(box.root) + "\\preset\\url whitelist.txt", narrow(box.root) + "\\configdir\\url whitelist.txt",
+            narrow(install.path) + "\\url whitelist.txt", narrow(box.appdata) + "\\vnc\\url_whitelist.txt",
+            narrow(box.program_dir) + "\\\\url whitelist.txt"};
+        write_file(box.root + L"\\configdir\\x", "");
+        for (char p : with_rules) {
+            const std::size_t at = p == 'p' ? 0 : places.find(p);
+            write_file(widen(paths[at]), (p == 'p' ? "other.test|" : "rules.test/*|") + names[at] + "\n");
+        }
+        const bool preset = with_rules[0] == 'P' || with_rules[0] == 'p';
+        box.put(L"ostrilo.cfg", preset ? "whitelist_path=" + paths[0] + "\n" : "");
+        const run_result run = box.run(L"-url \"" + widen(url) + L"\" -configdir \"" + box.root + L"\\configdir\"");
+        // The places after the winner are not consulted.
+        const std::size_t winner = places.find(with_rules[with_rules[0] == 'p']);
+        std::string expected;
+        for (std::size_t p = preset ? 0 : 1; p <= winner; ++p) {
+            const bool has_file = p == 0 || with_rules.find(places[p]) != std::string::npos;
+            expected += "* Check URL '" + url + "' in whitelist '" + (has_file ? paths[p] : "(null)") + "'\n";
+        }
+        EXPECT_EQ(checks(run), expected);
+        const std::string records = "TRACE  --> dest: <" + names[winner] + ">";
+        EXPECT_EQ(box.outcome(run, records), "exit 1\n" + records);
+    }
+}
+
+// Every link matches "*|none", which ends the run with status 1 right after the lookup.
+TEST(CommandLine, EachFormGivesItsRecordsAndStatus)
+{
+    const std::string help = "box: Feldrun Hilfe: " + narrow(help_text()) + "\nINFO Showing Ostrilo help and exiting.";
+    const std::string no_url = "INFO There is no URL. I will return.", url = "DEBUG Assuming this is the URL: <";
+    const std::string configdir = "DEBUG Read configdir from command line: ",
+                      replaced = "DEBUG Replaced with standard ";
+    // clang-format off
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"-x /help", "exit 0\n" + help},
+        {L"-help -url \"https://example.com/h\"",
+         "exit 1\n!INFO Showing Ostrilo help and exiting.\n" + url + "https://example.com/h>"},
+        {L"", "exit -3\nINFO Starting Ostrilo\n" + no_url}, {L"-url", "exit -3\n" + no_url},
+        {L"/log -url \"https://example.com/\"", "exit 1\n" + url + "/log>"},
+        {L"-url x -configdir \"H:\\My Config\\\\\"", "exit 1\n" + configdir + "H:\\My Config\\"},
+        {L"-url x -configdir=C:\\cfg", "exit 1\n" + configdir + "C:\\cfg\\"},
+        {L"-url x", "exit 1\nERROR Couldn't read configdir from command line!"},
+        {L"-url \"kvxp://example.com/a\"", "exit 1\n" + replaced + "http(s): http://example.com/a"},
+        {L"-url \"kvxps://example.com/a\"", "exit 1\n" + replaced + "http(s): https://example.com/a"},
+        {L"-url \"%R\"", "exit 1\n!INFO URL is actually a file. Opening locally."},
+        {L"-url \"%R\\seite \u00e4.html\"",
+         "exit 0\niexplore: %R\\seite \u00e4.html\nINFO URL is actually a file. Opening locally."},
+    };
+    // clang-format on
+    std::vector<route> routes;
+    for (const auto& [arguments, expected] : cases)
+        routes.push_back({"", "*|none\n", arguments, expected});
+    // A kvxps link is looked up (in the program folder standing in for the installation folder, too) and
+    // handed on as https.
+    const std::string check_url =
+        "\nDEBUG * Check URL 'https://rules.test/page' in whitelist '%R\\program\\\\url whitelist.txt'";
+    routes.push_back({"", "kvxps://*|kept\n", L"-url \"kvxps://rules.test/page\"",
+                      "exit 0\nviewer: -initialURL \"https://rules.test/page\"" + check_url + check_url});
+    check(routes);
+}
+
+// Every link below "l.test" opens locally, in the browser the path names: the
+// shell asked by program name gets the URL as the whole parameter text (no
+// quotes added, none escaped). The shell cannot find a browser that is not
+// beside the program (and is not asked for the default one); the old method
+// then starts the browser configured for the rule, with the URL unchanged
+// between quotes, else Internet Explorer.
+TEST(LocalBrowser, TheShellByProgramNameElseTheConfiguredBrowserElseInternetExplorer)
+{
+    // clang-format off
+    const std::string rules = "l.test/d*|local\nl.test/f*|local|firefox\nl.test/c*|local|chrome\n"
+                              "l.test/e*|local|edge\nl.test/i*|local|ie\n";
+    const std::string not_found = "\nbox: Error: File not found.\r\n", configured = "local_browser_bin=%D\nlocal_";
+    const std::string old = "\nWARN open_url_locally: new function open_url_locally_new(url, mode) failed, trying to "
+                            "open with 'old' method";
+    const std::string ie = old + "\nERROR Couldn't generate browser call. Desperately trying to open url with IE (as "
+                                 "last resort).";
+    const std::wstring d = L"-url \"https://l.test/d\"", f = L"-url \"https://l.test/f\"";
+    const std::wstring c = L"-url \"https://l.test/c\"", e = L"-url \"https://l.test/e\"";
+    const std::wstring i = L"-url \"https://l.test/i\"";
+    check({
+        {"", rules, L"-url \"https://l.test/f/a \\\"b\"", "exit 0\nfirefox: https://l.test/f/a \"b"},
+        {"", rules, c, "exit 0\nchrome: https://l.test/c"},
+        {"", rules, i, "exit 0\niexplore: https://l.test/i"},
+        {"local_browser_bin=%B", rules, L"-url \"https://l.test/d/a \\\"b\"",
+         "exit 0\nbrowser: \"https://l.test/d/a \"b\"" + old},
+        {configured + "firefox=%B", rules, f, "exit 0" + not_found + "\nbrowser: \"https://l.test/f\"" + old},
+        {"local_browser_bin=%D", rules, c, "exit 0" + not_found + "\niexplore: https://l.test/c" + ie},
+        {configured + "edge=%B", rules, e, "exit 0\nbox: Error: There is no Windows program configured to open this "
+         "type of file.\niexplore: https://l.test/e" + ie + "\nERROR create_browser_call: Error: file '%B' doesn't "
+         "exist! Will desperately try to open the URL locally using IE"},
+        {configured + "ie=%B", rules, i, "exit 0" + not_found + "\nbrowser: \"https://l.test/i\"" + old},
+        {"", rules, i, "exit 0" + not_found + not_found + ie},  // Wine's own Internet Explorer is out of reach too
+        {"local_browser_bin=%R\\seite \u00e4.html", rules, d, "exit 2\nbox: Feldrun Corvane-Pro Browserweiche "
+         "Feldrun: Fehler: Der Start des lokalen Browsers ist fehlgeschlagen."},
+    });
+    // clang-format on
+}
+
+TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
+{
+    const std::string safe = "safe_browser_arguments=1\nlocal_browser_bin=%B", line = "strict_command_line=1";
+    const std::string host = "strict_host_match=1", spoofable = "*.intranet.test/*|local|firefox\r\n*|remote\r\n";
+    const std::string ff = "*|local|firefox", remote = "*|remote";
+    const std::string bad = "exit 1\nERROR strict_command_line: ", no = " Nothing is opened.";
+    const std::wstring inside = L"-url \"https://e.test/-configdir=%A\"";
+    // clang-format off
+    std::vector<route> cases = {
+        // A link smuggles a flag past the browser's one argument: a blank splits it, unless encoded.
+        {"", ff, L"-url \"https://e.test/?q=1 --gpu=x\"", "exit 0\nfirefox: https://e.test/?q=1 --gpu=x"},
+        {safe, ff, L"-url \"https://e.test/?q=1 --gpu=x\"", "exit 0\nfirefox: https://e.test/?q=1%20--gpu=x"},
+        {safe, "*|local", L"-url \"https://e.test/\\\" --x \\\"\"", "exit 0\nbrowser: https://e.test/%22%20--x%20%22"},
+        {safe, ff, L"-url \"/x\"",
+         "exit 0\nERROR Refusing to open </x> locally: it cannot be passed to a browser as one safe argument"},
+        // A link chooses the configuration folder; with the key everything up to the last quote is the link.
+        {"", remote, inside, "exit 0\nfirefox: https://e.test/-configdir=%A"},
+        {line, remote, inside, "exit 0\nviewer: -initialURL \"||https://e.test/-configdir=%A\""},
+        {line, remote, L"-url \"https://e.test/\" -x \"%A\"",
+         "exit 0\nviewer: -initialURL \"||https://e.test/%22+-x+%22%A\""},
+        {line, remote, L"-url \"https://e.test/\" -configdir \"%A\"",
+         bad + "-configdir stands behind the link; run Ostrilo.exe -setregistry again." + no},
+        {line, remote, L"-configdir \"%A\" -url \"https://e.test/\"", "exit 0\nfirefox: https://e.test/"},
+        {line, remote, L"-url \"https://e.test/\" x",
+         bad + "the command line is not <program> <switches> -url \"<link>\"." + no},
+        {line, remote, L"https://e.test/", bad + "a link must follow -url in double quotes, at the end." + no},
+        // A lone surrogate reaches the browser as it came.
+        {"", ff, L"-url \"https://e.test/\xD800\"", "exit 0\nfirefox: https://e.test/\xEF\xBF\xBD"},
+    };
+    // clang-format on
+    // Two of the links that the unit table of strict host matching rejects: local without the key, remote with it.
+    for (const std::string link : {"https://evil.example/x.intranet.test/", "https://evil.example\\.intranet.test/"}) {
+        cases.push_back({"", spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nfirefox: " + link});
+        cases.push_back(
+            {host, spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nviewer: -initialURL \"||" + link + "\""});
+    }
+    check(cases);
+}
+
+// Without a running viewer, the viewer beside the program (from version 2.1.4
+// on), or else the selector in KVIX_INSTALLPATH, is started with the encoded
+// link; else the box names the product.
+TEST(Viewer, IsStartedFromVersionTwoOneFourOnOrItsSelectorElseTheNotFoundBoxNamesTheProduct)
+{
+    const std::wstring url = L"-url \"http://example.org/a b\"";
+    const std::string started = "exit 0\nviewer: -initialURL \"http://example.org/a+b\"",
+                      version = "\nTRACE VNC Viewer Version: ";
+    const std::string not_found =
+        "exit 0\nbox: Feldrun %P Browserweiche Feldrun: Fehler: Der %P Viewer wurde leider nicht gefunden.";
+    // clang-format off
+    std::vector<route> cases = {
+        {"", "", url, started + version + "2.1.4.0"},
+        {"", "", url, not_found + "\nWARN This version is too old to use the -initialURL parameter." + version +
+         "2.1.3.99", L"vncviewer_2_1_3"},
+        {"product_name=Acme Remote", "", url, not_found},
+        {"", "", url + L" -configdir \"C:\\cfg dir\\\\\"", started + " -configdir \"C:\\cfg dir\""},
+        {"", "", url, "exit 0\nselector: -initialURL \"http://example.org/a+b\"", L"vncviewer_2_1_4"},
+    };
+    // clang-format on
+    for (route& r : cases)
+        for (std::size_t at; (at = r.expected.find("%P")) != std::string::npos;)
+            r.expected.replace(at, 2, r.config.empty() ? "Corvane-Pro" : "Acme Remote");
+    check(cases);
+}
+
+TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnTheClipboard)
+{
+    const std::wstring url = L"-url \"http://example.org/a b?x=1&y=%41<\u00e4>\"", pipe = L"STANDIN_PIPE";
+    const std::wstring german = L"-url \"https://example.com/stra\u00dfe/\u00e4\"",
+                       named = L"\\\\.\\pipe\\ostrilo-named";
+    const std::wstring standard = L"\\\\.\\pipe\\feldrun-pipe", link = L"-url \"http://remote.example.org/a b\"";
+    const std::string encoded = "exit 0\npipe: http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e\0"s;
+    const std::string nburl = "exit 0\nclipboard: nburl:http://example.org/a b?x=1&y=%41<\u00e4>";
+    const std::string remote = "remote.example.org/*|remote|firefox|work\n";
+    // clang-format off
+    check({
+        {"", "", url, encoded, L"", {{pipe, standard}}},
+        {"", "", url, encoded, L"", {{pipe, named}, {L"name", named}}},
+        {"", remote, link, "exit 0\npipe: work|firefox|http://remote.example.org/a+b\0"s, L"", {{pipe, standard}}},
+        {"", "", url, nburl},
+        {"", "*|remote", german, "exit 0\npipe: ||https://example.com/stra%c3%9fe/%c3%a4\0"s, L"", {{pipe, standard}}},
+        // Held by another program, the clipboard is tried three times, then the fatal box ends the run.
+        {"", "", url, "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Ich konnte nichts in die "
+         "Zwischenablage kopieren, da ich diese nicht öffnen konnte. Ein anderes Programm blockiert die Zwischenablage "
+         "und gibt sie nicht wieder frei. Die Zwischenablage wird aber benötigt, damit ich den Link an den Corvane-Pro "
+         "VNC-Viewer weiterreichen kann. Bitte beenden sie das verantwortliche Programm oder sorgen sie anderweitig "
+         "dafür, dass es die Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.\n"
+         "WARN Clipboard did not open, try again.\nWARN Clipboard did not open, try again.", L"",
+         {{L"STANDIN_HOLD_CLIPBOARD", L"1"}}},
+    });
+    // clang-format on
 }
 
 TEST(Help, TextReadsLineByLine)
 {
     // Lines a reader of the box relies on, with their exact indentation.
-    const std::wstring text = help_text();
-    for (const wchar_t* line : {L"-configdir <Pfad zur Konfigurationsordner>\n\n\tAngabe des Viewer",
-                                L"\n\n-url <URL>\n\n\tURL wird zum Viewer weitergeleitet\n\n\tBeispiele:\n",
-                                L"\n\n-setregistry\n\n\tWindows-Registry-Werte werden erneut gesetzt, keine Angabe\n"
-                                L"\tvon Werten nötig.\n\n\t Beispiele:\n",
-                                L"\n\n-resetregistry\n\n\tWindows-Registry-Werte werden gelöscht, keine Angabe\n",
-                                L"\t\"<Pfad zu Ostrilo.exe>\\Ostrilo.exe\"\n\t        -url \"<URL>\" -log\n\t\n",
-                                L"\tDie Log-Datei wird unter %temp%\\kvixtemp\\feldrun.log gespeichert.\n"
-                                L"\tNeue Inhalte werden immer dazugefügt.\n"})
-        EXPECT_NE(text.find(line), std::wstring::npos) << narrow(line);
-    EXPECT_EQ(text.back(), L'\n');
-    EXPECT_EQ(text.find(L"unsetregistry"), std::wstring::npos);
-    EXPECT_EQ(text.find(L"\n\n\n"), std::wstring::npos);
-}
-
-TEST(Resources, ExeCarriesAGermanVersionResourceAndItsIcon)
-{
-    const std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
-    std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    wchar_t* name = nullptr;
-    UINT length = 0;
-    VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\ProductName", reinterpret_cast<void**>(&name), &length);
-    EXPECT_EQ(std::wstring(name ? name : L""), L"Ostrilo Browserweiche");
-    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
-    FreeLibrary(module);
+    for (const wchar_t* line : {L"\n\n-url <URL>\n\n\tURL wird zum Viewer weitergeleitet\n\n\tBeispiele:\n",
+                                L"\tDie Log-Datei wird unter %temp%\\kvixtemp\\feldrun.log gespeichert.\n"})
+        EXPECT_NE(std::wstring(help_text()).find(line), std::wstring::npos) << narrow(line);
 }
 
 }  // namespace

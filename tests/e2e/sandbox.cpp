@@ -17,12 +17,6 @@ std::wstring env_value(const wchar_t* name)
     return std::wstring(buffer, GetEnvironmentVariableW(name, buffer, 32768));
 }
 
-struct box_search {
-    DWORD process_id;
-    std::set<HWND> seen;
-    std::vector<message_box>* boxes;
-};
-
 std::wstring window_text(HWND window)
 {
     wchar_t text[4096] = L"";
@@ -30,52 +24,23 @@ std::wstring window_text(HWND window)
     return text;
 }
 
-// Records each new dialog box of the process and presses OK (again, should
-// the first press not have closed it yet).
-BOOL CALLBACK collect_box(HWND window, LPARAM parameter)
+// Starts a program with the sandbox's settings and these variables in its
+// environment, set in this program's own for the moment of the start.
+bool create(const sandbox& box, std::wstring line, const std::map<std::wstring, std::wstring>& variables,
+            STARTUPINFOW& startup, PROCESS_INFORMATION& process)
 {
-    auto* search = reinterpret_cast<box_search*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t class_name[16] = L"";
-    GetClassNameW(window, class_name, 16);
-    if (owner != search->process_id || !IsWindowVisible(window) || std::wstring(class_name) != L"#32770")
-        return TRUE;
-    if (search->seen.insert(window).second)
-        search->boxes->push_back({window_text(window), window_text(GetDlgItem(window, 0xFFFF))});
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return TRUE;
-}
-
-// Every variable of this test program, with the sandbox's folders and settings.
-std::wstring environment(const sandbox& box, const std::map<std::wstring, std::wstring>& variables)
-{
-    struct name_less {
-        bool operator()(const std::wstring& a, const std::wstring& b) const
-        {
-            return _wcsicmp(a.c_str(), b.c_str()) < 0;
-        }
-    };
-    std::map<std::wstring, std::wstring, name_less> all = {{L"APPDATA", box.appdata},
-                                                           {L"TMP", box.temp},
-                                                           {L"PROGRAMFILES(X86)", box.program_files_x86},
-                                                           {L"KVIX_INSTALLPATH", box.install_path},
-                                                           {L"TEMP", box.temp}};
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-        const std::wstring text = entry;
-        const std::size_t equals = text.find(L'=', 1);  // "=C:=C:\..." entries start with "="
-        all.insert({text.substr(0, equals), text.substr(equals + 1)});
-    }
-    FreeEnvironmentStringsW(block);
-    for (const auto& [name, value] : box.env)
-        value ? void(all.insert_or_assign(name, *value)) : void(all.erase(name));
+    std::map<std::wstring, std::optional<std::wstring>> all = box.env, before;
     for (const auto& [name, value] : variables)
-        all.insert_or_assign(name, value);
-    std::wstring text;
-    for (const auto& [name, value] : all)
-        text += name + L"=" + value + L'\0';
-    return text + L'\0';
+        all[name] = value;
+    for (const auto& [name, value] : all) {
+        before[name] = env_value(name.c_str());
+        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    }
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, startup.dwFlags != 0,
+                                        CREATE_UNICODE_ENVIRONMENT, nullptr, box.cwd.c_str(), &startup, &process);
+    for (const auto& [name, value] : before)
+        SetEnvironmentVariableW(name.c_str(), value->empty() ? nullptr : value->c_str());
+    return started;
 }
 
 }  // namespace
@@ -111,7 +76,6 @@ int run_result::find(const std::string& record, int from) const
     return found == all.end() ? -1 : static_cast<int>(found - all.begin());
 }
 
-// Invalid sequences and lone surrogates become U+FFFD, as in Ostrilo.exe.
 std::wstring widen(const std::string& utf8)
 {
     std::wstring wide(utf8.size(), L'\0');
@@ -133,6 +97,7 @@ std::wstring bin_folder()
     wchar_t path[MAX_PATH * 4];
     return std::filesystem::path(std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4))).parent_path();
 }
+
 std::wstring real_program_files()
 {
     return env_value(L"ProgramFiles");
@@ -159,9 +124,7 @@ void write_file(const std::wstring& path, const std::string& content)
 std::optional<std::string> read_file(const std::wstring& path)
 {
     std::ifstream file{std::filesystem::path(path), std::ios::binary};
-    if (!file)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    return file ? std::optional(std::string(std::istreambuf_iterator<char>(file), {})) : std::nullopt;
 }
 
 bool path_exists(const std::wstring& path)
@@ -193,10 +156,11 @@ sandbox::sandbox()
     root = env_value(L"SystemDrive") + L"\\ostrilo-e2e\\" + name;
     remove_tree(root);
     program_dir = root + L"\\program";
-    appdata = root + L"\\appdata";
-    program_files_x86 = root + L"\\programfiles_x86";
-    install_path = root + L"\\installpath";
-    temp = root + L"\\tmp";
+    appdata = env[L"APPDATA"].emplace(root + L"\\appdata");
+    program_files_x86 = env[L"PROGRAMFILES(X86)"].emplace(root + L"\\programfiles_x86");
+    install_path = env[L"KVIX_INSTALLPATH"].emplace(root + L"\\installpath");
+    temp = env[L"TMP"].emplace(root + L"\\tmp");
+    env[L"TEMP"] = temp;
     cwd = root + L"\\cwd";
     for (const std::wstring* folder : {&appdata, &program_files_x86, &install_path, &temp, &cwd})
         std::filesystem::create_directories(*folder);
@@ -232,18 +196,26 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     startup.hStdOutput = handles[1];
     startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
-    std::wstring line = command_line, block = environment(*this, {});
-    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, standard_handles,
-                                        CREATE_UNICODE_ENVIRONMENT, block.data(), cwd.c_str(), &startup, &process);
+    const bool started = create(*this, command_line, {}, startup, process);
     for (HANDLE handle : handles)
         CloseHandle(handle);
     if (!started) {
         ADD_FAILURE() << "cannot start " << narrow(command_line);
         return result;
     }
-    box_search search{process.dwProcessId, {}, &result.boxes};
+    // Records each new message box of the process and presses OK (again, should
+    // the first press not have closed it yet).
+    std::set<HWND> seen;
     for (int waited = 0; WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++waited) {
-        EnumWindows(collect_box, reinterpret_cast<LPARAM>(&search));
+        for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(box, &owner);
+            if (owner != process.dwProcessId || !IsWindowVisible(box))
+                continue;
+            if (seen.insert(box).second)
+                result.boxes.push_back({window_text(box), window_text(GetDlgItem(box, 0xFFFF))});
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
         if (waited == seconds * 20) {
             ADD_FAILURE() << "no end within " << seconds << " s: " << narrow(command_line);
             TerminateProcess(process.hProcess, 0xDEAD);
@@ -261,10 +233,7 @@ DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, s
 {
     STARTUPINFOW startup{sizeof startup};
     PROCESS_INFORMATION process{};
-    std::wstring line = L"\"" + program + L"\"", block = environment(*this, variables);
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                               cwd.c_str(), &startup, &process))
-        << narrow(program);
+    EXPECT_TRUE(create(*this, L"\"" + program + L"\"", variables, startup, process)) << narrow(program);
     WaitForInputIdle(process.hProcess, 20000);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -287,6 +256,40 @@ void sandbox::end_programs() const
         CloseHandle(process);
     }
     CloseHandle(snapshot);
+}
+
+std::wstring sandbox::standin_path(const std::string& name) const
+{
+    const std::map<std::string, std::wstring> paths = {{"browser", root + L"\\b\\browser.exe"},
+                                                       {"default", root + L"\\b\\default.exe"},
+                                                       {"selector", install_path + L"\\viewer_selector.exe"},
+                                                       {"viewer", program_dir + L"\\vncviewer.exe"}};
+    return paths.contains(name) ? paths.at(name) : program_dir + L"\\" + widen(name) + L".exe";
+}
+
+std::string sandbox::outcome(const run_result& run, const std::string& expected) const
+{
+    std::string text = "exit " + std::to_string(static_cast<int>(run.exit_code));
+    for (const message_box& box : run.boxes)
+        text += "\nbox: " + narrow(box.title + L": " + box.text.substr(0, box.text.find(L"\n\nSystemfehlercode")));
+    for (const std::string name :
+         {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "selector", "viewer"})
+        if (std::string calls = calls_of(standin_path(name), expected.find("\n" + name + ": ") != std::string::npos);
+            !calls.empty())
+            text += "\n" + name + ": " + parameters_of(calls);
+    static const std::set<std::string> levels = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"};
+    std::vector<std::string> lines;
+    std::istringstream stream(expected);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    for (const std::string& line : lines) {
+        const std::string record = line.substr(line.starts_with('!'));
+        const int listed = static_cast<int>(std::count(lines.begin(), lines.end(), line));
+        if (levels.contains(record.substr(0, record.find(' '))))
+            text += (line == record ? run.count(record) == listed : !run.has(record)) ? "\n" + line
+                                                                                      : "\n(not as listed) " + line;
+    }
+    return text;
 }
 
 program_aside::program_aside(std::wstring program, const sandbox* standin_from) : path(std::move(program))
@@ -349,18 +352,15 @@ void write_string(HKEY root, const std::wstring& path, const std::wstring& name,
                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
+// clang-format off
 const std::vector<std::string> registration_tops = {
-    "Software\\Classes\\NB.HTML",
-    "Software\\Classes\\NB.HTTP",
-    "Software\\Classes\\NB.HTTPS",
-    "Software\\Classes\\http",
-    "Software\\Classes\\https",
-    "Software\\Classes\\.html",
+    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
+    "Software\\Classes\\http", "Software\\Classes\\https", "Software\\Classes\\.html",
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe",
-    "Software\\Clients\\StartMenuInternet",
-    "Software\\RegisteredApplications",
+    "Software\\Clients\\StartMenuInternet", "Software\\RegisteredApplications",
     "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
+// clang-format on
 
 static void clear_registration()
 {

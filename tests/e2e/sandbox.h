@@ -1,7 +1,5 @@
-// The end-to-end harness: runs the real Ostrilo.exe in a folder tree of its
-// own, with an environment block of its own, and records what a user would
-// see: message boxes, exit status, standard output and the log records.
-// Stand-ins (tests/standin.cpp) record their starts beside themselves.
+// The end-to-end harness: runs the real Ostrilo.exe in a folder tree and environment of its own, and records
+// what a user would see: boxes, exit status, output, log records, and what the stand-ins (tests/standin.cpp) got.
 #pragma once
 
 #include <windows.h>
@@ -20,8 +18,7 @@ struct run_result {
     DWORD exit_code = 0;
     std::string out, err;  // standard output and standard error, as written
     std::vector<message_box> boxes;
-    // The records on standard error, each "LEVEL message".
-    std::vector<std::string> records() const;
+    std::vector<std::string> records() const;  // those on standard error, each "LEVEL message"
     bool has(const std::string& record) const { return find(record) >= 0; }
     int count(const std::string& record) const;
     int find(const std::string& record, int from = 0) const;  // index of the first from `from` on, or -1
@@ -31,28 +28,24 @@ struct run_result {
 // time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
 std::vector<std::string> parse_log(const std::string& text);
 
-std::wstring widen(const std::string& utf8);
+std::wstring widen(const std::string& utf8);  // invalid sequences become U+FFFD, as in Ostrilo.exe
 std::string narrow(const std::wstring& wide);
-// The build's bin folder (Ostrilo.exe, the stand-ins). Wine sets ProgramFiles
-// in every process, whatever the environment block says.
-std::wstring bin_folder();
-std::wstring real_program_files();
+std::wstring bin_folder();          // the build's bin folder (Ostrilo.exe, the stand-ins)
+std::wstring real_program_files();  // Wine sets it in every process, whatever the environment block says
 std::wstring system_folder();
 
 void remove_tree(const std::wstring& path);
 void write_file(const std::wstring& path, const std::string& content);  // folders made as needed
 std::optional<std::string> read_file(const std::wstring& path);
 bool path_exists(const std::wstring& path);
-// The file's content; with `wait`, once it is not empty (a started program
-// runs on after Ostrilo has ended), or "" after ten seconds.
+// The file's content; with `wait`, once not empty (a started program runs on after Ostrilo), or "" after ten seconds.
 std::string wait_for_file(const std::wstring& path, bool wait = true);
 // What a stand-in recorded: "<command line>\n<folder>\n" for each start.
 inline std::string calls_of(const std::wstring& standin, bool wait = true)
 {
     return wait_for_file(standin + L".calls.txt", wait);
 }
-// The first recorded command line without its first token (the program,
-// quoted or not) and the one blank behind it: what the program was given.
+// The first recorded command line without the program (quoted or not) and the blank behind it.
 inline std::string parameters_of(const std::string& calls)
 {
     const std::string line = calls.substr(0, calls.find('\n'));
@@ -64,16 +57,13 @@ inline std::string parameters_of(const std::string& calls)
 struct scoped_path {
     explicit scoped_path(std::wstring path, bool folder = true);
     ~scoped_path() { remove_tree(path); }
-    scoped_path(const scoped_path&) = delete;
     std::wstring path;
 };
 
 class sandbox {
 public:
-    // A fresh tree named after the running test, removed again at the end
-    // with every program started from it.
-    sandbox();
-    ~sandbox();
+    sandbox();   // a fresh tree named after the running test, with its folders set in `env`
+    ~sandbox();  // removes it, ending every program started from it
     sandbox(const sandbox&) = delete;
 
     std::wstring root, program_dir, appdata, program_files_x86, install_path, temp, cwd;
@@ -81,7 +71,6 @@ public:
     bool standard_handles = true;                             // false: started as the shell starts it, with none
 
     std::wstring exe() const { return program_dir + L"\\Ostrilo.exe"; }
-    // Copies build/bin/<standin>.exe to target.
     void standin(const std::wstring& target, const std::wstring& standin = L"standin") const;
     void put(const std::wstring& name, const std::string& content) const
     {
@@ -93,20 +82,28 @@ public:
     // Starts a program with these variables added and waits until it waits for input.
     DWORD start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const;
     void end_programs() const;
+
+    // Where a stand-in goes by name: "browser", "default" (configured ones), "selector" (in
+    // KVIX_INSTALLPATH), else "<name>.exe" beside the program, where the shell finds it first.
+    std::wstring standin_path(const std::string& name) const;
+    // What a run did, one line each: "exit N", every box "box: <title>: <text>"
+    // (an error number's text left out), every stand-in's first start
+    // "<name>: <parameters>" (waited for when `expected` names it), then each
+    // "LEVEL message" line of `expected` as it is when logged as often as it
+    // is listed there (with "!" in front: not at all), else behind "(not as listed) ".
+    std::string outcome(const run_result& run, const std::string& expected = "") const;
 };
 
-// A program of the Wine prefix moved aside while the object lives, with the
-// stand-in in its place when a sandbox is given.
+// A program of the Wine prefix moved aside while the object lives, with the stand-in in its place if a sandbox is
+// given.
 struct program_aside {
     program_aside(std::wstring path, const sandbox* standin_from);
     ~program_aside();
-    program_aside(const program_aside&) = delete;
     std::wstring path;
 };
 
-// A registry key removed when made and again when it goes (the tests run in
-// the build's own Wine prefix); a key tree as lines "key" and
-// "key [value name]=data" (REG_SZ with one NUL; any other type or length is named).
+// A registry key removed when made and again when it goes (the tests run in the build's own Wine prefix); a key
+// tree as lines "key" and "key [value name]=data" (REG_SZ with one NUL; any other type or length is named).
 struct scoped_key {
     scoped_key(HKEY root, std::wstring path);
     ~scoped_key();
@@ -114,8 +111,7 @@ struct scoped_key {
     std::wstring path;
 };
 void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines);
-// A user who never registered the program, on the Windows version given (the
-// one Wine reports to Ostrilo.exe), from construction to the end.
+// A user who never registered the program, on the Windows version given (as Wine reports it to Ostrilo.exe).
 extern const std::vector<std::string> registration_tops;
 struct clean_registry {
     explicit clean_registry(const wchar_t* windows_version);
