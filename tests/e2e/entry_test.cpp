@@ -298,10 +298,12 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
     const std::string remote = "remote.example.org/*|remote|firefox|work\n";
     // clang-format off
     check({
-        {"", "", url, encoded, L"", {{pipe, standard}}},
+        {"", "", url, "exit 0\nout: Sent (encoded) URL: 'http://example.org/a+b?x=1&y=%41%3c%c3%a4%3e'" +
+         encoded.substr(6), L"", {{pipe, standard}}},
         {"", "", url, encoded, L"", {{pipe, named}, {L"name", named}}},
         {"", remote, link, "exit 0\npipe: work|firefox|http://remote.example.org/a+b\0"s, L"", {{pipe, standard}}},
-        {"", "", url, nburl},
+        {"", "", url, "exit 0\nWARN I couldn't write the url to the pipe. Probably the viewer is older than 2.1.4 or "
+         "it is not running with 'multi'. I am going to use the clipboard instead." + nburl.substr(6)},
         {"", "*|remote", german, "exit 0\npipe: ||https://example.com/stra%c3%9fe/%c3%a4\0"s, L"", {{pipe, standard}}},
         // Held by another program, the clipboard is tried three times, then the fatal box ends the run.
         {"", "", url, "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Ich konnte nichts in die "
@@ -313,6 +315,21 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
          {{L"STANDIN_HOLD_CLIPBOARD", L"1"}}},
     });
     // clang-format on
+}
+
+// What Explorer's file properties and the installer show of the exe.
+TEST(Resources, ExeCarriesAGermanVersionResourceAndItsIcon)
+{
+    const std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
+    std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    wchar_t* name = nullptr;
+    UINT length = 0;
+    VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\ProductName", reinterpret_cast<void**>(&name), &length);
+    EXPECT_EQ(std::wstring(name ? name : L""), L"Ostrilo Browserweiche");
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
+    FreeLibrary(module);
 }
 
 TEST(Help, TextReadsLineByLine)

@@ -150,12 +150,12 @@ TEST(InstallpathSubfile, PathsOfUpTo8096CharactersAreAccepted)
     }
 }
 
-// Each line of a log file without its date.
-std::string cut_dates(const std::string& log)
+// Each line of a log file from `skip` characters on: 11 drops the date, 19 the date and time.
+std::string cut_dates(const std::string& log, std::size_t skip = 11)
 {
     std::string text;
     for (std::size_t start = 0, end; start < log.size(); start = end)
-        end = log.find('\n', start) + 1, text += log.substr(start + 11, end - start - 11);
+        end = log.find('\n', start) + 1, text += log.substr(start + skip, end - start - skip);
     return text;
 }
 
@@ -174,6 +174,10 @@ TEST(LogFile, OnlyWithLogFreshEachRunKeepingThePreviousOneAsOld)
     // Every record of standard error, TRACE too, with the date in front and CR LF.
     ASSERT_TRUE(run.has("INFO Starting Ostrilo")) << run.err;
     EXPECT_TRUE(run.err.ends_with(cut_dates(first))) << first;
+    // Started as the shell starts it, without standard handles, the run logs the same records.
+    box.standard_handles = false;
+    box.run(arguments);
+    EXPECT_EQ(cut_dates(read_file(log).value_or(""), 19), cut_dates(first, 19));
     // APPDATA was first read by the file searches, which make no vnc folder.
     EXPECT_FALSE(path_exists(box.appdata + L"\\vnc"));
 }

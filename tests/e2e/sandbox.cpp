@@ -285,7 +285,9 @@ std::string sandbox::outcome(const run_result& run, const std::string& expected)
     for (const std::string& line : lines) {
         const std::string record = line.substr(line.starts_with('!'));
         const int listed = static_cast<int>(std::count(lines.begin(), lines.end(), line));
-        if (levels.contains(record.substr(0, record.find(' '))))
+        if (record.starts_with("out: "))  // standard output holds it
+            text += run.out.find(record.substr(5)) != std::string::npos ? "\n" + line : "\n(not written) " + line;
+        else if (levels.contains(record.substr(0, record.find(' '))))
             text += (line == record ? run.count(record) == listed : !run.has(record)) ? "\n" + line
                                                                                       : "\n(not as listed) " + line;
     }

@@ -90,7 +90,8 @@ public:
     // (an error number's text left out), every stand-in's first start
     // "<name>: <parameters>" (waited for when `expected` names it), then each
     // "LEVEL message" line of `expected` as it is when logged as often as it
-    // is listed there (with "!" in front: not at all), else behind "(not as listed) ".
+    // is listed there (with "!" in front: not at all), else behind "(not as listed) ",
+    // and each "out: <text>" line of `expected` written to standard output.
     std::string outcome(const run_result& run, const std::string& expected = "") const;
 };
 
