@@ -248,8 +248,13 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
         {line, remote, L"-url \"https://e.test/\" x",
          bad + "the command line is not <program> <switches> -url \"<link>\"." + no},
         {line, remote, L"https://e.test/", bad + "a link must follow -url in double quotes, at the end." + no},
-        // A lone surrogate reaches the browser as it came.
+        // A lone surrogate reaches the browser as it came; an odd quote leaves the rest in the link.
         {"", ff, L"-url \"https://e.test/\xD800\"", "exit 0\nfirefox: https://e.test/\xEF\xBF\xBD"},
+        {"", ff, L"-url \"https://e.test/a\"b c", "exit 0\nfirefox: https://e.test/ab"},
+        {"", "", L"-url \"https://e.test/" + std::wstring(5000, L'a') + L"\"",
+         "exit 0\nviewer: -initialURL \"https://e.test/" + std::string(5000, 'a') + "\""},
+        // With the key, the real host as a browser may write it stays local.
+        {host, spoofable, L"-url \"https://u@WWW.Intranet.Test./a\"", "exit 0\nfirefox: https://u@WWW.Intranet.Test./a"},
     };
     // clang-format on
     // Two of the links that the unit table of strict host matching rejects: local without the key, remote with it.

@@ -159,6 +159,34 @@ std::string cut_dates(const std::string& log, std::size_t skip = 11)
     return text;
 }
 
+// The boxes name the product of ostrilo.cfg, else of kvix.vnc (else kvix.cfg), else the default; standard
+// output says each fallback.
+TEST(ProductName, ComesFromOstriloCfgThenTheViewerSettingsThenTheDefault)
+{
+    const std::string fallback = "\nout: get_product_name: Couldn't get product name from ";
+    // clang-format off
+    const std::tuple<const char*, const char*, const char*, std::string, std::string> cases[] = {
+        // ostrilo.cfg, kvix.vnc in %APPDATA%\vnc, kvix.cfg beside the program, the name, standard output
+        {"product_name=Acme One\n", "ProductName=Acme Two\n", "", "Acme One", ""},
+        {"local_ie=x\n", "ProductName=Acme Two\n", "ProductName=Acme Three\n", "Acme Two",
+         fallback + "ostrilo.cfg. Trying kvix.vnc..."},
+        {"", nullptr, "ProductName=Acme Three\n", "Acme Three", ""},
+        {"", "Other=1\n", "ProductName=Acme Three\n", "Corvane-Pro",
+         fallback + "kvix.vnc. Using default product name 'Corvane-Pro'"},
+    };
+    // clang-format on
+    for (const auto& [cfg, vnc, kvix_cfg, name, out] : cases) {
+        sandbox box;
+        box.put(L"ostrilo.cfg", cfg);
+        if (vnc)
+            write_file(box.appdata + L"\\vnc\\kvix.vnc", vnc);
+        box.put(L"kvix.cfg", kvix_cfg);
+        const std::string expected = "exit 0\nbox: Feldrun " + name + " Browserweiche Feldrun: Fehler: Der " + name +
+                                     " Viewer wurde leider nicht gefunden." + out;
+        EXPECT_EQ(box.outcome(box.run(L"-url \"https://example.com/\""), expected), expected);
+    }
+}
+
 TEST(LogFile, OnlyWithLogFreshEachRunKeepingThePreviousOneAsOld)
 {
     sandbox box;
