@@ -74,8 +74,9 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
     for (const auto& [switches, line] : cases) {
         clean_registry registry(L"win7");
         box.put(L"ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
-        if (switches)
+        if (switches) {
             EXPECT_EQ(box.run(L"-setregistry" + std::wstring(switches)).exit_code, 0u);
+        }
         box.put(L"ostrilo.cfg", "strict_command_line=1\r\n");
         const run_result status = box.run_command_line(admin + L"status");
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;

@@ -190,7 +190,8 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     for (int i = 0; i < 3; ++i)
         handles[i] = CreateFileW(files[i].c_str(), i ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  &inherit, i ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     startup.dwFlags = standard_handles ? STARTF_USESTDHANDLES : 0;
     startup.hStdInput = handles[0];
     startup.hStdOutput = handles[1];
@@ -231,7 +232,8 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
 
 DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const
 {
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     EXPECT_TRUE(create(*this, L"\"" + program + L"\"", variables, startup, process)) << narrow(program);
     WaitForInputIdle(process.hProcess, 20000);
@@ -243,7 +245,8 @@ DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, s
 void sandbox::end_programs() const
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{sizeof entry};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
     for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
         wchar_t path[MAX_PATH * 4];

@@ -30,7 +30,7 @@ void check(bool holds, const char* property)
     }
 }
 
-int fuzz_text(std::string_view text)
+[[maybe_unused]] int fuzz_text(std::string_view text)
 {
     // Key/value files: each piece the reader takes (fgets with 4095 bytes, up to a NUL) split into key and value.
     std::string bytes(text);
@@ -111,7 +111,7 @@ int fuzz_text(std::string_view text)
     return 0;
 }
 
-int fuzz_rules(std::string_view input)
+[[maybe_unused]] int fuzz_rules(std::string_view input)
 {
     const auto [line, rest] = split_at_nul(input);
     const std::string url(split_at_nul(rest).first);
@@ -178,7 +178,7 @@ bool piece_on_line(const rule_hit& hit, FILE* file)
     return false;
 }
 
-int fuzz_files(std::string_view input)
+[[maybe_unused]] int fuzz_files(std::string_view input)
 {
     // The second part scanned as a rule file for the first, with and without strict_host_match.
     const auto [first, second] = split_at_nul(input);

@@ -110,8 +110,9 @@ TEST(MatchUrlExpr, FollowsThePatternLanguageAlsoWithStrictHostMatch)
     for (const auto& [pattern, link, plain, strict] : cases) {
         const std::string url = normalise_url(link);
         EXPECT_EQ(match_url_expr(pattern, url), plain == 'y') << pattern << " " << link;
-        if (strict != '-')
+        if (strict != '-') {
             EXPECT_EQ(scan(pattern + "|remote\n"s, url, true).has_value(), strict == 'y') << pattern << " " << link;
+        }
     }
 }
 
