@@ -13,8 +13,8 @@ namespace {
 struct route {
     std::string config, rules;  // ostrilo.cfg and "url whitelist.txt" beside the program
     std::wstring arguments;
-    std::string expected;  // the outcome; only the stand-ins it names are there
-    std::wstring viewer;   // the stand-in build at the viewer's place beside the program, whatever the outcome
+    std::string expected;      // the outcome; only the stand-ins it names are there
+    std::wstring viewer = {};  // the stand-in build at the viewer's place beside the program, whatever the outcome
     // A running viewer's settings ("name": a pipe-name file naming its pipe); it runs when set or named.
     std::map<std::wstring, std::wstring> running = {};
 };
@@ -68,7 +68,7 @@ void check(const std::vector<route>& routes)
     for (const route& r : routes) {
         sandbox box;
         const std::string expected = narrow(placed(widen(r.expected), box));
-        for (const char* name : {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "selector", "viewer"})
+        for (const char* name : sandbox::standin_names)
             if (expected.find("\n" + std::string(name) + ": ") != std::string::npos)
                 box.standin(box.standin_path(name), name == std::string("viewer") ? L"vncviewer_2_1_4" : L"standin");
         const bool to_pipe = expected.find("\npipe: ") != std::string::npos;

@@ -275,8 +275,7 @@ std::string sandbox::outcome(const run_result& run, const std::string& expected)
     std::string text = "exit " + std::to_string(static_cast<int>(run.exit_code));
     for (const message_box& box : run.boxes)
         text += "\nbox: " + narrow(box.title + L": " + box.text.substr(0, box.text.find(L"\n\nSystemfehlercode")));
-    for (const std::string name :
-         {"browser", "chrome", "default", "firefox", "iexplore", "msedge", "selector", "viewer"})
+    for (const std::string name : standin_names)
         if (std::string calls = calls_of(standin_path(name), expected.find("\n" + name + ": ") != std::string::npos);
             !calls.empty())
             text += "\n" + name + ": " + parameters_of(calls);

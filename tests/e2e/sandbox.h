@@ -86,6 +86,9 @@ public:
     // Where a stand-in goes by name: "browser", "default" (configured ones), "selector" (in
     // KVIX_INSTALLPATH), else "<name>.exe" beside the program, where the shell finds it first.
     std::wstring standin_path(const std::string& name) const;
+    // The stand-ins an outcome names, in the order it lists them.
+    static constexpr const char* standin_names[] = {"browser",  "chrome", "default",  "firefox",
+                                                    "iexplore", "msedge", "selector", "viewer"};
     // What a run did, one line each: "exit N", every box "box: <title>: <text>"
     // (an error number's text left out), every stand-in's first start
     // "<name>: <parameters>" (waited for when `expected` names it), then each
