@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -178,7 +179,9 @@ std::optional<std::string> read_whole_file(const std::string& path)
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    text << file.rdbuf();
+    return std::move(text).str();
 }
 
 int run_lint(const arguments& args)
