@@ -2,6 +2,7 @@
 // the removal. The registry contents are three tables, each walked in order.
 #include "registration.h"
 
+#include "associations.h"
 #include "registry_value.h"
 
 #include "kvix_environment.h"
@@ -100,10 +101,10 @@ constexpr registry_row registration_rows[] = {
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationDescription", application_description},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationIcon", application_icon},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationName", application_name},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", L".htm", L"NB.HTML"},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", L".html", L"NB.HTML"},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", L"http", L"NB.HTTP"},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", L"https", L"NB.HTTPS"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", browser_associations[0].identifier, browser_associations[0].prog_id},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", browser_associations[1].identifier, browser_associations[1].prog_id},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", browser_associations[2].identifier, browser_associations[2].prog_id},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", browser_associations[3].identifier, browser_associations[3].prog_id},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\DefaultIcon", default_value, application_icon},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell", none, none},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell\\open", none, none},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <wincrypt.h>
 
 namespace {
 
@@ -82,6 +83,44 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
         EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
     }
+}
+
+TEST(AdminDefaultAssociations, NameTheProgIdsAndTheApplicationThatSetregistryRegistered)
+{
+    sandbox box;
+    const std::wstring admin = set_up(box);
+    clean_registry registry(L"win7");
+    box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\n");
+    ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+    // Each "...Associations [type]=ProgId" row of the registration, named as RegisteredApplications names it.
+    std::set<std::string> rows;
+    registry_dump(HKEY_CURRENT_USER, L"Software\\RegisteredApplications", rows);
+    registry_dump(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", rows);
+    std::string name, associations;
+    for (const std::string& row : rows) {
+        const std::size_t open = row.find(" ["), close = row.find("]=");
+        if (row.starts_with("Software\\RegisteredApplications [") && row.ends_with("OSTRILO.EXE\\Capabilities"))
+            name = row.substr(open + 2, close - open - 2);
+        else if (row.find("Associations [") != std::string::npos)
+            associations += "  <Association Identifier=\"" + row.substr(open + 2, close - open - 2) + "\" ProgId=\"" +
+                            row.substr(close + 2) + "\" ApplicationName=\"$\" />\n";
+    }
+    ASSERT_EQ(name, "Feldrun Acme & Co Browserweiche");
+    for (std::size_t at; (at = associations.find('$')) != std::string::npos;)
+        associations.replace(at, 1, "Feldrun Acme &amp; Co Browserweiche");
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DefaultAssociations>\n" + associations +
+                            "</DefaultAssociations>\n";
+    EXPECT_EQ(box.run_command_line(admin + L"default-associations").out, xml);
+
+    // --base64 into a file: the same bytes, as Intune takes them.
+    const std::wstring file = box.root + L"\\associations.b64";
+    EXPECT_EQ(box.run_command_line(admin + L"default-associations --out \"" + file + L"\" --base64").exit_code, 0u);
+    const std::string base64 = read_file(file).value_or("");
+    std::string decoded(base64.size(), '\0');
+    DWORD size = static_cast<DWORD>(decoded.size());
+    EXPECT_TRUE(CryptStringToBinaryA(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
+                                     reinterpret_cast<BYTE*>(decoded.data()), &size, nullptr, nullptr));
+    EXPECT_EQ(decoded.substr(0, size), xml);
 }
 
 }  // namespace
