@@ -6,6 +6,12 @@
 # of the top CMakeLists.txt, so that they see ostrilo-admin wherever it is defined;
 # when that target exists, ostrilo-admin.exe is shipped beside Ostrilo.exe.
 find_program(OSTRILO_WIXL wixl)
+# wixl writes no component conditions; msibuild sets the one of the
+# machine-wide registration, without which no MSI is built.
+find_program(OSTRILO_MSIBUILD msibuild)
+if(NOT OSTRILO_MSIBUILD)
+  set(OSTRILO_WIXL OSTRILO_WIXL-NOTFOUND)
+endif()
 find_program(OSTRILO_ZIP zip)
 set(OSTRILO_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
 set(OSTRILO_PACKAGE_NAME Ostrilo-${PROJECT_VERSION}-x64)
@@ -33,6 +39,8 @@ function(ostrilo_add_packages)
       COMMAND ${OSTRILO_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ActiveVersion=${active_version}
               -D ProductCode=${product_code}
               -D OstriloExe=$<TARGET_FILE_NAME:Ostrilo> ${admin_variables} -o ${OSTRILO_MSI} ${packaging}/ostrilo.wxs
+      COMMAND ${OSTRILO_MSIBUILD} ${OSTRILO_MSI} -q
+              "UPDATE `Component` SET `Condition` = 'MACHINEREGISTRATION = \"1\"' WHERE `Component` = 'MachineRegistration'"
       DEPENDS ${packaging}/ostrilo.wxs ${programs}
       # wixl takes file sources relative to the current folder only.
       WORKING_DIRECTORY $<TARGET_FILE_DIR:Ostrilo>
