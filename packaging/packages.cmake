@@ -5,7 +5,15 @@
 # that also sets the exe's version resource. The targets are made at the end
 # of the top CMakeLists.txt, so that they see ostrilo-admin wherever it is defined;
 # when that target exists, ostrilo-admin.exe is shipped beside Ostrilo.exe.
+# Both packages take the programs from dist/programs, where scripts/sign.sh
+# has signed them (and then signs the MSI) when the environment names a key.
 find_program(OSTRILO_WIXL wixl)
+# wixl writes no component conditions; msibuild sets the one of the
+# machine-wide registration, without which no MSI is built.
+find_program(OSTRILO_MSIBUILD msibuild)
+if(NOT OSTRILO_MSIBUILD)
+  set(OSTRILO_WIXL OSTRILO_WIXL-NOTFOUND)
+endif()
 find_program(OSTRILO_ZIP zip)
 set(OSTRILO_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
 set(OSTRILO_PACKAGE_NAME Ostrilo-${PROJECT_VERSION}-x64)
@@ -13,13 +21,31 @@ set(OSTRILO_MSI ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.msi)
 
 function(ostrilo_add_packages)
   set(packaging ${CMAKE_SOURCE_DIR}/packaging)
+  set(sign ${CMAKE_SOURCE_DIR}/scripts/sign.sh)
   set(programs Ostrilo)
   set(admin_variables -D WithAdmin=0)
   if(TARGET ostrilo-admin)
     list(APPEND programs ostrilo-admin)
-    # It is built into the bin folder beside Ostrilo.exe, where wixl runs.
+    # It is staged beside Ostrilo.exe, where wixl runs.
     set(admin_variables -D WithAdmin=1 -D AdminExe=$<TARGET_FILE_NAME:ostrilo-admin>)
   endif()
+  set(staged_dir ${OSTRILO_DIST_DIR}/programs)
+  set(staged)
+  set(copy_programs)
+  foreach(program ${programs})
+    list(APPEND staged ${staged_dir}/$<TARGET_FILE_NAME:${program}>)
+    list(APPEND copy_programs COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${program}> ${staged_dir})
+  endforeach()
+  add_custom_command(OUTPUT ${staged_dir}/stamp
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${staged_dir}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${staged_dir}
+    ${copy_programs}
+    COMMAND ${sign} ${staged}
+    COMMAND ${CMAKE_COMMAND} -E touch ${staged_dir}/stamp
+    DEPENDS ${programs} ${sign}
+    VERBATIM)
+  # One target makes them; both packages wait for it.
+  add_custom_target(ostrilo_programs DEPENDS ${staged_dir}/stamp)
 
   if(OSTRILO_WIXL)
     # Active Setup compares its Version as four comma-separated numbers.
@@ -33,11 +59,15 @@ function(ostrilo_add_packages)
       COMMAND ${OSTRILO_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ActiveVersion=${active_version}
               -D ProductCode=${product_code}
               -D OstriloExe=$<TARGET_FILE_NAME:Ostrilo> ${admin_variables} -o ${OSTRILO_MSI} ${packaging}/ostrilo.wxs
-      DEPENDS ${packaging}/ostrilo.wxs ${programs}
+      COMMAND ${OSTRILO_MSIBUILD} ${OSTRILO_MSI} -q
+              "UPDATE `Component` SET `Condition` = 'MACHINEREGISTRATION = \"1\"' WHERE `Component` = 'MachineRegistration'"
+      COMMAND ${sign} ${OSTRILO_MSI}
+      DEPENDS ${packaging}/ostrilo.wxs ${staged_dir}/stamp
       # wixl takes file sources relative to the current folder only.
-      WORKING_DIRECTORY $<TARGET_FILE_DIR:Ostrilo>
+      WORKING_DIRECTORY ${staged_dir}
       VERBATIM)
     add_custom_target(ostrilo_msi DEPENDS ${OSTRILO_MSI})
+    add_dependencies(ostrilo_msi ostrilo_programs)
   endif()
 
   if(OSTRILO_ZIP)
@@ -45,10 +75,6 @@ function(ostrilo_add_packages)
     # the examples under names that Ostrilo does not read.
     set(stage ${OSTRILO_DIST_DIR}/zip/${OSTRILO_PACKAGE_NAME})
     set(zip_file ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.zip)
-    set(copy_programs)
-    foreach(program ${programs})
-      list(APPEND copy_programs COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${program}> ${stage})
-    endforeach()
     file(GLOB pictures CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/images/*.png)
     set(copy_pictures)
     if(pictures)
@@ -58,14 +84,15 @@ function(ostrilo_add_packages)
     add_custom_command(OUTPUT ${zip_file}
       COMMAND ${CMAKE_COMMAND} -E rm -rf ${OSTRILO_DIST_DIR}/zip ${zip_file}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/docs/images
-      ${copy_programs}
+      COMMAND ${CMAKE_COMMAND} -E copy ${staged} ${stage}
       COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${examples} ${stage}
       ${copy_pictures}
       COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip
               ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
-      DEPENDS ${programs} ${CMAKE_SOURCE_DIR}/README.md ${examples} ${pictures}
+      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${examples} ${pictures}
       VERBATIM)
     add_custom_target(ostrilo_zip DEPENDS ${zip_file})
+    add_dependencies(ostrilo_zip ostrilo_programs)
   endif()
 endfunction()
 cmake_language(DEFER CALL ostrilo_add_packages)

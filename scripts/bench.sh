@@ -2,11 +2,49 @@
 # Times whole runs of Ostrilo.exe under Wine, started as the shell starts a
 # browser for a clicked link (no console, no standard handles), against two
 # floor programs of the same toolchain. Prints a Markdown table and writes it
-# to build/bench/results.md.
-# Usage: scripts/bench.sh [RUNS]   (default 15 runs of every case, interleaved)
+# to build/bench/results.md. Then times the native ostrilo-admin
+# import-sitelist of generated site lists of 100,000 and 300,000 sites.
+# Usage: scripts/bench.sh [RUNS]          (default 15 runs of every case, interleaved)
+#        scripts/bench.sh import [RUNS]   (only the native import, default 5 runs)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
+
+# Median wall time in ms of RUNS native imports of N generated sites: distinct
+# hosts, every tenth with a path, every fiftieth a duplicate, open-in spread.
+bench_import() {
+  local runs="$1" native="$repo/build/native" dir="$build/bench-import"
+  cmake -S "$repo/cmake/native" -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$native" -j"$(nproc)" --target ostrilo-admin >/dev/null
+  mkdir -p "$dir"
+  echo "Native ostrilo-admin import-sitelist, $runs runs each, wall time in ms:"
+  echo
+  echo "| sites | min | median | max |"
+  echo "|---|---|---|---|"
+  for n in 100000 300000; do
+    awk -v n="$n" 'BEGIN {
+      split("IE11 MSEdge None", open_in, " ")
+      print "<site-list version=\"1\">"
+      for (i = 1; i <= n; i++) {
+        url = (i % 50 == 0 ? "site" (i - 1) : "site" i) ".example" (i % 7) ".com" (i % 10 == 0 ? "/app/" i : "")
+        printf "<site url=\"%s\"><open-in>%s</open-in></site>\n", url, open_in[i % 3 + 1] }
+      print "</site-list>" }' > "$dir/sites$n.xml"
+    local times=() start end
+    for _ in $(seq "$runs"); do
+      start=$(date +%s%N)
+      "$native/bin/ostrilo-admin" import-sitelist "$dir/sites$n.xml" >"$dir/rules.txt" 2>"$dir/summary.txt"
+      end=$(date +%s%N)
+      times+=($(( (end - start) / 1000000 )))
+    done
+    printf '%s\n' "${times[@]}" | sort -n | awk -v n="$n" '{ t[NR] = $1 }
+      END { printf "| %d | %d | %d | %d |\n", n, t[1], NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2, t[NR] }'
+  done
+}
+
+if [ "${1:-}" = "import" ]; then
+  bench_import "${2:-5}" | tee "$build/bench-import.md"
+  exit 0
+fi
 runs="${1:-15}"
 
 "$repo/scripts/setup.sh" >/dev/null
@@ -106,3 +144,5 @@ if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2
   cat "$raw.err" >&2
 fi
+echo
+bench_import 5 | tee -a "$result"

@@ -23,6 +23,9 @@ int get_lotus_notes_html_workaround(run_context& run);
 int get_safe_browser_arguments(run_context& run);
 int get_strict_host_match(run_context& run);
 int get_strict_command_line(run_context& run);
+// settings_page=1: -setregistry opens the Default apps page of Settings that
+// fits the Windows version (read the same way).
+int get_settings_page(run_context& run);
 std::optional<std::string> get_local_browser_bin(run_context& run);
 std::optional<std::string> get_local_firefox(run_context& run);
 std::optional<std::string> get_local_chrome(run_context& run);

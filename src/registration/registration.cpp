@@ -2,6 +2,8 @@
 // the removal. The registry contents are three tables, each walked in order.
 #include "registration.h"
 
+#include "associations.h"
+#include "default_apps_page.h"
 #include "registry_value.h"
 
 #include "kvix_environment.h"
@@ -11,6 +13,8 @@
 #include "viewer.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <optional>
@@ -100,10 +104,10 @@ constexpr registry_row registration_rows[] = {
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationDescription", application_description},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationIcon", application_icon},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities", L"ApplicationName", application_name},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", L".htm", L"NB.HTML"},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", L".html", L"NB.HTML"},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", L"http", L"NB.HTTP"},
-    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", L"https", L"NB.HTTPS"},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", browser_associations[0].identifier, browser_associations[0].prog_id},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\FileAssociations", browser_associations[1].identifier, browser_associations[1].prog_id},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", browser_associations[2].identifier, browser_associations[2].prog_id},
+    {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities\\URLAssociations", browser_associations[3].identifier, browser_associations[3].prog_id},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\DefaultIcon", default_value, application_icon},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell", none, none},
     {create, L"Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\shell\\open", none, none},
@@ -186,6 +190,54 @@ void apply_all(const registry_row (&rows)[count], const registry_values& values)
 const wchar_t* or_null(const std::optional<std::wstring>& text)
 {
     return text ? text->c_str() : L"(null)";
+}
+
+// The version as it is, whatever the program's manifest declares; the update
+// build revision is only in the registry.
+windows_version running_windows_version()
+{
+    windows_version version;
+    using get_version = LONG(WINAPI*)(OSVERSIONINFOW*);
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+        auto rtl_get_version =
+            reinterpret_cast<get_version>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlGetVersion")));
+        if (rtl_get_version && rtl_get_version(&info) == 0)
+            version = {info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
+    }
+    DWORD update = 0;
+    DWORD size = sizeof(update);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"UBR", RRF_RT_REG_DWORD,
+                     nullptr, &update, &size) == ERROR_SUCCESS)
+        version.update = update;
+    return version;
+}
+
+// settings_page=1: the page of Settings that fits this Windows, or the
+// Control Panel page where Settings has none.
+void launch_default_apps_page(run_context& run)
+{
+    const windows_version version = running_windows_version();
+    const default_apps_page page = default_apps_page_for(version);
+    const std::string name = wide_to_utf8(get_application_name(run)).value_or("");
+    const std::string uri = default_apps_uri(page, name);
+    LOG_OSTRILO(LOG_DEBUG, default_apps_record(page), version.major, version.minor, version.build, version.update,
+                uri.c_str());
+    if (page == default_apps_page::control_panel) {
+        launch_control_panel_default_programs(run);
+        return;
+    }
+    if (!run.com)
+        run.com = initialize_com(COINIT_APARTMENTTHREADED);
+    const std::wstring file = utf8_to_wide(uri).value_or(L"");
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.lpVerb = L"open";
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info))
+        LOG_OSTRILO(LOG_ERROR, "Failed to open Settings: <%s> (error %lu)", uri.c_str(), GetLastError());
 }
 
 void notify_shell_of_association_change()
@@ -282,7 +334,10 @@ void set_default_browser(run_context& run, const std::wstring& open_command, con
         LOG_OSTRILO(LOG_DEBUG,
                     "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default "
                     "browser manually.");
-        launch_control_panel_default_programs(run);
+        if (get_settings_page(run) == 1)
+            launch_default_apps_page(run);
+        else
+            launch_control_panel_default_programs(run);
     } else {
         LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
         force_default_browser(run, open_command, application_icon);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <wincrypt.h>
 
 namespace {
 
@@ -82,6 +83,39 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
         EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
     }
+}
+
+TEST(AdminDefaultAssociations, NameTheProgIdsAndTheApplicationThatSetregistryRegistered)
+{
+    sandbox box;
+    const std::wstring admin = set_up(box);
+    clean_registry registry(L"win7");
+    box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\n");
+    ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+    // Each "...Associations [type]=ProgId" row of the registration, with the name it is registered under.
+    std::set<std::string> rows;
+    registry_dump(HKEY_CURRENT_USER, L"Software\\RegisteredApplications", rows);
+    const std::string client = "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE\\Capabilities";
+    ASSERT_EQ(rows.count("Software\\RegisteredApplications [Feldrun Acme & Co Browserweiche]=" + client), 1u);
+    registry_dump(HKEY_CURRENT_USER, widen(client), rows);
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DefaultAssociations>\n";
+    for (const std::string& row : rows) {
+        const std::size_t type = row.find("Associations [") + 14, end = row.find("]=");
+        if (row.find("Associations [") != std::string::npos)
+            xml += "  <Association Identifier=\"" + row.substr(type, end - type) + "\" ProgId=\"" +
+                   row.substr(end + 2) + "\" ApplicationName=\"Feldrun Acme &amp; Co Browserweiche\" />\n";
+    }
+    xml += "</DefaultAssociations>\n";
+    EXPECT_EQ(box.run_command_line(admin + L"default-associations").out, xml);
+    // --base64 into a file: the same bytes, as Intune takes them.
+    const std::wstring file = box.root + L"\\associations.b64";
+    EXPECT_EQ(box.run_command_line(admin + L"default-associations --out \"" + file + L"\" --base64").exit_code, 0u);
+    const std::string base64 = read_file(file).value_or("");
+    std::string decoded(base64.size(), '\0');
+    DWORD size = static_cast<DWORD>(decoded.size());
+    EXPECT_TRUE(CryptStringToBinaryA(base64.c_str(), 0, CRYPT_STRING_BASE64, reinterpret_cast<BYTE*>(decoded.data()),
+                                     &size, nullptr, nullptr));
+    EXPECT_EQ(decoded.substr(0, size), xml);
 }
 
 }  // namespace

@@ -322,17 +322,28 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
     // clang-format on
 }
 
-// What Explorer's file properties and the installer show of the exe.
-TEST(Resources, ExeCarriesAGermanVersionResourceAndItsIcon)
+// What Explorer's file properties, the installer and publisher rules of application control read.
+TEST(Resources, ProgramsCarryAGermanVersionResourceAndTheExeItsIcon)
 {
-    const std::wstring exe = bin_folder() + L"\\Ostrilo.exe";
-    std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    wchar_t* name = nullptr;
-    UINT length = 0;
-    VerQueryValueW(block.data(), L"\\StringFileInfo\\040704b0\\ProductName", reinterpret_cast<void**>(&name), &length);
-    EXPECT_EQ(std::wstring(name ? name : L""), L"Ostrilo Browserweiche");
-    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    for (const std::wstring file : {L"Ostrilo.exe", L"ostrilo-admin.exe"}) {
+        const std::wstring exe = bin_folder() + L"\\" + file;
+        std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+        ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+        const auto value = [&](const std::wstring& name) {
+            wchar_t* text = nullptr;
+            UINT length = 0;
+            VerQueryValueW(block.data(), (L"\\StringFileInfo\\040704b0\\" + name).c_str(),
+                           reinterpret_cast<void**>(&text), &length);
+            return std::wstring(text ? text : L"");
+        };
+        EXPECT_EQ(value(L"ProductName"), L"Ostrilo Browserweiche");
+        EXPECT_EQ(value(L"CompanyName"), L"Ostrilo");
+        EXPECT_EQ(value(L"OriginalFilename"), file);
+        EXPECT_EQ(value(L"FileVersion"), value(L"ProductVersion"));
+        for (const wchar_t* name : {L"FileDescription", L"FileVersion", L"InternalName", L"LegalCopyright"})
+            EXPECT_NE(value(name), L"") << narrow(file + L" " + name);
+    }
+    HMODULE module = LoadLibraryExW((bin_folder() + L"\\Ostrilo.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
     FreeLibrary(module);
 }

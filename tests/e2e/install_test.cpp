@@ -25,6 +25,11 @@ std::string values(HKEY root, const std::vector<std::string>& keys)
     return text;
 }
 
+// The machine-wide rows of MACHINEREGISTRATION=1; under HKEY_CURRENT_USER, the user's registration.
+const std::vector<std::string> machine_registration = {
+    "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
+    "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE", "Software\\RegisteredApplications"};
+
 // What Windows Installer keeps about installed products, the Active Setup entry, the remembered
 // installation folder, and the installer cache.
 std::string machine_state()
@@ -47,7 +52,7 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
     std::string version = narrow(name.substr(8, name.rfind(L'-') - 8)) + ".0";
     std::replace(version.begin(), version.end(), '.', ',');
     for (const bool own_folders : {false, true}) {
-        SCOPED_TRACE(own_folders ? "INSTALLDIR and CONFIGDIR" : "default folder");
+        SCOPED_TRACE(own_folders ? "INSTALLDIR, CONFIGDIR, MACHINEREGISTRATION=1" : "default folder");
         clean_registry registry(L"win7");
         sandbox box;
         const std::wstring folder =
@@ -55,8 +60,10 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         const std::wstring configdir = box.root + L"\\config", program = folder + L"\\Ostrilo.exe";
         const std::wstring suffix = own_folders ? L" -configdir \"" + configdir + L"\"" : L"";
         const std::string before = machine_state();
-        const std::wstring properties =
-            own_folders ? L" INSTALLDIR=\"" + folder + L"\" CONFIGDIR=\"" + configdir + L"\"" : L"";
+        write_file(box.appdata + L"\\vnc\\kvix.vnc", "ProductName=Acme Remote\r\n");  // the product -setregistry names
+        const std::wstring properties = own_folders ? L" INSTALLDIR=\"" + folder + L"\" CONFIGDIR=\"" + configdir +
+                                                          L"\" MACHINEREGISTRATION=1 PRODUCT_NAME=\"Acme Remote\""
+                                                    : L"";
         EXPECT_EQ(box.run_command_line(L"msiexec /i \"" + msi + L"\" /qn" + properties, 300).exit_code, 0u);
         EXPECT_EQ(path_exists(folder + L"\\ostrilo-admin.exe"), path_exists(bin + L"\\ostrilo-admin.exe"));
         const std::string key = active_setup + " [", stub = narrow(L"\"" + program + L"\" -setregistry" + suffix);
@@ -68,11 +75,16 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         const std::string installed = values(HKEY_CURRENT_USER, registration_tops);
         EXPECT_EQ(box.run_command_line(widen(stub)).exit_code, 0u);
         EXPECT_EQ(values(HKEY_CURRENT_USER, registration_tops), installed);
+        // The machine-wide rows are the user's, value for value (Wine's HKLM holds no other application).
+        EXPECT_EQ(values(HKEY_LOCAL_MACHINE, machine_registration),
+                  own_folders ? values(HKEY_CURRENT_USER, machine_registration) : "");
+        EXPECT_NE(values(HKEY_CURRENT_USER, machine_registration).find("Feldrun Acme Remote"), std::string::npos);
 
         EXPECT_EQ(box.run_command_line(L"msiexec /x \"" + msi + L"\" /qn", 300).exit_code, 0u);
         EXPECT_FALSE(path_exists(folder));
         EXPECT_EQ(values(HKEY_CURRENT_USER, {"Software\\Classes\\NB.HTTP"}), "");  // the user's registration
         EXPECT_EQ(machine_state(), before);
+        EXPECT_EQ(values(HKEY_LOCAL_MACHINE, machine_registration), "");
     }
 }
 

@@ -150,4 +150,59 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
 }
 
+TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
+{
+    // A stand-in handles ms-settings. Wine 8 knows no "win11": without a Version value it reports the prefix's
+    // CurrentVersion and CurrentBuild, so Windows 11 is set there (windows: nullptr); UBR is the update.
+    const std::string own = "ms-settings:defaultapps?registeredAppUser=Feldrun%20Acme%20%26%20Co%20Browserweiche";
+    const std::string list = "ms-settings:defaultapps", to_list = ": opening the Default apps list of Settings: <";
+    const std::string to_own = ": opening the Default apps page of this application: <";
+    const struct {
+        const wchar_t *windows, *build;
+        DWORD update;
+        std::string cfg, settings, record;  // what Settings got (none: the Control Panel), the record
+    } cases[] = {
+        {L"win81", L"7601", 1817, "settings_page=1", "",
+         "6.3 build 9600.1817 has no Default apps page in Settings; opening the Control Panel page"},
+        {L"win10", L"7601", 0, "settings_page=1", list, "10.0 build 18362.0" + to_list + list + ">"},
+        {nullptr, L"22000", 1816, "settings_page=1", list, "10.0 build 22000.1816" + to_list + list + ">"},
+        {nullptr, L"22000", 1817, "settings_page=1", own, "10.0 build 22000.1817" + to_own + own + ">"},
+        {nullptr, L"22631", 0, "settings_page=1", own, "10.0 build 22631.0" + to_own + own + ">"},
+        {nullptr, L"22000", 1817, "", "", ""},
+    };
+    const std::wstring current = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    const auto set_windows = [&](const wchar_t* version, const wchar_t* build) {
+        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentVersion", version);
+        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentBuildNumber", build);
+    };
+    write_string(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.record);
+        clean_registry registry(c.windows ? c.windows : L"");
+        if (!c.windows)
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version");
+        set_windows(c.windows ? L"6.1" : L"10.0", c.build);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"UBR", REG_DWORD, &c.update, sizeof(DWORD));
+        sandbox box;
+        const program_aside control(system_folder() + L"\\control.exe", &box);
+        const scoped_key handler(HKEY_LOCAL_MACHINE, L"Software\\Classes\\ms-settings");
+        const std::wstring settings = box.root + L"\\settings.exe";
+        box.standin(settings);
+        write_string(HKEY_LOCAL_MACHINE, handler.path, L"URL Protocol", L"");
+        write_string(HKEY_LOCAL_MACHINE, handler.path + L"\\shell\\open\\command", L"",
+                     L"\"" + settings + L"\" \"%1\"");
+        box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\n" + c.cfg + "\r\n");
+        const run_result run = box.run(L"-setregistry -log");
+        set_windows(L"6.1", L"7601");
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"UBR");
+        EXPECT_EQ(run.exit_code, 0u);
+        EXPECT_EQ(parameters_of(calls_of(control.path, c.settings.empty())).starts_with("/name Microsoft.Default"),
+                  c.settings.empty());
+        EXPECT_EQ(parameters_of(calls_of(settings, !c.settings.empty())),
+                  c.settings.empty() ? "" : '"' + c.settings + '"');
+        EXPECT_EQ(run.count("DEBUG settings_page: Windows " + c.record), c.record.empty() ? 0 : 1);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // ostrilo-admin: where a link goes, what is wrong with a rule file, whether
 // Ostrilo is really the default browser. A console program; it reads, it
-// never writes, opens nothing and creates no folder.
+// writes no file but the one that default-associations --out names, opens
+// nothing and creates no folder.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -52,6 +54,10 @@ const char usage_text[] =
     "  status [-configdir DIR] [--json]   (Windows only)\n"
     "      the registration, the default browser, the files and the viewer\n"
     "      as Ostrilo sees them here. Exit status 0 all fine, 1 otherwise.\n"
+    "  default-associations [-configdir DIR] [--out FILE] [--base64]   (Windows only)\n"
+    "      the default associations file that makes Ostrilo the default for\n"
+    "      http, https, .htm and .html at sign-in (DISM, Group Policy), with\n"
+    "      the application name -setregistry registers here; --base64 for Intune.\n"
     "\n"
     "Exit status 3: a usage error.\n";
 
@@ -69,13 +75,14 @@ struct arguments {
     bool rules_given = false;
     bool json = false;
     explain_keys keys;                                         // explain's --strict-host and --safe-arguments
-    std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist
+    std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist and --out
+    bool base64 = false;                                       // default-associations --base64
     std::vector<std::string> operands;
 };
 
 // Options may come anywhere; "--" ends them. Gives an error text or none.
 std::optional<std::string> parse(const std::vector<std::string>& words, const std::vector<std::string>& valued,
-                                 bool takes_rules, arguments& out)
+                                 bool takes_rules, arguments& out, bool takes_base64 = false)
 {
     bool in_rules = false;
     bool options_done = false;
@@ -98,6 +105,8 @@ std::optional<std::string> parse(const std::vector<std::string>& words, const st
             out.keys.strict_host = true;
         } else if (word == "--safe-arguments" && takes_rules) {
             out.keys.safe_arguments = true;
+        } else if (word == "--base64" && takes_base64) {
+            out.base64 = true;
         } else if (word == "--rules" && takes_rules) {
             in_rules = true;
             out.rules_given = true;
@@ -178,7 +187,9 @@ std::optional<std::string> read_whole_file(const std::string& path)
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    text << file.rdbuf();
+    return std::move(text).str();
 }
 
 int run_lint(const arguments& args)
@@ -280,6 +291,22 @@ int main(int argc, char** argv)
         return print_status(run, args.json);
 #else
         return usage_error("status looks at a Windows user's registry and folders; it runs on Windows only");
+#endif
+    }
+    if (command == "default-associations") {
+        error = parse(words, {"--out"}, false, args, true);
+        if (!error && !args.operands.empty())
+            error = "default-associations takes no operands";
+        if (error)
+            return usage_error(*error);
+#ifdef _WIN32
+        run_context run = tool_run(args);
+        std::optional<std::string> out;
+        if (!args.options.empty())
+            out = args.options.back().second;
+        return write_default_associations(run, out, args.base64);
+#else
+        return usage_error("default-associations reads the product name as Ostrilo does here; it runs on Windows only");
 #endif
     }
     return usage_error("unknown command " + command);

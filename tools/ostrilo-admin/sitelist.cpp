@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <iterator>
 #include <optional>
+#include <unordered_map>
+#include <utility>
 
 #include <pugixml.hpp>
 
@@ -136,6 +139,14 @@ sitelist_result import_sitelist(std::string_view xml, const sitelist_options& op
     }
 
     std::vector<site_entry> sites;
+    // Each kept key to its entry in sites, so that finding a duplicate does not
+    // walk every site kept before it. The keys view the entries' own keys: sites
+    // is reserved for every listed site, so its entries never move.
+    std::unordered_map<std::string_view, std::size_t> kept;
+    const auto listed_sites =
+        static_cast<std::size_t>(std::distance(root.children("site").begin(), root.children("site").end()));
+    sites.reserve(listed_sites);
+    kept.reserve(listed_sites);
     std::string skipped_notes;
     int skipped = 0;
     int duplicates = 0;
@@ -150,20 +161,29 @@ sitelist_result import_sitelist(std::string_view xml, const sitelist_options& op
             ++skipped;
             continue;
         }
-        auto same = std::find_if(sites.begin(), sites.end(), [&](const site_entry& s) { return s.key == site.key; });
-        if (same != sites.end()) {
+        if (auto same = kept.find(site.key); same != kept.end()) {
+            const site_entry& first = sites[same->second];
             skipped_notes += "# skipped " + on_one_line(site.url) + " (" + site.open_in + "): the same site as " +
-                             on_one_line(same->url) + " (" + same->open_in + "), which is kept\n";
+                             on_one_line(first.url) + " (" + first.open_in + "), which is kept\n";
             ++duplicates;
             continue;
         }
         sites.push_back(std::move(site));
+        kept.emplace(sites.back().key, sites.size() - 1);
     }
-    // The longest entry wins in the site list; the first matching rule wins here.
-    std::stable_sort(sites.begin(), sites.end(),
-                     [](const site_entry& a, const site_entry& b) { return a.key.size() > b.key.size(); });
-
     std::string version = on_one_line(root.attribute("version").value());
+    // What follows needs the entries only; the parsed list's memory goes back
+    // before the rules grow.
+    document.reset();
+    // The longest entry wins in the site list; the first matching rule wins here.
+    // The entries stay in place; their order is sorted.
+    std::vector<const site_entry*> longest_first;
+    longest_first.reserve(sites.size());
+    for (const site_entry& site : sites)
+        longest_first.push_back(&site);
+    std::stable_sort(longest_first.begin(), longest_first.end(),
+                     [](const site_entry* a, const site_entry* b) { return a->key.size() > b->key.size(); });
+
     std::string rules = "# Imported from an enterprise mode site list" +
                         (version.empty() ? std::string() : " (version " + version + ")") +
                         ", longest entry first.\n"
@@ -174,9 +194,9 @@ sitelist_result import_sitelist(std::string_view xml, const sitelist_options& op
     std::array<std::pair<const std::string*, int>, 3> counts{
         {{&options.ie_rule, 0}, {&options.edge_rule, 0}, {&options.other_rule, 0}}};
     int noted = 0;
-    for (const site_entry& site : sites) {
-        const std::string& rule = rule_for(site, options);
-        std::string lines = rules_for(site, rule);
+    for (const site_entry* site : longest_first) {
+        const std::string& rule = rule_for(*site, options);
+        std::string lines = rules_for(*site, rule);
         noted += lines.front() == '#' ? 1 : 0;
         rules += lines;
         for (auto& [counted, count] : counts) {
@@ -190,5 +210,5 @@ sitelist_result import_sitelist(std::string_view xml, const sitelist_options& op
         summary += std::to_string(count) + " as '" + *rule + "', ";
     summary += std::to_string(skipped) + " skipped, " + std::to_string(duplicates) + " duplicates; " +
                std::to_string(noted) + " with a note where the rules take more than the site";
-    return {true, rules, summary, ""};
+    return {true, std::move(rules), std::move(summary), ""};
 }

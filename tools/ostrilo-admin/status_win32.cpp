@@ -116,6 +116,13 @@ void check_hardening(run_context& run, std::vector<status_line>& lines)
                          : "off: a '*' before a rule's host also matches a path or query that names the host "
                            "(opt in with strict_host_match=1 in ostrilo.cfg)",
                      ""});
+    lines.push_back({true, "settings_page",
+                     on(get_settings_page(run))
+                         ? "on: -setregistry opens the Default apps page of Settings that fits this Windows (on "
+                           "Windows 11 from 22000.1817 and 22621.1555 Ostrilo's own page)"
+                         : "off: -setregistry opens the Control Panel's Default Programs page, which on Windows 10 "
+                           "and 11 only leads to the Default apps list (opt in with settings_page=1 in ostrilo.cfg)",
+                     ""});
     if (!on(get_strict_command_line(run))) {
         lines.push_back({true, "strict_command_line",
                          "off: -configdir is searched for in the whole command line, link included; a link can "
