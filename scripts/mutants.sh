@@ -31,7 +31,7 @@ title-127 @@ src/viewer/discovery.cpp @@ s/window_title_bytes = 128;/window_titl
 browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded\(browser_call_size, /format_wide_bounded(browser_call_size + 1, / @@ unit_core @@ * @@ browser command line cut at 4096 characters instead of 4095
 lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
 changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
-exit-minus-3 @@ src/entry/main.cpp @@ s/return -3;/return -2;/ @@ e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
+exit-minus-3 @@ src/entry/command_line.cpp @@ s/command_action::nothing, -3\)/command_action::nothing, -2)/ @@ unit_core e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
 exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
 registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
 registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
@@ -42,7 +42,7 @@ appdata-box-text @@ src/config/discovery.cpp @@ s/APPDATA wurde nicht gefunden\.
 clipboard-retries @@ src/viewer/handoff.cpp @@ s/retry < 2 && !clipboard/retry < 3 \&\& !clipboard/ @@ e2e_entry @@ *RunningViewer* @@ the clipboard is tried four times instead of three
 clipboard-interval @@ src/viewer/handoff.cpp @@ s/Sleep\(400\);/Sleep(40);/ @@ e2e_entry @@ *RunningViewer* @@ 40 ms instead of 400 ms between clipboard tries (only a clock shows it: expected to survive)
 version-bound @@ src/viewer/viewer_decisions.cpp @@ s/make_tuple\(2u, 1u, 4u\)/make_tuple(2u, 1u, 3u)/ @@ e2e_entry @@ *Version* @@ viewer 2.1.3 accepted for -initialURL
-kvxp-rewrite @@ src/entry/main.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_entry @@ CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
+kvxp-rewrite @@ src/entry/command_line.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"htt"\);// @@ e2e_entry @@ CommandLine.* @@ a kvxp(s) link is handed on with its kvxp scheme
 configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_core e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
 appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
@@ -52,7 +52,7 @@ slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&
 remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_entry @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
 strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
 safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_entry @@ * @@ safe_browser_arguments=1 passes a blank unencoded
-strict-configdir @@ src/entry/main.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
+strict-configdir @@ src/entry/command_line.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
 explain-pipe @@ src/rules/route_plan.cpp @@ s/url_encode\(handoff_utf8\(plan\)\) \+ '\\0'/url_encode(handoff_utf8(plan))/ @@ native_explain_test e2e_admin @@ * @@ ostrilo-admin explain predicts the pipe bytes without their NUL
 lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ native_lint_test @@ * @@ a lint finding's code changed
 sitelist-order @@ tools/ostrilo-admin/sitelist.cpp @@ s/a.key.size\(\) > b.key.size\(\)/a.key.size() < b.key.size()/ @@ native_sitelist_test @@ * @@ imported site-list rules shortest entry first

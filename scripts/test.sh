@@ -5,6 +5,10 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
+# Every include follows the layers of scripts/layers.txt, and the check itself
+# notices an include upward.
+"$repo/scripts/check_layers.py" --self-test
+"$repo/scripts/check_layers.py"
 "$repo/scripts/build.sh"
 # The tree stays in the house format (.clang-format; scripts/format.sh applies it).
 "$repo/scripts/format.sh" --check

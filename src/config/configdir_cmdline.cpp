@@ -2,16 +2,16 @@
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "util_log.h"
 
-std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line)
+configdir_reading read_configdir(const std::string& command_line)
 {
     // Not anchored: the first place where the whole pattern matches counts.
     // The value is a double-quoted run (lazy, up to the first closing quote)
     // or a run of non-blank characters.
     const std::optional<std::string> captured = regex_capture(command_line, "-configdir[= ]+((\".+?\")|([^ ]+))", 1);
     if (!captured) {
-        LOG_ENVIRONMENT(LOG_ERROR, "Couldn't read configdir from command line!");
-        return std::nullopt;
+        return {std::nullopt, LOG_ERROR, "Couldn't read configdir from command line!"};
     }
 
     std::string_view folder = *captured;
@@ -26,6 +26,12 @@ std::optional<std::string> get_configdir_from_cmdline(const std::string& command
     }
 
     std::string result = format_unbounded("%s\\", std::string(folder).c_str());
-    LOG_ENVIRONMENT(LOG_DEBUG, "Read configdir from command line: %s", result.c_str());
-    return result;
+    return {result, LOG_DEBUG, format_unbounded("Read configdir from command line: %s", result.c_str())};
+}
+
+std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line)
+{
+    configdir_reading reading = read_configdir(command_line);
+    LOG_ENVIRONMENT(reading.level, "%s", reading.record.c_str());
+    return std::move(reading.folder);
 }

@@ -34,6 +34,10 @@ std::optional<std::string> get_local_ie(run_context& run);
 std::string get_product_name(run_context& run);
 std::optional<std::string> get_viewer_config_value(run_context& run, std::string_view key);
 std::string get_product_name_from_config_file(run_context& run);
+// The texts built from the product name: the error-box title and the
+// viewer-not-found message.
+std::wstring make_error_box_title(run_context& run);
+std::wstring make_viewer_not_found_text(run_context& run);
 
 // --- Installation and file discovery (found paths cached in the run) ---
 std::optional<std::string> find_file_in_folder(std::string_view folder, std::string_view name);
@@ -53,7 +57,14 @@ std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const w
 void free_environment(run_context& run);
 
 // The -configdir folder of the narrow command line, with exactly one trailing
-// backslash, or none.
+// backslash, or none, and the record (level and text) of its reading.
+struct configdir_reading {
+    std::optional<std::string> folder;
+    int level;
+    std::string record;
+};
+configdir_reading read_configdir(const std::string& command_line);
+// The same, with its record written.
 std::optional<std::string> get_configdir_from_cmdline(const std::string& command_line);
 
 // strict_command_line=1: where a command line of the shape

@@ -1,5 +1,5 @@
 // Routing one URL: the rule lookup and the action its match calls for.
-#include "ostrilo.h"
+#include "entry.h"
 
 #include "local_browser.h"
 #include "log.h"
@@ -7,6 +7,7 @@
 #include "route_plan.h"
 #include "run_context.h"
 #include "url_rules.h"
+#include "util_log.h"
 #include "viewer.h"
 
 int route_url(run_context& run, const std::wstring& wide_url, const std::string& narrow_url)

@@ -1,5 +1,5 @@
 // The help box.
-#include "ostrilo.h"
+#include "entry.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The last act of a normal URL run.
 #include "kvix_environment.h"
 #include "log.h"
-#include "ostrilo.h"
+#include "entry.h"
 #include "run_context.h"
 #include "url_rules.h"
 #include "viewer.h"

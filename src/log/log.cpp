@@ -227,8 +227,14 @@ int init_logging(const std::optional<std::string>& folder, const char* file_name
     // The folder ends in a backslash, so the path holds "\/"; Windows takes it.
     std::string log_path = format_bounded(4095, "%s/%s", folder->c_str(), file_name);
     std::string old_path = format_bounded(4095, "%s.old", log_path.c_str());
-    if (file_exists(log_path))
-        move_file(log_path, old_path, true);
+    if (file_exists(log_path)) {
+        // The helpers below the log write no record, so the log writes the
+        // rotation's record itself, under the helpers' unit name as before.
+        if (file_exists(old_path))
+            LOG_UTILS(LOG_TRACE, "Deleting '%s' before moving it because the user wants to overwrite it",
+                      old_path.c_str());
+        replace_file(log_path, old_path);
+    }
     log_file.reset(open_for_appending(log_path));
     if (!log_file) {
         print_to_stdout("Failed to initialize logging (failed to open file to log to (%s)).\n", log_path.c_str());

@@ -11,6 +11,7 @@
 #include "nb_utils.h"
 #include "ostrilo.h"
 #include "run_context.h"
+#include "util_log.h"
 
 namespace {
 

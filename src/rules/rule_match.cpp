@@ -186,9 +186,26 @@ bool match_host_expr(std::string_view pattern, std::string_view host)
     return match_pattern(pattern, host, true);
 }
 
-std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+std::string_view rule_pattern(std::string_view lower_url_expr)
+{
+    std::string_view pattern = strip_scheme(lower_url_expr);
+    if (!pattern.empty() && pattern.back() == '/')
+        pattern.remove_suffix(1);
+    return pattern;
+}
+
+pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, bool strict_host)
 {
     const auto match = strict_host ? match_url_expr_strict : match_url_expr;
+    if (match(pattern, url))
+        return pattern_take::as_written;
+    if (pattern.size() >= 3 && pattern.ends_with("/*") && match(pattern.substr(0, pattern.size() - 2), url))
+        return pattern_take::without_slash_star;
+    return pattern_take::none;
+}
+
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+{
     std::vector<char> block(piece_block_bytes);
     piece_reader reader{file, block};
     std::string_view piece;
@@ -209,17 +226,10 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool
         lowered.assign(line);
         for (char& c : lowered)
             c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        std::string_view url_expr = std::string_view(lowered).substr(0, lowered.find(default_separator));
-        // Only this working view loses its scheme and trailing "/" (or "/*")
-        // for the match; the records keep the rule's pattern as written.
-        std::string_view pattern = strip_scheme(url_expr);
-        if (!pattern.empty() && pattern.back() == '/')
-            pattern.remove_suffix(1);
-        bool matches = match(pattern, url);
-        // "*.example.com/*" must also cover the bare host "example.com".
-        bool host_matches = !matches && pattern.size() >= 3 && pattern.ends_with("/*") &&
-                            match(pattern.substr(0, pattern.size() - 2), url);
-        if (!matches && !host_matches && !log_wanted(LOG_TRACE) && !log_wanted(LOG_WARN))
+        const std::string_view pattern =
+            rule_pattern(std::string_view(lowered).substr(0, lowered.find(default_separator)));
+        const pattern_take take = rule_pattern_takes(pattern, url, strict_host);
+        if (take == pattern_take::none && !log_wanted(LOG_TRACE) && !log_wanted(LOG_WARN))
             continue;
 
         rule_match rule = parse_rule_line(lowered);
@@ -228,11 +238,11 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool
         LOG_ENVIRONMENT(LOG_TRACE, " --> browser: <%s>", or_null(rule.browser));
         LOG_ENVIRONMENT(LOG_TRACE, " --> browser_profile: <%s>", or_null(rule.browser_profile));
         LOG_ENVIRONMENT(LOG_TRACE, "Read line from whitelist: %s", std::string(pattern).c_str());
-        if (matches)
+        if (take == pattern_take::as_written)
             return rule_hit{std::move(rule), line_number, std::string(line)};
         if (pattern.size() >= 3) {
             LOG_ENVIRONMENT(LOG_TRACE, "final chars: %s", std::string(pattern.substr(pattern.size() - 2)).c_str());
-            if (host_matches)
+            if (take == pattern_take::without_slash_star)
                 return rule_hit{std::move(rule), line_number, std::string(line)};
         }
     }

@@ -36,6 +36,15 @@ std::optional<std::string> strict_link_host_form(std::string_view url);
 bool match_host_expr(std::string_view pattern, std::string_view host);
 bool match_url_expr_strict(std::string_view pattern, std::string_view url);
 
+// The scan of one rule, shared by the lookup and the linter. The pattern of a
+// lower-cased first field as the match compares it: without its scheme and
+// one trailing "/" (the records keep the field as written).
+std::string_view rule_pattern(std::string_view lower_url_expr);
+// How a pattern takes a normalised URL: as it stands, or only in the retry
+// without a trailing "/*", which lets "*.example.com/*" cover "example.com".
+enum class pattern_take { none, as_written, without_slash_star };
+pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, bool strict_host = false);
+
 // A matching rule with its line number (from 1) and its line as written.
 struct rule_hit {
     rule_match rule;

@@ -1,7 +1,6 @@
 // Conversions and file functions on the Win32 edge.
 #include "nb_utils.h"
 
-#include "log.h"
 #include "unique_resource.h"
 
 #include <windows.h>
@@ -51,20 +50,14 @@ bool file_exists(const std::optional<std::string>& path)
     return path && file_exists(std::string_view(*path));
 }
 
-void move_file(const std::string& source, const std::string& target, bool overwrite)
+void replace_file(const std::string& source, const std::string& target)
 {
-    if (!overwrite && file_exists(target)) {
-        LOG_UTILS(LOG_WARN, "File '%s' exists and overwrite is set to false", target.c_str());
-        return;
-    }
     std::optional<std::wstring> wide_source = utf8_to_wide(source);
     std::optional<std::wstring> wide_target = utf8_to_wide(target);
     if (!wide_source || !wide_target)
         return;
-    if (file_exists(target)) {
-        LOG_UTILS(LOG_TRACE, "Deleting '%s' before moving it because the user wants to overwrite it", target.c_str());
+    if (file_exists(target))
         DeleteFileW(wide_target->c_str());
-    }
     _wrename(wide_source->c_str(), wide_target->c_str());
 }
 

@@ -1,5 +1,7 @@
-// String, path, format and regex utilities shared by every unit. The owners of
-// Win32 and C runtime resources are in unique_resource.h beside it.
+// String, path and format helpers shared by every unit; none of them writes a
+// record, so the log builds on them (the helpers that do write records are in
+// util_log.h). The owners of Win32 and C runtime resources are in
+// unique_resource.h beside it.
 #pragma once
 
 #include <cstddef>
@@ -19,13 +21,9 @@ std::string replace_all(std::string_view text, std::string_view search, std::str
 std::string_view trim(std::string_view line);
 // Lower-cases A-Z only; every other byte stays.
 std::string ascii_lower(std::string_view text);
-// Widens each byte to the wide character of the same value.
-std::wstring char_to_wchar(std::string_view text);
 // True when text is well-formed UTF-8 as Windows' strict conversion reads it:
 // no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
 bool is_valid_utf8(std::string_view text);
-// The group's text of the first match, or none (no match, empty or unset group, bad pattern).
-std::optional<std::string> regex_capture(const std::string& subject, const char* pattern, int group);
 
 // printf-style formatting; the bounded forms keep at most count - 1 characters.
 std::string format_bounded(std::size_t count, const char* format, ...);
@@ -49,7 +47,9 @@ inline bool file_exists(const char* path)
 {
     return file_exists(std::string_view(path));
 }
-void move_file(const std::string& source, const std::string& target, bool overwrite);
+// Deletes target when it is there, then renames source to target (nothing
+// when a path is not UTF-8). Writes no record: the log rotates with it.
+void replace_file(const std::string& source, const std::string& target);
 // Folder of the running program file, with its trailing backslash, in buffer;
 // gives the length of the full program path, 0 on failure.
 unsigned long get_program_folder(char* buffer, unsigned long size);

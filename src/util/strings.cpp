@@ -1,8 +1,6 @@
 // Text helpers: text in, text out, no Win32.
 #include "nb_utils.h"
 
-#include "log.h"
-
 namespace {
 
 bool is_space(unsigned char c)
@@ -80,18 +78,6 @@ std::string ascii_lower(std::string_view text)
             c = static_cast<char>(c - 'A' + 'a');
     }
     return lower;
-}
-
-std::wstring char_to_wchar(std::string_view text)
-{
-    LOG_OSTRILO(LOG_TRACE, "Converting char to wchar_t");
-    // Each byte becomes the wide character of the same value, as mbstowcs does
-    // in the default "C" locale: ASCII stays, 0x80-0xFF become U+0080-U+00FF.
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text)
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    return wide;
 }
 
 bool is_valid_utf8(std::string_view text)

@@ -1,7 +1,7 @@
 // Where a link ends, run by run of the real Ostrilo.exe: the rule files' order,
 // the command line, the local browsers, the remote viewer, and links an attacker
 // may shape, with the hardening keys of ostrilo.cfg off and on.
-#include "ostrilo.h"
+#include "entry.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The decisions of a run below its Win32 calls, from the pattern language to the viewer's pipe name;
 // the dispatch of a URL calls a recorder instead of its two destinations.
 #include "browser_call.h"
+#include "entry.h"
 #include "kvix_environment.h"
 #include "nb_utils.h"
 #include "ostrilo.h"
@@ -183,6 +184,48 @@ TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash)
     };
     for (const auto& [command_line, folder] : cases)
         EXPECT_EQ(get_configdir_from_cmdline(command_line), folder) << command_line;
+}
+
+// What a command line asks for: the action, its exit status, -log, the folder, the link and the last record.
+TEST(CommandLine, ReadsWhatToDoAsOneValueAlsoWithStrictCommandLine)
+{
+    const char* names[] = {"help", "set_registry", "reset_registry", "open_link", "nothing", "refuse"};
+    const std::string no_url = "There is no URL. I will return.", strict = "strict_command_line: ";
+    const std::string behind = strict + "-configdir stands behind the link; run Ostrilo.exe -setregistry again.";
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {"-x /help", false, "help 0"},
+        {"", false, "nothing -3: " + no_url},
+        {"-help -url \"https://e.test/\"", false,
+         "open_link 0 <https://e.test/>: Assuming this is the URL: <https://e.test/>"},
+        {"-log -setregistry -configdir \"C:\\cfg\\\\\"", false,
+         "set_registry 0 log C:\\cfg: This is setregistry. Starting set_ostrilo_registry()"},
+        {"-unsetregistry http://e.test", false,
+         "reset_registry 0: This is resetregistry. Starting reset_ostrilo_registry()"},
+        {"-url kvxps://e.test/a", false,
+         "open_link 0 <https://e.test/a>: Replaced with standard http(s): https://e.test/a"},
+        {"-url \"https://e.test/-configdir=C:\\x\"", false,
+         "open_link 0 C:\\x <https://e.test/-configdir=C:\\x>: Assuming this is the URL: "
+         "<https://e.test/-configdir=C:\\x>"},
+        {"-url \"https://e.test/-configdir=C:\\x\"", true,
+         "open_link 0 <https://e.test/-configdir=C:\\x>: Assuming this is the URL: <https://e.test/-configdir=C:\\x>"},
+        {"-configdir C:\\cfg -url \"https://e.test/a b\"c\"", true,
+         "open_link 0 C:\\cfg <https://e.test/a b\"c>: Assuming this is the URL: <https://e.test/a b\"c>"},
+        {"-configdir C:\\cfg", true, "nothing -3 C:\\cfg: " + no_url},
+        {"https://e.test/", true,
+         "refuse 1: " + strict + "a link must follow -url in double quotes, at the end. Nothing is opened."},
+        {"-url \"https://e.test/\" x", true,
+         "refuse 1: " + strict + "the command line is not <program> <switches> -url \"<link>\". Nothing is opened."},
+        {"-url \"https://e.test/\" -configdir \"C:\\cfg\"", true, "refuse 1: " + behind + " Nothing is opened."},
+    };
+    for (const auto& [narrow, strict_key, expected] : cases) {
+        const std::wstring wide = L"\"C:\\Ostrilo.exe\" " + *utf8_to_wide(narrow);
+        const command_line_value value = read_command_line(narrow, wide, strict_key);
+        std::string got = names[static_cast<int>(value.action)] + " "s + std::to_string(value.status);
+        got += (value.log ? " log" : "") + (value.configdir ? " " + *value.configdir : "");
+        got += value.narrow_link.empty() ? "" : " <" + value.narrow_link + ">";
+        got += value.records.empty() ? "" : ": " + value.records.back().text;
+        EXPECT_EQ(got, expected) << narrow;
+    }
 }
 
 // The texts that start a local browser: format directives in the URL stay, and the cuts are exact.

@@ -50,19 +50,13 @@ std::string excerpt(std::string_view text)
 // The pattern as the reader compares it: without scheme and one trailing "/".
 std::string effective_pattern(const rule_match& rule)
 {
-    std::string pattern = normalise_url(rule.url_expr);
-    if (!pattern.empty() && pattern.back() == '/')
-        pattern.pop_back();
-    return pattern;
+    return std::string(rule_pattern(ascii_lower(rule.url_expr)));
 }
 
-// Whether the rule file reader takes this rule for the normalised URL: the
-// match, then the retry without a trailing "/*" (as scan_rule_file does).
+// Whether the rule file reader takes this rule for the normalised URL.
 bool rule_takes(std::string_view pattern, std::string_view url)
 {
-    if (match_url_expr(pattern, url))
-        return true;
-    return pattern.size() >= 3 && pattern.ends_with("/*") && match_url_expr(pattern.substr(0, pattern.size() - 2), url);
+    return rule_pattern_takes(pattern, url) != pattern_take::none;
 }
 
 std::size_t trailing_slashes(std::string_view text)

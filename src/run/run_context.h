@@ -4,13 +4,13 @@
 // its shutdown step forgets the parts that a run forgets; ostrilo-admin
 // builds its own the same way.
 //
-// It sits beside the entry, which builds it, although the units below the
-// entry (config, rules, local browser, viewer, registration) take it as a
-// parameter; their headers only name it (struct run_context;). The log and
-// the util helpers never see it and stay at the bottom. What stays outside
+// It sits below the units (config, rules, local browser, viewer,
+// registration) that take it as a parameter, with the boxes; their headers
+// only name it (struct run_context;). The log and the util helpers never see
+// it and stay at the bottom. What stays outside
 // is process-wide on purpose, since any function may reach it, with or
 // without a run: the log (its sinks and file, src/log), the title of the
-// fatal error box (src/entry/error_box.cpp) and the output switches that
+// fatal error box (src/run/error_box.cpp) and the output switches that
 // ostrilo-admin turns off (set_log_to_stderr, set_stdout_lines).
 #pragma once
 

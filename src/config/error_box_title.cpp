@@ -2,7 +2,6 @@
 // viewer-not-found message.
 #include "kvix_environment.h"
 #include "nb_utils.h"
-#include "ostrilo.h"
 #include "run_context.h"
 
 #include <cwchar>

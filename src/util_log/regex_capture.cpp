@@ -1,5 +1,5 @@
 // The one regular-expression capture of the program (PCRE2, 8-bit).
-#include "nb_utils.h"
+#include "util_log.h"
 
 #include "log.h"
 #include "unique_resource.h"
