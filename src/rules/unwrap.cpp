@@ -155,25 +155,32 @@ std::optional<std::string> base64_decoded(std::string_view text)
     return out;
 }
 
-// The first of the blank-separated parameters the query has, as written.
+// The value, as written, of the first of the blank-separated parameters that
+// the query has with a value. Names are compared as a server may read them
+// (escapes decoded, any case); a name given twice is refused, for the
+// rewriter might follow the other one.
 std::optional<std::string> parameter(const link_parts& link, std::string_view names, std::string& why)
 {
     std::optional<std::string> found;
+    bool twice = false;
     any_word(names, [&](std::string_view name) {
         for (std::string_view query = link.query;;) {
             const std::size_t amp = query.find('&');
-            const std::string_view pair = query.substr(0, amp);
-            const std::size_t equals = pair.find('=');
-            if (pair.substr(0, equals) == name)
-                found = std::string(equals == std::string_view::npos ? "" : pair.substr(equals + 1));
-            if (found || amp == std::string_view::npos)
+            const std::string_view pair = query.substr(0, amp), key = pair.substr(0, pair.find('='));
+            const std::string_view value = pair.substr(std::min(key.size() + 1, pair.size()));
+            std::string ignored;
+            if (!value.empty() && ascii_lower(percent_decoded(key, ignored).value_or(std::string(key))) == name) {
+                twice = twice || found;
+                found = found.value_or(std::string(value));
+            }
+            if (amp == std::string_view::npos)
                 return found.has_value();
             query.remove_prefix(amp + 1);
         }
     });
-    if (!found)
-        why = "no parameter " + replace_all(names, " ", " or ");
-    return found;
+    if (!found || twice)
+        why = (twice ? "the parameter given twice: " : "no parameter ") + replace_all(names, " ", " or ");
+    return twice ? std::nullopt : found;
 }
 
 using decoder = std::optional<std::string> (*)(const link_parts& link, std::string_view names, std::string& why);
@@ -215,9 +222,9 @@ std::optional<std::string> decode_dashed(const link_parts& link, std::string_vie
 std::optional<std::string> decode_marked(const link_parts& link, std::string_view, std::string& why)
 {
     const std::string_view body = std::string_view(link.rest).substr(6);  // behind "/v3/__"
-    const std::size_t end = body.rfind("__;");
-    if (end == std::string_view::npos) {
-        why = "no end marker \"__;\"";
+    const std::size_t end = body.find("__;");
+    if (end == std::string_view::npos || body.find("__;", end + 1) != std::string_view::npos) {
+        why = "not one end marker \"__;\"";
         return std::nullopt;
     }
     const std::string_view marked = body.substr(0, end), after = body.substr(end + 3);

@@ -59,7 +59,7 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
         {"https://urldefense.proofpoint.com/v1/url?u=" + escaped(wiki + "?a=1&amp;b=2") + "&k=x", 1,
          "URL Defense v1 > " + wiki + "?a=1&b=2"},
         {v3 + wiki + "/**A/x*__;w6Tigqwh!s$", 1, "URL Defense v3 > " + wiki + "/\u00e4\u20ac/x!"},
-        {"https://www.google.com/url?sa=t&url=" + escaped(wiki), 1, "Google redirect > " + wiki},
+        {"https://www.google.com/url?sa=t&q=&url=" + escaped(wiki), 1, "Google redirect > " + wiki},
         {"https://secure-web.cisco.com/1aB-c/" + escaped(wiki), 1, "Cisco Secure Email > " + wiki},
         {"https://linkprotect.cudasvc.com/url?a=" + escaped(wiki) + "&c=E,1", 1, "Barracuda > " + wiki},
         {"https://eu1.ctp.trendmicro.com:443/wis/clicktime/v1/query?url=https%3a%2f%2fintra%2dnet.example&umid=1", 1,
@@ -98,7 +98,10 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
         {"https://secure-web.cisco.com/1aB-c/", 1, "left (Cisco Secure Email: an empty last path segment)"},
         {v3 + wiki + "/**C__;w6Tigqwh!s$", 1, "left (URL Defense v3: the token is too short)"},
         {v3 + wiki + "/*__;/w!s$", 1, "left (URL Defense v3: a bad token)"},
-        {v3 + wiki + "__!s$", 1, "left (URL Defense v3: no end marker \"__;\")"},
+        {v3 + wiki + "__!s$", 1, "left (URL Defense v3: not one end marker \"__;\")"},
+        {v3 + wiki + "__;__;!s$", 1, "left (URL Defense v3: not one end marker \"__;\")"},
+        // Read two ways: a rewriter might follow the other parameter.
+        {safe_wiki + "&%55RL=https://evil.example/", 1, "left (Safe Links: the parameter given twice: url)"},
     };
     // clang-format on
     for (const auto& [link, mode, expected] : cases)
