@@ -94,17 +94,6 @@ bool path_listed(std::string_view paths, std::string_view path)
     });
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Every "%XY" decoded (upper or lower case); a "%" without two hex digits
 // fails. "+" stays "+": the rewriters escape a blank, and reading "+" as one
 // would change links that hold a plus.
@@ -116,11 +105,11 @@ std::optional<std::string> percent_decoded(std::string_view text, std::string& w
             out += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || hex_digit(text[i + 1]) < 0 || hex_digit(text[i + 2]) < 0) {
+        if (i + 2 >= text.size() || hex_digit_value(text[i + 1]) < 0 || hex_digit_value(text[i + 2]) < 0) {
             why = "a bad percent escape";
             return std::nullopt;
         }
-        out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
+        out += static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
         i += 2;
     }
     return out;

@@ -19,6 +19,8 @@ std::string replace_all(std::string_view text, std::string_view search, std::str
 std::string_view trim(std::string_view line);
 // Lower-cases A-Z only; every other byte stays.
 std::string ascii_lower(std::string_view text);
+// The value of a hex digit (either case), or -1.
+int hex_digit_value(char c);
 // Widens each byte to the wide character of the same value.
 std::wstring char_to_wchar(std::string_view text);
 // True when text is well-formed UTF-8 as Windows' strict conversion reads it:

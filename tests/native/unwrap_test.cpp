@@ -16,11 +16,6 @@ std::string escaped(const std::string& link)
     return out;
 }
 
-std::string google(const std::string& link)
-{
-    return "https://www.google.com/url?q=" + escaped(link);
-}
-
 // "<rewriters> <link looked up>", " (opened)" when that link is also opened; "left (<why>)"; "-" for no rewriter's.
 std::string summary(const std::string& link, int mode)
 {
@@ -39,6 +34,7 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
     const std::string wiki = "https://intranet.example/wiki", safe = "https://eur01.safelinks.protection.outlook.com/";
     const std::string safe_wiki = safe + "?url=" + escaped(wiki) + "&data=x&reserved=0";
     const std::string v3 = "https://urldefense.com/v3/__";
+    const auto google = [](const std::string& link) { return "https://www.google.com/url?q=" + escaped(link); };
     // clang-format off
     const std::tuple<std::string, int, std::string> cases[] = {
         // The rewriters' genuine forms.
@@ -80,7 +76,6 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
         {"https://eur01.safelinks.protection.outlook.com@evil.example/?url=" + wiki, 1, "-"},
         {"https://evil.example\\.safelinks.protection.outlook.com/?url=" + wiki, 1, "-"},
         {"https://www.google.com/search?q=" + escaped(wiki), 1, "-"},
-        {"ftp://www.google.com/url?q=" + escaped(wiki), 1, "-"},
         {"https://u@eur01.safelinks.protection.outlook.com/?url=" + wiki, 1, "left (Safe Links: a user name)"},
         {"https://eur01.safelinks.protection.outlook.com:8443/?url=" + wiki, 1,
          "left (Safe Links: a port other than the scheme's)"},
