@@ -78,6 +78,12 @@ for n in 1 1001 10001 100001; do
     printf "target.example.net/*|local|firefox\r\n" }' > "$dir/url whitelist.txt"
 done
 
+# unwrap_links=1 beside the rules of r1001: the same link, as it is and wrapped by Safe Links.
+mkdir -p "$work/r1001u"
+cp "$work/r1001/"* "$work/r1001u/"
+printf 'unwrap_links=1\r\n' > "$work/r1001u/ostrilo.cfg"
+wrapped="https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Ftarget.example.net%2Fpage&data=x&reserved=0"
+
 cases="$work/cases.txt"
 {
   printf 'background\t%s\t"%s"\t%s\n' "$(win "$work/viewer")" "$(win "$work/viewer/vncviewer.exe")" \
@@ -90,6 +96,9 @@ cases="$work/cases.txt"
     printf 'case\trule %s of %s\tnone\t%s\t"%s" -url "%s"\n' "$n" "$n" "$(win "$work/r$n")" \
       "$(win "$work/r$n/Ostrilo.exe")" "$link"
   done
+  printf 'case\trule 1001 of 1001, unwrap_links=1, %s\tnone\t%s\t"%s" -url "%s"\n' "link as it is" \
+    "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$link" \
+    "link wrapped by Safe Links" "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$wrapped"
   printf 'case\trule 10001 of 10001, -log\tnone\t%s\t"%s" -url "%s" -log\n' "$(win "$work/r10001")" \
     "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\trule 10001 of 10001, standard error to a file\tstderr:%s\t%s\t"%s" -url "%s"\n' \
@@ -139,6 +148,9 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
     printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
            (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
     printf "Ostrilo.exe: %d KiB.\n", exe_kib
+    wrapped = med["rule 1001 of 1001, unwrap_links=1, link wrapped by Safe Links"]
+    plain = med["rule 1001 of 1001, unwrap_links=1, link as it is"]
+    printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", plain ? wrapped / plain : 0
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2

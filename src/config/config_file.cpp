@@ -29,8 +29,8 @@ std::optional<std::string> get_ostrilo_config_value(run_context& run, std::strin
 
 // The hardening keys are read without records or printed lines of their own,
 // so that a run without them writes what it wrote before they existed. Read
-// once per run; on only for the exact value "1".
-int hardening_key(const run_context& run, std::string_view key)
+// once per run; on only for the exact value "1" (or up to highest: "2", ...).
+int hardening_key(const run_context& run, std::string_view key, int highest)
 {
     const std::optional<std::string> path = find_ostrilo_cfg_quietly(run);
     if (!path) {
@@ -41,17 +41,19 @@ int hardening_key(const run_context& run, std::string_view key)
     while (file && std::fgets(line, line_buffer_size, file.get())) {
         const auto pair = split_config_line(std::string_view(line, std::strlen(line)));
         if (pair && keys_equal(pair->first, key)) {
-            return pair->second == "1" ? 1 : 0;
+            const std::string& value = pair->second;
+            const bool known = value.size() == 1 && value[0] >= '1' && value[0] < '1' + highest;
+            return known ? value[0] - '0' : 0;
         }
     }
     return 0;
 }
 
 // The key's value as the run keeps it, read on the first request.
-int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key)
+int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key, int highest = 1)
 {
     if (!kept) {
-        kept = hardening_key(run, key);
+        kept = hardening_key(run, key, highest);
     }
     return *kept;
 }
@@ -76,6 +78,11 @@ int get_strict_command_line(run_context& run)
 int get_settings_page(run_context& run)
 {
     return hardening_key_once(run, run.keys.settings_page, "settings_page");
+}
+
+int get_unwrap_links(run_context& run)
+{
+    return hardening_key_once(run, run.keys.unwrap_links, "unwrap_links", 2);
 }
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path)

@@ -1,18 +1,28 @@
 // Routing one URL: the rule lookup and the action its match calls for.
 #include "entry.h"
 
+#include "kvix_environment.h"
 #include "local_browser.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "route_plan.h"
 #include "run_context.h"
+#include "unwrap.h"
 #include "url_rules.h"
 #include "util_log.h"
 #include "viewer.h"
 
-int route_url(run_context& run, const std::wstring& wide_url, const std::string& narrow_url)
+int route_url(run_context& run, const std::wstring& given_wide_url, const std::string& given_narrow_url)
 {
-    const rule_decision decision = decide_url_rule(run, narrow_url, lookup_mode::acting);
+    // unwrap_links: the lookup may use the link inside a rewriter's, and with
+    // 2 that link is also what is opened; without the key nothing changes.
+    const unwrapped_link link = unwrap_link(given_narrow_url, get_unwrap_links(run));
+    if (const std::optional<unwrap_record> record = unwrap_record_of(link))
+        LOG_OSTRILO(record->info ? LOG_INFO : LOG_DEBUG, "%s", record->text.c_str());
+    const bool open_inner = link.opened != given_narrow_url;
+    const std::string& narrow_url = link.opened;
+    const std::wstring wide_url = open_inner ? utf8_to_wide(link.opened).value_or(std::wstring()) : given_wide_url;
+    const rule_decision decision = decide_url_rule(run, link.lookup, lookup_mode::acting);
     std::optional<rule_match> rule;
     if (decision.hit)
         rule = decision.hit->rule;

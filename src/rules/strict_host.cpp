@@ -6,22 +6,13 @@
 #include <algorithm>
 #include <string>
 
+#include "nb_utils.h"
+
 namespace {
 
 // Characters a browser never lets stand in a host, also when they arrive
 // percent-encoded.
 constexpr std::string_view forbidden_in_host = "/?#\\@: %<>[]^|\"";
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Percent escapes decoded, letters lower-cased, one trailing dot dropped; none
 // when the decoded host holds a character no host can have.
@@ -30,8 +21,8 @@ std::optional<std::string> normalise_host_name(std::string_view host)
     std::string decoded;
     for (std::size_t i = 0; i < host.size(); ++i) {
         char c = host[i];
-        if (c == '%' && i + 2 < host.size() && hex_value(host[i + 1]) >= 0 && hex_value(host[i + 2]) >= 0) {
-            c = static_cast<char>(hex_value(host[i + 1]) * 16 + hex_value(host[i + 2]));
+        if (c == '%' && i + 2 < host.size() && hex_digit_value(host[i + 1]) >= 0 && hex_digit_value(host[i + 2]) >= 0) {
+            c = static_cast<char>(hex_digit_value(host[i + 1]) * 16 + hex_digit_value(host[i + 2]));
             i += 2;
         }
         const auto byte = static_cast<unsigned char>(c);

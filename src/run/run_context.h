@@ -42,6 +42,7 @@ struct hardening_keys {
     std::optional<int> strict_host_match;
     std::optional<int> strict_command_line;
     std::optional<int> settings_page;
+    std::optional<int> unwrap_links;
 };
 
 // The rule file each folder yielded at its last search; every lookup

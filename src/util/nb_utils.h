@@ -21,6 +21,8 @@ std::string replace_all(std::string_view text, std::string_view search, std::str
 std::string_view trim(std::string_view line);
 // Lower-cases A-Z only; every other byte stays.
 std::string ascii_lower(std::string_view text);
+// The value of a hex digit (either case), or -1.
+int hex_digit_value(char c);
 // True when text is well-formed UTF-8 as Windows' strict conversion reads it:
 // no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
 bool is_valid_utf8(std::string_view text);

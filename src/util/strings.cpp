@@ -70,6 +70,17 @@ std::string_view trim(std::string_view line)
     return line.substr(first, last - first);
 }
 
+int hex_digit_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 std::string ascii_lower(std::string_view text)
 {
     std::string lower(text);

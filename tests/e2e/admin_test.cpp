@@ -31,6 +31,9 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         {"https://c.example/", ""},
         {"https://evil.test/x.a.example/", "strict_host_match=1\r\n"},
         {"https://www.a.example/?q=1 --flag=c", "safe_browser_arguments=1\r\n"},
+        // A wrapped link, looked up by the link inside: the wrapped one opened with 1, the inner one with 2.
+        {"https://x.safelinks.protection.outlook.com/?url=https%3A%2F%2Fwww.a.example%2Fw", "unwrap_links=1\r\n"},
+        {"https://x.safelinks.protection.outlook.com/?url=https%3A%2F%2Fwww.a.example%2Fw", "unwrap_links=2\r\n"},
     };
     for (const auto& [url, cfg] : cases) {
         SCOPED_TRACE(url);
@@ -46,6 +49,7 @@ TEST(AdminExplain, PredictsWhatOstriloThenDoesWithTheSameRules)
         const run_result run = box.run(L"-url \"" + widen(url) + L"\"");
         EXPECT_EQ(run.exit_code, prediction["exit_status"].get<unsigned>());
         const bool local = prediction["action"] == "local";
+        EXPECT_TRUE(local || !std::string(cfg).starts_with("unwrap_links")) << "the inner link matches";
         EXPECT_EQ(prediction.value("shell_file", ""), local ? "firefox" : "");
         EXPECT_EQ(parameters_of(calls_of(box.program_dir + L"\\firefox.exe", local)),
                   prediction.value("shell_parameters", ""));
@@ -68,6 +72,7 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         {L"", "ok    registration http: opens " + narrow(box.exe()) + " without -configdir"},
         {L"", "ok    default https (UserChoice): Ostrilo (NB.HTTPS)"},
         {L"", "ok    strict_command_line: on: no text inside a link"},
+        {L"", "ok    unwrap_links: 2: a link wrapped by mail security is looked up and opened as the link inside it"},
         // Registered before the key was set: the folder stands behind the link.
         {L" -configdir C:\\cfg",
          "FIX   strict_command_line: on, but the open command of http, https, .html does not end in -url"},
@@ -78,7 +83,7 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         if (switches) {
             EXPECT_EQ(box.run(L"-setregistry" + std::wstring(switches)).exit_code, 0u);
         }
-        box.put(L"ostrilo.cfg", "strict_command_line=1\r\n");
+        box.put(L"ostrilo.cfg", "strict_command_line=1\r\nunwrap_links=2\r\n");
         const run_result status = box.run_command_line(admin + L"status");
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
         EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;

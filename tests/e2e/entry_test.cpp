@@ -2,6 +2,7 @@
 // the command line, the local browsers, the remote viewer, and links an attacker
 // may shape, with the hardening keys of ostrilo.cfg off and on.
 #include "entry.h"
+#include "nb_utils.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +265,35 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
             {host, spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nviewer: -initialURL \"||" + link + "\""});
     }
     check(cases);
+}
+
+// A link wrapped by mail security: looked up by the rewriter's host without the
+// key, by the link inside with 1 (the wrapped link opened) and 2 (the inner one).
+TEST(Unwrap, WrappedIntranetLinksOpenLocallyOnlyWithTheKeyAndLookAlikesStayWrapped)
+{
+    const std::string rules = "intranet.example/*|local|firefox\n", wiki = "https://intranet.example/wiki";
+    const std::string safe =
+        "https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Fintranet.example%2Fwiki";
+    const std::string trend = "https://eu1.ctp.trendmicro.com:443/wis/clicktime/v1/query?url=" +
+                              replace_all(replace_all(safe, "%", "%25"), "?", "%3f") + "&umid=1";
+    const std::string info = "\nINFO unwrap_links=";
+    const auto url = [](const std::string& link) { return L"-url \"" + widen(link) + L"\""; };
+    // clang-format off
+    check({
+        {"", rules, url(safe), "exit 0\nviewer: -initialURL \"" + safe + "\""},
+        {"unwrap_links=3", rules, url(safe), "exit 0\nviewer: -initialURL \"" + safe + "\""},
+        {"unwrap_links=1", rules, url(safe), "exit 0\nfirefox: " + safe + info + "1: unwrapped Safe Links; the rule "
+         "lookup uses " + wiki + ", the wrapped link is opened"},
+        {"unwrap_links=2", rules, url(safe), "exit 0\nfirefox: " + wiki + info + "2: unwrapped Safe Links; " + wiki +
+         " is looked up and opened"},
+        {"unwrap_links=2", rules, url(trend), "exit 0\nfirefox: " + wiki + info + "2: unwrapped Trend Micro > Safe "
+         "Links; " + wiki + " is looked up and opened"},
+        {"unwrap_links=2", rules, url(replace_all(safe, ".com/", ".com.evil.example/")),
+         "exit 0\nviewer: -initialURL \"" + replace_all(safe, ".com/", ".com.evil.example/") + "\""},
+        {"unwrap_links=1", rules, url(safe + "%zz"), "exit 0\nviewer: -initialURL \"" + safe + "%zz\"\nDEBUG "
+         "unwrap_links: the link looks wrapped but is left as it came (Safe Links: a bad percent escape)"},
+    });
+    // clang-format on
 }
 
 // Without a running viewer, the viewer beside the program (from version 2.1.4

@@ -144,6 +144,26 @@ void check(bool holds, const char* property)
               "the pattern's host names the link's");
     }
 
+    // unwrap_links: the link as it came, or an absolute http(s) link reached through at most four layers,
+    // each taken off a link of a listed rewriter.
+    for (const int mode : {1, 2}) {
+        const unwrapped_link u = unwrap_link(url, mode);
+        check(u.layers.size() <= unwrap_layer_limit, "at most four layers");
+        const bool kept = u.left_as_is || u.layers.empty();
+        check(kept ? u.lookup == url && u.opened == url : u.lookup == u.layers.back().link, "inner or as it came");
+        check(u.opened == (mode == 2 ? u.lookup : url), "the mode picks the link opened");
+        for (std::size_t i = 0; i < u.layers.size() && !kept; ++i) {
+            const std::string& link = u.layers[i].link;
+            const std::string head = ascii_lower(link.substr(0, 8));
+            const std::size_t after = head.starts_with("https://") ? 8 : head.starts_with("http://") ? 7 : 0;
+            const auto form = after ? strict_link_host_form(std::string_view(link).substr(after)) : std::nullopt;
+            check(rewriter_of(i == 0 ? url : u.layers[i - 1].link) == u.layers[i].rewriter && form &&
+                      form->find_first_of(":/?#") != 0 && is_valid_utf8(link) &&
+                      std::none_of(link.begin(), link.end(), [](char c) { return c == 0x7f || (c >= 0 && c < 0x20); }),
+                  "each layer taken off a listed rewriter's host gives an absolute http(s) link in UTF-8");
+        }
+    }
+
     // The decision for the rule line (none when empty) and what follows, as ostrilo-admin explain shows it.
     rule_decision decision;
     if (!line.empty()) {

@@ -47,4 +47,19 @@ TEST(Explain, NamesTheMatchingFileLineAndRuleAndTheBytesThatFollow)
     }
 }
 
+TEST(Explain, ShowsEachLayerOfAWrappedLinkAndThatTheLookupUsedTheInnerOne)
+{
+    std::ofstream("rules", std::ios::binary) << "intranet.example/*|local|firefox\n";
+    const std::string link =
+        "https://eu1.ctp.trendmicro.com/wis/clicktime/v1/query?url=https%3a%2f%2fna01.safelinks."
+        "protection.outlook.com%2f%3furl%3dhttps%253A%252F%252Fintranet.example%252Fw&umid=1";
+    EXPECT_EQ(explanation_text(explain_files(link, {"rules"}, {false, false, 1})),
+              link +
+                  "\n  layer 1  Trend Micro: \"https://na01.safelinks.protection.outlook.com/?url=https%3A%2F%2F"
+                  "intranet.example%2Fw\"\n  layer 2  Safe Links: \"https://intranet.example/w\"\n  lookup   the "
+                  "inner link; the wrapped link is opened (unwrap_links=1)\n  found    --rules: rules\n  matched  "
+                  "rules:1: intranet.example/*|local|firefox\n  action   local browser (mode 2): Opening URL "
+                  "locally using Firefox\n");
+}
+
 }  // namespace

@@ -44,6 +44,24 @@ nlohmann::ordered_json optional_json(const std::optional<std::string>& text)
     return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
 }
 
+// The layers taken off and which link the lookup used.
+std::string unwrap_text(const unwrapped_link& link)
+{
+    const std::string key = format_unbounded(" (unwrap_links=%d)\n", link.mode);
+    std::string out;
+    for (std::size_t i = 0; i < link.layers.size(); ++i)
+        out += format_unbounded("  layer %zu  %s: ", i + 1, link.layers[i].rewriter.c_str()) +
+               json_safe(link.layers[i].link) + "\n";
+    if (link.left_as_is)
+        return out + "  unwrap   left as it came, " + *link.left_as_is + key;
+    if (link.layers.empty())
+        return out + "  unwrap   no rewriter's link" + key;
+    return out +
+           (link.mode == 2 ? "  lookup   the inner link, which is also opened"
+                           : "  lookup   the inner link; the wrapped link is opened") +
+           key;
+}
+
 }  // namespace
 
 rule_decision decide_from_files(const std::string& url, const std::vector<std::string>& files, bool strict_host)
@@ -94,9 +112,12 @@ void apply_safe_arguments(explanation& e)
 
 explanation explain_files(const std::string& url, const std::vector<std::string>& files, const explain_keys& keys)
 {
-    explanation e = explain_decision(url, decide_from_files(url, files, keys.strict_host));
+    const unwrapped_link link = unwrap_link(url, keys.unwrap_links);
+    explanation e = explain_decision(link.opened, decide_from_files(link.lookup, files, keys.strict_host));
+    if (keys.unwrap_links != 0)
+        e.unwrap = link;
     if (keys.strict_host)
-        note_strict_host_difference(e, decide_from_files(url, files, false));
+        note_strict_host_difference(e, decide_from_files(link.lookup, files, false));
     if (keys.safe_arguments)
         apply_safe_arguments(e);
     return e;
@@ -106,7 +127,17 @@ nlohmann::ordered_json explanation_json(const explanation& e)
 {
     using json = nlohmann::ordered_json;
     json out;
-    out["url"] = e.url;
+    out["url"] = e.unwrap ? e.unwrap->original : e.url;
+    if (e.unwrap) {
+        json layers = json::array();
+        for (const unwrap_layer& layer : e.unwrap->layers)
+            layers.push_back({{"rewriter", layer.rewriter}, {"link", layer.link}});
+        out["unwrap"] = {{"mode", e.unwrap->mode},
+                         {"layers", layers},
+                         {"left_as_is", optional_json(e.unwrap->left_as_is)},
+                         {"lookup", e.unwrap->lookup},
+                         {"opened", e.unwrap->opened}};
+    }
     json places = json::array();
     for (const rule_place& place : e.decision.consulted)
         places.push_back({{"source", place.source}, {"path", place.path}, {"present", place.present}});
@@ -160,7 +191,9 @@ nlohmann::ordered_json explanation_json(const explanation& e)
 
 std::string explanation_text(const explanation& e)
 {
-    std::string out = e.url + "\n";
+    std::string out = (e.unwrap ? e.unwrap->original : e.url) + "\n";
+    if (e.unwrap)
+        out += unwrap_text(*e.unwrap);
     for (const rule_place& place : e.decision.consulted)
         out +=
             format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source, place.path.c_str());

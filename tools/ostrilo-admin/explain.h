@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "route_plan.h"
+#include "unwrap.h"
 #include "url_rules.h"
 
 // What follows on this machine beyond the plan (Windows only; empty natively).
@@ -26,10 +27,11 @@ struct local_followup {
 struct explain_keys {
     bool strict_host = false;
     bool safe_arguments = false;
+    int unwrap_links = 0;
 };
 
 struct explanation {
-    std::string url;
+    std::string url;  // the link that is opened or handed on
     rule_decision decision;
     route_plan plan;
     local_followup local;
@@ -37,6 +39,8 @@ struct explanation {
     // strict_host_match=1 applied and the link would have matched another
     // rule or place without it: the decision without it.
     std::optional<rule_decision> without_strict_host;
+    // unwrap_links set: the layers taken off, the link looked up and the one opened.
+    std::optional<unwrapped_link> unwrap;
 };
 
 // The lookup over rule files named on the command line, in that order.

@@ -34,7 +34,7 @@ std::optional<std::string> configdir_folder(const std::optional<std::string>& ar
 
 explain_keys explain_keys_here(run_context& run)
 {
-    return {get_strict_host_match(run) == 1, get_safe_browser_arguments(run) == 1};
+    return {get_strict_host_match(run) == 1, get_safe_browser_arguments(run) == 1, get_unwrap_links(run)};
 }
 
 explanation explain_here(run_context& run, const std::string& argument, const explain_keys& keys)
@@ -46,12 +46,16 @@ explanation explain_here(run_context& run, const std::string& argument, const ex
         url.replace(0, 3, "htt");
     explanation e;
     if (file_exists(url)) {
-        e = {url, {}, {route_kind::local, 0, 0, "URL is actually a file. Opening locally.", {}}, {}};
+        e.url = url;
+        e.plan = {route_kind::local, 0, 0, "URL is actually a file. Opening locally.", {}};
         e.local.file = true;
     } else {
-        e = explain_decision(url, decide_url_rule(run, url, lookup_mode::explaining, keys.strict_host));
+        const unwrapped_link link = unwrap_link(url, keys.unwrap_links);
+        e = explain_decision(link.opened, decide_url_rule(run, link.lookup, lookup_mode::explaining, keys.strict_host));
+        if (keys.unwrap_links != 0)
+            e.unwrap = link;
         if (keys.strict_host)
-            note_strict_host_difference(e, decide_url_rule(run, url, lookup_mode::explaining, false));
+            note_strict_host_difference(e, decide_url_rule(run, link.lookup, lookup_mode::explaining, false));
     }
     if (e.decision.stop || e.plan.kind != route_kind::local)
         return e;
@@ -61,7 +65,7 @@ explanation explain_here(run_context& run, const std::string& argument, const ex
         return e;
     // With safe_browser_arguments=1 every route gets the safe argument instead of the link.
     const std::wstring wide_url =
-        utf8_to_wide(e.local.safe_argument ? *e.local.safe_argument : url).value_or(std::wstring());
+        utf8_to_wide(e.local.safe_argument ? *e.local.safe_argument : e.url).value_or(std::wstring());
     if (std::optional<shell_request> request = browser_shell_request(wide_url, e.plan.browser_mode)) {
         e.local.shell_file = utf8(request->file);
         e.local.shell_parameters = utf8(request->parameters);

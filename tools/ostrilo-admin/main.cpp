@@ -34,13 +34,15 @@ const char usage_text[] =
     "usage: ostrilo-admin COMMAND [OPTIONS]\n"
     "\n"
     "  explain [-configdir DIR] [--json] [--strict-host] [--safe-arguments]\n"
-    "          [--rules FILE... --] [URL...]\n"
+    "          [--unwrap[=2]] [--rules FILE... --] [URL...]\n"
     "      where each URL goes (URLs one per line on standard input when none\n"
     "      is given): the rule files consulted in Ostrilo's order, the rule\n"
     "      that matched, and what Ostrilo would do. --rules takes the rule files\n"
     "      in the given order instead of searching for them (required on Linux).\n"
     "      --strict-host and --safe-arguments explain as if ostrilo.cfg set\n"
-    "      strict_host_match=1 and safe_browser_arguments=1.\n"
+    "      strict_host_match=1 and safe_browser_arguments=1; --unwrap and\n"
+    "      --unwrap=2 as if it set unwrap_links=1 or 2 (the layers of a link\n"
+    "      wrapped by mail security, and which link is looked up and opened).\n"
     "  lint [-configdir DIR] [--json] [FILE...]\n"
     "      findings in the rule files as file:line:col: error|warning: text [code];\n"
     "      without files, every rule file Ostrilo would consult here.\n"
@@ -74,7 +76,7 @@ struct arguments {
     std::vector<std::string> rules;
     bool rules_given = false;
     bool json = false;
-    explain_keys keys;                                         // explain's --strict-host and --safe-arguments
+    explain_keys keys;                                         // explain's --strict-host, --safe-arguments and --unwrap
     std::vector<std::pair<std::string, std::string>> options;  // --name value, for import-sitelist and --out
     bool base64 = false;                                       // default-associations --base64
     std::vector<std::string> operands;
@@ -107,6 +109,8 @@ std::optional<std::string> parse(const std::vector<std::string>& words, const st
             out.keys.safe_arguments = true;
         } else if (word == "--base64" && takes_base64) {
             out.base64 = true;
+        } else if ((word == "--unwrap" || word == "--unwrap=1" || word == "--unwrap=2") && takes_rules) {
+            out.keys.unwrap_links = word.back() == '2' ? 2 : 1;
         } else if (word == "--rules" && takes_rules) {
             in_rules = true;
             out.rules_given = true;
@@ -162,6 +166,8 @@ int run_explain(const arguments& args)
     const explain_keys set_here = explain_keys_here(run);
     keys.strict_host = keys.strict_host || set_here.strict_host;
     keys.safe_arguments = keys.safe_arguments || set_here.safe_arguments;
+    if (keys.unwrap_links == 0)
+        keys.unwrap_links = set_here.unwrap_links;
 #endif
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& url : urls) {

@@ -123,6 +123,14 @@ void check_hardening(run_context& run, std::vector<status_line>& lines)
                          : "off: -setregistry opens the Control Panel's Default Programs page, which on Windows 10 "
                            "and 11 only leads to the Default apps list (opt in with settings_page=1 in ostrilo.cfg)",
                      ""});
+    // One text per value of unwrap_links.
+    const char* const unwrap_texts[] = {
+        "off: a link wrapped by mail security (Safe Links, URL Defense, ...) is looked up by the rewriter's host "
+        "(opt in with unwrap_links=1 or 2 in ostrilo.cfg)",
+        "1: a link wrapped by mail security is looked up by the link inside it; the wrapped link is opened",
+        "2: a link wrapped by mail security is looked up and opened as the link inside it; the rewriter's check at "
+        "the click is skipped"};
+    lines.push_back({true, "unwrap_links", unwrap_texts[get_unwrap_links(run)], ""});
     if (!on(get_strict_command_line(run))) {
         lines.push_back({true, "strict_command_line",
                          "off: -configdir is searched for in the whole command line, link included; a link can "
