@@ -23,6 +23,8 @@ int get_lotus_notes_html_workaround(run_context& run);
 int get_safe_browser_arguments(run_context& run);
 int get_strict_host_match(run_context& run);
 int get_strict_command_line(run_context& run);
+// Opt-in: keep the last good copy of the whitelist_path file (read quietly, once).
+int get_whitelist_copy(run_context& run);
 std::optional<std::string> get_local_browser_bin(run_context& run);
 std::optional<std::string> get_local_firefox(run_context& run);
 std::optional<std::string> get_local_chrome(run_context& run);

@@ -41,6 +41,7 @@ struct hardening_keys {
     std::optional<int> safe_browser_arguments;
     std::optional<int> strict_host_match;
     std::optional<int> strict_command_line;
+    std::optional<int> whitelist_copy;
 };
 
 // The rule file each folder yielded at its last search; every lookup

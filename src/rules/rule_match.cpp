@@ -186,17 +186,19 @@ bool match_host_expr(std::string_view pattern, std::string_view host)
     return match_pattern(pattern, host, true);
 }
 
-std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+namespace {
+
+// The lookup over a rule file's pieces, whichever way they are read.
+template <class next_piece_function>
+std::optional<rule_hit> find_rule_in_pieces(std::string_view url, bool strict_host, next_piece_function next)
 {
     const auto match = strict_host ? match_url_expr_strict : match_url_expr;
-    std::vector<char> block(piece_block_bytes);
-    piece_reader reader{file, block};
     std::string_view piece;
     std::string lowered;  // one buffer for every line
     // Line numbers count the file's lines; the pieces of a long line share one.
     int line_number = 0;
     bool at_line_start = true;
-    while (next_piece(reader, piece)) {
+    while (next(piece)) {
         line_number += at_line_start ? 1 : 0;
         at_line_start = piece.back() == '\n';
         // As a C string: the line ends at a NUL byte.
@@ -237,6 +239,61 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool
         }
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+{
+    std::vector<char> block(piece_block_bytes);
+    piece_reader reader{file, block};
+    return find_rule_in_pieces(url, strict_host,
+                               [&reader](std::string_view& piece) { return next_piece(reader, piece); });
+}
+
+std::optional<rule_hit> find_rule_in_text(std::string_view url, std::string_view text, bool strict_host)
+{
+    // The same pieces as from a stream: up to a line feed, at most line_piece_bytes.
+    return find_rule_in_pieces(url, strict_host, [&text](std::string_view& piece) {
+        if (text.empty())
+            return false;
+        std::size_t size = text.size() < line_piece_bytes ? text.size() : line_piece_bytes;
+        if (const void* line_feed = std::memchr(text.data(), '\n', size))
+            size = static_cast<std::size_t>(static_cast<const char*>(line_feed) - text.data()) + 1;
+        piece = text.substr(0, size);
+        text.remove_prefix(size);
+        return true;
+    });
+}
+
+std::string rule_text_as_read(std::string_view bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\x1a'));
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = bytes.find("\r\n", at);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        text.append(bytes.substr(at, end - at));
+        if (end < bytes.size())
+            text += '\n';
+        at = end + 2;
+    }
+    return text;
+}
+
+bool has_rule_lines(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        const std::string_view line = trim(text.substr(at, end - at));
+        if (!line.empty() && line.front() != '#')
+            return true;
+        at = end;
+    }
+    return false;
 }
 
 std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host)

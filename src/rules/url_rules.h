@@ -59,6 +59,12 @@ struct rule_decision {
     std::optional<std::wstring> stop;
     // strict_host_match=1: a pattern's host part matched the link's host alone.
     bool strict_host = false;
+    // whitelist_copy=1: the whitelist_path file could not be read and its copy
+    // answered in its place.
+    struct copy_answer {
+        std::string path, time, error;
+    };
+    std::optional<copy_answer> from_copy;
 };
 
 // Acting: what Ostrilo.exe does (log records, the stdout line of the program
@@ -77,6 +83,16 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool 
 // puts the file and the rule into the decision. True when it matched.
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
                        lookup_mode mode);
+// The same for a rule file already read whole (its bytes as on the disk),
+// named file in the records and the decision.
+bool consult_rule_bytes(rule_decision& decision, std::string_view url, const std::string& file, std::string_view bytes,
+                        lookup_mode mode);
+std::optional<rule_hit> find_rule_in_text(std::string_view url, std::string_view text, bool strict_host = false);
+// A rule file's bytes as a stream opened in text mode reads them: CR LF as
+// LF, and a Ctrl-Z ends the file.
+std::string rule_text_as_read(std::string_view bytes);
+// True when the text holds a line that is neither blank nor a comment.
+bool has_rule_lines(std::string_view text);
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path);
 // The whole lookup for one URL, with the run's -configdir folder; Ostrilo.exe
 // acts on it, ostrilo-admin prints it. strict_host: none follows
@@ -84,5 +100,56 @@ std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::o
 // the key changes for a link.
 rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_mode mode,
                               std::optional<bool> strict_host = std::nullopt);
+// --- whitelist_copy=1: the last good copy of the whitelist_path file ---
+// The copy is a header of "name: value" lines, an empty line, then the
+// rule file's bytes as they were read:
+//   Ostrilo rule file copy
+//   source: <whitelist_path as written in ostrilo.cfg>
+//   read: <YYYY-MM-DD HH:MM:SS> UTC
+//   length: <bytes>
+//   sha256: <64 lower-case hex digits of the bytes>
+struct rule_copy_header {
+    std::string source, time, sha256;
+    std::size_t length = 0;
+};
+std::string rule_copy_text(const rule_copy_header& header, std::string_view body);
+// The header and the body, or the reason why the text is not a whole copy
+// (the checksum is the caller's: it needs Windows).
+struct parsed_rule_copy {
+    rule_copy_header header;
+    std::string_view body;
+    std::optional<std::string> damage;
+};
+parsed_rule_copy parse_rule_copy(std::string_view text);
+
+// The copy as found on the disk.
+struct rule_copy {
+    std::string path;                 // where it is kept (UTF-8); empty when there is no folder for it
+    std::optional<std::string> text;  // its bytes, none when there is no copy
+    parsed_rule_copy parsed;
+};
+// Reads the copy; none of its text when there is none.
+rule_copy read_rule_copy();
+// The checksum of the body; sets parsed.damage when it does not match.
+bool verify_rule_copy(rule_copy& copy);
+// The hex SHA-256 of the bytes (empty when Windows cannot compute it).
+std::string sha256_hex(std::string_view bytes);
+enum class copy_use { answered, as_without_copy };
+// The whitelist_path step with whitelist_copy=1 (not for listing). Answered:
+// the file or its copy was consulted (a match is in the decision, else the
+// folder search follows); as_without_copy: the file cannot be read and no
+// copy of it stands in, so the step runs as without the key.
+copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
+                                     lookup_mode mode);
+// The text of a system error number: "system error N: <text>".
+std::string system_error_text(unsigned long error);
+// The whole file at path, as on the disk, shared for reading and writing as
+// the C runtime opens it, or the system error number.
+struct whole_file {
+    std::optional<std::string> bytes;
+    unsigned long error = 0;
+};
+whole_file read_whole_file(const std::string& path);
+
 // Forgets the cached rule file paths (the shutdown step).
 void free_rule_file_paths(run_context& run);

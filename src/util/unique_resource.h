@@ -13,6 +13,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 #else
 #include <locale.h>
@@ -105,6 +106,14 @@ inline unique_process_information own_process(const PROCESS_INFORMATION& started
     owned.process_id = started.dwProcessId;
     return owned;
 }
+
+// --- Hashes (CNG) ---
+inline void close_bcrypt_algorithm(BCRYPT_ALG_HANDLE algorithm)
+{
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+}
+using unique_bcrypt_algorithm = unique_any<BCRYPT_ALG_HANDLE, &close_bcrypt_algorithm>;
+using unique_bcrypt_hash = unique_any<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
 
 // --- Registry ---
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;
