@@ -139,11 +139,17 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
         // A line longer than one piece is two rules: its first 4094 bytes (no destination) and "|remote".
         {long_piece + "|remote\n", long_piece, "local"},
         {long_piece + "|remote\n", "/", "remote"},
+        {long_piece + "\r\n|remote\r\n", "/", "remote"},
+        // Ctrl-Z ends a file read in text mode.
+        {"a.test/*|remote\x1a\nexample.com/*|remote\n", "example.com/", {}},
     };
     // clang-format on
     for (const auto& [contents, url, dest] : cases) {
         const std::optional<rule_match> rule = scan(contents, url);
         EXPECT_EQ(rule ? text(rule->dest) : text(), dest) << contents.substr(0, 40);
+        // whitelist_copy=1 reads the file whole and matches the same.
+        const std::optional<rule_hit> hit = find_rule_in_text(url, rule_text_as_read(contents));
+        EXPECT_EQ(hit ? text(hit->rule.dest) : text(), dest) << "read whole: " << contents.substr(0, 40);
     }
 }
 
