@@ -1,12 +1,17 @@
 // whitelist_copy=1: the last good copy of the whitelist_path file, kept for
 // the user in %LOCALAPPDATA%\Ostrilo, and read in the file's place when the
 // file cannot be read (a share out of reach, a file locked by a copy job).
+//
+// Everything is read and written in blocks of one buffer, as the lookup
+// reads a rule file: fresh memory for a whole file of 100,000 rules costs
+// more than reading it.
 #include "url_rules.h"
 
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "log.h"
 #include "nb_utils.h"
@@ -14,6 +19,7 @@
 
 namespace {
 
+constexpr std::size_t block_bytes = 65536;
 constexpr wchar_t copy_folder[] = L"\\Ostrilo";
 constexpr wchar_t copy_name[] = L"\\whitelist copy.txt";
 
@@ -39,98 +45,255 @@ std::string utc_now()
                           now.wMinute, now.wSecond);
 }
 
-// Reads an open file to its end.
-std::optional<std::string> read_to_end(HANDLE file)
+unique_file_handle open_shared(const std::string& path, DWORD share)
 {
-    LARGE_INTEGER size{};
-    std::string bytes;
-    if (GetFileSizeEx(file, &size))
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size())
-            bytes.resize(bytes.size() + 65536);
-        DWORD read = 0;
-        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - filled, 1u << 30));
-        if (!ReadFile(file, bytes.data() + filled, wanted, &read, nullptr))
-            return std::nullopt;
-        filled += read;
-        if (read == 0)
-            break;
+    const std::optional<std::wstring> wide = utf8_to_wide(path);
+    if (!wide) {
+        SetLastError(ERROR_INVALID_NAME);
+        return unique_file_handle();
     }
-    bytes.resize(filled);
-    return bytes;
-}
-
-unique_file_handle open_shared(const std::wstring& path, DWORD share)
-{
-    return unique_file_handle(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+    return unique_file_handle(CreateFileW(wide->c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-// Writes the copy so that it is never torn: the whole new copy goes into a
-// file of its own beside the old one (named after the process, so that runs
-// at the same time never share one), is flushed to the disk, and then takes
-// the old one's place in one step. A run that dies before that step leaves
-// the old copy whole. Gives 0 or the system error number.
-DWORD replace_copy(const std::wstring& folder, const std::wstring& path, const std::string& text)
-{
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return GetLastError();
-    const std::wstring fresh = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
-    DWORD error = 0;
+// Blocks of an open file; a failed read ends it and is remembered.
+struct file_blocks {
+    HANDLE file;
+    bool failed = false;
+    std::size_t operator()(char* buffer, std::size_t size)
     {
-        const unique_file_handle file(
-            CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            return GetLastError();
-        DWORD written = 0;
-        if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !FlushFileBuffers(file.get()))
-            error = GetLastError();
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr))
+            failed = true;
+        return got;
     }
-    // Another run may be replacing the copy or reading it at this moment;
-    // both take only a moment, so a few short tries settle it.
-    for (int tries = 0; error == 0 && tries < 20; ++tries) {
-        if (MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return 0;
-        error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            error = 0, Sleep(10);
-    }
-    DeleteFileW(fresh.c_str());
-    return error != 0 ? error : ERROR_SHARING_VIOLATION;
+};
+
+// Reads until size bytes or the end.
+std::size_t read_fully(file_blocks& blocks, char* buffer, std::size_t size)
+{
+    std::size_t filled = 0;
+    for (std::size_t got = 1; filled < size && got > 0; filled += got)
+        got = blocks(buffer + filled, size - filled);
+    return filled;
 }
 
-// After the whitelist_path file was read whole: the copy is written only when
-// its content or its source differs, so that a run whose copy is current
-// compares bytes and writes nothing.
-void keep_rule_copy(const rule_copy& copy, const std::string& source, const std::string& bytes)
-{
-    const parsed_rule_copy& old = copy.parsed;
-    if (copy.text && !old.damage && old.header.source == source && old.body == bytes)
-        return;
-    if (copy.text && old.damage)
-        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", copy.path.c_str(),
-                    old.damage->c_str());
-    // An empty read comes mostly from a share whose file is being rewritten;
-    // it never replaces rules.
-    if (bytes.empty() && copy.text && !old.damage && has_rule_lines(rule_text_as_read(old.body))) {
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: %s is empty; the copy %s with rules of %s is kept", source.c_str(),
-                    copy.path.c_str(), old.header.time.c_str());
-        return;
+// SHA-256 from Windows' own CryptoAPI (advapi32, which the program loads
+// anyway; the provider is loaded only when a hash is taken): it finds any
+// damage, not only what a short sum catches, and needs no code of ours. It
+// is taken only when a copy is written or used; a run whose copy is current
+// compares bytes instead.
+struct sha256_stream {
+    unique_crypt_provider provider;
+    unique_crypt_hash hash;
+    bool ok = CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+              CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put());
+    void add(const char* data, std::size_t size)
+    {
+        ok = ok && CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data), static_cast<DWORD>(size), 0);
     }
-    const std::string hash = sha256_hex(bytes);
-    const std::optional<std::wstring> path = utf8_to_wide(copy.path);
-    DWORD error = ERROR_PATH_NOT_FOUND;
-    if (path && !hash.empty())
-        error = replace_copy(path->substr(0, path->rfind(L'\\')), *path,
-                             rule_copy_text({source, utc_now(), hash, bytes.size()}, bytes));
-    if (error != 0)
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
-                    source.c_str(), copy.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : copy.path.c_str(),
-                    system_error_text(error).c_str());
+    std::string finish()
+    {
+        unsigned char digest[32];
+        DWORD length = sizeof digest;
+        if (!ok || !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &length, 0) || length != sizeof digest)
+            return "";
+        std::string hex;
+        for (unsigned char byte : digest)
+            hex += format_bounded(3, "%02x", byte);
+        return hex;
+    }
+};
+
+// The copy file open for reading, its header parsed, positioned at its body.
+struct open_copy {
+    rule_copy info;
+    unique_file_handle handle;
+    file_blocks blocks{nullptr};
+};
+
+open_copy open_rule_copy()
+{
+    open_copy copy;
+    const std::optional<std::wstring> folder = local_app_data();
+    if (!folder)
+        return copy;
+    copy.info.path = wide_to_utf8(*folder + copy_folder + copy_name).value_or("");
+    // Shared for deleting too: another run may put a new copy in place meanwhile.
+    copy.handle = open_shared(copy.info.path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!copy.handle)
+        return copy;
+    copy.info.present = true;
+    copy.blocks.file = copy.handle.get();
+    std::string head(block_bytes, '\0');
+    head.resize(read_fully(copy.blocks, head.data(), head.size()));
+    copy.info.parsed = parse_rule_copy(head, head.size() < block_bytes);
+    if (copy.info.parsed.damage && copy.info.parsed.body_offset == 0)
+        return copy;
+    LARGE_INTEGER body{};
+    body.QuadPart = static_cast<LONGLONG>(copy.info.parsed.body_offset);
+    SetFilePointerEx(copy.handle.get(), body, nullptr, FILE_BEGIN);
+    return copy;
 }
+
+// Reads the body to its end: its length and checksum against the header;
+// then back to its start.
+void verify_body(open_copy& copy)
+{
+    parsed_rule_copy& parsed = copy.info.parsed;
+    if (!copy.info.present || parsed.damage)
+        return;
+    sha256_stream hash;
+    std::vector<char> block(block_bytes);
+    std::size_t length = 0;
+    for (std::size_t got; (got = copy.blocks(block.data(), block.size())) > 0; length += got)
+        hash.add(block.data(), got);
+    if (copy.blocks.failed)
+        parsed.damage = "cannot be read to its end";
+    else if (length != parsed.header.length)
+        parsed.damage =
+            "length " + std::to_string(length) + " instead of " + std::to_string(parsed.header.length) + " bytes";
+    else if (hash.finish() != parsed.header.sha256)
+        parsed.damage = "checksum does not match";
+    LARGE_INTEGER body{};
+    body.QuadPart = static_cast<LONGLONG>(parsed.body_offset);
+    SetFilePointerEx(copy.handle.get(), body, nullptr, FILE_BEGIN);
+}
+
+// While the whitelist_path file passes by, block by block: compares it with
+// the copy, and from the first difference on writes a new copy, so that a run
+// whose copy is current reads both and writes nothing.
+struct copy_keeper {
+    const std::string& source;
+    open_copy old;
+    bool same = old.info.present && !old.info.parsed.damage && old.info.parsed.header.source == source;
+    std::size_t passed = 0;
+    std::vector<char> other = std::vector<char>(block_bytes);
+    // The new copy, once one is needed.
+    bool writing = false;
+    std::wstring fresh;
+    unique_file_handle file;
+    std::optional<sha256_stream> hash;
+    DWORD error = 0;
+    std::string time = utc_now();
+
+    void write(const char* data, std::size_t size)
+    {
+        DWORD written = 0;
+        if (error == 0 &&
+            (!WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size))
+            error = GetLastError();
+        hash->add(data, size);
+    }
+
+    // The new copy begins with a header of the final size, then the bytes
+    // that matched the old copy so far, read from it again.
+    void start_writing()
+    {
+        writing = true;
+        hash.emplace();
+        const std::optional<std::wstring> path = utf8_to_wide(old.info.path);
+        if (old.info.path.empty() || !path) {
+            error = ERROR_PATH_NOT_FOUND;
+            return;
+        }
+        const std::wstring folder = path->substr(0, path->rfind(L'\\'));
+        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = GetLastError();
+            return;
+        }
+        // Named after the process, so that runs at the same time never share one.
+        fresh = *path + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
+        file.reset(
+            CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            error = GetLastError();
+            return;
+        }
+        const std::string header = rule_copy_header_text({source, time, std::string(64, '0'), 0});
+        DWORD written = 0;
+        if (!WriteFile(file.get(), header.data(), static_cast<DWORD>(header.size()), &written, nullptr))
+            error = GetLastError();
+        if (passed == 0)
+            return;
+        open_copy again = open_rule_copy();
+        for (std::size_t left = passed, got; left > 0 && error == 0; left -= got) {
+            got = read_fully(again.blocks, other.data(), std::min(left, other.size()));
+            if (got == 0)
+                error = ERROR_HANDLE_EOF;
+            write(other.data(), got);
+        }
+    }
+
+    void pass(const char* data, std::size_t size)
+    {
+        if (same &&
+            (read_fully(old.blocks, other.data(), size) != size || std::memcmp(other.data(), data, size) != 0)) {
+            same = false;
+            start_writing();
+        } else if (!same && !writing) {
+            start_writing();
+        }
+        if (writing)
+            write(data, size);
+        passed += size;
+    }
+
+    bool old_has_rules()
+    {
+        std::string body(old.info.parsed.header.length, '\0');
+        body.resize(read_fully(old.blocks, body.data(), body.size()));
+        return has_rule_lines(rule_text_as_read(body));
+    }
+
+    // After the whole file passed: the new copy in place of the old one.
+    // Never torn: the new copy is a file of its own beside the old one,
+    // flushed to the disk, and then takes the old one's place in one step; a
+    // run that dies before leaves the old copy whole.
+    void finish(bool read_failed)
+    {
+        if (same && passed == old.info.parsed.header.length && read_fully(old.blocks, other.data(), 1) == 0)
+            return;
+        if (old.info.present && old.info.parsed.damage)
+            LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", old.info.path.c_str(),
+                        old.info.parsed.damage->c_str());
+        // An empty read comes mostly from a share whose file is being
+        // rewritten; it never replaces rules.
+        if (passed == 0 && same && old_has_rules()) {
+            LOG_OSTRILO(LOG_WARN, "whitelist_copy: %s is empty; the copy %s with rules of %s is kept", source.c_str(),
+                        old.info.path.c_str(), old.info.parsed.header.time.c_str());
+            return;
+        }
+        if (!writing)
+            start_writing();
+        if (read_failed)
+            error = ERROR_READ_FAULT;
+        const std::string header = rule_copy_header_text({source, time, hash->finish(), passed});
+        DWORD written = 0;
+        if (error == 0 &&
+            (header.find("sha256: \r") != std::string::npos ||
+             SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0 ||
+             !WriteFile(file.get(), header.data(), static_cast<DWORD>(header.size()), &written, nullptr) ||
+             !FlushFileBuffers(file.get())))
+            error = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_DATA;
+        file.reset();
+        // Another run may be replacing the copy at this moment; that takes
+        // only a moment, so a few short tries settle it.
+        for (int tries = 0; error == 0 && tries < 20; ++tries) {
+            const std::wstring path = utf8_to_wide(old.info.path).value_or(L"");
+            if (MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return;
+            error = GetLastError();
+            if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+                error = tries < 19 ? 0 : error, Sleep(10);
+        }
+        if (!fresh.empty())
+            DeleteFileW(fresh.c_str());
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
+                    source.c_str(), old.info.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.info.path.c_str(),
+                    system_error_text(error).c_str());
+    }
+};
 
 }  // namespace
 
@@ -144,99 +307,86 @@ std::string system_error_text(unsigned long error)
     return format_unbounded("system error %lu: %s", error, std::string(trim(message)).c_str());
 }
 
-whole_file read_whole_file(const std::string& path)
-{
-    const std::optional<std::wstring> wide = utf8_to_wide(path);
-    if (!wide)
-        return {std::nullopt, ERROR_INVALID_NAME};
-    // The sharing of the C runtime's fopen, so that a file Ostrilo can read
-    // without the key it can read with it.
-    const unique_file_handle file = open_shared(*wide, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (!file)
-        return {std::nullopt, GetLastError()};
-    whole_file read{read_to_end(file.get()), 0};
-    if (!read.bytes)
-        read.error = GetLastError();
-    return read;
-}
-
 std::string sha256_hex(std::string_view bytes)
 {
-    // SHA-256 from Windows' own CNG (bcrypt.dll, Windows 7 and later): it
-    // finds any damage, not only what a short sum catches, and needs no code
-    // of ours. It is taken only when a copy is written or used; a run whose
-    // copy is current compares bytes instead.
-    unique_bcrypt_algorithm algorithm;
-    unique_bcrypt_hash hash;
-    unsigned char digest[32];
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-        !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) ||
-        !BCRYPT_SUCCESS(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-                                       static_cast<ULONG>(bytes.size()), 0)) ||
-        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest, sizeof digest, 0)))
-        return "";
-    std::string hex;
-    for (unsigned char byte : digest)
-        hex += format_bounded(3, "%02x", byte);
-    return hex;
+    sha256_stream hash;
+    hash.add(bytes.data(), bytes.size());
+    return hash.finish();
 }
 
-rule_copy read_rule_copy()
+rule_copy read_rule_copy(bool verify)
 {
-    rule_copy copy;
-    const std::optional<std::wstring> folder = local_app_data();
-    if (!folder)
-        return copy;
-    const std::wstring path = *folder + copy_folder + copy_name;
-    copy.path = wide_to_utf8(path).value_or("");
-    // Shared for deleting too: another run may put a new copy in place meanwhile.
-    if (const unique_file_handle file = open_shared(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
-        copy.text = read_to_end(file.get());
-    if (copy.text)
-        copy.parsed = parse_rule_copy(*copy.text);
-    return copy;
+    open_copy copy = open_rule_copy();
+    if (verify)
+        verify_body(copy);
+    return copy.info;
 }
 
-bool verify_rule_copy(rule_copy& copy)
+std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& copy, unsigned long& error)
 {
-    if (copy.text && !copy.parsed.damage && sha256_hex(copy.parsed.body) != copy.parsed.header.sha256)
-        copy.parsed.damage = "checksum does not match";
-    return copy.text && !copy.parsed.damage;
+    const unique_file_handle file = open_shared(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (!file) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    copy_keeper keeper{copy.parsed.header.source, open_rule_copy()};
+    keeper.same = true;
+    std::vector<char> block(block_bytes);
+    file_blocks blocks{file.get()};
+    for (std::size_t got; keeper.same && (got = blocks(block.data(), block.size())) > 0; keeper.passed += got)
+        keeper.same = read_fully(keeper.old.blocks, keeper.other.data(), got) == got &&
+                      std::memcmp(keeper.other.data(), block.data(), got) == 0;
+    return keeper.same && keeper.passed == copy.parsed.header.length;
 }
 
 copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
                                      lookup_mode mode)
 {
     const bool acting = mode == lookup_mode::acting;
-    const whole_file source = read_whole_file(preset);
-    rule_copy copy = read_rule_copy();
-    if (source.bytes) {
+    const unique_file_handle source = open_shared(preset, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    const DWORD source_error = source ? 0 : GetLastError();
+    if (source) {
         decision.consulted.push_back({"whitelist_path", preset, true});
-        if (acting) {
-            LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
-                        preset.c_str());
-            keep_rule_copy(copy, preset, *source.bytes);
+        file_blocks blocks{source.get()};
+        if (!acting) {
+            consult_rule_blocks(decision, url, preset, std::ref(blocks), mode);
+            return copy_use::answered;
         }
-        consult_rule_bytes(decision, url, preset, *source.bytes, mode);
+        LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
+                    preset.c_str());
+        copy_keeper keeper{preset, open_rule_copy()};
+        const auto passing = [&](char* buffer, std::size_t size) {
+            const std::size_t got = blocks(buffer, size);
+            keeper.pass(buffer, got);
+            return got;
+        };
+        consult_rule_blocks(decision, url, preset, passing, mode);
+        // The copy needs the whole file, also behind the matching rule.
+        std::vector<char> rest(block_bytes);
+        while (passing(rest.data(), rest.size()) > 0)
+            ;
+        keeper.finish(blocks.failed);
         return copy_use::answered;
     }
-    const bool intact = verify_rule_copy(copy);
-    if (intact && copy.parsed.header.source == preset) {
-        const std::string error = system_error_text(source.error);
+    open_copy copy = open_rule_copy();
+    verify_body(copy);
+    const parsed_rule_copy& parsed = copy.info.parsed;
+    if (copy.info.present && !parsed.damage && parsed.header.source == preset) {
+        const std::string error = system_error_text(source_error);
         decision.consulted.push_back({"whitelist_path", preset, false});
-        decision.consulted.push_back({"whitelist_copy", copy.path, true});
-        decision.from_copy = rule_decision::copy_answer{copy.path, copy.parsed.header.time, error};
+        decision.consulted.push_back({"whitelist_copy", copy.info.path, true});
+        decision.from_copy = rule_decision::copy_answer{copy.info.path, parsed.header.time, error};
         if (acting)
             LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot read %s (%s); using its copy of %s from %s", preset.c_str(),
-                        error.c_str(), copy.parsed.header.time.c_str(), copy.path.c_str());
-        consult_rule_bytes(decision, url, copy.path, copy.parsed.body, mode);
+                        error.c_str(), parsed.header.time.c_str(), copy.info.path.c_str());
+        consult_rule_blocks(decision, url, copy.info.path, std::ref(copy.blocks), mode);
         return copy_use::answered;
     }
-    if (acting && copy.text && copy.parsed.damage)
-        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.path.c_str(),
-                    copy.parsed.damage->c_str());
-    else if (acting && intact)
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.path.c_str(),
-                    copy.parsed.header.source.c_str(), preset.c_str());
+    if (acting && copy.info.present && parsed.damage)
+        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.info.path.c_str(),
+                    parsed.damage->c_str());
+    else if (acting && copy.info.present)
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.info.path.c_str(),
+                    parsed.header.source.c_str(), preset.c_str());
     return copy_use::as_without_copy;
 }

@@ -44,16 +44,19 @@ std::optional<std::string_view> next_line(std::string_view text, std::size_t& at
 
 }  // namespace
 
-std::string rule_copy_text(const rule_copy_header& header, std::string_view body)
+std::string rule_copy_header_text(const rule_copy_header& header)
 {
-    const std::string values[] = {header.source, header.time, std::to_string(header.length), header.sha256};
+    // The length has a fixed width, so that the header can be written before
+    // the body and written again, the same size, once the body is known.
+    const std::string values[] = {header.source, header.time, format_bounded(16, "%012zu", header.length),
+                                  header.sha256};
     std::string text = std::string(first_line) + "\r\n";
     for (std::size_t i = 0; i < std::size(header_fields); ++i)
         text += std::string(header_fields[i].name) + ": " + values[i] + "\r\n";
-    return text + "\r\n" + std::string(body);
+    return text + "\r\n";
 }
 
-parsed_rule_copy parse_rule_copy(std::string_view text)
+parsed_rule_copy parse_rule_copy(std::string_view text, bool complete)
 {
     parsed_rule_copy copy;
     std::size_t at = 0;
@@ -75,9 +78,9 @@ parsed_rule_copy parse_rule_copy(std::string_view text)
         copy.damage = "no empty line after the header";
         return copy;
     }
-    copy.body = text.substr(at);
-    if (copy.body.size() != copy.header.length)
-        copy.damage = "length " + std::to_string(copy.body.size()) + " instead of " +
+    copy.body_offset = at;
+    if (complete && text.size() - at != copy.header.length)
+        copy.damage = "length " + std::to_string(text.size() - at) + " instead of " +
                       std::to_string(copy.header.length) + " bytes";
     return copy;
 }

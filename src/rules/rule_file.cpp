@@ -61,11 +61,11 @@ bool consult_rule_file(rule_decision& decision, std::string_view url, const std:
     return note_hit(decision, *path, find_rule_in_file(compared, file.get(), decision.strict_host));
 }
 
-bool consult_rule_bytes(rule_decision& decision, std::string_view url, const std::string& file, std::string_view bytes,
-                        lookup_mode mode)
+bool consult_rule_blocks(rule_decision& decision, std::string_view url, const std::string& file,
+                         const block_reader& raw, lookup_mode mode)
 {
     std::string compared = begin_check(url, file.c_str(), mode == lookup_mode::acting);
-    return note_hit(decision, file, find_rule_in_text(compared, rule_text_as_read(bytes), decision.strict_host));
+    return note_hit(decision, file, find_rule_in_blocks(compared, text_mode_reader{raw}, decision.strict_host));
 }
 
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path)

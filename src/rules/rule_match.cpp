@@ -48,7 +48,7 @@ bool consists_only_of(std::string_view text, std::string_view allowed)
 // + 1 would: up to and including a line feed, at most line_piece_bytes bytes
 // (the stream's own text mode turns CR LF into LF, as for fgets).
 struct piece_reader {
-    FILE* file;
+    const block_reader& read;
     std::vector<char>& block;
     std::size_t begin = 0;
     std::size_t end = 0;
@@ -75,7 +75,7 @@ bool next_piece(piece_reader& reader, std::string_view& piece)
         std::memmove(reader.block.data(), data, available);
         reader.begin = 0;
         reader.end = available;
-        std::size_t read = std::fread(reader.block.data() + available, 1, reader.block.size() - available, reader.file);
+        std::size_t read = reader.read(reader.block.data() + available, reader.block.size() - available);
         reader.end += read;
         reader.at_end = read == 0;
     }
@@ -243,27 +243,44 @@ std::optional<rule_hit> find_rule_in_pieces(std::string_view url, bool strict_ho
 
 }  // namespace
 
-std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+std::optional<rule_hit> find_rule_in_blocks(std::string_view url, const block_reader& read, bool strict_host)
 {
     std::vector<char> block(piece_block_bytes);
-    piece_reader reader{file, block};
+    piece_reader reader{read, block};
     return find_rule_in_pieces(url, strict_host,
                                [&reader](std::string_view& piece) { return next_piece(reader, piece); });
 }
 
-std::optional<rule_hit> find_rule_in_text(std::string_view url, std::string_view text, bool strict_host)
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
 {
-    // The same pieces as from a stream: up to a line feed, at most line_piece_bytes.
-    return find_rule_in_pieces(url, strict_host, [&text](std::string_view& piece) {
-        if (text.empty())
-            return false;
-        std::size_t size = text.size() < line_piece_bytes ? text.size() : line_piece_bytes;
-        if (const void* line_feed = std::memchr(text.data(), '\n', size))
-            size = static_cast<std::size_t>(static_cast<const char*>(line_feed) - text.data()) + 1;
-        piece = text.substr(0, size);
-        text.remove_prefix(size);
-        return true;
-    });
+    return find_rule_in_blocks(
+        url, [file](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, file); }, strict_host);
+}
+
+std::size_t text_mode_reader::operator()(char* out, std::size_t size)
+{
+    std::size_t produced = 0;
+    raw_block.resize(size);
+    // A lone CR held back from the last block may need the room of one byte.
+    while (produced == 0 && !ended && size > 1) {
+        const std::size_t got = raw(raw_block.data(), size - 1);
+        if (got == 0) {
+            ended = true;
+            if (pending_cr)
+                out[produced++] = '\r';
+            break;
+        }
+        for (std::size_t i = 0; i < got && !ended; ++i) {
+            const char c = raw_block[i];
+            if (pending_cr && c != '\n')
+                out[produced++] = '\r';
+            pending_cr = c == '\r';
+            ended = c == '\x1a';
+            if (!pending_cr && !ended)
+                out[produced++] = c;
+        }
+    }
+    return produced;
 }
 
 std::string rule_text_as_read(std::string_view bytes)

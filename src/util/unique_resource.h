@@ -13,8 +13,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <bcrypt.h>
 #include <objbase.h>
+#include <wincrypt.h>
 #else
 #include <locale.h>
 #endif
@@ -107,13 +107,13 @@ inline unique_process_information own_process(const PROCESS_INFORMATION& started
     return owned;
 }
 
-// --- Hashes (CNG) ---
-inline void close_bcrypt_algorithm(BCRYPT_ALG_HANDLE algorithm)
+// --- Hashes (CryptoAPI) ---
+inline void release_crypt_context(HCRYPTPROV provider)
 {
-    BCryptCloseAlgorithmProvider(algorithm, 0);
+    CryptReleaseContext(provider, 0);
 }
-using unique_bcrypt_algorithm = unique_any<BCRYPT_ALG_HANDLE, &close_bcrypt_algorithm>;
-using unique_bcrypt_hash = unique_any<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
+using unique_crypt_provider = unique_any<HCRYPTPROV, &release_crypt_context>;
+using unique_crypt_hash = unique_any<HCRYPTHASH, &CryptDestroyHash>;
 
 // --- Registry ---
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;

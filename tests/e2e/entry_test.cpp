@@ -39,9 +39,9 @@ std::string copy_line(const sandbox& box)
     if (!text)
         return "";
     const parsed_rule_copy copy = parse_rule_copy(*text);
-    if (copy.damage || sha256_hex(copy.body) != copy.header.sha256)
+    if (copy.damage || sha256_hex(text->substr(copy.body_offset)) != copy.header.sha256)
         return "\ncopy: damaged";
-    return "\ncopy: " + copy.header.source + ": " + std::string(trim(copy.body));
+    return "\ncopy: " + copy.header.source + ": " + std::string(trim(text->substr(copy.body_offset)));
 }
 
 // The clipboard's text, emptied.
@@ -466,8 +466,9 @@ TEST(WhitelistCopy, RunsAtOnceWhileTheFileIsReplacedEachSeeAWholeFileAndLeaveAWh
     const std::string text = read_file(copy_of(box)).value_or("");
     const parsed_rule_copy copy = parse_rule_copy(text);
     EXPECT_FALSE(copy.damage);
-    EXPECT_EQ(sha256_hex(copy.body), copy.header.sha256);
-    EXPECT_TRUE(copy.body == files[0] || copy.body == files[1]);
+    const std::string body = text.substr(copy.body_offset);
+    EXPECT_EQ(sha256_hex(body), copy.header.sha256);
+    EXPECT_TRUE(body == files[0] || body == files[1]);
     EXPECT_EQ(copy.header.source, narrow(central));
 }
 

@@ -195,30 +195,31 @@ void check_copy(run_context& run, std::vector<status_line>& lines)
                          ""});
         return;
     }
-    rule_copy copy = read_rule_copy();
+    const rule_copy copy = read_rule_copy(true);
     const std::string where = copy.path.empty() ? "(no folder: LOCALAPPDATA unknown)" : copy.path;
     const std::string refresh = "open a link while " + *preset + " can be read, or delete " + where;
-    if (!copy.text) {
+    const rule_copy_header& header = copy.parsed.header;
+    unsigned long error = 0;
+    if (!copy.present) {
         lines.push_back(
             {true, topic, "on: no copy yet at " + where + "; the next link read from the file makes it", ""});
-    } else if (!verify_rule_copy(copy)) {
+    } else if (copy.parsed.damage) {
         lines.push_back(
             {false, topic, "on: the copy " + where + " is damaged (" + *copy.parsed.damage + "): not used", refresh});
-    } else if (copy.parsed.header.source != *preset) {
+    } else if (header.source != *preset) {
         lines.push_back({true, topic,
-                         "on: " + where + " is a copy of " + copy.parsed.header.source +
+                         "on: " + where + " is a copy of " + header.source +
                              ", not of this whitelist_path: not used; the next link read from the file replaces it",
                          ""});
     } else {
-        const whole_file now = read_whole_file(*preset);
+        const std::optional<bool> same = file_matches_copy(*preset, copy, error);
         const std::string state =
-            !now.bytes ? "the file cannot be read now (" + system_error_text(now.error) + "): links use this copy"
-            : *now.bytes == copy.parsed.body ? "matches the file now"
-            : now.bytes->empty()             ? "the file is empty now: the copy is kept"
-                                             : "differs from the file now: the next link refreshes it";
+            !same   ? "the file cannot be read now (" + system_error_text(error) + "): links use this copy"
+            : *same ? "matches the file now"
+                    : "differs from the file now: the next link refreshes it (an empty file "
+                      "never replaces rules)";
         lines.push_back(
-            {true, topic,
-             "on: " + where + ", the copy of " + *preset + " read " + copy.parsed.header.time + "; " + state, ""});
+            {true, topic, "on: " + where + ", the copy of " + *preset + " read " + header.time + "; " + state, ""});
     }
 }
 
