@@ -14,7 +14,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <objbase.h>
-#include <wincrypt.h>
 #else
 #include <locale.h>
 #endif
@@ -107,13 +106,8 @@ inline unique_process_information own_process(const PROCESS_INFORMATION& started
     return owned;
 }
 
-// --- Hashes (CryptoAPI) ---
-inline void release_crypt_context(HCRYPTPROV provider)
-{
-    CryptReleaseContext(provider, 0);
-}
-using unique_crypt_provider = unique_any<HCRYPTPROV, &release_crypt_context>;
-using unique_crypt_hash = unique_any<HCRYPTHASH, &CryptDestroyHash>;
+// --- Libraries loaded on demand ---
+using unique_module = unique_any<HMODULE, &FreeLibrary>;
 
 // --- Registry ---
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;
