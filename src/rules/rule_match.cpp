@@ -270,15 +270,27 @@ std::size_t text_mode_reader::operator()(char* out, std::size_t size)
                 out[produced++] = '\r';
             break;
         }
-        for (std::size_t i = 0; i < got && !ended; ++i) {
-            const char c = raw_block[i];
-            if (pending_cr && c != '\n')
+        const char* in = raw_block.data();
+        // A Ctrl-Z ends the text; up to it, runs without a CR are copied whole.
+        const char* const end = static_cast<const char*>(std::memchr(in, '\x1a', got));
+        const char* const stop = end ? end : in + got;
+        ended = end != nullptr;
+        while (in < stop) {
+            if (pending_cr && *in != '\n')
                 out[produced++] = '\r';
-            pending_cr = c == '\r';
-            ended = c == '\x1a';
-            if (!pending_cr && !ended)
-                out[produced++] = c;
+            pending_cr = false;
+            const void* cr = std::memchr(in, '\r', static_cast<std::size_t>(stop - in));
+            const char* const run_end = cr ? static_cast<const char*>(cr) : stop;
+            std::memcpy(out + produced, in, static_cast<std::size_t>(run_end - in));
+            produced += static_cast<std::size_t>(run_end - in);
+            in = run_end;
+            if (cr) {
+                pending_cr = true;
+                ++in;
+            }
         }
+        if (ended && pending_cr)
+            out[produced++] = '\r';
     }
     return produced;
 }
