@@ -6,9 +6,12 @@
 //   background  FOLDER  COMMAND_LINE  NAME=VALUE;NAME=VALUE...
 //       started once before the runs, with these variables added to its
 //       environment, and ended after them (e.g. a running viewer);
-//   case  NAME  HANDLES  FOLDER  COMMAND_LINE
+//   case  NAME  HANDLES  FOLDER  COMMAND_LINE  [NAME=VALUE;...  [flip:OFFSET:PATH]]
 //       one measured run; HANDLES is "none" or "stderr:PATH" (standard error
-//       goes to that file, created afresh for every run).
+//       goes to that file, created afresh for every run). The variables are
+//       set for this case's runs only; flip changes the lowest bit of the
+//       byte at OFFSET of the file before every run, untimed, so that each
+//       run finds the file changed.
 // Each run's own children (the stand-in browser a run starts) have ended
 // before the next run starts, so that no run pays for the one before.
 // One unmeasured round comes first; then RUNS rounds, the cases interleaved.
@@ -32,6 +35,8 @@ struct bench_case {
     std::string handles;
     std::string folder;
     std::string command_line;
+    std::string environment;
+    std::string flip;
 };
 
 struct background_program {
@@ -49,13 +54,36 @@ std::vector<std::string> split(const std::string& text, char separator)
     return parts;
 }
 
+// Sets the variables; gives the settings that put the old values back.
+std::string set_environment(const std::string& environment)
+{
+    std::string old;
+    for (const std::string& setting : split(environment, ';')) {
+        std::size_t equals = setting.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string name = setting.substr(0, equals);
+        char value[32768] = "";
+        GetEnvironmentVariableA(name.c_str(), value, sizeof value);
+        old += name + "=" + value + ";";
+        SetEnvironmentVariableA(name.c_str(), setting.substr(equals + 1).c_str());
+    }
+    return old;
+}
+
+void flip_byte(const std::string& flip)
+{
+    const std::size_t colon = flip.find(':', 5);
+    std::fstream file(flip.substr(colon + 1), std::ios::in | std::ios::out | std::ios::binary);
+    const std::streamoff offset = std::atol(flip.substr(5, colon - 5).c_str());
+    char byte = 0;
+    file.seekg(offset).get(byte);
+    file.seekp(offset).put(static_cast<char>(byte ^ 1));
+}
+
 HANDLE start_background(const background_program& program)
 {
-    for (const std::string& setting : split(program.environment, ';')) {
-        std::size_t equals = setting.find('=');
-        if (equals != std::string::npos)
-            SetEnvironmentVariableA(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str());
-    }
+    set_environment(program.environment);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -87,6 +115,9 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
         startup.hStdError = err;
     }
     std::string command_line = c.command_line;
+    if (!c.flip.empty())
+        flip_byte(c.flip);
+    const std::string before = set_environment(c.environment);
     PROCESS_INFORMATION process{};
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
@@ -99,6 +130,7 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
         AssignProcessToJobObject(job, process.hProcess);
         ResumeThread(process.hThread);
     }
+    set_environment(before);
     while (started && WaitForSingleObject(process.hProcess, sample ? 5 : INFINITE) == WAIT_TIMEOUT) {
         PROCESS_MEMORY_COUNTERS memory{};
         if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > peak)
@@ -146,8 +178,9 @@ int main(int argc, char** argv)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         std::vector<std::string> fields = split(line, '\t');
-        if (fields.size() == 5 && fields[0] == "case")
-            cases.push_back({fields[1], fields[2], fields[3], fields[4]});
+        if (fields.size() >= 5 && fields[0] == "case")
+            cases.push_back({fields[1], fields[2], fields[3], fields[4], fields.size() > 5 ? fields[5] : "",
+                             fields.size() > 6 ? fields[6] : ""});
         else if (fields.size() >= 3 && fields[0] == "background")
             programs.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
     }

@@ -84,6 +84,27 @@ cp "$work/r1001/"* "$work/r1001u/"
 printf 'unwrap_links=1\r\n' > "$work/r1001u/ostrilo.cfg"
 wrapped="https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Ftarget.example.net%2Fpage&data=x&reserved=0"
 
+# The central file of 100,001 rules named by whitelist_path, without and with
+# whitelist_copy=1; each case with the key keeps its copy in a LOCALAPPDATA of
+# its own. "changed" flips a byte of its comment line before every run, so each
+# run finds the file changed and writes the copy anew; "fallback" names a file
+# that is missing and finds a copy of it, made here in the copy's form.
+for c in off current changed fallback; do
+  mkdir -p "$work/c_$c/central" "$work/c_$c/local"
+  cp "$bin/Ostrilo.exe" "$work/c_$c/"
+  cp "$bin/standin.exe" "$work/c_$c/firefox.exe"
+  cp "$work/r100001/url whitelist.txt" "$work/c_$c/central/"
+  source="$(win "$work/c_$c/central/url whitelist.txt")"
+  { [ "$c" = off ] || printf 'whitelist_copy=1\r\n'
+    printf 'whitelist_path=%s\r\n' "$source"; } > "$work/c_$c/ostrilo.cfg"
+done
+body="$work/c_fallback/central/url whitelist.txt"
+mkdir -p "$work/c_fallback/local/Ostrilo"
+{ printf 'Ostrilo rule file copy\r\nsource: %s\r\nread: 2026-01-01 00:00:00 UTC\r\n' "$(win "$body")"
+  printf 'length: %s\r\nsha256: %s\r\n\r\n' "$(stat -c %s "$body")" "$(sha256sum "$body" | cut -d' ' -f1)"
+  cat "$body"; } > "$work/c_fallback/local/Ostrilo/whitelist copy.txt"
+rm "$body"
+
 cases="$work/cases.txt"
 {
   printf 'background\t%s\t"%s"\t%s\n' "$(win "$work/viewer")" "$(win "$work/viewer/vncviewer.exe")" \
@@ -107,6 +128,18 @@ cases="$work/cases.txt"
     "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
   printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$miss"
+  for c in off current changed fallback; do
+    case $c in
+      off) name="whitelist_path, rule 100001 of 100001" ;;
+      current) name="whitelist_copy=1, copy current" ;;
+      changed) name="whitelist_copy=1, file changed: copy written" ;;
+      fallback) name="whitelist_copy=1, file missing: copy used" ;;
+    esac
+    flip=""
+    [ "$c" = changed ] && flip="flip:2:$(win "$work/c_$c/central/url whitelist.txt")"
+    printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\t%s\n' "$name" "$(win "$work/c_$c")" \
+      "$(win "$work/c_$c/Ostrilo.exe")" "$link" "$(win "$work/c_$c/local")" "$flip"
+  done
 } > "$cases"
 
 raw="$work/raw.tsv"
@@ -147,10 +180,14 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
     printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
     printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
            (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
+    off = med["whitelist_path, rule 100001 of 100001"]
     printf "Ostrilo.exe: %d KiB.\n", exe_kib
     wrapped = med["rule 1001 of 1001, unwrap_links=1, link wrapped by Safe Links"]
     plain = med["rule 1001 of 1001, unwrap_links=1, link as it is"]
     printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", plain ? wrapped / plain : 0
+    printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
+           med["whitelist_copy=1, copy current"] / off, med["whitelist_copy=1, file changed: copy written"] / off,
+           med["whitelist_copy=1, file missing: copy used"] / off
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2

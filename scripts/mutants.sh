@@ -53,6 +53,9 @@ remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/tru
 strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
 safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_entry @@ * @@ safe_browser_arguments=1 passes a blank unencoded
 strict-configdir @@ src/entry/command_line.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
+copy-other-path @@ src/rules/rule_copy.cpp @@ s/!parsed.damage && parsed.header.source == preset\)/!parsed.damage)/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 uses a copy of another whitelist_path
+copy-empty @@ src/rules/rule_copy.cpp @@ s/if \(passed == 0 && old.info.present/if (false \&\& old.info.present/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 lets an empty read replace a copy with rules
+copy-ctrl-z @@ src/rules/rule_match.cpp @@ s/std::memchr\(in, '\\x1a', got\)/nullptr/ @@ unit_core @@ ScanRuleFile.* @@ whitelist_copy=1 reads a Ctrl-Z as a rule byte, not as the end of the file
 explain-pipe @@ src/rules/route_plan.cpp @@ s/url_encode\(handoff_utf8\(plan\)\) \+ '\\0'/url_encode(handoff_utf8(plan))/ @@ native_explain_test e2e_admin @@ * @@ ostrilo-admin explain predicts the pipe bytes without their NUL
 lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ native_lint_test @@ * @@ a lint finding's code changed
 sitelist-order @@ tools/ostrilo-admin/sitelist.cpp @@ s/a.key.size\(\) > b.key.size\(\)/a.key.size() < b.key.size()/ @@ native_sitelist_test @@ * @@ imported site-list rules shortest entry first

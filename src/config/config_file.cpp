@@ -85,6 +85,11 @@ int get_unwrap_links(run_context& run)
     return hardening_key_once(run, run.keys.unwrap_links, "unwrap_links", 2);
 }
 
+int get_whitelist_copy(run_context& run)
+{
+    return hardening_key_once(run, run.keys.whitelist_copy, "whitelist_copy");
+}
+
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path)
 {
     const unique_file file(std::fopen(path.c_str(), "r"));

@@ -28,6 +28,8 @@ int get_strict_command_line(run_context& run);
 int get_settings_page(run_context& run);
 // 0, 1 (the lookup uses the link inside a rewriter's) or 2 (that link is opened too).
 int get_unwrap_links(run_context& run);
+// Opt-in: keep the last good copy of the whitelist_path file (read quietly, once).
+int get_whitelist_copy(run_context& run);
 std::optional<std::string> get_local_browser_bin(run_context& run);
 std::optional<std::string> get_local_firefox(run_context& run);
 std::optional<std::string> get_local_chrome(run_context& run);

@@ -25,27 +25,47 @@ unique_file open_for_reading(const std::string& path)
 
 }  // namespace
 
-bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
-                       lookup_mode mode)
+namespace {
+
+// The records of every rule file check; gives the URL as it is compared.
+std::string begin_check(std::string_view url, const char* file, bool acting)
 {
-    const bool acting = mode == lookup_mode::acting;
     if (acting)
-        LOG_ENVIRONMENT(LOG_DEBUG, "* Check URL '%s' in whitelist '%s'", std::string(url).c_str(),
-                        path ? path->c_str() : "(null)");
+        LOG_ENVIRONMENT(LOG_DEBUG, "* Check URL '%s' in whitelist '%s'", std::string(url).c_str(), file);
     std::string compared = normalise_url(url);
     if (acting)
         LOG_ENVIRONMENT(LOG_DEBUG, "URL to compare is now: %s", compared.c_str());
+    return compared;
+}
+
+bool note_hit(rule_decision& decision, const std::string& file, std::optional<rule_hit> hit)
+{
+    if (!hit)
+        return false;
+    decision.file = file;
+    decision.hit = std::move(hit);
+    return true;
+}
+
+}  // namespace
+
+bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
+                       lookup_mode mode)
+{
+    std::string compared = begin_check(url, path ? path->c_str() : "(null)", mode == lookup_mode::acting);
     if (!path || mode == lookup_mode::listing)
         return false;
     unique_file file = open_for_reading(*path);
     if (!file)
         return false;
-    std::optional<rule_hit> hit = find_rule_in_file(compared, file.get(), decision.strict_host);
-    if (!hit)
-        return false;
-    decision.file = *path;
-    decision.hit = std::move(hit);
-    return true;
+    return note_hit(decision, *path, find_rule_in_file(compared, file.get(), decision.strict_host));
+}
+
+bool consult_rule_blocks(rule_decision& decision, std::string_view url, const std::string& file,
+                         const block_reader& raw, lookup_mode mode)
+{
+    std::string compared = begin_check(url, file.c_str(), mode == lookup_mode::acting);
+    return note_hit(decision, file, find_rule_in_blocks(compared, text_mode_reader{raw}, decision.strict_host));
 }
 
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path)

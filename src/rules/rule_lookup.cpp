@@ -93,7 +93,11 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
     const std::optional<std::string>& dir = run.configdir;
     rule_file_paths& cached = run.rule_files;
     std::optional<std::string> preset = get_whitelist_path(run);
-    if (preset && !preset->empty()) {
+    const bool with_copy = preset && !preset->empty() && mode != lookup_mode::listing && get_whitelist_copy(run) == 1;
+    if (with_copy && consult_whitelist_with_copy(decision, url, *preset, mode) == copy_use::answered) {
+        if (decision.hit)
+            return decision;
+    } else if (preset && !preset->empty()) {
         const bool present = file_exists(*preset);
         decision.consulted.push_back({"whitelist_path", *preset, present});
         if (!present) {

@@ -48,7 +48,7 @@ bool consists_only_of(std::string_view text, std::string_view allowed)
 // + 1 would: up to and including a line feed, at most line_piece_bytes bytes
 // (the stream's own text mode turns CR LF into LF, as for fgets).
 struct piece_reader {
-    FILE* file;
+    const block_reader& read;
     std::vector<char>& block;
     std::size_t begin = 0;
     std::size_t end = 0;
@@ -75,7 +75,7 @@ bool next_piece(piece_reader& reader, std::string_view& piece)
         std::memmove(reader.block.data(), data, available);
         reader.begin = 0;
         reader.end = available;
-        std::size_t read = std::fread(reader.block.data() + available, 1, reader.block.size() - available, reader.file);
+        std::size_t read = reader.read(reader.block.data() + available, reader.block.size() - available);
         reader.end += read;
         reader.at_end = read == 0;
     }
@@ -204,16 +204,18 @@ pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, 
     return pattern_take::none;
 }
 
-std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+namespace {
+
+// The lookup over a rule file's pieces, whichever way they are read.
+template <class next_piece_function>
+std::optional<rule_hit> find_rule_in_pieces(std::string_view url, bool strict_host, next_piece_function next)
 {
-    std::vector<char> block(piece_block_bytes);
-    piece_reader reader{file, block};
     std::string_view piece;
     std::string lowered;  // one buffer for every line
     // Line numbers count the file's lines; the pieces of a long line share one.
     int line_number = 0;
     bool at_line_start = true;
-    while (next_piece(reader, piece)) {
+    while (next(piece)) {
         line_number += at_line_start ? 1 : 0;
         at_line_start = piece.back() == '\n';
         // As a C string: the line ends at a NUL byte.
@@ -247,6 +249,90 @@ std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool
         }
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<rule_hit> find_rule_in_blocks(std::string_view url, const block_reader& read, bool strict_host)
+{
+    std::vector<char> block(piece_block_bytes);
+    piece_reader reader{read, block};
+    return find_rule_in_pieces(url, strict_host,
+                               [&reader](std::string_view& piece) { return next_piece(reader, piece); });
+}
+
+std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host)
+{
+    return find_rule_in_blocks(
+        url, [file](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, file); }, strict_host);
+}
+
+std::size_t text_mode_reader::operator()(char* out, std::size_t size)
+{
+    std::size_t produced = 0;
+    raw_block.resize(size);
+    // A lone CR held back from the last block may need the room of one byte.
+    while (produced == 0 && !ended && size > 1) {
+        const std::size_t got = raw(raw_block.data(), size - 1);
+        if (got == 0) {
+            ended = true;
+            if (pending_cr)
+                out[produced++] = '\r';
+            break;
+        }
+        const char* in = raw_block.data();
+        // A Ctrl-Z ends the text; up to it, runs without a CR are copied whole.
+        const char* const end = static_cast<const char*>(std::memchr(in, '\x1a', got));
+        const char* const stop = end ? end : in + got;
+        ended = end != nullptr;
+        while (in < stop) {
+            if (pending_cr && *in != '\n')
+                out[produced++] = '\r';
+            pending_cr = false;
+            const void* cr = std::memchr(in, '\r', static_cast<std::size_t>(stop - in));
+            const char* const run_end = cr ? static_cast<const char*>(cr) : stop;
+            std::memcpy(out + produced, in, static_cast<std::size_t>(run_end - in));
+            produced += static_cast<std::size_t>(run_end - in);
+            in = run_end;
+            if (cr) {
+                pending_cr = true;
+                ++in;
+            }
+        }
+        if (ended && pending_cr)
+            out[produced++] = '\r';
+    }
+    return produced;
+}
+
+std::string rule_text_as_read(std::string_view bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\x1a'));
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = bytes.find("\r\n", at);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        text.append(bytes.substr(at, end - at));
+        if (end < bytes.size())
+            text += '\n';
+        at = end + 2;
+    }
+    return text;
+}
+
+bool has_rule_lines(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        const std::string_view line = trim(text.substr(at, end - at));
+        if (!line.empty() && line.front() != '#')
+            return true;
+        at = end;
+    }
+    return false;
 }
 
 std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool strict_host)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,12 @@ struct rule_decision {
     std::optional<std::wstring> stop;
     // strict_host_match=1: a pattern's host part matched the link's host alone.
     bool strict_host = false;
+    // whitelist_copy=1: the whitelist_path file could not be read and its copy
+    // answered in its place.
+    struct copy_answer {
+        std::string path, time, error;
+    };
+    std::optional<copy_answer> from_copy;
 };
 
 // Acting: what Ostrilo.exe does (log records, the stdout line of the program
@@ -78,6 +85,9 @@ struct rule_decision {
 enum class lookup_mode { acting, explaining, listing };
 
 // --- Rule files ---
+// A source of a rule file's bytes: fills the buffer, gives how many bytes, 0 at the end.
+using block_reader = std::function<std::size_t(char* buffer, std::size_t size)>;
+
 // url is normalised (normalise_url).
 // strict_host: the host part of each pattern is matched as with strict_host_match=1.
 std::optional<rule_hit> find_rule_in_file(std::string_view url, FILE* file, bool strict_host = false);
@@ -86,6 +96,24 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool 
 // puts the file and the rule into the decision. True when it matched.
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
                        lookup_mode mode);
+// The same for a rule file read from raw blocks (its bytes as on the disk),
+// named file in the records and the decision.
+bool consult_rule_blocks(rule_decision& decision, std::string_view url, const std::string& file,
+                         const block_reader& raw, lookup_mode mode);
+std::optional<rule_hit> find_rule_in_blocks(std::string_view url, const block_reader& read, bool strict_host = false);
+// Gives the bytes of raw as a stream opened in text mode reads them: CR LF
+// as LF, and a Ctrl-Z ends the file (raw may go on; it is not read further).
+struct text_mode_reader {
+    block_reader raw;
+    std::vector<char> raw_block = {};
+    bool pending_cr = false;
+    bool ended = false;
+    std::size_t operator()(char* out, std::size_t size);
+};
+// The same for a whole rule file in memory.
+std::string rule_text_as_read(std::string_view bytes);
+// True when the text holds a line that is neither blank nor a comment.
+bool has_rule_lines(std::string_view text);
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path);
 // The whole lookup for one URL, with the run's -configdir folder; Ostrilo.exe
 // acts on it, ostrilo-admin prints it. strict_host: none follows
@@ -93,5 +121,53 @@ std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::o
 // the key changes for a link.
 rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_mode mode,
                               std::optional<bool> strict_host = std::nullopt);
+// --- whitelist_copy=1: the last good copy of the whitelist_path file ---
+// The copy is a header of "name: value" lines, an empty line, then the
+// rule file's bytes as they were read:
+//   Ostrilo rule file copy
+//   source: <whitelist_path as written in ostrilo.cfg>
+//   read: <YYYY-MM-DD HH:MM:SS> UTC
+//   length: <bytes, 12 digits>
+//   sha256: <64 lower-case hex digits of the bytes>
+struct rule_copy_header {
+    std::string source, time, sha256;
+    std::size_t length = 0;
+};
+std::string rule_copy_header_text(const rule_copy_header& header);
+// The header at the start of text, where the body begins, and what is wrong
+// with the copy; complete: text is the whole copy, so its length is checked
+// too (the checksum is the caller's: it needs Windows).
+struct parsed_rule_copy {
+    rule_copy_header header;
+    std::size_t body_offset = 0;
+    std::optional<std::string> damage;
+};
+parsed_rule_copy parse_rule_copy(std::string_view text, bool complete = true);
+
+// The copy file: where it is kept (UTF-8; empty when there is no folder for
+// it), whether there is one, and its header.
+struct rule_copy {
+    std::string path;
+    bool present = false;
+    parsed_rule_copy parsed;
+};
+// Reads the copy's header; with verify, also reads its body and checks its
+// length and checksum.
+rule_copy read_rule_copy(bool verify);
+// The hex SHA-256 of the bytes (empty when Windows cannot compute it).
+std::string sha256_hex(std::string_view bytes);
+enum class copy_use { answered, as_without_copy };
+// The whitelist_path step with whitelist_copy=1 (not for listing). Answered:
+// the file or its copy was consulted (a match is in the decision, else the
+// folder search follows); as_without_copy: the file cannot be read and no
+// copy of it stands in, so the step runs as without the key.
+copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
+                                     lookup_mode mode);
+// The text of a system error number: "system error N: <text>".
+std::string system_error_text(unsigned long error);
+// Whether the file at path holds the copy's rules now: 1 yes, 0 no, none
+// when the file cannot be read (error: the system error number).
+std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& copy, unsigned long& error);
+
 // Forgets the cached rule file paths (the shutdown step).
 void free_rule_file_paths(run_context& run);

@@ -43,6 +43,7 @@ struct hardening_keys {
     std::optional<int> strict_command_line;
     std::optional<int> settings_page;
     std::optional<int> unwrap_links;
+    std::optional<int> whitelist_copy;
 };
 
 // The rule file each folder yielded at its last search; every lookup

@@ -106,6 +106,9 @@ inline unique_process_information own_process(const PROCESS_INFORMATION& started
     return owned;
 }
 
+// --- Libraries loaded on demand ---
+using unique_module = unique_any<HMODULE, &FreeLibrary>;
+
 // --- Registry ---
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;
 

@@ -123,4 +123,28 @@ TEST(AdminDefaultAssociations, NameTheProgIdsAndTheApplicationThatSetregistryReg
     EXPECT_EQ(decoded.substr(0, size), xml);
 }
 
+// whitelist_copy=1: status names the copy Ostrilo.exe made and whether the file still holds the same; once the
+// file is gone, explain says that the copy answers, and Ostrilo.exe then goes where it said.
+TEST(AdminStatus, NamesTheCopyOfTheCentralFileAndExplainSaysWhenItAnswers)
+{
+    sandbox box;
+    const std::wstring admin = set_up(box), central = box.root + L"\\central.txt", url = L"https://c.a.example/";
+    write_file(central, "c.a.example/*|x\r\n");
+    box.put(L"ostrilo.cfg", "whitelist_copy=1\r\nwhitelist_path=" + narrow(central) + "\r\n");
+    EXPECT_EQ(box.run(L"-url \"" + url + L"\"").exit_code, 1u);
+    const std::string copy = narrow(box.localappdata) + "\\Ostrilo\\whitelist copy.txt";
+    const std::string line = "ok    whitelist_copy: on: " + copy + ", the copy of " + narrow(central) + " read ";
+    for (const char* state :
+         {"matches the file now", "the file cannot be read now (system error 2: File not found.)"}) {
+        const run_result status = box.run_command_line(admin + L"status");
+        EXPECT_NE(status.out.find(line), std::string::npos) << status.out;
+        EXPECT_NE(status.out.find(state), std::string::npos) << status.out;
+        DeleteFileW(central.c_str());
+    }
+    const nlohmann::json said = nlohmann::json::parse(box.run_command_line(admin + L"explain --json " + url).out)[0];
+    EXPECT_EQ(said["whitelist_copy"]["path"], copy);
+    EXPECT_EQ(said["match"]["file"], copy);
+    EXPECT_EQ(box.run(L"-url \"" + url + L"\"").exit_code, said["exit_status"].get<unsigned>());
+}
+
 }  // namespace

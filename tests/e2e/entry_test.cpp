@@ -4,8 +4,14 @@
 #include "entry.h"
 #include "nb_utils.h"
 #include "sandbox.h"
+#include "nb_utils.h"
+#include "url_rules.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
 
 using namespace std::string_literals;
 
@@ -18,7 +24,26 @@ struct route {
     std::wstring viewer = {};  // the stand-in build at the viewer's place beside the program, whatever the outcome
     // A running viewer's settings ("name": a pipe-name file naming its pipe); it runs when set or named.
     std::map<std::wstring, std::wstring> running = {};
+    // Run after the files are in place; the handle it gives is closed after the run.
+    std::function<HANDLE(sandbox&)> setup = {};
 };
+
+std::wstring copy_of(const sandbox& box)
+{
+    return box.localappdata + L"\\Ostrilo\\whitelist copy.txt";
+}
+
+// whitelist_copy=1: "copy: <source>: <first line>" of the copy when it passes its check, else why not.
+std::string copy_line(const sandbox& box)
+{
+    std::optional<std::string> text = read_file(copy_of(box));
+    if (!text)
+        return "";
+    const parsed_rule_copy copy = parse_rule_copy(*text);
+    if (copy.damage || sha256_hex(text->substr(copy.body_offset)) != copy.header.sha256)
+        return "\ncopy: damaged";
+    return "\ncopy: " + copy.header.source + ": " + std::string(trim(text->substr(copy.body_offset)));
+}
 
 // The clipboard's text, emptied.
 std::string take_clipboard()
@@ -86,12 +111,16 @@ void check(const std::vector<route>& routes)
             box.put(L"ostrilo.cfg", narrow(placed(widen(r.config), box)));
         box.put(L"url whitelist.txt", r.rules);
         const std::wstring arguments = placed(r.arguments, box);
+        const HANDLE held = r.setup ? r.setup(box) : nullptr;
         const run_result run = box.run(arguments);
+        if (held)
+            CloseHandle(held);
         SCOPED_TRACE(r.config + " " + narrow(arguments) + "\n" + run.err);
         const std::string pipe = wait_for_file(box.root + L"\\running\\vncviewer.exe.pipe.1", to_pipe),
                           clipboard = take_clipboard();
         EXPECT_EQ(box.outcome(run, expected) + (pipe.empty() ? "" : "\npipe: " + pipe) +
-                      (clipboard.empty() ? "" : "\nclipboard: " + clipboard),
+                      (clipboard.empty() ? "" : "\nclipboard: " + clipboard) +
+                      (r.config.find("whitelist_copy") != std::string::npos ? copy_line(box) : ""),
                   expected);
         EXPECT_FALSE(running && run.boxes.empty() && IsIconic(window)) << "the running viewer's window is brought back";
         // The opt-in keys of a missing ostrilo.cfg are read without records.
@@ -350,6 +379,127 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
          {{L"STANDIN_HOLD_CLIPBOARD", L"1"}}},
     });
     // clang-format on
+}
+
+// whitelist_copy=1 keeps the last good copy of the central rule file, and a run whose file cannot be read uses it
+// without a box; without an intact copy of that same file, or without the key, the box ends the run as before.
+// The central rule's destination "none" ends the run with status 1 right after the lookup.
+TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWhole)
+{
+    const std::string key = "whitelist_copy=1\n", cfg = key + "whitelist_path=%R\\central\\url whitelist.txt\n";
+    const std::wstring central = L"\\central\\url whitelist.txt", link = L"-url \"https://c.test/x\"";
+    const std::string file = "%R\\central\\url whitelist.txt", copy = "%R\\localappdata\\Ostrilo\\whitelist copy.txt";
+    const std::string kept = "\ncopy: " + file + ": c.test/*|none", matched = "\nTRACE  --> dest: <none>";
+    const std::string box =
+        "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte "
+        "Whitelist-Datei konnte leider nicht gefunden werden:\n\n" +
+        file;
+    const std::string used = "exit 1\nWARN whitelist_copy: cannot read " + file + " (system error ";
+    const std::string from = "); using its copy of 2026-01-02 03:04:05 UTC from " + copy + matched + kept;
+    // A run with the file in place makes the copy (its time set to one known here); then the fault.
+    const auto with_copy = [&](std::function<void(sandbox&)> fault, const std::string& config = "") {
+        return [&, fault, config](sandbox& b) -> HANDLE {
+            write_file(b.root + central, "c.test/*|none\r\n");
+            b.run(placed(link, b));
+            std::string text = read_file(copy_of(b)).value_or("");
+            const std::size_t time = text.find("read: ") + 6;
+            write_file(copy_of(b), text.replace(time, 23, "2026-01-02 03:04:05 UTC"));
+            if (!config.empty())
+                b.put(L"ostrilo.cfg", narrow(placed(widen(config), b)));
+            fault(b);
+            return nullptr;
+        };
+    };
+    const auto missing = [&](sandbox& b) {
+        DeleteFileW((b.root + central).c_str());
+        return HANDLE();
+    };
+    const auto edit_copy = [&](std::string search, std::string replacement) {
+        return with_copy([=](sandbox& b) {
+            std::string text = read_file(copy_of(b)).value_or("");
+            const std::string found = narrow(placed(widen(search), b));
+            write_file(copy_of(b), text.replace(text.find(found), found.size(), replacement));
+            DeleteFileW((b.root + central).c_str());
+        });
+    };
+    // clang-format off
+    check({
+        {cfg, "", link, "exit 1" + matched + kept, L"", {},
+         [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
+        {cfg, "", link, used + "2: File not found." + from, L"", {}, with_copy(missing)},
+        {cfg, "", link, used + "32: Sharing violation." + from, L"", {}, [&](sandbox& b) {
+            with_copy([](sandbox&) {})(b);
+            return CreateFileW((b.root + central).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); }},
+        {cfg, "", link, used + "5: Access denied." + from, L"", {}, with_copy([&](sandbox& b) {
+            missing(b); CreateDirectoryW((b.root + central).c_str(), nullptr); })},
+        {cfg, "", link, "exit 0\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Corvane-Pro Viewer wurde "
+         "leider nicht gefunden.\nWARN whitelist_copy: " + file + " is empty; the copy " + copy + " with rules of "
+         "2026-01-02 03:04:05 UTC is kept" + kept, L"", {},
+         with_copy([&](sandbox& b) { write_file(b.root + central, ""); })},
+        {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot keep a copy of " + file + " in " + file +
+         "\\Ostrilo\\whitelist copy.txt (system error 3: Path not found.); going on without it" + matched, L"", {},
+         [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n");
+                           b.env[L"LOCALAPPDATA"] = b.root + central; return HANDLE(); }},
+        {cfg, "", link, box + "\nWARN whitelist_copy: the copy " + copy + " is of C:\\other.txt, not of " + file +
+         "; not used\ncopy: C:\\other.txt: c.test/*|none", L"", {}, edit_copy("source: " + file, "source: C:\\other.txt")},
+        {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); "
+         "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
+        {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 bytes); "
+         "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
+        {cfg, "", link, box, L"", {}, missing},
+        // Without the key the copy is not looked at.
+        {cfg, "", link, box + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
+         with_copy(missing, "whitelist_path=%R\\central\\url whitelist.txt\n")},
+    });
+    // clang-format on
+}
+
+// Twenty runs at once while the central file is replaced, by turns, with one that sends the link to Firefox and
+// one that sends it to Chrome, each behind many comment lines: every run finds one of the two rules (a torn file
+// would send the link to the viewer, which is missing: a box), and the copy afterwards is one of the two, whole.
+TEST(WhitelistCopy, RunsAtOnceWhileTheFileIsReplacedEachSeeAWholeFileAndLeaveAWholeCopy)
+{
+    sandbox box;
+    for (const char* name : {"firefox", "chrome"})
+        box.standin(box.standin_path(name));
+    const std::wstring central = box.root + L"\\central.txt", fresh = central + L".new";
+    box.put(L"ostrilo.cfg", "whitelist_copy=1\nwhitelist_path=" + narrow(central) + "\n");
+    std::string files[2];
+    for (int i = 0; i < 2; ++i)
+        for (int line = 0; line < 20000; ++line)
+            files[i] += line < 19999 ? "# padding line " + std::to_string(line) + "\r\n"
+                                     : std::string("c.test/*|local|") + (i ? "chrome\r\n" : "firefox\r\n");
+    write_file(central, files[0]);
+    // The runs' threads start them with the sandbox's variables, which this process then holds as well.
+    for (const auto& [name, value] : box.env)
+        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        for (int turn = 1; !done; ++turn) {
+            write_file(fresh, files[turn % 2]);
+            while (!MoveFileExW(fresh.c_str(), central.c_str(), MOVEFILE_REPLACE_EXISTING) && !done)
+                Sleep(1);
+        }
+    });
+    std::vector<std::thread> runs;
+    std::vector<run_result> results(20);
+    for (run_result& result : results)
+        runs.emplace_back([&] { result = box.run(L"-url \"https://c.test/x\""); });
+    for (std::thread& run : runs)
+        run.join();
+    done = true;
+    writer.join();
+    for (const run_result& result : results) {
+        EXPECT_EQ(result.exit_code, 0u);
+        EXPECT_TRUE(result.boxes.empty()) << narrow(result.boxes[0].text);
+    }
+    const std::string text = read_file(copy_of(box)).value_or("");
+    const parsed_rule_copy copy = parse_rule_copy(text);
+    EXPECT_FALSE(copy.damage);
+    const std::string body = text.substr(copy.body_offset);
+    EXPECT_EQ(sha256_hex(body), copy.header.sha256);
+    EXPECT_TRUE(body == files[0] || body == files[1]);
+    EXPECT_EQ(copy.header.source, narrow(central));
 }
 
 // What Explorer's file properties, the installer and publisher rules of application control read.

@@ -157,12 +157,13 @@ sandbox::sandbox()
     remove_tree(root);
     program_dir = root + L"\\program";
     appdata = env[L"APPDATA"].emplace(root + L"\\appdata");
+    localappdata = env[L"LOCALAPPDATA"].emplace(root + L"\\localappdata");
     program_files_x86 = env[L"PROGRAMFILES(X86)"].emplace(root + L"\\programfiles_x86");
     install_path = env[L"KVIX_INSTALLPATH"].emplace(root + L"\\installpath");
     temp = env[L"TMP"].emplace(root + L"\\tmp");
     env[L"TEMP"] = temp;
     cwd = root + L"\\cwd";
-    for (const std::wstring* folder : {&appdata, &program_files_x86, &install_path, &temp, &cwd})
+    for (const std::wstring* folder : {&appdata, &localappdata, &program_files_x86, &install_path, &temp, &cwd})
         std::filesystem::create_directories(*folder);
     standin(exe(), L"Ostrilo");
 }

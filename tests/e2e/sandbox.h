@@ -66,7 +66,7 @@ public:
     ~sandbox();  // removes it, ending every program started from it
     sandbox(const sandbox&) = delete;
 
-    std::wstring root, program_dir, appdata, program_files_x86, install_path, temp, cwd;
+    std::wstring root, program_dir, appdata, localappdata, program_files_x86, install_path, temp, cwd;
     std::map<std::wstring, std::optional<std::wstring>> env;  // set (none: removed) for every start
     bool standard_handles = true;                             // false: started as the shell starts it, with none
 

@@ -140,11 +140,23 @@ TEST(ScanRuleFile, ReturnsTheFirstMatchingRuleOfTheFile)
         // A line longer than one piece is two rules: its first 4094 bytes (no destination) and "|remote".
         {long_piece + "|remote\n", long_piece, "local"},
         {long_piece + "|remote\n", "/", "remote"},
+        {long_piece + "\r\n|remote\r\n", "/", "remote"},
+        // Ctrl-Z ends a file read in text mode.
+        {"a.test/*|remote\x1a\nexample.com/*|remote\n", "example.com/", {}},
     };
     // clang-format on
     for (const auto& [contents, url, dest] : cases) {
         const std::optional<rule_match> rule = scan(contents, url);
         EXPECT_EQ(rule ? text(rule->dest) : text(), dest) << contents.substr(0, 40);
+        // whitelist_copy=1 reads raw blocks (here of 7 bytes, so that CR LF is split) and matches the same.
+        std::string_view rest = contents;
+        const block_reader raw = [&rest](char* buffer, std::size_t size) {
+            const std::size_t n = std::min<std::size_t>({size, 7, rest.size()});
+            rest.copy(buffer, n), rest.remove_prefix(n);
+            return n;
+        };
+        const std::optional<rule_hit> hit = find_rule_in_blocks(url, text_mode_reader{raw});
+        EXPECT_EQ(hit ? text(hit->rule.dest) : text(), dest) << "raw blocks: " << contents.substr(0, 40);
     }
 }
 

@@ -143,6 +143,8 @@ nlohmann::ordered_json explanation_json(const explanation& e)
         places.push_back({{"source", place.source}, {"path", place.path}, {"present", place.present}});
     out["consulted"] = places;
     out["strict_host"] = e.decision.strict_host;
+    if (const auto& copy = e.decision.from_copy)
+        out["whitelist_copy"] = {{"path", copy->path}, {"time", copy->time}, {"error", copy->error}};
     if (e.without_strict_host) {
         const rule_decision& w = *e.without_strict_host;
         out["without_strict_host"] = {
@@ -197,6 +199,9 @@ std::string explanation_text(const explanation& e)
     for (const rule_place& place : e.decision.consulted)
         out +=
             format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source, place.path.c_str());
+    if (const auto& copy = e.decision.from_copy)
+        out += "  copy     whitelist_path cannot be read (" + copy->error + "); its copy of " + copy->time +
+               " answers (whitelist_copy=1)\n";
     if (e.decision.stop)
         return out + "  Ostrilo stops with the box: " + json_safe(narrow_bytes(*e.decision.stop)) + "\n";
     if (e.local.file)

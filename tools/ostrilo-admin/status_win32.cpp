@@ -11,6 +11,7 @@
 #include "nb_utils.h"
 #include "registration.h"
 #include "run_context.h"
+#include "url_rules.h"
 #include "viewer.h"
 
 namespace {
@@ -173,7 +174,11 @@ void check_files(run_context& run, std::vector<status_line>& lines)
         if (file_exists(*preset))
             lines.push_back({true, "whitelist_path", *preset, ""});
         else
-            lines.push_back({false, "whitelist_path", *preset + " does not exist: every link stops with an error box",
+            lines.push_back({false, "whitelist_path",
+                             *preset + (get_whitelist_copy(run) == 1
+                                            ? " cannot be read: links use its copy if whitelist_copy below shows "
+                                              "one, else they stop with an error box"
+                                            : " does not exist: every link stops with an error box"),
                              "correct whitelist_path in ostrilo.cfg or put the file there"});
     }
     check_file(lines, "kvix.cfg", find_kvix_cfg(run), false, "");
@@ -188,6 +193,49 @@ void check_files(run_context& run, std::vector<status_line>& lines)
                          "put \"url whitelist.txt\" beside Ostrilo.exe or in the installation folder"});
     for (const std::string& file : rule_files)
         lines.push_back({true, "rule file", file, ""});
+}
+
+// whitelist_copy=1: where the copy is, of which file, from when, and whether
+// it holds what the file holds now.
+void check_copy(run_context& run, std::vector<status_line>& lines)
+{
+    const char topic[] = "whitelist_copy";
+    const std::optional<std::string> preset = get_whitelist_path(run);
+    if (get_whitelist_copy(run) != 1 || !preset || preset->empty()) {
+        lines.push_back({true, topic,
+                         get_whitelist_copy(run) == 1
+                             ? "on, but no whitelist_path is set: nothing is copied"
+                             : "off: a whitelist_path file that cannot be read stops every link with an error box "
+                               "(opt in with whitelist_copy=1 in ostrilo.cfg)",
+                         ""});
+        return;
+    }
+    const rule_copy copy = read_rule_copy(true);
+    const std::string where = copy.path.empty() ? "(no folder: LOCALAPPDATA unknown)" : copy.path;
+    const std::string refresh = "open a link while " + *preset + " can be read, or delete " + where;
+    const rule_copy_header& header = copy.parsed.header;
+    unsigned long error = 0;
+    if (!copy.present) {
+        lines.push_back(
+            {true, topic, "on: no copy yet at " + where + "; the next link read from the file makes it", ""});
+    } else if (copy.parsed.damage) {
+        lines.push_back(
+            {false, topic, "on: the copy " + where + " is damaged (" + *copy.parsed.damage + "): not used", refresh});
+    } else if (header.source != *preset) {
+        lines.push_back({true, topic,
+                         "on: " + where + " is a copy of " + header.source +
+                             ", not of this whitelist_path: not used; the next link read from the file replaces it",
+                         ""});
+    } else {
+        const std::optional<bool> same = file_matches_copy(*preset, copy, error);
+        const std::string state =
+            !same   ? "the file cannot be read now (" + system_error_text(error) + "): links use this copy"
+            : *same ? "matches the file now"
+                    : "differs from the file now: the next link refreshes it (an empty file "
+                      "never replaces rules)";
+        lines.push_back(
+            {true, topic, "on: " + where + ", the copy of " + *preset + " read " + header.time + "; " + state, ""});
+    }
 }
 
 void check_viewer(run_context& run, std::vector<status_line>& lines)
@@ -226,6 +274,7 @@ int print_status(run_context& run, bool json)
     check_defaults(lines);
     check_files(run, lines);
     check_hardening(run, lines);
+    check_copy(run, lines);
     check_viewer(run, lines);
     bool all_ok = true;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
