@@ -5,6 +5,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
+# Every relative link and #anchor of README and docs/ leads somewhere (fast, so first).
+"$repo/scripts/check-links.sh"
 "$repo/scripts/build.sh"
 # The tree stays in the house format (.clang-format; scripts/format.sh applies it).
 "$repo/scripts/format.sh" --check
