@@ -139,5 +139,5 @@ while IFS=$'\t' read -r path where link anchor; do
     echo "$where: broken link $link: anchors are checked only in README.md and docs/"; status=1
   fi
 done < "$paths_file"
-[ "$status" = 0 ] && echo "check-links: every link of ${#pages[@]} pages resolves"
+[ "$status" = 0 ] && echo "check-links: every link resolves (README.md and $((${#pages[@]} - 1)) pages under docs/)"
 exit "$status"
