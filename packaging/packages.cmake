@@ -71,10 +71,12 @@ function(ostrilo_add_packages)
   endif()
 
   if(OSTRILO_ZIP)
-    # The zip holds one folder: the programs, README.md with its pictures, and
-    # the examples under names that Ostrilo does not read.
+    # The zip holds one folder: the programs, README.md and the pages of docs/
+    # with their pictures (the links between them stay as in the source tree),
+    # and the examples under names that Ostrilo does not read.
     set(stage ${OSTRILO_DIST_DIR}/zip/${OSTRILO_PACKAGE_NAME})
     set(zip_file ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.zip)
+    file(GLOB pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
     file(GLOB pictures CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/images/*.png)
     set(copy_pictures)
     if(pictures)
@@ -86,10 +88,11 @@ function(ostrilo_add_packages)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/docs/images
       COMMAND ${CMAKE_COMMAND} -E copy ${staged} ${stage}
       COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${examples} ${stage}
+      COMMAND ${CMAKE_COMMAND} -E copy ${pages} ${stage}/docs
       ${copy_pictures}
       COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip
               ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
-      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${examples} ${pictures}
+      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${pages} ${examples} ${pictures}
       VERBATIM)
     add_custom_target(ostrilo_zip DEPENDS ${zip_file})
     add_dependencies(ostrilo_zip ostrilo_programs)

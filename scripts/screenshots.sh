@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the pictures of README (docs/images/*.png) anew: the boxes a user sees
+# Takes the pictures of README and docs/ (docs/images/*.png) anew: the boxes a user sees
 # (help, viewer not found, clipboard held by another program) and the demo's
 # output. Runs on its own X display and in a Wine prefix of its own
 # (build/screenshots/wineprefix), so the test prefix stays as it is.

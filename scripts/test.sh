@@ -9,6 +9,8 @@ build="${OSTRILO_BUILD_DIR:-$repo/build}"
 # notices an include upward.
 "$repo/scripts/check_layers.py" --self-test
 "$repo/scripts/check_layers.py"
+# Every relative link and #anchor of README and docs/ leads somewhere (fast, so first).
+"$repo/scripts/check-links.sh"
 "$repo/scripts/build.sh"
 # The tree stays in the house format (.clang-format; scripts/format.sh applies it).
 "$repo/scripts/format.sh" --check
