@@ -30,23 +30,28 @@ std::optional<std::string> get_ostrilo_config_value(run_context& run, std::strin
 // The hardening keys are read without records or printed lines of their own,
 // so that a run without them writes what it wrote before they existed. Read
 // once per run; on only for the exact value "1" (or up to highest: "2", ...).
-int hardening_key(const run_context& run, std::string_view key, int highest)
+std::optional<std::string> quiet_config_value(const run_context& run, std::string_view key)
 {
     const std::optional<std::string> path = find_ostrilo_cfg_quietly(run);
     if (!path) {
-        return 0;
+        return std::nullopt;
     }
     const unique_file file(std::fopen(path->c_str(), "r"));
     char line[line_buffer_size];
     while (file && std::fgets(line, line_buffer_size, file.get())) {
         const auto pair = split_config_line(std::string_view(line, std::strlen(line)));
         if (pair && keys_equal(pair->first, key)) {
-            const std::string& value = pair->second;
-            const bool known = value.size() == 1 && value[0] >= '1' && value[0] < '1' + highest;
-            return known ? value[0] - '0' : 0;
+            return pair->second;
         }
     }
-    return 0;
+    return std::nullopt;
+}
+
+int hardening_key(const run_context& run, std::string_view key, int highest)
+{
+    const std::optional<std::string> value = quiet_config_value(run, key);
+    const bool known = value && value->size() == 1 && (*value)[0] >= '1' && (*value)[0] < '1' + highest;
+    return known ? (*value)[0] - '0' : 0;
 }
 
 // The key's value as the run keeps it, read on the first request.
@@ -88,6 +93,15 @@ int get_unwrap_links(run_context& run)
 int get_whitelist_copy(run_context& run)
 {
     return hardening_key_once(run, run.keys.whitelist_copy, "whitelist_copy");
+}
+
+unsigned long get_whitelist_timeout_ms(run_context& run)
+{
+    if (!run.keys.whitelist_timeout_ms) {
+        run.keys.whitelist_timeout_ms =
+            milliseconds_value(quiet_config_value(run, "whitelist_timeout_ms").value_or(""));
+    }
+    return *run.keys.whitelist_timeout_ms;
 }
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path)

@@ -14,6 +14,10 @@ struct run_context;
 // when it has no "=", an empty key or an empty value.
 std::optional<std::pair<std::string, std::string>> split_config_line(std::string_view line);
 bool keys_equal(std::string_view a, std::string_view b);
+// A number of milliseconds from 1 to max_timeout_ms written in decimal digits
+// alone, else 0.
+constexpr unsigned long max_timeout_ms = 600000;
+unsigned long milliseconds_value(std::string_view text);
 
 // --- Key/value files ---
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path);
@@ -30,6 +34,10 @@ int get_settings_page(run_context& run);
 int get_unwrap_links(run_context& run);
 // Opt-in: keep the last good copy of the whitelist_path file (read quietly, once).
 int get_whitelist_copy(run_context& run);
+// Opt-in, with whitelist_copy=1: how long the whitelist_path file may take to
+// be opened and read before its copy answers; 0 (off) unless the value is a
+// whole number from 1 to max_timeout_ms (read quietly, once).
+unsigned long get_whitelist_timeout_ms(run_context& run);
 std::optional<std::string> get_local_browser_bin(run_context& run);
 std::optional<std::string> get_local_firefox(run_context& run);
 std::optional<std::string> get_local_chrome(run_context& run);

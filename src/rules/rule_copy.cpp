@@ -10,6 +10,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 
@@ -331,6 +333,169 @@ struct copy_keeper {
     }
 };
 
+// The rule bytes a thread read whole, handed out in blocks as from the file.
+struct memory_blocks {
+    std::string_view bytes;
+    bool failed = false;
+    std::size_t operator()(char* buffer, std::size_t size)
+    {
+        const std::size_t got = std::min(size, bytes.size());
+        std::memcpy(buffer, bytes.data(), got);
+        bytes.remove_prefix(got);
+        return got;
+    }
+};
+
+// whitelist_timeout_ms: the whitelist_path file opened and read whole on a
+// thread of its own, so that a share that does not answer holds the run no
+// longer than the key says. The thread writes no records and takes no lock
+// of the run's (the log is the run's alone); what it read is handed back
+// whole. Once the run has given up on it, it appends nothing more, and its
+// state is left to the end of the process.
+struct whole_read {
+    std::string path;
+    std::string bytes = {};
+    std::vector<char> block = std::vector<char>(block_bytes);
+    DWORD open_error = 0;
+    bool failed = false;
+    std::atomic<bool> abandoned = false;
+};
+
+DWORD WINAPI read_whole(void* parameter)
+{
+    whole_read& read = *static_cast<whole_read*>(parameter);
+    const unique_file_handle file = open_shared(read.path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (!file) {
+        read.open_error = GetLastError();
+        return 0;
+    }
+    file_blocks blocks{file.get()};
+    for (std::size_t got; !read.abandoned && (got = blocks(read.block.data(), read.block.size())) > 0;)
+        if (!read.abandoned)
+            read.bytes.append(read.block.data(), got);
+    read.failed = blocks.failed;
+    return 0;
+}
+
+// Gives up on the thread: its open or read cancelled (tried again should the
+// thread have been between two reads), then a moment to end. A thread that
+// does not end stays blocked in the system, holding nothing of the run's,
+// until the process ends; its state goes with it.
+void abandon(std::unique_ptr<whole_read>& read, const unique_handle& thread)
+{
+    read->abandoned = true;
+    for (int tries = 0; tries < 5; ++tries) {
+        CancelSynchronousIo(thread.get());
+        if (WaitForSingleObject(thread.get(), 20) != WAIT_TIMEOUT)
+            return;
+    }
+    static_cast<void>(read.release());
+}
+
+// The copy that may answer for preset: present, of that same path, and whole
+// (its checksum is taken only then).
+bool copy_stands_in(open_copy& copy, const std::string& preset)
+{
+    const parsed_rule_copy& parsed = copy.info.parsed;
+    if (parsed.header.source == preset)
+        verify_body(copy);
+    return copy.info.present && !parsed.damage && parsed.header.source == preset;
+}
+
+// The link looked up in the copy in the file's place, for the reason given.
+void consult_copy(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
+                  open_copy& copy, const std::string& reason)
+{
+    decision.consulted.push_back({"whitelist_path", preset, false});
+    decision.consulted.push_back({"whitelist_copy", copy.info.path, true});
+    decision.from_copy = rule_decision::copy_answer{copy.info.path, copy.info.parsed.header.time, reason};
+    if (mode == lookup_mode::acting)
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot read %s (%s); using its copy of %s from %s", preset.c_str(),
+                    reason.c_str(), copy.info.parsed.header.time.c_str(), copy.info.path.c_str());
+    consult_rule_blocks(decision, url, copy.info.path, std::ref(copy.blocks), mode);
+}
+
+// The file that could be opened: the link looked up in it, and, acting, the
+// copy kept while its bytes pass by.
+template <class Blocks>
+void consult_source(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
+                    Blocks& blocks)
+{
+    decision.consulted.push_back({"whitelist_path", preset, true});
+    if (mode != lookup_mode::acting) {
+        consult_rule_blocks(decision, url, preset, std::ref(blocks), mode);
+        return;
+    }
+    LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
+                preset.c_str());
+    copy_keeper keeper{preset, open_rule_copy()};
+    const auto passing = [&](char* buffer, std::size_t size) {
+        const std::size_t got = blocks(buffer, size);
+        keeper.pass(buffer, got);
+        return got;
+    };
+    consult_rule_blocks(decision, url, preset, passing, mode);
+    // The copy needs the whole file, also behind the matching rule.
+    std::vector<char> rest(block_bytes);
+    while (passing(rest.data(), rest.size()) > 0)
+        ;
+    keeper.finish(blocks.failed);
+}
+
+// The file that cannot be opened: its copy answers, or the step runs as
+// without the key.
+copy_use consult_copy_instead(rule_decision& decision, std::string_view url, const std::string& preset,
+                              lookup_mode mode, DWORD source_error)
+{
+    const bool acting = mode == lookup_mode::acting;
+    open_copy copy = open_rule_copy();
+    if (copy_stands_in(copy, preset)) {
+        consult_copy(decision, url, preset, mode, copy, system_error_text(source_error));
+        return copy_use::answered;
+    }
+    const parsed_rule_copy& parsed = copy.info.parsed;
+    if (acting && copy.info.present && parsed.damage)
+        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.info.path.c_str(),
+                    parsed.damage->c_str());
+    else if (acting && copy.info.present)
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.info.path.c_str(),
+                    parsed.header.source.c_str(), preset.c_str());
+    return copy_use::as_without_copy;
+}
+
+// whitelist_timeout_ms: as above, with the file read whole on a thread. When
+// it has not been opened and read within timeout_ms, an intact copy of it
+// answers; without one the run waits on, as without the key, since nothing
+// else could answer for the file.
+copy_use consult_within(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
+                        unsigned long timeout_ms)
+{
+    auto read = std::make_unique<whole_read>();
+    read->path = preset;
+    const unique_handle thread(CreateThread(nullptr, 0, read_whole, read.get(), 0, nullptr));
+    if (!thread) {
+        read_whole(read.get());
+    } else if (WaitForSingleObject(thread.get(), timeout_ms) == WAIT_TIMEOUT) {
+        if (open_copy copy = open_rule_copy(); copy_stands_in(copy, preset)) {
+            abandon(read, thread);
+            consult_copy(decision, url, preset, mode, copy,
+                         format_bounded(64, "did not answer within %lu ms", timeout_ms));
+            decision.from_copy->timeout_ms = timeout_ms;
+            return copy_use::answered;
+        }
+        if (mode == lookup_mode::acting)
+            LOG_OSTRILO(LOG_WARN,
+                        "whitelist_timeout_ms: %s did not answer within %lu ms and has no intact copy; waiting on",
+                        preset.c_str(), timeout_ms);
+        WaitForSingleObject(thread.get(), INFINITE);
+    }
+    if (read->open_error != 0)
+        return consult_copy_instead(decision, url, preset, mode, read->open_error);
+    memory_blocks blocks{read->bytes, read->failed};
+    consult_source(decision, url, preset, mode, blocks);
+    return copy_use::answered;
+}
+
 }  // namespace
 
 std::string system_error_text(unsigned long error)
@@ -376,55 +541,14 @@ std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& 
 }
 
 copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
-                                     lookup_mode mode)
+                                     lookup_mode mode, unsigned long timeout_ms)
 {
-    const bool acting = mode == lookup_mode::acting;
+    if (timeout_ms != 0)
+        return consult_within(decision, url, preset, mode, timeout_ms);
     const unique_file_handle source = open_shared(preset, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    const DWORD source_error = source ? 0 : GetLastError();
-    if (source) {
-        decision.consulted.push_back({"whitelist_path", preset, true});
-        file_blocks blocks{source.get()};
-        if (!acting) {
-            consult_rule_blocks(decision, url, preset, std::ref(blocks), mode);
-            return copy_use::answered;
-        }
-        LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
-                    preset.c_str());
-        copy_keeper keeper{preset, open_rule_copy()};
-        const auto passing = [&](char* buffer, std::size_t size) {
-            const std::size_t got = blocks(buffer, size);
-            keeper.pass(buffer, got);
-            return got;
-        };
-        consult_rule_blocks(decision, url, preset, passing, mode);
-        // The copy needs the whole file, also behind the matching rule.
-        std::vector<char> rest(block_bytes);
-        while (passing(rest.data(), rest.size()) > 0)
-            ;
-        keeper.finish(blocks.failed);
-        return copy_use::answered;
-    }
-    open_copy copy = open_rule_copy();
-    const parsed_rule_copy& parsed = copy.info.parsed;
-    // Only a copy of this same file is worth its checksum.
-    if (parsed.header.source == preset)
-        verify_body(copy);
-    if (copy.info.present && !parsed.damage && parsed.header.source == preset) {
-        const std::string error = system_error_text(source_error);
-        decision.consulted.push_back({"whitelist_path", preset, false});
-        decision.consulted.push_back({"whitelist_copy", copy.info.path, true});
-        decision.from_copy = rule_decision::copy_answer{copy.info.path, parsed.header.time, error};
-        if (acting)
-            LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot read %s (%s); using its copy of %s from %s", preset.c_str(),
-                        error.c_str(), parsed.header.time.c_str(), copy.info.path.c_str());
-        consult_rule_blocks(decision, url, copy.info.path, std::ref(copy.blocks), mode);
-        return copy_use::answered;
-    }
-    if (acting && copy.info.present && parsed.damage)
-        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.info.path.c_str(),
-                    parsed.damage->c_str());
-    else if (acting && copy.info.present)
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.info.path.c_str(),
-                    parsed.header.source.c_str(), preset.c_str());
-    return copy_use::as_without_copy;
+    if (!source)
+        return consult_copy_instead(decision, url, preset, mode, GetLastError());
+    file_blocks blocks{source.get()};
+    consult_source(decision, url, preset, mode, blocks);
+    return copy_use::answered;
 }

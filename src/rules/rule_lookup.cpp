@@ -94,7 +94,8 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
     rule_file_paths& cached = run.rule_files;
     std::optional<std::string> preset = get_whitelist_path(run);
     const bool with_copy = preset && !preset->empty() && mode != lookup_mode::listing && get_whitelist_copy(run) == 1;
-    if (with_copy && consult_whitelist_with_copy(decision, url, *preset, mode) == copy_use::answered) {
+    if (with_copy && consult_whitelist_with_copy(decision, url, *preset, mode, get_whitelist_timeout_ms(run)) ==
+                         copy_use::answered) {
         if (decision.hit)
             return decision;
     } else if (preset && !preset->empty()) {

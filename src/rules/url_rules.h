@@ -73,6 +73,8 @@ struct rule_decision {
     // answered in its place.
     struct copy_answer {
         std::string path, time, error;
+        // whitelist_timeout_ms: the file did not answer within this time (0: it failed).
+        unsigned long timeout_ms = 0;
     };
     std::optional<copy_answer> from_copy;
 };
@@ -160,9 +162,10 @@ enum class copy_use { answered, as_without_copy };
 // The whitelist_path step with whitelist_copy=1 (not for listing). Answered:
 // the file or its copy was consulted (a match is in the decision, else the
 // folder search follows); as_without_copy: the file cannot be read and no
-// copy of it stands in, so the step runs as without the key.
+// copy of it stands in, so the step runs as without the key. timeout_ms (not
+// 0): whitelist_timeout_ms, the file's open and read bounded by it.
 copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
-                                     lookup_mode mode);
+                                     lookup_mode mode, unsigned long timeout_ms = 0);
 // The text of a system error number: "system error N: <text>".
 std::string system_error_text(unsigned long error);
 // Whether the file at path holds the copy's rules now: 1 yes, 0 no, none

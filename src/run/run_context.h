@@ -44,6 +44,7 @@ struct hardening_keys {
     std::optional<int> settings_page;
     std::optional<int> unwrap_links;
     std::optional<int> whitelist_copy;
+    std::optional<unsigned long> whitelist_timeout_ms;
 };
 
 // The rule file each folder yielded at its last search; every lookup

@@ -145,6 +145,21 @@ TEST(AdminStatus, NamesTheCopyOfTheCentralFileAndExplainSaysWhenItAnswers)
     EXPECT_EQ(said["whitelist_copy"]["path"], copy);
     EXPECT_EQ(said["match"]["file"], copy);
     EXPECT_EQ(box.run(L"-url \"" + url + L"\"").exit_code, said["exit_status"].get<unsigned>());
+    // whitelist_timeout_ms=300 and, as whitelist_path, a pipe whose server never writes: status names the key, and
+    // explain says that the copy answered because the pipe did not in time.
+    const std::string pipe = "\\\\.\\pipe\\ostrilo-admin-silent", source = "source: " + narrow(central);
+    std::string text = read_file(widen(copy)).value_or("");
+    write_file(widen(copy), text.replace(text.find(source), source.size(), "source: " + pipe));
+    box.put(L"ostrilo.cfg", "whitelist_copy=1\r\nwhitelist_timeout_ms=300\r\nwhitelist_path=" + pipe + "\r\n");
+    EXPECT_NE(box.run_command_line(admin + L"status")
+                  .out.find("ok    whitelist_timeout_ms: on: a whitelist_path file "
+                            "not opened and read within 300 ms is answered for"),
+              std::string::npos);
+    const HANDLE server = CreateNamedPipeW(widen(pipe).c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr);
+    const nlohmann::json timed = nlohmann::json::parse(box.run_command_line(admin + L"explain --json " + url).out)[0];
+    CloseHandle(server);
+    EXPECT_EQ(timed["whitelist_copy"]["error"], "did not answer within 300 ms");
+    EXPECT_EQ(timed["whitelist_copy"]["timeout_ms"], 300);
 }
 
 }  // namespace

@@ -414,13 +414,34 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
         DeleteFileW((b.root + central).c_str());
         return HANDLE();
     };
-    const auto edit_copy = [&](std::string search, std::string replacement) {
-        return with_copy([=](sandbox& b) {
-            std::string text = read_file(copy_of(b)).value_or("");
-            const std::string found = narrow(placed(widen(search), b));
-            write_file(copy_of(b), text.replace(text.find(found), found.size(), replacement));
-            DeleteFileW((b.root + central).c_str());
-        });
+    const auto edit_copy = [&](std::string search, std::string replacement, const std::string& config = "") {
+        return with_copy(
+            [=](sandbox& b) {
+                std::string text = read_file(copy_of(b)).value_or("");
+                const std::string found = narrow(placed(widen(search), b));
+                write_file(copy_of(b), text.replace(text.find(found), found.size(), replacement));
+                DeleteFileW((b.root + central).c_str());
+            },
+            config);
+    };
+    // whitelist_timeout_ms=300 and a whitelist_path pipe whose server takes the open; it writes the rule after two
+    // seconds (never: the run gives up first) and is closed then, or after the run, so that no run waits for ever.
+    const std::string pipe = "\\\\.\\pipe\\ostrilo-silent", timed = key + "whitelist_timeout_ms=300\n";
+    const auto silent = [&](bool writes) {
+        return [&, writes](sandbox&) {
+            const HANDLE server = CreateNamedPipeW(widen(pipe).c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr);
+            return !writes ? server
+                           : CreateThread(
+                                 nullptr, 0,
+                                 [](void* server) -> DWORD {
+                                     ConnectNamedPipe(server, nullptr), Sleep(2000);
+                                     DWORD written = 0;
+                                     WriteFile(server, "c.test/*|none\r\n", 15, &written, nullptr),
+                                         FlushFileBuffers(server);
+                                     return CloseHandle(server);
+                                 },
+                                 server, 0, nullptr);
+        };
     };
     // clang-format off
     check({
@@ -447,6 +468,17 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
         {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 bytes); "
          "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
         {cfg, "", link, box, L"", {}, missing},
+        // whitelist_timeout_ms: the copy answers for a pipe that never writes; a file that answers is read.
+        {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot read " + pipe + " (did not "
+         "answer within 300 ms); using its copy of 2026-01-02 03:04:05 UTC from " + copy + matched + "\ncopy: " + pipe +
+         ": c.test/*|none", L"", {}, [&](sandbox& b) {
+            edit_copy("source: " + file, "source: " + pipe, timed + "whitelist_path=" + pipe)(b);
+            return silent(false)(b); }},
+        {timed + "whitelist_path=" + pipe, "", link, "exit 1\nWARN whitelist_timeout_ms: " + pipe + " did not answer "
+         "within 300 ms and has no intact copy; waiting on\nWARN whitelist_copy: cannot keep a copy of " + pipe + " in " +
+         copy + " (system error 30: Read fault.); going on without it" + matched, L"", {}, silent(true)},
+        {cfg + "whitelist_timeout_ms=300\n", "", link, "exit 1" + matched + kept, L"", {},
+         [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
         // Without the key the copy is not looked at.
         {cfg, "", link, box + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
          with_copy(missing, "whitelist_path=%R\\central\\url whitelist.txt\n")},

@@ -185,6 +185,16 @@ TEST(ConfigFile, ReadsTheTrimmedValueOfTheFirstMatchingLineInPiecesOf4094Bytes)
         EXPECT_EQ(get_config_value(key, temp_file("ostrilo_config_test.cfg", content)), value) << key.substr(0, 20);
 }
 
+TEST(ConfigFile, ReadsMillisecondsFrom1To600000AndAnythingElseAsOff)
+{
+    const std::pair<std::string, unsigned long> cases[] = {
+        {"300", 300}, {"1", 1},  {"600000", 600000}, {"0300", 300}, {"600001", 0}, {"0", 0},
+        {"-5", 0},    {"+5", 0}, {"5ms", 0},         {"1.5", 0},    {"", 0},       {"99999999999999999999", 0},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(milliseconds_value(text), value) << text;
+}
+
 TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash)
 {
     const std::pair<std::string, text> cases[] = {

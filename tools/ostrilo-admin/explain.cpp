@@ -143,8 +143,11 @@ nlohmann::ordered_json explanation_json(const explanation& e)
         places.push_back({{"source", place.source}, {"path", place.path}, {"present", place.present}});
     out["consulted"] = places;
     out["strict_host"] = e.decision.strict_host;
-    if (const auto& copy = e.decision.from_copy)
+    if (const auto& copy = e.decision.from_copy) {
         out["whitelist_copy"] = {{"path", copy->path}, {"time", copy->time}, {"error", copy->error}};
+        if (copy->timeout_ms != 0)
+            out["whitelist_copy"]["timeout_ms"] = copy->timeout_ms;
+    }
     if (e.without_strict_host) {
         const rule_decision& w = *e.without_strict_host;
         out["without_strict_host"] = {
@@ -201,7 +204,8 @@ std::string explanation_text(const explanation& e)
             format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source, place.path.c_str());
     if (const auto& copy = e.decision.from_copy)
         out += "  copy     whitelist_path cannot be read (" + copy->error + "); its copy of " + copy->time +
-               " answers (whitelist_copy=1)\n";
+               " answers (whitelist_copy=1" +
+               (copy->timeout_ms ? ", whitelist_timeout_ms=" + std::to_string(copy->timeout_ms) : "") + ")\n";
     if (e.decision.stop)
         return out + "  Ostrilo stops with the box: " + json_safe(narrow_bytes(*e.decision.stop)) + "\n";
     if (e.local.file)

@@ -238,6 +238,28 @@ void check_copy(run_context& run, std::vector<status_line>& lines)
     }
 }
 
+// whitelist_timeout_ms: how long the file may take before its copy answers.
+void check_timeout(run_context& run, std::vector<status_line>& lines)
+{
+    const unsigned long timeout = get_whitelist_timeout_ms(run);
+    const std::string ms = std::to_string(timeout) + " ms";
+    if (timeout == 0)
+        lines.push_back({true, "whitelist_timeout_ms",
+                         "off: Ostrilo waits as long as the whitelist_path file takes to be opened and read (opt in "
+                         "with whitelist_timeout_ms=N, N from 1 to " +
+                             std::to_string(max_timeout_ms) + ", and whitelist_copy=1 in ostrilo.cfg)",
+                         ""});
+    else if (get_whitelist_copy(run) != 1)
+        lines.push_back({false, "whitelist_timeout_ms",
+                         ms + ", but not used: it takes effect only with whitelist_copy=1",
+                         "set whitelist_copy=1 in ostrilo.cfg, or drop whitelist_timeout_ms"});
+    else
+        lines.push_back({true, "whitelist_timeout_ms",
+                         "on: a whitelist_path file not opened and read within " + ms +
+                             " is answered for by its copy; without an intact copy Ostrilo waits on",
+                         ""});
+}
+
 void check_viewer(run_context& run, std::vector<status_line>& lines)
 {
     const std::optional<std::string> viewer = find_vncviewer(run);
@@ -275,6 +297,7 @@ int print_status(run_context& run, bool json)
     check_files(run, lines);
     check_hardening(run, lines);
     check_copy(run, lines);
+    check_timeout(run, lines);
     check_viewer(run, lines);
     bool all_ok = true;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
