@@ -16,22 +16,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     const char* narrow_command_line = command_line ? command_line : "";
     // Everything this run finds and keeps; the units get it passed down.
     run_context run;
-    // The key is read quietly, so reading it first leaves no trace.
-    const command_line_value line =
-        read_command_line(narrow_command_line, GetCommandLineW(), get_strict_command_line(run) == 1);
+    // -log and the help switches are read from the whole line in either mode,
+    // so this first reading decides them; the strict_command_line key, like
+    // every key of ostrilo.cfg, is read once the log has started.
+    const command_line_value loose = read_command_line(narrow_command_line, GetCommandLineW(), false);
 
-    if (line.log)
+    if (loose.log)
         init_logging(get_kvix_tempdir(run), "feldrun.log", 0);
     LOG_OSTRILO(LOG_INFO, "Starting Ostrilo");
     LOG_OSTRILO(LOG_DEBUG, "Command line: %s", narrow_command_line);
-    if (line.action == command_action::help) {
+    if (loose.action == command_action::help) {
         LOG_OSTRILO(LOG_INFO, "Showing Ostrilo help and exiting.");
         show_help_box();
-        return line.status;
+        return loose.status;
     }
 
     set_error_box_title(make_error_box_title(run));
     LOG_OSTRILO(LOG_TRACE, "Have set box title");
+    const command_line_value line =
+        get_strict_command_line(run) == 1 ? read_command_line(narrow_command_line, GetCommandLineW(), true) : loose;
     for (const command_record& record : line.records) {
         if (log_wanted(record.level))
             log_write(record.level, record.unit, __LINE__, "%s", record.text.c_str());
