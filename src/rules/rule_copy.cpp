@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "log.h"
 #include "nb_utils.h"
@@ -47,6 +49,33 @@ std::string utc_now()
     GetSystemTime(&now);
     return format_bounded(32, "%04u-%02u-%02u %02u:%02u:%02u UTC", now.wYear, now.wMonth, now.wDay, now.wHour,
                           now.wMinute, now.wSecond);
+}
+
+// A run that died between writing its new copy and putting it in place (the
+// machine switched off, the process ended) left "<copy>.<process id>.new"
+// behind. A run that has just put its copy in place removes those last written
+// more than an hour ago. A run still writing holds its file open without
+// sharing, so the removal fails for it anyway; the hour also spares the moment
+// between closing the file and putting it in place. Only runs that write the
+// copy look, so a run whose copy is current pays nothing.
+void remove_abandoned_copies(const std::wstring& copy)
+{
+    const std::wstring folder = copy.substr(0, copy.rfind(L'\\') + 1), name = copy.substr(folder.size()) + L".";
+    WIN32_FIND_DATAW found{};
+    const unique_find_handle search(FindFirstFileW((copy + L".*.new").c_str(), &found));
+    if (!search)
+        return;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    constexpr std::uint64_t hour = 3600ull * 10000000ull;  // in the 100 ns ticks of a FILETIME
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            std::wstring_view(found.cFileName).starts_with(name) && ticks(now) > ticks(found.ftLastWriteTime) + hour)
+            DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search.get(), &found));
 }
 
 unique_file_handle open_shared(const std::string& path, DWORD share)
@@ -319,8 +348,10 @@ struct copy_keeper {
         // only a moment, so a few short tries settle it.
         for (int tries = 0; error == 0 && tries < 20; ++tries) {
             const std::wstring path = utf8_to_wide(old.info.path).value_or(L"");
-            if (MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            if (MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                remove_abandoned_copies(path);
                 return;
+            }
             error = GetLastError();
             if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
                 error = tries < 19 ? 0 : error, Sleep(10);

@@ -106,6 +106,9 @@ inline unique_process_information own_process(const PROCESS_INFORMATION& started
     return owned;
 }
 
+// A file search of FindFirstFileW (INVALID_HANDLE_VALUE on failure).
+using unique_find_handle = unique_any<HANDLE, &FindClose, &invalid_handle_value>;
+
 // --- Libraries loaded on demand ---
 using unique_module = unique_any<HMODULE, &FreeLibrary>;
 

@@ -4,7 +4,7 @@
 #include "entry.h"
 #include "nb_utils.h"
 #include "sandbox.h"
-#include "nb_utils.h"
+#include "unique_resource.h"
 #include "url_rules.h"
 
 #include <gtest/gtest.h>
@@ -532,6 +532,35 @@ TEST(WhitelistCopy, RunsAtOnceWhileTheFileIsReplacedEachSeeAWholeFileAndLeaveAWh
     EXPECT_EQ(sha256_hex(body), copy.header.sha256);
     EXPECT_TRUE(body == files[0] || body == files[1]);
     EXPECT_EQ(copy.header.source, narrow(central));
+}
+
+// New copies that runs which died long ago left beside the copy go when a run writes the copy; a recent one may
+// belong to a run writing now and stays, as do other files of the folder.
+TEST(WhitelistCopy, ARunThatWritesTheCopyRemovesNewCopiesAbandonedAnHourAgo)
+{
+    sandbox box;
+    const std::wstring central = box.root + L"\\central.txt", folder = box.localappdata + L"\\Ostrilo\\";
+    box.put(L"ostrilo.cfg", "whitelist_copy=1\nwhitelist_path=" + narrow(central) + "\n");
+    write_file(central, "c.test/*|none\r\n");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring old_new = copy_of(box) + L".4242.new", recent_new = copy_of(box) + L".4243.new",
+                       other = folder + L"notes.4244.new";
+    for (const std::wstring& file : {old_new, recent_new, other}) {
+        write_file(file, "c.test/*|n");
+        FILETIME time{};
+        GetSystemTimeAsFileTime(&time);
+        ULARGE_INTEGER ticks{{time.dwLowDateTime, time.dwHighDateTime}};
+        ticks.QuadPart -= (file == recent_new ? 50ull : 61ull) * 60 * 10000000;  // 50 or 61 minutes ago
+        time = {ticks.LowPart, ticks.HighPart};
+        const unique_file_handle handle(
+            CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &time));
+    }
+    EXPECT_EQ(box.run(L"-url \"https://c.test/x\"").exit_code, 1u);
+    EXPECT_EQ(copy_line(box), "\ncopy: " + narrow(central) + ": c.test/*|none");
+    EXPECT_FALSE(read_file(old_new));
+    EXPECT_TRUE(read_file(recent_new));
+    EXPECT_TRUE(read_file(other));
 }
 
 // What Explorer's file properties, the installer and publisher rules of application control read.
