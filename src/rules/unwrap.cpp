@@ -144,10 +144,12 @@ std::optional<std::string> base64_decoded(std::string_view text)
     return out;
 }
 
-// The value, as written, of the first of the blank-separated parameters that
+// The value, as written, of the one of the blank-separated parameters that
 // the query has with a value. Names are compared as a server may read them
-// (escapes decoded, any case); a name given twice is refused, for the
-// rewriter might follow the other one.
+// (escapes decoded, any case); a name given twice, or two of the names given
+// (Google's "q" and "url"), are refused, for the rewriter might follow the
+// other one. An empty value does not count (Google's search links carry an
+// empty "q" beside "url").
 std::optional<std::string> parameter(const link_parts& link, std::string_view names, std::string& why)
 {
     std::optional<std::string> found;
@@ -163,12 +165,13 @@ std::optional<std::string> parameter(const link_parts& link, std::string_view na
                 found = found.value_or(std::string(value));
             }
             if (amp == std::string_view::npos)
-                return found.has_value();
+                return false;
             query.remove_prefix(amp + 1);
         }
     });
     if (!found || twice)
-        why = (twice ? "the parameter given twice: " : "no parameter ") + replace_all(names, " ", " or ");
+        why = (twice ? "the parameter given twice: " : "no parameter ") +
+              replace_all(names, " ", twice ? " and " : " or ");
     return twice ? std::nullopt : found;
 }
 

@@ -97,6 +97,7 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
         {v3 + wiki + "__;__;!s$", 1, "left (URL Defense v3: not one end marker \"__;\")"},
         // Read two ways: a rewriter might follow the other parameter.
         {safe_wiki + "&%55RL=https://evil.example/", 1, "left (Safe Links: the parameter given twice: url)"},
+        {google(wiki) + "&url=https://evil.example/", 1, "left (Google redirect: the parameter given twice: q and url)"},
     };
     // clang-format on
     for (const auto& [link, mode, expected] : cases)
