@@ -72,6 +72,7 @@ void remove_abandoned_copies(const std::wstring& copy)
     };
     constexpr std::uint64_t hour = 3600ull * 10000000ull;  // in the 100 ns ticks of a FILETIME
     do {
+        // The pattern also matches files by their short 8.3 names; only the copy's own new files go.
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             std::wstring_view(found.cFileName).starts_with(name) && ticks(now) > ticks(found.ftLastWriteTime) + hour)
             DeleteFileW((folder + found.cFileName).c_str());
