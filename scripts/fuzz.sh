@@ -4,7 +4,8 @@
 # per parser it covers, over a copy of its seed corpus in tests/fuzz/corpus.
 # Fails on any finding: a crash, a broken property, a leak, an
 # UndefinedBehaviorSanitizer report, an input slower than 10 s or a run above
-# 2 GB. The input behind a finding lands in build/fuzz/findings; replay it with
+# 2 GB, or a link of the rules corpus that Node's URL parser reads otherwise.
+# The input behind a finding lands in build/fuzz/findings; replay it with
 # build/fuzz/bin/<name>_fuzz FILE.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -38,4 +39,9 @@ for row in "${targets[@]}"; do
     "$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
   [ "$status" = ok ] || tail -n 40 "$log"
 done
+# Every link of the rules corpus, seeds and finds, read as a browser sends it: Node's URL parser agrees.
+native="${OSTRILO_BUILD_DIR:-$repo/build}/native"
+cmake -S "$repo/cmake/native" -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$native" -j"$(nproc)" --target native_unwrap_test >/dev/null
+node "$repo/tests/native/browser_reading.js" "$native/bin/native_unwrap_test" "$build/corpus/rules" || failed=1
 exit "$failed"

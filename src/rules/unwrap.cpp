@@ -1,15 +1,94 @@
 // The rewriters of mail and chat security as one table, and the one reader
 // that takes their layers off a link (ostrilo.cfg: unwrap_links). A link is
 // only unwrapped when its host, found as a browser finds it, is a rewriter's
-// own; parameter names alone never make a rewriter.
+// own (parameter names alone never make a rewriter), and when neither the
+// browser nor the rewriter's server could read it another way than we do.
 #include "unwrap.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "nb_utils.h"
 #include "url_rules.h"
 
 namespace {
+
+// "." or ".." in any spelling a browser collapses ("%2e" for a dot, in any
+// case): 1 or 2; 0 for every other segment.
+int dot_segment(std::string_view segment)
+{
+    if (segment.empty() || segment.size() > 6 || (segment.front() != '.' && segment.front() != '%'))
+        return 0;
+    const std::string dots = replace_all(ascii_lower(segment), "%2e", ".");
+    return dots == "." ? 1 : dots == ".." ? 2 : 0;
+}
+
+// The path as a browser sends it: segments end at "/" and "\", "." goes,
+// ".." takes the segment before it along (never the root), and either leaves
+// the path ending in "/" when it is the last. An empty path stays empty: the
+// server receives "/" either way.
+std::string browser_path(std::string_view path)
+{
+    // Most paths have no segment a browser could take out.
+    if (path.find_first_of("\\.%") == std::string_view::npos)
+        return std::string(path);
+    std::vector<std::string_view> kept;
+    for (std::string_view rest = path.substr(1);;) {
+        const std::size_t end = std::min(rest.find_first_of("/\\"), rest.size());
+        const int dots = dot_segment(rest.substr(0, end));
+        const bool last = end == rest.size();
+        if (dots == 2 && !kept.empty())
+            kept.pop_back();
+        if (dots == 0 || last)
+            kept.push_back(dots == 0 ? rest.substr(0, end) : std::string_view());
+        if (last)
+            break;
+        rest.remove_prefix(end + 1);
+    }
+    std::string out;
+    for (const std::string_view segment : kept)
+        (out += '/') += segment;
+    return out;
+}
+
+// The link as a browser sends it (see browser_form), and in change the first
+// reason why that is not the link as written.
+std::string read_as_browser(std::string_view link, std::optional<std::string>& change)
+{
+    const auto note = [&](bool changed, const char* why) {
+        if (changed && !change)
+            change = why;
+    };
+    std::size_t first = 0, last = link.size();
+    while (first < last && static_cast<unsigned char>(link[first]) <= 0x20)
+        ++first;
+    while (last > first && static_cast<unsigned char>(link[last - 1]) <= 0x20)
+        --last;
+    std::string text(link.substr(first, last - first));
+    note(std::erase_if(text, [](char c) { return c == '\t' || c == '\n' || c == '\r'; }) > 0, "a tab or line break");
+    note(last - first < link.size(), "a blank or control character at its start or end");
+    // A browser keeps "\" in the query, but a rewriter's server may not.
+    note(std::string_view(text).substr(0, text.find('#')).find('\\') != std::string_view::npos, "a backslash");
+    const std::string head = ascii_lower(std::string_view(text).substr(0, 6));
+    const std::size_t colon = head.starts_with("https:") ? 5 : head.starts_with("http:") ? 4 : std::string::npos;
+    if (colon == std::string::npos)
+        return text;
+    std::size_t host_at = colon + 1;
+    while (host_at < text.size() && (text[host_at] == '/' || text[host_at] == '\\'))
+        ++host_at;
+    note(host_at != colon + 3, "other slashes than two after the scheme");
+    const auto at = [&](std::size_t from, auto test) {
+        return std::find_if(text.begin() + from, text.end(), test) - text.begin();
+    };
+    const std::size_t path_at = at(host_at, [](char c) { return c == '/' || c == '\\' || c == '?' || c == '#'; });
+    const std::size_t query_at = at(path_at, [](char c) { return c == '?' || c == '#'; });
+    const std::string_view written = std::string_view(text).substr(path_at, query_at - path_at);
+    const std::string path = browser_path(written);
+    note(path != written, "a dot segment in the path");
+    if (host_at == colon + 3 && path == written)
+        return text;
+    return text.substr(0, colon + 1) + "//" + text.substr(host_at, path_at - host_at) + path + text.substr(query_at);
+}
 
 // A link's parts as a browser reads them; rest and written_path keep the text as written.
 struct link_parts {
@@ -63,6 +142,14 @@ bool default_port(const link_parts& link)
         return false;
     const std::size_t first = digits.find_first_not_of('0');
     return (first == std::string::npos ? "0" : digits.substr(first)) == (link.scheme == "https" ? "443" : "80");
+}
+
+// A browser maps a host name by IDNA before it looks it up: one with a byte
+// beyond ASCII or an "xn--" label may name another host for it, or none.
+bool idna_host(std::string_view host)
+{
+    return host.starts_with("xn--") || host.find(".xn--") != std::string_view::npos ||
+           std::any_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 // True when one blank-separated word of list satisfies test.
@@ -146,33 +233,40 @@ std::optional<std::string> base64_decoded(std::string_view text)
 
 // The value, as written, of the one of the blank-separated parameters that
 // the query has with a value. Names are compared as a server may read them
-// (escapes decoded, any case); a name given twice, or two of the names given
-// (Google's "q" and "url"), are refused, for the rewriter might follow the
-// other one. An empty value does not count (Google's search links carry an
-// empty "q" beside "url").
+// (escapes decoded, any case), and pairs end at "&" and, as some servers split
+// a query, at ";". A name given twice, two of the names given (Google's "q"
+// and "url"), or a ";" beside the one found are refused, for the rewriter
+// might follow another reading. An empty value does not count (Google's
+// search links carry an empty "q" beside "url").
 std::optional<std::string> parameter(const link_parts& link, std::string_view names, std::string& why)
 {
+    const std::string_view query = link.query;
     std::optional<std::string> found;
-    bool twice = false;
+    std::string_view found_name;
+    bool twice = false, semicolon = false;
     any_word(names, [&](std::string_view name) {
-        for (std::string_view query = link.query;;) {
-            const std::size_t amp = query.find('&');
-            const std::string_view pair = query.substr(0, amp), key = pair.substr(0, pair.find('='));
+        for (std::size_t at = 0; at <= query.size();) {
+            const auto separator = [](char c) { return c == '&' || c == ';'; };
+            const std::size_t end = std::find_if(query.begin() + at, query.end(), separator) - query.begin();
+            const std::string_view pair = query.substr(at, end - at), key = pair.substr(0, pair.find('='));
             const std::string_view value = pair.substr(std::min(key.size() + 1, pair.size()));
             std::string ignored;
             if (!value.empty() && ascii_lower(percent_decoded(key, ignored).value_or(std::string(key))) == name) {
                 twice = twice || found;
                 found = found.value_or(std::string(value));
+                found_name = found_name.empty() ? name : found_name;
+                semicolon = semicolon || (at > 0 && query[at - 1] == ';') || (end < query.size() && query[end] == ';');
             }
-            if (amp == std::string_view::npos)
-                return false;
-            query.remove_prefix(amp + 1);
+            at = end + 1;
         }
+        return false;
     });
     if (!found || twice)
         why = (twice ? "the parameter given twice: " : "no parameter ") +
               replace_all(names, " ", twice ? " and " : " or ");
-    return twice ? std::nullopt : found;
+    else if (semicolon)
+        why = "a \";\" beside the parameter " + std::string(found_name);
+    return twice || semicolon ? std::nullopt : found;
 }
 
 using decoder = std::optional<std::string> (*)(const link_parts& link, std::string_view names, std::string& why);
@@ -209,17 +303,26 @@ std::optional<std::string> decode_dashed(const link_parts& link, std::string_vie
 
 // "/v3/__<link>__;<token>!<signature>": each "*" of the link stands for one
 // character of the decoded token, "**X" for 2 to 65 of them (X from the URL
-// alphabet). The stars are filled before the percent escapes are decoded, so
-// that an escaped star stays a star.
+// alphabet), and the token is used up exactly. The stars are filled before the
+// percent escapes are decoded; a server may decode first, so an escaped star
+// or a star inside an escape would read another way. The browser sends no
+// "#" and nothing after it.
 std::optional<std::string> decode_marked(const link_parts& link, std::string_view, std::string& why)
 {
-    const std::string_view body = std::string_view(link.rest).substr(6);  // behind "/v3/__"
+    const std::string_view sent = std::string_view(link.rest).substr(0, link.rest.find('#'));
+    const std::string_view body = sent.substr(6);  // behind "/v3/__"
     const std::size_t end = body.find("__;");
     if (end == std::string_view::npos || body.find("__;", end + 1) != std::string_view::npos) {
         why = "not one end marker \"__;\"";
         return std::nullopt;
     }
     const std::string_view marked = body.substr(0, end), after = body.substr(end + 3);
+    for (std::size_t at = marked.find('%'); at != std::string_view::npos; at = marked.find('%', at + 1))
+        if (ascii_lower(marked.substr(at, 3)) == "%2a" ||
+            marked.substr(at + 1, 2).find('*') != std::string_view::npos) {
+            why = "an escaped star or a star inside an escape";
+            return std::nullopt;
+        }
     const std::optional<std::string> token = base64_decoded(after.substr(0, after.find('!')));
     if (!token || !is_valid_utf8(*token)) {
         why = "a bad token";
@@ -250,18 +353,27 @@ std::optional<std::string> decode_marked(const link_parts& link, std::string_vie
             taken += length;
         }
     }
+    if (taken != token->size()) {
+        why = "the token is too long";
+        return std::nullopt;
+    }
     return percent_decoded(filled, why);
 }
 
-// The path's last segment.
+// "/<token>/<link>" and no more path, which a server could read another way.
 std::optional<std::string> decode_last_segment(const link_parts& link, std::string_view, std::string& why)
 {
-    std::string segment = link.written_path.substr(link.written_path.find_last_of("/\\") + 1);
-    if (segment.empty()) {
+    const std::string_view path = link.written_path;
+    const std::size_t second = path.find('/', 1);
+    if (second == std::string_view::npos || second == 1 || path.find('/', second + 1) != std::string_view::npos) {
+        why = "not /<token>/<link>";
+        return std::nullopt;
+    }
+    if (second + 1 == path.size()) {
         why = "an empty last path segment";
         return std::nullopt;
     }
-    return percent_decoded(segment, why);
+    return percent_decoded(path.substr(second + 1), why);
 }
 
 std::optional<std::string> decode_base64_parameter(const link_parts& link, std::string_view names, std::string& why)
@@ -327,10 +439,42 @@ std::optional<std::string> inner_link_fault(std::string_view link)
     }
     if (!split_link(link))
         return "the inner link is not an absolute http or https link";
+    // A browser reads it, too: after the rewriter's redirect, or when opened.
+    std::optional<std::string> change;
+    read_as_browser(link, change);
+    if (change)
+        return "the inner link holds " + *change;
     return std::nullopt;
 }
 
+// The inner link as a browser writes a link it has parsed, so that no byte of
+// it can end a command-line argument or the quotes around one, whether or not
+// safe_browser_arguments is set: blanks, quotes and the other characters a
+// browser escapes become escapes. Bytes from 0x80 on stay: the inner link is
+// UTF-8 (checked above), the local browser receives it as UTF-16 and the
+// viewer's hand-off escapes it itself, so "straße" arrives as it was written
+// (and a long link is not cut three times as soon).
+std::string written_as_browser(std::string_view link)
+{
+    constexpr std::string_view escaped = " \"<>\\^`{|}", hex_digits = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : link) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || escaped.find(c) != std::string_view::npos)
+            out += {'%', hex_digits[byte >> 4], hex_digits[byte & 0x0f]};
+        else
+            out += c;
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string browser_form(std::string_view link)
+{
+    std::optional<std::string> change;
+    return read_as_browser(link, change);
+}
 
 std::optional<std::string> rewriter_of(std::string_view link)
 {
@@ -344,18 +488,31 @@ unwrapped_link unwrap_link(std::string_view link, int mode)
     unwrapped_link result{mode, std::string(link), {}, {}, std::string(link), std::string(link)};
     if (mode != 1 && mode != 2)
         return result;
+    // A link that a browser sends otherwise than written is taken off by
+    // neither reading, whichever of the two is a rewriter's: the rewriter gets
+    // the one, the lookup would use the other. Each inner link is checked the
+    // same way when it is found (inner_link_fault).
+    std::optional<std::string> change;
+    const std::string sent = read_as_browser(link, change);
     std::string current(link);
     for (std::size_t depth = 0;; ++depth) {
         const std::optional<link_parts> parts = split_link(current);
         const rewriter* row = parts ? find_rewriter(*parts) : nullptr;
+        if (!row && depth == 0 && change)
+            if (const std::optional<link_parts> sent_parts = split_link(sent))
+                row = find_rewriter(*sent_parts);
         if (!row)
             break;
         std::string why;
         std::optional<std::string> inner;
-        if (depth == unwrap_layer_limit)
+        if (depth == 0 && change)
+            why = *change;
+        else if (depth == unwrap_layer_limit)
             why = "more than " + std::to_string(unwrap_layer_limit) + " layers";
         else if (parts->user_name)
             why = "a user name";
+        else if (idna_host(parts->host))
+            why = "a host name a browser maps by IDNA";
         else if (!default_port(*parts))
             why = "a port other than the scheme's";
         else if ((inner = row->decode(*parts, row->parameters, why)))
@@ -371,7 +528,7 @@ unwrapped_link unwrap_link(std::string_view link, int mode)
     if (!result.layers.empty()) {
         result.lookup = current;
         if (mode == 2)
-            result.opened = current;
+            result.opened = written_as_browser(current);
     }
     return result;
 }
@@ -388,8 +545,9 @@ std::optional<unwrap_record> unwrap_record_of(const unwrapped_link& link)
     std::string names;
     for (const unwrap_layer& layer : link.layers)
         names += (names.empty() ? "" : " > ") + layer.rewriter;
-    return unwrap_record{
-        true, link.mode == 1 ? "unwrap_links=1: unwrapped " + names + "; the rule lookup uses " + link.lookup +
-                                   ", the wrapped link is opened"
-                             : "unwrap_links=2: unwrapped " + names + "; " + link.lookup + " is looked up and opened"};
+    if (link.mode == 1)
+        return unwrap_record{true, "unwrap_links=1: unwrapped " + names + "; the rule lookup uses " + link.lookup +
+                                       ", the wrapped link is opened"};
+    return unwrap_record{true, "unwrap_links=2: unwrapped " + names + "; " + link.lookup + " is looked up and opened" +
+                                   (link.opened == link.lookup ? "" : " as " + link.opened)};
 }

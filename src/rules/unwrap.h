@@ -30,6 +30,14 @@ struct unwrapped_link {
     std::string opened;  // the link opened or handed to the viewer
 };
 
+// The link as a browser sends it: blanks and control characters at either end
+// and every tab and line break removed, two slashes after "http:" or "https:",
+// "\" read as "/" before the query, and the dot segments of the path ("." and
+// "..", also written with "%2e" in any case) taken out. The rest, and a link
+// of another scheme, stays as written (the escapes a browser adds change
+// nothing a server reads). A link that differs from its browser_form, or
+// holds a "\" before its "#", is never unwrapped.
+std::string browser_form(std::string_view link);
 // The rewriter whose host and path the link has, or none. A link with a user
 // name or another port than its scheme's still names the rewriter here; the
 // unwrapping refuses it.

@@ -321,6 +321,10 @@ TEST(Unwrap, WrappedIntranetLinksOpenLocallyOnlyWithTheKeyAndLookAlikesStayWrapp
          "exit 0\nviewer: -initialURL \"" + replace_all(safe, ".com/", ".com.evil.example/") + "\""},
         {"unwrap_links=1", rules, url(safe + "%zz"), "exit 0\nviewer: -initialURL \"" + safe + "%zz\"\nDEBUG "
          "unwrap_links: the link looks wrapped but is left as it came (Safe Links: a bad percent escape)"},
+        // The decoded inner link reaches the browser as one argument, without safe_browser_arguments.
+        {"unwrap_links=2", rules, url(safe + "%2F%20--flag%3D%22x%22"), "exit 0\nfirefox: " + wiki + "/%20--flag=%22x%22" +
+         info + "2: unwrapped Safe Links; " + wiki + "/ --flag=\"x\" is looked up and opened as " + wiki +
+         "/%20--flag=%22x%22"},
     });
     // clang-format on
 }

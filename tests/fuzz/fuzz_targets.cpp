@@ -151,7 +151,12 @@ void check(bool holds, const char* property)
         check(u.layers.size() <= unwrap_layer_limit, "at most four layers");
         const bool kept = u.left_as_is || u.layers.empty();
         check(kept ? u.lookup == url && u.opened == url : u.lookup == u.layers.back().link, "inner or as it came");
-        check(u.opened == (mode == 2 ? u.lookup : url), "the mode picks the link opened");
+        check((mode == 2 && !kept) || u.opened == url, "the mode picks the link opened");
+        // With 2, the inner link is opened as one argument.
+        check(mode == 1 || kept ||
+                  std::none_of(u.opened.begin(), u.opened.end(),
+                               [](char c) { return c == '"' || c == 0x7f || (c >= 0 && c <= 0x20); }),
+              "the opened inner link holds no blank, quote or control character");
         for (std::size_t i = 0; i < u.layers.size() && !kept; ++i) {
             const std::string& link = u.layers[i].link;
             const std::string head = ascii_lower(link.substr(0, 8));
@@ -162,6 +167,19 @@ void check(bool holds, const char* property)
                       std::none_of(link.begin(), link.end(), [](char c) { return c == 0x7f || (c >= 0 && c < 0x20); }),
                   "each layer taken off a listed rewriter's host gives an absolute http(s) link in UTF-8");
         }
+    }
+    // The link, and each link taken off it, unwrapped as written and as a browser sends it: the same inner
+    // link, or one of the two left as it came. A browser sends its own form unchanged.
+    std::vector<std::string> links = {url};
+    for (const unwrap_layer& layer : unwrap_link(url, 1).layers)
+        links.push_back(layer.link);
+    for (const std::string& link : links) {
+        const std::string sent = browser_form(link);
+        const unwrapped_link as_written = unwrap_link(link, 1), as_sent = unwrap_link(sent, 1);
+        const auto taken = [](const unwrapped_link& u) { return !u.left_as_is && !u.layers.empty(); };
+        check(!taken(as_written) || !taken(as_sent) || as_written.lookup == as_sent.lookup,
+              "the link as written and as sent give the same inner link, or one is left as it came");
+        check(browser_form(sent) == sent, "a browser sends its own form unchanged");
     }
 
     // The decision for the rule line (none when empty) and what follows, as ostrilo-admin explain shows it.

@@ -1,8 +1,20 @@
 // Links wrapped by mail security: what each rewriter's form unwraps to, and the
-// look-alike and broken links that stay as they came.
+// look-alike, broken and two-way links that stay as they came.
+// With --readings DIR..., the program prints instead, for each link of the table
+// and of the rules fuzz inputs in DIR, and for each layer taken off, one JSON line
+// with its reading as a browser sends it, which browser_reading.js holds against
+// Node's URL parser.
 #include "unwrap.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "nb_utils.h"
+#include "url_rules.h"
 
 namespace {
 
@@ -11,12 +23,15 @@ std::string escaped(const std::string& link)
 {
     std::string out;
     for (const unsigned char c : link)
-        out += std::isalnum(c) ? std::string(1, static_cast<char>(c))
-                               : "%" + std::string(1, "0123456789ABCDEF"[c >> 4]) + "0123456789ABCDEF"[c & 15];
+        if (std::isalnum(c))
+            out += static_cast<char>(c);
+        else
+            out += {'%', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
     return out;
 }
 
-// "<rewriters> <link looked up>", " (opened)" when that link is also opened; "left (<why>)"; "-" for no rewriter's.
+// "<rewriters> <link looked up>", then " (opened)" when that link is also opened or " (opens <link>)"
+// when it is opened written otherwise; "left (<why>)"; "-" for no rewriter's.
 std::string summary(const std::string& link, int mode)
 {
     const unwrapped_link u = unwrap_link(link, mode);
@@ -25,18 +40,19 @@ std::string summary(const std::string& link, int mode)
     std::string out;
     for (const unwrap_layer& layer : u.layers)
         out += layer.rewriter + " > ";
-    return out.empty() ? (u.lookup == link && u.opened == link ? "-" : "changed")
-                       : out + u.lookup + (u.opened == u.lookup ? " (opened)" : "");
+    if (out.empty())
+        return u.lookup == link && u.opened == link ? "-" : "changed";
+    return out + u.lookup + (u.opened == u.lookup ? " (opened)" : u.opened == link ? "" : " (opens " + u.opened + ")");
 }
 
-TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCame)
+std::vector<std::tuple<std::string, int, std::string>> cases()
 {
     const std::string wiki = "https://intranet.example/wiki", safe = "https://eur01.safelinks.protection.outlook.com/";
     const std::string safe_wiki = safe + "?url=" + escaped(wiki) + "&data=x&reserved=0";
     const std::string v3 = "https://urldefense.com/v3/__";
     const auto google = [](const std::string& link) { return "https://www.google.com/url?q=" + escaped(link); };
     // clang-format off
-    const std::tuple<std::string, int, std::string> cases[] = {
+    return {
         // The rewriters' genuine forms.
         {"https://na01.safelinks.protection.outlook.com/?url=http%3a%2f%2fwww.avanan.com", 1,
          "Safe Links > http://www.avanan.com"},
@@ -80,6 +96,10 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
         {"https://eur01.safelinks.protection.outlook.com:8443/?url=" + wiki, 1,
          "left (Safe Links: a port other than the scheme's)"},
         {"http://www.google.com:443/url?q=" + wiki, 1, "left (Google redirect: a port other than the scheme's)"},
+        {"https://eur%C3%A401.safelinks.protection.outlook.com/?url=" + wiki, 1,
+         "left (Safe Links: a host name a browser maps by IDNA)"},
+        {"https://xn--eur01.safelinks.protection.outlook.com/?url=" + wiki, 1,
+         "left (Safe Links: a host name a browser maps by IDNA)"},
         // Broken forms and inner links that are no http(s) links.
         {safe + "?data=x", 1, "left (Safe Links: no parameter url)"},
         {"https://www.google.com/url?sa=t", 1, "left (Google redirect: no parameter q or url)"},
@@ -95,13 +115,94 @@ TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesAndBrokenLinksAsTheyCa
         {v3 + wiki + "/*__;/w!s$", 1, "left (URL Defense v3: a bad token)"},
         {v3 + wiki + "__!s$", 1, "left (URL Defense v3: not one end marker \"__;\")"},
         {v3 + wiki + "__;__;!s$", 1, "left (URL Defense v3: not one end marker \"__;\")"},
-        // Read two ways: a rewriter might follow the other parameter.
+        // Read two ways: a rewriter might follow the other parameter, or the other part of its link.
         {safe_wiki + "&%55RL=https://evil.example/", 1, "left (Safe Links: the parameter given twice: url)"},
         {google(wiki) + "&url=https://evil.example/", 1, "left (Google redirect: the parameter given twice: q and url)"},
+        {safe_wiki + ";url=https://evil.example/", 1, "left (Safe Links: the parameter given twice: url)"},
+        {safe + "?url=https%3A%2F%2Fevil.example;.intranet.example%2F", 1,
+         "left (Safe Links: a \";\" beside the parameter url)"},
+        {"https://secure-web.cisco.com/1aB-c/x/" + escaped(wiki), 1, "left (Cisco Secure Email: not /<token>/<link>)"},
+        {v3 + wiki + "/*__;w6Tigqwh!s$", 1, "left (URL Defense v3: the token is too long)"},
+        {v3 + wiki + "/%2a*__;QQ!s$", 1, "left (URL Defense v3: an escaped star or a star inside an escape)"},
+        {v3 + wiki + "/%4*__;MQ!s$", 1, "left (URL Defense v3: an escaped star or a star inside an escape)"},
+        {v3 + wiki + "#__;!s$", 1, "left (URL Defense v3: not one end marker \"__;\")"},
+        // Sent otherwise by a browser: neither reading is taken off, whichever of the two is a rewriter's.
+        {safe + "?u\trl=https://evil.example/&url=" + escaped(wiki), 1, "left (Safe Links: a tab or line break)"},
+        {"https://www.goo\ngle.com/url?q=" + escaped(wiki), 1, "left (Google redirect: a tab or line break)"},
+        {" " + safe_wiki, 1, "left (Safe Links: a blank or control character at its start or end)"},
+        {"https:/www.google.com/url?q=" + escaped(wiki), 1,
+         "left (Google redirect: other slashes than two after the scheme)"},
+        {"https://www.google.com\\url?q=" + escaped(wiki), 1, "left (Google redirect: a backslash)"},
+        {safe_wiki + "&x=\\", 1, "left (Safe Links: a backslash)"},
+        {v3 + "https://intranet.example/a/../../../../../v3/__https://evil.example/__;!s$", 1,
+         "left (URL Defense v3: a dot segment in the path)"},
+        {"https://www.google.com/a/%2e%2E/url?q=" + escaped(wiki), 1, "left (Google redirect: a dot segment in the path)"},
+        {safe + ".%2e/%2E?url=" + escaped(wiki), 1, "left (Safe Links: a dot segment in the path)"},
+        {safe + "?url=" + escaped(wiki + "/../admin"), 1, "left (Safe Links: the inner link holds a dot segment in the path)"},
+        {safe + "?url=" + escaped("https://intranet.example\\@evil.example/"), 1,
+         "left (Safe Links: the inner link holds a backslash)"},
+        // unwrap_links=2 opens the inner link as a browser writes it: one argument, UTF-8 kept.
+        {safe + "?url=" + escaped(wiki + "/ --flag=\"x\""), 2,
+         "Safe Links > " + wiki + "/ --flag=\"x\" (opens " + wiki + "/%20--flag=%22x%22)"},
+        {safe + "?url=" + escaped(wiki + "/stra\u00dfe?q=<{|}>^`#\\"), 2, "Safe Links > " + wiki +
+         "/stra\u00dfe?q=<{|}>^`#\\ (opens " + wiki + "/stra\u00dfe?q=%3C%7B%7C%7D%3E%5E%60#%5C)"},
     };
     // clang-format on
-    for (const auto& [link, mode, expected] : cases)
+}
+
+TEST(Unwrap, TakesOffEachRewritersLayerAndLeavesLookAlikesBrokenAndTwoWayLinksAsTheyCame)
+{
+    for (const auto& [link, mode, expected] : cases())
         EXPECT_EQ(summary(link, mode), expected) << link;
 }
 
+// One JSON line: the link, whether unwrap_links=1 takes a layer off it, and
+// its browser_form's host (as strict host matching finds it), port, path and query.
+void print_reading(const std::string& link)
+{
+    const unwrapped_link u = unwrap_link(link, 1);
+    nlohmann::json line = {{"link", link}, {"unwrapped", !u.left_as_is && !u.layers.empty()}, {"host", nullptr}};
+    const std::string sent = browser_form(link), head = ascii_lower(sent.substr(0, 8));
+    const std::size_t after = head.starts_with("https://") ? 8 : head.starts_with("http://") ? 7 : 0;
+    if (const std::optional<std::string> form = after ? strict_link_host_form(sent.substr(after)) : std::nullopt) {
+        const std::string authority = form->substr(0, form->find_first_of("/?#")),
+                          host = authority.substr(0, authority.find(':'));
+        const std::size_t path = sent.find_first_of("/?#", after),
+                          query = std::min(sent.find_first_of("?#", path), sent.size());
+        line["host"] = host;
+        line["port"] = authority.substr(std::min(host.size() + 1, authority.size()));
+        line["path"] = query > path ? sent.substr(path, query - path) : "/";
+        line["query"] =
+            query < sent.size() && sent[query] == '?' ? sent.substr(query + 1, sent.find('#', query) - query - 1) : "";
+    }
+    std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    for (const unwrap_layer& layer : u.layers)
+        print_reading(layer.link);
+}
+
 }  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argv[1] != std::string("--readings")) {
+        testing::InitGoogleTest(&argc, argv);
+        return RUN_ALL_TESTS();
+    }
+    std::vector<std::string> links;
+    for (const auto& [link, mode, expected] : cases())
+        links.push_back(link);
+    // A rules fuzz input: a rule line, NUL, the link, and maybe a NUL and more.
+    for (int i = 2; i < argc; ++i)
+        for (const auto& file : std::filesystem::directory_iterator(argv[i])) {
+            std::ifstream in(file.path(), std::ios::binary);
+            const std::string input((std::istreambuf_iterator<char>(in)), {});
+            const std::size_t nul = input.find('\0');
+            if (nul != std::string::npos)
+                links.push_back(input.substr(nul + 1, input.find('\0', nul + 1) - nul - 1));
+        }
+    // Windows hands links on as UTF-16, so they arrive as UTF-8.
+    for (const std::string& link : links)
+        if (is_valid_utf8(link))
+            print_reading(link);
+    return 0;
+}
