@@ -3,41 +3,59 @@
 # browser for a clicked link (no console, no standard handles), against two
 # floor programs of the same toolchain. Prints a Markdown table and writes it
 # to build/bench/results.md. Then times the native ostrilo-admin
-# import-sitelist of generated site lists of 100,000 and 300,000 sites.
+# import-sitelist of generated site lists up to the 32 MiB bound, with its peak memory.
 # Usage: scripts/bench.sh [RUNS]          (default 15 runs of every case, interleaved)
 #        scripts/bench.sh import [RUNS]   (only the native import, default 5 runs)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
-# Median wall time in ms of RUNS native imports of N generated sites: distinct
-# hosts, every tenth with a path, every fiftieth a duplicate, open-in spread.
+# RUNS native imports of each generated list: wall time in ms, the median
+# processor time (user and system; it holds on a busy machine, where the wall
+# time does not) and the peak memory (the largest resident set of any run). The lists: N sites with
+# distinct hosts (every tenth with a path, every fiftieth repeating the one
+# before it, open-in spread), one such list filled up to the 32 MiB bound, and
+# the most sites a list may hold, as short as they come.
 bench_import() {
   local runs="$1" native="$repo/build/native" dir="$build/bench-import"
   cmake -S "$repo/cmake/native" -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$native" -j"$(nproc)" --target ostrilo-admin >/dev/null
   mkdir -p "$dir"
-  echo "Native ostrilo-admin import-sitelist, $runs runs each, wall time in ms:"
+  echo "Native ostrilo-admin import-sitelist, $runs runs each, wall time in ms, processor time in ms, peak memory in MiB:"
   echo
-  echo "| sites | min | median | max |"
-  echo "|---|---|---|---|"
-  for n in 100000 300000; do
-    awk -v n="$n" 'BEGIN {
+  echo "| list | bytes | sites | min | median | max | processor | peak MiB |"
+  echo "|---|---|---|---|---|---|---|---|"
+  local row name n fill short
+  for row in "100000-sites 100000 0 0" "300000-sites 300000 0 0" "32-MiB 0 33554432 0" "1000000-short 1000000 0 1"; do
+    read -r name n fill short <<<"$row"
+    awk -v n="$n" -v fill="$fill" -v short="$short" 'BEGIN {
       split("IE11 MSEdge None", open_in, " ")
-      print "<site-list version=\"1\">"
-      for (i = 1; i <= n; i++) {
-        url = (i % 50 == 0 ? "site" (i - 1) : "site" i) ".example" (i % 7) ".com" (i % 10 == 0 ? "/app/" i : "")
-        printf "<site url=\"%s\"><open-in>%s</open-in></site>\n", url, open_in[i % 3 + 1] }
-      print "</site-list>" }' > "$dir/sites$n.xml"
-    local times=() start end
+      print "<site-list version=\"1\">"; bytes = 24 + 13
+      for (i = 1; n == 0 || i <= n; i++) {
+        j = i % 50 == 0 ? i - 1 : i
+        if (short) line = sprintf("<site url=\"s%d.example\"/>", i)
+        else line = sprintf("<site url=\"site%d.example%d.com%s\"><open-in>%s</open-in></site>",
+                            j, j % 7, j % 10 == 0 ? "/app/" j : "", open_in[i % 3 + 1])
+        if (fill && bytes + length(line) + 1 > fill) break
+        print line; bytes += length(line) + 1 }
+      print "</site-list>" }' > "$dir/$name.xml"
+    local times=() cpus=() peak=0 start end kib user sys
     for _ in $(seq "$runs"); do
       start=$(date +%s%N)
-      "$native/bin/ostrilo-admin" import-sitelist "$dir/sites$n.xml" >"$dir/rules.txt" 2>"$dir/summary.txt"
+      /usr/bin/time -f '%M %U %S' -o "$dir/peak.txt" "$native/bin/ostrilo-admin" import-sitelist "$dir/$name.xml" \
+        >"$dir/rules.txt" 2>"$dir/summary.txt"
       end=$(date +%s%N)
       times+=($(( (end - start) / 1000000 )))
+      read -r kib user sys < <(tail -n 1 "$dir/peak.txt")
+      cpus+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%d", (u + s) * 1000 }')")
+      if (( kib > peak )); then peak=$kib; fi
     done
-    printf '%s\n' "${times[@]}" | sort -n | awk -v n="$n" '{ t[NR] = $1 }
-      END { printf "| %d | %d | %d | %d |\n", n, t[1], NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2, t[NR] }'
+    local cpu
+    cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | awk '{ c[NR] = $1 } END { print NR % 2 ? c[(NR + 1) / 2] : int((c[NR / 2] + c[NR / 2 + 1]) / 2) }')
+    printf '%s\n' "${times[@]}" | sort -n | awk -v name="${name//-/ }" -v bytes="$(stat -c %s "$dir/$name.xml")" \
+      -v sites="$(grep -c '<site ' "$dir/$name.xml")" -v peak="$peak" -v cpu="$cpu" '{ t[NR] = $1 }
+      END { printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", name, bytes, sites, t[1],
+            NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2, t[NR], cpu, (peak + 1023) / 1024 }'
   done
 }
 

@@ -20,8 +20,8 @@ cmake --build "$build" -j"$(nproc)"
 # each parser it covers). A rule line is cut at 4094 bytes and a command line
 # holds at most 32767 characters, so rule inputs reach a whole line against the
 # longest link (slow matching shows up as a timeout); rule files go past the
-# reader's first 64 KiB block.
-targets=("text 65536 5" "rules 36864 5" "files 139264 2")
+# reader's first 64 KiB block; site lists reach entries longer than a rule line.
+targets=("text 65536 5" "rules 36864 5" "files 139264 2" "sitelist 65536 2")
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 mkdir -p "$build/findings"

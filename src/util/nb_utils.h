@@ -26,6 +26,9 @@ int hex_digit_value(char c);
 // True when text is well-formed UTF-8 as Windows' strict conversion reads it:
 // no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
 bool is_valid_utf8(std::string_view text);
+// How many bytes from the start are well-formed UTF-8 in that sense (where
+// the first fault begins; the whole size when there is none).
+std::size_t valid_utf8_length(std::string_view text);
 
 // printf-style formatting; the bounded forms keep at most count - 1 characters.
 std::string format_bounded(std::size_t count, const char* format, ...);

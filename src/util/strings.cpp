@@ -93,6 +93,11 @@ std::string ascii_lower(std::string_view text)
 
 bool is_valid_utf8(std::string_view text)
 {
+    return valid_utf8_length(text) == text.size();
+}
+
+std::size_t valid_utf8_length(std::string_view text)
+{
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
@@ -102,19 +107,19 @@ bool is_valid_utf8(std::string_view text)
                              : lead >= 0xf0 && lead <= 0xf4 ? 4
                                                             : 0;
         if (length == 0 || text.size() - i < length)
-            return false;
+            return i;
         // The second byte's range rules out overlong forms, surrogates and
         // code points above U+10FFFF.
         const auto second = static_cast<unsigned char>(length > 1 ? text[i + 1] : 0x80);
         const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
         const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
         if (length > 1 && (second < low || second > high))
-            return false;
+            return i;
         for (std::size_t k = 2; k < length; ++k) {
             if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
-                return false;
+                return i;
         }
         i += length;
     }
-    return true;
+    return i;
 }

@@ -3,7 +3,10 @@
 // file) and a rule file; the parts are split at the first NUL. A broken property is a finding.
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <tuple>
+
+#include <pugixml.hpp>
 
 #include "browser_call.h"
 #include "explain.h"
@@ -247,6 +250,90 @@ bool piece_on_line(const rule_hit& hit, FILE* file)
           "findings in the order of the files, then by line and column");
     const bool error = std::any_of(findings.begin(), findings.end(), [](auto& f) { return f.error; });
     check(lint_exit_status(findings) == (error ? 2 : findings.empty() ? 0 : 1), "the exit status follows the findings");
+    return 0;
+}
+
+// The rule lines of a site list's conversion (its "#" notes left out).
+std::vector<std::string_view> rule_lines(std::string_view rules)
+{
+    std::vector<std::string_view> lines;
+    for (std::size_t at = 0; at < rules.size(); at = rules.find('\n', at) + 1) {
+        const std::string_view line = rules.substr(at, rules.find('\n', at) - at);
+        if (!line.starts_with('#'))
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+// The site-list conversion (ostrilo-admin import-sitelist) of one list, with and without --strict-host.
+[[maybe_unused]] int fuzz_sitelist(std::string_view xml)
+{
+    // The hosts the list names: each <site>'s url without white space, scheme, port and path.
+    pugi::xml_document list;
+    const bool parsed =
+        list.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_comments, pugi::encoding_utf8);
+    std::vector<std::string> hosts;
+    for (const pugi::xml_node site : list.document_element().children("site")) {
+        std::string url = ascii_lower(site.attribute("url").value());
+        url = url.substr(std::min(url.find_first_not_of(" \t\r\n"), url.size()));
+        for (const std::string_view scheme : {"https://", "http://"}) {
+            if (url.starts_with(scheme)) {
+                url.erase(0, scheme.size());
+                break;
+            }
+        }
+        hosts.push_back(url.substr(0, url.find_first_of(":/ \t\r\n")));
+    }
+    for (const bool strict : {false, true}) {
+        sitelist_options options;
+        options.strict_host = strict;
+        const sitelist_result result = import_sitelist(xml, options);
+        check(result.ok ? result.error.empty() : result.rules.empty() && !result.error.empty(), "rules or a reason");
+        std::size_t line_number = 0, origin = 0;
+        const std::string_view rules = result.rules;
+        for (std::size_t at = 0; at < rules.size(); at = rules.find('\n', at) + 1) {
+            const std::string_view line = rules.substr(at, rules.find('\n', at) - at);
+            ++line_number;
+            check(line.size() < 4094 &&
+                      std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && (c < 0x20 || c == 0x7f); }),
+                  "no line of 4094 bytes or more, no control character");
+            if (line.starts_with('#'))
+                continue;
+            std::string_view host = line.substr(0, line.find_first_of(":/|"));
+            if (strict && host.starts_with("*."))
+                host.remove_prefix(2);
+            const std::string_view rule = line.substr(std::min(line.find('|') + 1, line.size()));
+            check(std::find(hosts.begin(), hosts.end(), host) != hosts.end() &&
+                      (rule == "local|edge" || rule == "local|ie" || rule == "remote"),
+                  "every rule's host is an entry's host (or its \"*.\" form), its action one of the options");
+            check(origin < result.origins.size() && result.origins[origin].line == line_number &&
+                      xml.substr(result.origins[origin].site_offset, 5) == "<site",
+                  "each rule line names its <site>");
+            ++origin;
+        }
+        check(origin == result.origins.size(), "one origin per rule line");
+        if (!result.ok || !parsed)
+            continue;
+
+        // The same list pretty-printed, with white space around each <open-in>'s text and url: the same rules.
+        for (pugi::xml_node node = list.first_child(); node;) {
+            if (std::string_view(node.name()) == "open-in") {
+                node.prepend_child(pugi::node_pcdata).set_value("\n    ");
+                node.append_child(pugi::node_pcdata).set_value("\n  ");
+            }
+            if (pugi::xml_attribute url = node.attribute("url"))
+                url.set_value((" " + std::string(url.value()) + "\t").c_str());
+            pugi::xml_node next = node.first_child();
+            for (pugi::xml_node up = node; !next && up; up = up.parent())
+                next = up.next_sibling();
+            node = next;
+        }
+        std::ostringstream pretty;
+        list.save(pretty, "  ", pugi::format_indent, pugi::encoding_utf8);
+        const sitelist_result again = import_sitelist(pretty.str(), options);
+        check(again.ok && rule_lines(again.rules) == rule_lines(result.rules), "pretty-printed, the same rules");
+        list.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_comments, pugi::encoding_utf8);
+    }
     return 0;
 }
 

@@ -2,7 +2,6 @@
 #include "commands.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 
 #include <nlohmann/json.hpp>
@@ -26,12 +25,12 @@ std::vector<std::string> comma_list(const std::string& text)
 
 }  // namespace
 
-int lint_command(const std::vector<rule_file_bytes>& files, bool json)
+int lint_command(const std::vector<rule_file_bytes>& files, bool json, bool strict_host)
 {
     std::vector<rule_file_text> texts;
     for (const rule_file_bytes& file : files)
         texts.push_back({file.path, file.content});
-    const std::vector<lint_finding> findings = lint_rule_files(texts);
+    const std::vector<lint_finding> findings = lint_rule_files(texts, strict_host);
     if (json) {
         nlohmann::ordered_json all = nlohmann::ordered_json::array();
         for (const lint_finding& f : findings)
@@ -49,9 +48,11 @@ int lint_command(const std::vector<rule_file_bytes>& files, bool json)
     return lint_exit_status(findings);
 }
 
-int import_command(const std::string& xml, const std::vector<std::pair<std::string, std::string>>& options)
+command_output import_command(std::string_view xml, const std::vector<std::pair<std::string, std::string>>& options,
+                              bool strict_host)
 {
     sitelist_options chosen;
+    chosen.strict_host = strict_host;
     for (const auto& [name, value] : options) {
         if (name == "--edge")
             chosen.edge_rule = value;
@@ -64,12 +65,8 @@ int import_command(const std::string& xml, const std::vector<std::pair<std::stri
         else
             chosen.ie_values = comma_list(value);
     }
-    const sitelist_result result = import_sitelist(xml, chosen);
-    if (!result.ok) {
-        std::fprintf(stderr, "ostrilo-admin: %s\n", result.error.c_str());
-        return 2;
-    }
-    std::cout << result.rules;
-    std::cerr << result.summary << (result.summary.ends_with('\n') ? "" : "\n");
-    return 0;
+    sitelist_result result = import_sitelist(xml, chosen);
+    if (!result.ok)
+        return {2, "", "ostrilo-admin: " + result.error + "\n"};
+    return {0, std::move(result.rules), result.summary + "\n"};
 }

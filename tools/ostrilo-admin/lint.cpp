@@ -235,7 +235,7 @@ std::string name_of(std::string_view path)
 
 class linter {
 public:
-    explicit linter(const std::vector<rule_file_text>& files)
+    linter(const std::vector<rule_file_text>& files, bool strict_host) : strict_host_(strict_host)
     {
         for (const rule_file_text& file : files)
             files_.push_back({&file});
@@ -431,7 +431,7 @@ private:
                 "ignored-field");
         }
         if (local && !r.dead) {
-            if (auto link = foreign_link(effective_pattern(rule))) {
+            if (auto link = foreign_link(effective_pattern(rule)); link && !(strict_host_ && link->second)) {
                 add(r.file, r.line, r.column, false,
                     link->second
                         ? "the '*' before the host lets a path or query pose as that host: https://" + link->first +
@@ -481,6 +481,7 @@ private:
         }
     }
 
+    bool strict_host_;
     std::vector<file_state> files_;
     std::unordered_map<std::string, std::size_t> file_rank_;
     std::vector<read_rule> rules_;
@@ -489,9 +490,9 @@ private:
 
 }  // namespace
 
-std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files)
+std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files, bool strict_host)
 {
-    return linter(files).run();
+    return linter(files, strict_host).run();
 }
 
 std::string format_finding(const lint_finding& finding)

@@ -23,8 +23,10 @@ struct lint_finding {
 };
 
 // Findings over the rule files in the order Ostrilo consults them (earlier
-// files shadow later ones), per file ordered by line and column.
-std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files);
+// files shadow later ones), per file ordered by line and column. strict_host:
+// the rules are read with strict_host_match=1, so a "*" before the host no
+// longer lets a path pose as the host.
+std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files, bool strict_host = false);
 // "file:line:col: error|warning: text [code]"
 std::string format_finding(const lint_finding& finding);
 // 0 clean, 1 warnings only, 2 errors.

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +18,7 @@
 #include "explain.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "sitelist.h"
 #ifdef _WIN32
 #include <windows.h>
 
@@ -43,16 +44,20 @@ const char usage_text[] =
     "      strict_host_match=1 and safe_browser_arguments=1; --unwrap and\n"
     "      --unwrap=2 as if it set unwrap_links=1 or 2 (the layers of a link\n"
     "      wrapped by mail security, and which link is looked up and opened).\n"
-    "  lint [-configdir DIR] [--json] [FILE...]\n"
+    "  lint [-configdir DIR] [--json] [--strict-host] [FILE...]\n"
     "      findings in the rule files as file:line:col: error|warning: text [code];\n"
     "      without files, every rule file Ostrilo would consult here.\n"
+    "      --strict-host lints as if ostrilo.cfg set strict_host_match=1.\n"
     "      Exit status 0 clean, 1 warnings only, 2 errors.\n"
     "  import-sitelist [--edge RULE] [--ie RULE] [--other RULE]\n"
-    "                  [--edge-values LIST] [--ie-values LIST] FILE.xml\n"
-    "      rule lines for an enterprise mode site list on standard output, a\n"
-    "      summary on standard error. Sites whose <open-in> is one of the\n"
-    "      comma-separated edge values (default MSEdge) get \"local|edge\", of\n"
-    "      the IE values (default IE11) \"local|ie\", all others \"remote\".\n"
+    "                  [--edge-values LIST] [--ie-values LIST] [--strict-host] FILE.xml\n"
+    "      rule lines for an enterprise mode site list (UTF-8, at most 32 MiB)\n"
+    "      on standard output, a summary on standard error. Sites whose <open-in>\n"
+    "      is one of the comma-separated edge values (default MSEdge) get\n"
+    "      \"local|edge\", of the IE values (default IE11) \"local|ie\", all others\n"
+    "      \"remote\". Each site takes its host only; --strict-host, for desktops\n"
+    "      with strict_host_match=1, adds its subdomains. Exit status 2: the\n"
+    "      list is refused as a whole.\n"
     "  status [-configdir DIR] [--json]   (Windows only)\n"
     "      the registration, the default browser, the files and the viewer\n"
     "      as Ostrilo sees them here. Exit status 0 all fine, 1 otherwise.\n"
@@ -84,7 +89,8 @@ struct arguments {
 
 // Options may come anywhere; "--" ends them. Gives an error text or none.
 std::optional<std::string> parse(const std::vector<std::string>& words, const std::vector<std::string>& valued,
-                                 bool takes_rules, arguments& out, bool takes_base64 = false)
+                                 bool takes_rules, arguments& out, bool takes_base64 = false,
+                                 bool takes_strict_host = false)
 {
     bool in_rules = false;
     bool options_done = false;
@@ -103,7 +109,7 @@ std::optional<std::string> parse(const std::vector<std::string>& words, const st
             if (i + 1 == words.size())
                 return word + " needs a folder";
             out.configdir = words[++i];
-        } else if (word == "--strict-host" && takes_rules) {
+        } else if (word == "--strict-host" && (takes_rules || takes_strict_host)) {
             out.keys.strict_host = true;
         } else if (word == "--safe-arguments" && takes_rules) {
             out.keys.safe_arguments = true;
@@ -188,14 +194,23 @@ int run_explain(const arguments& args)
     return 0;
 }
 
-std::optional<std::string> read_whole_file(const std::string& path)
+// The file's bytes, or none when it cannot be read; at most limit + 1 of
+// them, so that the reader can tell a file beyond its limit.
+std::optional<std::string> read_whole_file(const std::string& path,
+                                           std::size_t limit = std::numeric_limits<std::size_t>::max() - 1)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return std::move(text).str();
+    std::string text;
+    for (char block[65536]; file && text.size() <= limit;) {
+        file.read(block, sizeof block);
+        text.append(block, static_cast<std::size_t>(file.gcount()));
+    }
+    if (file.bad())
+        return std::nullopt;
+    text.resize(std::min(text.size(), limit + 1));
+    return text;
 }
 
 int run_lint(const arguments& args)
@@ -222,19 +237,22 @@ int run_lint(const arguments& args)
         }
         files.push_back({path, *content});
     }
-    return lint_command(files, args.json);
+    return lint_command(files, args.json, args.keys.strict_host);
 }
 
 int run_import(const arguments& args)
 {
     if (args.operands.size() != 1)
         return usage_error("import-sitelist needs exactly one site list file");
-    std::optional<std::string> xml = read_whole_file(args.operands[0]);
+    std::optional<std::string> xml = read_whole_file(args.operands[0], sitelist_max_bytes);
     if (!xml) {
         std::fprintf(stderr, "ostrilo-admin: cannot read %s\n", args.operands[0].c_str());
         return 2;
     }
-    return import_command(*xml, args.options);
+    const command_output output = import_command(*xml, args.options, args.keys.strict_host);
+    std::cout << output.out;
+    std::cerr << output.err;
+    return output.status;
 }
 
 #ifdef _WIN32
@@ -279,11 +297,11 @@ int main(int argc, char** argv)
         return error ? usage_error(*error) : run_explain(args);
     }
     if (command == "lint") {
-        error = parse(words, {}, false, args);
+        error = parse(words, {}, false, args, false, true);
         return error ? usage_error(*error) : run_lint(args);
     }
     if (command == "import-sitelist") {
-        error = parse(words, {"--edge", "--ie", "--other", "--edge-values", "--ie-values"}, false, args);
+        error = parse(words, {"--edge", "--ie", "--other", "--edge-values", "--ie-values"}, false, args, false, true);
         return error ? usage_error(*error) : run_import(args);
     }
     if (command == "status") {
