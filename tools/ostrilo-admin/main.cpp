@@ -168,6 +168,14 @@ int run_explain(const arguments& args)
     keys.safe_arguments = keys.safe_arguments || set_here.safe_arguments;
     if (keys.unwrap_links == 0)
         keys.unwrap_links = set_here.unwrap_links;
+    // The keys this machine sets, named where they change a decision; an
+    // option of explain stands for its key.
+    key_sources sources = key_sources_here(run);
+    for (const auto& [forced, name] : {std::pair(args.keys.strict_host, "strict_host_match"),
+                                       std::pair(args.keys.safe_arguments, "safe_browser_arguments"),
+                                       std::pair(args.keys.unwrap_links != 0, "unwrap_links")})
+        if (forced)
+            sources.erase(name);
 #endif
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& url : urls) {
@@ -178,6 +186,9 @@ int run_explain(const arguments& args)
         else
 #endif
             e = explain_files(url, args.rules, keys);
+#ifdef _WIN32
+        note_deciding_keys(e, sources);
+#endif
         if (args.json)
             all.push_back(explanation_json(e));
         else
