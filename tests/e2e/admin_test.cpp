@@ -100,7 +100,9 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
     sandbox box;
     const std::wstring admin = set_up(box);
     clean_registry registry(L"win7");
-    box.put(L"ostrilo.cfg", "unwrap_links=2\r\nstrict_host_match=1\r\n");
+    const std::string central = narrow(box.root) + "\\central.txt";
+    write_file(widen(central), "central.example/*|x\r\n");
+    box.put(L"ostrilo.cfg", "unwrap_links=2\r\nstrict_host_match=1\r\nwhitelist_path=" + central + "\r\n");
     write_policies({{HKEY_LOCAL_MACHINE, L"product_name", REG_SZ, L"Acme Policy"},
                     {HKEY_CURRENT_USER, L"unwrap_links", REG_DWORD, L"1"},
                     {HKEY_LOCAL_MACHINE, L"whitelist_copy", REG_SZ, L"1"}});
@@ -136,6 +138,7 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
         {"https://x.safelinks.protection.outlook.com/?url=https%3A%2F%2Fwww.a.example%2Fw",
          "  key      unwrap_links=1 (user policy)\r\n"},
         {"https://evil.test/x.a.example/", "  key      strict_host_match=1 (" + cfg + ":2)\r\n"},
+        {"https://central.example/", "  key      whitelist_path=" + central + " (" + cfg + ":3)\r\n"},
         {"https://www.a.example/a", "  key "},
     };
     for (const auto& [url, line] : explained) {
