@@ -46,24 +46,29 @@ std::string name_of_type(DWORD type)
 }
 
 struct raw_value {
+    std::wstring name;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
 
-// None when the value is not there (or cannot be read at all).
-std::optional<raw_value> read_raw(HKEY key, const std::wstring& name)
+// The value at `index` of the key, or none past the last one.
+std::optional<raw_value> enum_value(HKEY key, DWORD index)
 {
     raw_value value;
+    value.name.resize(16384);  // the longest value name the registry allows, and its NUL
     value.data.resize(512);
     for (;;) {
+        DWORD name_length = static_cast<DWORD>(value.name.size());
         DWORD size = static_cast<DWORD>(value.data.size());
-        const LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, value.data.data(), &size);
-        if (status == ERROR_MORE_DATA) {
+        const LSTATUS status =
+            RegEnumValueW(key, index, value.name.data(), &name_length, nullptr, &value.type, value.data.data(), &size);
+        if (status == ERROR_MORE_DATA && size > value.data.size()) {
             value.data.resize(size);
             continue;
         }
         if (status != ERROR_SUCCESS)
             return std::nullopt;
+        value.name.resize(name_length);
         value.data.resize(size);
         return value;
     }
@@ -133,20 +138,21 @@ void read_policies(run_context& run)
         unique_hkey key;
         if (RegOpenKeyExW(hive.root, policy_key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
             continue;
-        for (const config_key& row : config_keys()) {
-            const std::string name = row.name;
-            const std::optional<raw_value> raw = read_raw(key.get(), std::wstring(name.begin(), name.end()));
-            if (!raw)
+        // The values that are there, each read once; names the program does
+        // not read (a later version's keys) are passed over.
+        for (DWORD index = 0; const std::optional<raw_value> raw = enum_value(key.get(), index); ++index) {
+            const config_key* row = find_config_key(wide_to_utf8(raw->name).value_or(""));
+            if (!row)
                 continue;
-            checked_value checked = check_value(row, *raw, hive.source);
+            checked_value checked = check_value(*row, *raw, hive.source);
             if (!checked.value) {
-                LOG_ENVIRONMENT(LOG_WARN, "policy: %s\\%s\\%s %s; ignored", hive.name, policy_registry_key, row.name,
+                LOG_ENVIRONMENT(LOG_WARN, "policy: %s\\%s\\%s %s; ignored", hive.name, policy_registry_key, row->name,
                                 checked.problem.c_str());
-                keys.policy_problems.emplace_back(row.name, std::string(hive.name) + "\\" + policy_registry_key + "\\" +
-                                                                row.name + " " + checked.problem);
+                keys.policy_problems.emplace_back(row->name, std::string(hive.name) + "\\" + policy_registry_key +
+                                                                 "\\" + row->name + " " + checked.problem);
                 continue;
             }
-            std::optional<key_value>& slot = keys.policy[key_index(row)];
+            std::optional<key_value>& slot = keys.policy[key_index(*row)];
             if (!slot)
                 slot = std::move(checked.value);
         }
