@@ -6,12 +6,15 @@
 //   background  FOLDER  COMMAND_LINE  NAME=VALUE;NAME=VALUE...
 //       started once before the runs, with these variables added to its
 //       environment, and ended after them (e.g. a running viewer);
-//   case  NAME  HANDLES  FOLDER  COMMAND_LINE  [NAME=VALUE;...  [flip:OFFSET:PATH]]
+//   case  NAME  HANDLES  FOLDER  COMMAND_LINE  [NAME=VALUE;...  [flip:OFFSET:PATH | policy:PATH]]
 //       one measured run; HANDLES is "none" or "stderr:PATH" (standard error
 //       goes to that file, created afresh for every run). The variables are
 //       set for this case's runs only; flip changes the lowest bit of the
 //       byte at OFFSET of the file before every run, untimed, so that each
-//       run finds the file changed.
+//       run finds the file changed; policy writes Ostrilo's policy values of
+//       the file (lines "HKLM|HKCU<TAB>name<TAB>REG_SZ|REG_EXPAND_SZ|REG_DWORD
+//       <TAB>data") before every run and removes them after it, untimed, so
+//       that the other cases run without them.
 // Each run's own children (the stand-in browser a run starts) have ended
 // before the next run starts, so that no run pays for the one before.
 // One unmeasured round comes first; then RUNS rounds, the cases interleaved.
@@ -37,6 +40,7 @@ struct bench_case {
     std::string command_line;
     std::string environment;
     std::string flip;
+    std::string policy;
 };
 
 struct background_program {
@@ -81,6 +85,38 @@ void flip_byte(const std::string& flip)
     file.seekp(offset).put(static_cast<char>(byte ^ 1));
 }
 
+const wchar_t policy_vendor_key[] = L"Software\\Policies\\Corvane-Pro";
+
+void write_policy(const std::string& path)
+{
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        const std::vector<std::string> fields = split(line, '\t');
+        if (fields.size() != 4)
+            continue;
+        const HKEY root = fields[0] == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        const std::wstring name(fields[1].begin(), fields[1].end()),
+            key = std::wstring(policy_vendor_key) + L"\\Ostrilo";
+        if (fields[2] == "REG_DWORD") {
+            const DWORD number = std::strtoul(fields[3].c_str(), nullptr, 10);
+            RegSetKeyValueW(root, key.c_str(), name.c_str(), REG_DWORD, &number, sizeof number);
+            continue;
+        }
+        wchar_t data[4096] = {};
+        const int length = MultiByteToWideChar(CP_UTF8, 0, fields[3].c_str(), -1, data, 4096);
+        RegSetKeyValueW(root, key.c_str(), name.c_str(), fields[2] == "REG_EXPAND_SZ" ? REG_EXPAND_SZ : REG_SZ, data,
+                        static_cast<DWORD>(length * sizeof(wchar_t)));
+    }
+}
+
+void remove_policy()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, policy_vendor_key);
+    RegDeleteTreeW(HKEY_CURRENT_USER, policy_vendor_key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, policy_vendor_key);
+    RegDeleteKeyW(HKEY_CURRENT_USER, policy_vendor_key);
+}
+
 HANDLE start_background(const background_program& program)
 {
     set_environment(program.environment);
@@ -117,6 +153,8 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
     std::string command_line = c.command_line;
     if (!c.flip.empty())
         flip_byte(c.flip);
+    if (!c.policy.empty())
+        write_policy(c.policy);
     const std::string before = set_environment(c.environment);
     PROCESS_INFORMATION process{};
     LARGE_INTEGER frequency, start, end;
@@ -154,6 +192,8 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
             break;
         Sleep(5);
     }
+    if (!c.policy.empty())
+        remove_policy();
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -178,12 +218,16 @@ int main(int argc, char** argv)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         std::vector<std::string> fields = split(line, '\t');
-        if (fields.size() >= 5 && fields[0] == "case")
+        if (fields.size() >= 5 && fields[0] == "case") {
+            const std::string extra = fields.size() > 6 ? fields[6] : "";
+            const bool policy = extra.rfind("policy:", 0) == 0;
             cases.push_back({fields[1], fields[2], fields[3], fields[4], fields.size() > 5 ? fields[5] : "",
-                             fields.size() > 6 ? fields[6] : ""});
-        else if (fields.size() >= 3 && fields[0] == "background")
+                             policy ? "" : extra, policy ? extra.substr(7) : ""});
+        } else if (fields.size() >= 3 && fields[0] == "background")
             programs.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
     }
+    // A run that ended abruptly may have left policy values behind.
+    remove_policy();
     std::vector<HANDLE> started;
     for (const background_program& program : programs)
         if (HANDLE process = start_background(program))

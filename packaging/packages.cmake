@@ -1,6 +1,7 @@
 # The packages, built into dist/ of the build tree:
 #   Ostrilo-<version>-x64.msi  target ostrilo_msi (only when wixl is installed)
 #   Ostrilo-<version>-x64.zip  target ostrilo_zip (only when zip is installed)
+#   policy/                    the policy templates, beside the MSI (with ostrilo_msi)
 # <version> is the project version of the top CMakeLists.txt, the one place
 # that also sets the exe's version resource. The targets are made at the end
 # of the top CMakeLists.txt, so that they see ostrilo-admin wherever it is defined;
@@ -21,6 +22,10 @@ set(OSTRILO_MSI ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.msi)
 
 function(ostrilo_add_packages)
   set(packaging ${CMAKE_SOURCE_DIR}/packaging)
+  # ostrilo.admx with en-US\ostrilo.adml and de-DE\ostrilo.adml, as they go
+  # into a central store or Intune.
+  set(templates ${packaging}/policy/ostrilo.admx ${packaging}/policy/en-US/ostrilo.adml
+                ${packaging}/policy/de-DE/ostrilo.adml)
   set(sign ${CMAKE_SOURCE_DIR}/scripts/sign.sh)
   set(programs Ostrilo)
   set(admin_variables -D WithAdmin=0)
@@ -62,7 +67,8 @@ function(ostrilo_add_packages)
       COMMAND ${OSTRILO_MSIBUILD} ${OSTRILO_MSI} -q
               "UPDATE `Component` SET `Condition` = 'MACHINEREGISTRATION = \"1\"' WHERE `Component` = 'MachineRegistration'"
       COMMAND ${sign} ${OSTRILO_MSI}
-      DEPENDS ${packaging}/ostrilo.wxs ${staged_dir}/stamp
+      COMMAND ${CMAKE_COMMAND} -E copy_directory ${packaging}/policy ${OSTRILO_DIST_DIR}/policy
+      DEPENDS ${packaging}/ostrilo.wxs ${staged_dir}/stamp ${templates}
       # wixl takes file sources relative to the current folder only.
       WORKING_DIRECTORY ${staged_dir}
       VERBATIM)
@@ -73,7 +79,8 @@ function(ostrilo_add_packages)
   if(OSTRILO_ZIP)
     # The zip holds one folder: the programs, README.md and the pages of docs/
     # with their pictures (the links between them stay as in the source tree),
-    # and the examples under names that Ostrilo does not read.
+    # the policy templates under policy/, and the examples under names that
+    # Ostrilo does not read.
     set(stage ${OSTRILO_DIST_DIR}/zip/${OSTRILO_PACKAGE_NAME})
     set(zip_file ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.zip)
     file(GLOB pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
@@ -90,9 +97,10 @@ function(ostrilo_add_packages)
       COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${examples} ${stage}
       COMMAND ${CMAKE_COMMAND} -E copy ${pages} ${stage}/docs
       ${copy_pictures}
+      COMMAND ${CMAKE_COMMAND} -E copy_directory ${packaging}/policy ${stage}/policy
       COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip
               ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
-      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${pages} ${examples} ${pictures}
+      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${pages} ${examples} ${pictures} ${templates}
       VERBATIM)
     add_custom_target(ostrilo_zip DEPENDS ${zip_file})
     add_dependencies(ostrilo_zip ostrilo_programs)

@@ -4,8 +4,10 @@
 # floor programs of the same toolchain. Prints a Markdown table and writes it
 # to build/bench/results.md. Then times the native ostrilo-admin
 # import-sitelist of generated site lists up to the 32 MiB bound, with its peak memory.
-# Usage: scripts/bench.sh [RUNS]          (default 15 runs of every case, interleaved)
-#        scripts/bench.sh import [RUNS]   (only the native import, default 5 runs)
+# Usage: scripts/bench.sh [RUNS [PATTERN]]  (default 15 runs of every case, interleaved; with
+#                                           PATTERN only the floors and the cases whose names
+#                                           match it, an extended regular expression, no import)
+#        scripts/bench.sh import [RUNS]     (only the native import, default 5 runs)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
@@ -64,6 +66,7 @@ if [ "${1:-}" = "import" ]; then
   exit 0
 fi
 runs="${1:-15}"
+pattern="${2:-}"
 
 "$repo/scripts/setup.sh" >/dev/null
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -123,6 +126,18 @@ mkdir -p "$work/c_fallback/local/Ostrilo"
   cat "$body"; } > "$work/c_fallback/local/Ostrilo/whitelist copy.txt"
 rm "$body"
 
+# Twenty policy values beside the rules of r1001, written before each of its runs and removed after: every
+# key by machine policy, six of them by user policy as well, none changing where the link goes.
+policy="$work/policy.tsv"
+{ for name in local_browser_bin local_firefox local_chrome local_edge local_ie; do
+    printf 'HKLM\t%s\tREG_SZ\t%s\n' "$name" "$(win "$work/r1001/firefox.exe")"; done
+  printf 'HKLM\tproduct_name\tREG_SZ\tCorvane-Pro\nHKLM\twhitelist_timeout_ms\tREG_DWORD\t5000\n'
+  for name in lotus_notes_html_workaround safe_browser_arguments strict_host_match strict_command_line \
+              settings_page unwrap_links whitelist_copy; do printf 'HKLM\t%s\tREG_DWORD\t0\n' "$name"; done
+  printf 'HKCU\tproduct_name\tREG_SZ\tCorvane-Pro\nHKCU\tlocal_firefox\tREG_EXPAND_SZ\t%%SystemRoot%%\\firefox.exe\n'
+  for name in safe_browser_arguments strict_host_match unwrap_links whitelist_copy; do
+    printf 'HKCU\t%s\tREG_DWORD\t0\n' "$name"; done; } > "$policy"
+
 cases="$work/cases.txt"
 {
   printf 'background\t%s\t"%s"\t%s\n' "$(win "$work/viewer")" "$(win "$work/viewer/vncviewer.exe")" \
@@ -135,6 +150,8 @@ cases="$work/cases.txt"
     printf 'case\trule %s of %s\tnone\t%s\t"%s" -url "%s"\n' "$n" "$n" "$(win "$work/r$n")" \
       "$(win "$work/r$n/Ostrilo.exe")" "$link"
   done
+  printf 'case\trule 1001 of 1001, twenty policy values\tnone\t%s\t"%s" -url "%s"\t\tpolicy:%s\n' \
+    "$(win "$work/r1001")" "$(win "$work/r1001/Ostrilo.exe")" "$link" "$(win "$policy")"
   printf 'case\trule 1001 of 1001, unwrap_links=1, %s\tnone\t%s\t"%s" -url "%s"\n' "link as it is" \
     "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$link" \
     "link wrapped by Safe Links" "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$wrapped"
@@ -158,7 +175,7 @@ cases="$work/cases.txt"
     printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\t%s\n' "$name" "$(win "$work/c_$c")" \
       "$(win "$work/c_$c/Ostrilo.exe")" "$link" "$(win "$work/c_$c/local")" "$flip"
   done
-} > "$cases"
+} | awk -F '\t' -v pattern="$pattern" '$1 != "case" || $2 ~ /^floor/ || $2 ~ pattern' > "$cases"
 
 raw="$work/raw.tsv"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
@@ -194,6 +211,13 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
       med[name] = m
     }
     print ""
+    if (!("rule 1001 of 1001" in med) || !("whitelist_path, rule 100001 of 100001" in med)) {
+      # Only some cases ran: the one ratio that needs none of the others.
+      if ("rule 1001 of 1001, twenty policy values" in med && "rule 1001 of 1001" in med)
+        printf "P4: twenty policy values at %.2f× the same run without.\n",
+               med["rule 1001 of 1001, twenty policy values"] / med["rule 1001 of 1001"]
+      exit
+    }
     printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", med["rule 1001 of 1001"] / floor
     printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
     printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
@@ -202,7 +226,9 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
     printf "Ostrilo.exe: %d KiB.\n", exe_kib
     wrapped = med["rule 1001 of 1001, unwrap_links=1, link wrapped by Safe Links"]
     plain = med["rule 1001 of 1001, unwrap_links=1, link as it is"]
-    printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", plain ? wrapped / plain : 0
+    printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is. ", plain ? wrapped / plain : 0
+    printf "P4: twenty policy values at %.2f× the same run without.\n",
+           med["rule 1001 of 1001, twenty policy values"] / med["rule 1001 of 1001"]
     printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
            med["whitelist_copy=1, copy current"] / off, med["whitelist_copy=1, file changed: copy written"] / off,
            med["whitelist_copy=1, file missing: copy used"] / off
@@ -211,5 +237,6 @@ if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2
   cat "$raw.err" >&2
 fi
+[ -n "$pattern" ] && exit 0
 echo
 bench_import 5 | tee -a "$result"

@@ -75,6 +75,11 @@ unwrap-escape-opened @@ src/rules/unwrap.cpp @@ s/result.opened = written_as_bro
 settings-page-update @@ src/registration/default_apps_page.cpp @@ s/version.update >= row.first_update/version.update > row.first_update/ @@ e2e_registration @@ Registration.* @@ settings_page=1 sends Windows 11 22000.1817 to the Default apps list instead of Ostrilo's own page
 quiet-keys @@ src/config/config_file.cpp @@ s/find_ostrilo_cfg_quietly\(run\);/find_ostrilo_cfg(const_cast<run_context\&>(run));/ @@ e2e_entry e2e_environment @@ * @@ reading the opt-in keys logs the search for ostrilo.cfg when it is missing
 admin-log @@ tools/ostrilo-admin/main.cpp @@ s/set_log_to_stderr\(false\);/set_log_to_stderr(true);/ @@ e2e_admin @@ * @@ ostrilo-admin lets the product's log records through to standard error
+policy-order @@ src/config/policy.cpp @@ s/(\{HKEY_LOCAL_MACHINE, "HKLM", key_source::machine_policy\},)(\s*)(\{HKEY_CURRENT_USER, "HKCU", key_source::user_policy\},)/$3$2$1/ @@ e2e_entry @@ Policy.* @@ the user's policy value wins over the machine's
+policy-under-file @@ src/config/config_file.cpp @@ s/(key_value key_in_force\(run_context& run, const config_key& key\)\n\{)\n\s*if \(const std::optional<key_value>& policy = policy_value\(run, key\)\) \{\n\s*return \*policy;\n\s*\}/$1/ @@ e2e_entry @@ Policy.* @@ an opt-in key set by policy is read from ostrilo.cfg instead (a hardening policy switched off by the file)
+policy-expand @@ src/config/policy.cpp @@ s/key.kind == key_kind::path && raw.type == REG_EXPAND_SZ/false/ @@ e2e_entry @@ Policy.* @@ a REG_EXPAND_SZ path by policy is refused
+policy-template-range @@ packaging/policy/ostrilo.admx @@ s/maxValue="600000"/maxValue="60000"/ @@ native_policy_test @@ * @@ the template's range of whitelist_timeout_ms differs from the program's
+asr-folder @@ tools/ostrilo-admin/status_win32.cpp @@ s/program\[path.size\(\)\] == L'\\\\'/program[path.size()] == L'\/'/ @@ e2e_admin @@ AdminStatus.Warns* @@ status misses a Defender exclusion of the folder above Ostrilo.exe
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
 ROWS
 }

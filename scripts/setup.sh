@@ -9,7 +9,7 @@ packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools cmake make wine wine64 xvfb
           googletest dpkg-dev xz-utils bzip2 ca-certificates
           nlohmann-json3-dev g++ clang libclang-rt-14-dev
           wixl msitools zip unzip osslsigncode openssl python3 imagemagick x11-utils fonts-dejavu-core
-          clang-format nodejs time)
+          clang-format nodejs time libxml2-utils)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

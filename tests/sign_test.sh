@@ -1,7 +1,8 @@
 #!/bin/sh
 # scripts/package.sh with a throwaway code-signing key and a timestamp authority on 127.0.0.1, both made
 # here with openssl: programs, MSI and the zip's programs must pass osslsigncode verify with a timestamp,
-# and the signed MSI must install (with signed programs) and uninstall silently under Wine.
+# the signed MSI must install (with signed programs) and uninstall silently under Wine, and the policy
+# templates ship in the zip and beside the MSI.
 # Usage: sign_test.sh REPO BUILD (run by ctest in the build's Wine prefix)
 set -eu
 repo=$1 build=$2 work=$(mktemp -d) server=
@@ -43,6 +44,11 @@ verify() {
 }
 msi=$(ls "$build"/dist/*.msi) installed="$build/wineprefix/drive_c/Program Files/Corvane-Pro"
 unzip -q "$build"/dist/*.zip -d zip
+# The policy templates ship in the zip and beside the MSI as they are in the source.
+for template in ostrilo.admx en-US/ostrilo.adml de-DE/ostrilo.adml; do
+  cmp -s "$repo/packaging/policy/$template" zip/*/policy/$template &&
+    cmp -s "$repo/packaging/policy/$template" "$build/dist/policy/$template" || { echo "not shipped: $template"; exit 1; }
+done
 for file in "$build"/dist/programs/*.exe "$msi" zip/*/*.exe; do verify "$file"; done
 "$build/wine-run.sh" msiexec /i "Z:$(echo "$msi" | tr / '\\')" /qn </dev/null >/dev/null 2>&1
 verify "$installed/Ostrilo.exe" && verify "$installed/ostrilo-admin.exe"

@@ -1,8 +1,11 @@
-// Reading ostrilo.cfg and the viewer settings (kvix.vnc, else kvix.cfg).
-// Every request reads the file afresh; nothing is cached here.
+// Reading ostrilo.cfg and the viewer settings (kvix.vnc, else kvix.cfg), and
+// each key of the key table in force: its policy value (policy.cpp), else
+// ostrilo.cfg, else its default. The keys as old as the program read the file
+// afresh on every request; the quietly read ones are kept in the run.
 #include <cstdio>
 #include <cstring>
 
+#include "config_keys.h"
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
@@ -27,10 +30,17 @@ std::optional<std::string> get_ostrilo_config_value(run_context& run, std::strin
     return get_config_value(key, *path);
 }
 
-// The hardening keys are read without records or printed lines of their own,
-// so that a run without them writes what it wrote before they existed. Read
-// once per run; on only for the exact value "1" (or up to highest: "2", ...).
-std::optional<std::string> quiet_config_value(const run_context& run, std::string_view key)
+// Every accessor names a row of the key table.
+const config_key& row(std::string_view name)
+{
+    return *find_config_key(name);
+}
+
+// The opt-in keys are read without records or printed lines of their own, so
+// that a run without them writes what it wrote before they existed: the
+// first line of the run's ostrilo.cfg with the key, its file and line (a piece
+// of a longer line counts as a line of its own, as the reader takes it).
+std::optional<key_value> quiet_file_value(const run_context& run, const config_key& key)
 {
     const std::optional<std::string> path = find_ostrilo_cfg_quietly(run);
     if (!path) {
@@ -38,70 +48,105 @@ std::optional<std::string> quiet_config_value(const run_context& run, std::strin
     }
     const unique_file file(std::fopen(path->c_str(), "r"));
     char line[line_buffer_size];
-    while (file && std::fgets(line, line_buffer_size, file.get())) {
+    for (int number = 1; file && std::fgets(line, line_buffer_size, file.get()); ++number) {
         const auto pair = split_config_line(std::string_view(line, std::strlen(line)));
-        if (pair && keys_equal(pair->first, key)) {
-            return pair->second;
+        if (pair && keys_equal(pair->first, key.name)) {
+            const bool numeric = key.kind != key_kind::text && key.kind != key_kind::path;
+            return key_value{numeric ? std::string() : pair->second, numeric ? file_number(key, pair->second) : 0,
+                             key_source::file, *path, number};
         }
     }
     return std::nullopt;
 }
 
-int hardening_key(const run_context& run, std::string_view key, int highest)
+// A quietly read key as the run keeps it, read on the first request.
+const key_value& quiet_key(run_context& run, std::string_view name)
 {
-    const std::optional<std::string> value = quiet_config_value(run, key);
-    const bool known = value && value->size() == 1 && (*value)[0] >= '1' && (*value)[0] < '1' + highest;
-    return known ? (*value)[0] - '0' : 0;
+    const config_key& key = row(name);
+    std::vector<std::optional<key_value>>& kept = run.keys.kept;
+    kept.resize(config_keys().size());
+    std::optional<key_value>& value = kept[key_index(key)];
+    if (!value) {
+        value = key_in_force(run, key);
+    }
+    return *value;
 }
 
-// The key's value as the run keeps it, read on the first request.
-int hardening_key_once(const run_context& run, std::optional<int>& kept, std::string_view key, int highest = 1)
+int quiet_number(run_context& run, std::string_view name)
 {
-    if (!kept) {
-        kept = hardening_key(run, key, highest);
+    return static_cast<int>(quiet_key(run, name).number);
+}
+
+// A key read with its records: the policy value, else ostrilo.cfg afresh.
+std::optional<std::string> recorded_text(run_context& run, std::string_view name)
+{
+    if (const std::optional<key_value>& policy = policy_value(run, row(name))) {
+        return policy->text;
     }
-    return *kept;
+    return get_ostrilo_config_value(run, name);
 }
 
 }  // namespace
 
+key_value key_in_force(run_context& run, const config_key& key)
+{
+    if (const std::optional<key_value>& policy = policy_value(run, key)) {
+        return *policy;
+    }
+    if (std::optional<key_value> file = quiet_file_value(run, key)) {
+        return *std::move(file);
+    }
+    return key_value{std::string(), key.fallback, key_source::fallback, std::string(), 0};
+}
+
+std::string key_source_text(const key_value& value)
+{
+    switch (value.source) {
+        case key_source::machine_policy:
+            return "machine policy";
+        case key_source::user_policy:
+            return "user policy";
+        case key_source::file:
+            return value.file + ":" + std::to_string(value.line);
+        case key_source::fallback:
+            break;
+    }
+    return "default";
+}
+
 int get_safe_browser_arguments(run_context& run)
 {
-    return hardening_key_once(run, run.keys.safe_browser_arguments, "safe_browser_arguments");
+    return quiet_number(run, "safe_browser_arguments");
 }
 
 int get_strict_host_match(run_context& run)
 {
-    return hardening_key_once(run, run.keys.strict_host_match, "strict_host_match");
+    return quiet_number(run, "strict_host_match");
 }
 
 int get_strict_command_line(run_context& run)
 {
-    return hardening_key_once(run, run.keys.strict_command_line, "strict_command_line");
+    return quiet_number(run, "strict_command_line");
 }
 
 int get_settings_page(run_context& run)
 {
-    return hardening_key_once(run, run.keys.settings_page, "settings_page");
+    return quiet_number(run, "settings_page");
 }
 
 int get_unwrap_links(run_context& run)
 {
-    return hardening_key_once(run, run.keys.unwrap_links, "unwrap_links", 2);
+    return quiet_number(run, "unwrap_links");
 }
 
 int get_whitelist_copy(run_context& run)
 {
-    return hardening_key_once(run, run.keys.whitelist_copy, "whitelist_copy");
+    return quiet_number(run, "whitelist_copy");
 }
 
 unsigned long get_whitelist_timeout_ms(run_context& run)
 {
-    if (!run.keys.whitelist_timeout_ms) {
-        run.keys.whitelist_timeout_ms =
-            milliseconds_value(quiet_config_value(run, "whitelist_timeout_ms").value_or(""));
-    }
-    return *run.keys.whitelist_timeout_ms;
+    return quiet_key(run, "whitelist_timeout_ms").number;
 }
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path)
@@ -130,44 +175,48 @@ std::optional<std::string> get_config_value(std::string_view key, const std::str
 
 std::optional<std::string> get_whitelist_path(run_context& run)
 {
-    return get_ostrilo_config_value(run, "whitelist_path");
+    return recorded_text(run, "whitelist_path");
 }
 
 int get_lotus_notes_html_workaround(run_context& run)
 {
+    const config_key& key = row("lotus_notes_html_workaround");
+    if (const std::optional<key_value>& policy = policy_value(run, key)) {
+        return static_cast<int>(policy->number);
+    }
     // On only for the exact value "1"; "10", "true" or "yes" leave it off.
-    const std::optional<std::string> value = get_ostrilo_config_value(run, "lotus_notes_html_workaround");
-    return value && *value == "1" ? 1 : 0;
+    const std::optional<std::string> value = get_ostrilo_config_value(run, key.name);
+    return static_cast<int>(value ? file_number(key, *value) : key.fallback);
 }
 
 std::optional<std::string> get_local_browser_bin(run_context& run)
 {
-    return get_ostrilo_config_value(run, "local_browser_bin");
+    return recorded_text(run, "local_browser_bin");
 }
 
 std::optional<std::string> get_local_firefox(run_context& run)
 {
-    return get_ostrilo_config_value(run, "local_firefox");
+    return recorded_text(run, "local_firefox");
 }
 
 std::optional<std::string> get_local_chrome(run_context& run)
 {
-    return get_ostrilo_config_value(run, "local_chrome");
+    return recorded_text(run, "local_chrome");
 }
 
 std::optional<std::string> get_local_edge(run_context& run)
 {
-    return get_ostrilo_config_value(run, "local_edge");
+    return recorded_text(run, "local_edge");
 }
 
 std::optional<std::string> get_local_ie(run_context& run)
 {
-    return get_ostrilo_config_value(run, "local_ie");
+    return recorded_text(run, "local_ie");
 }
 
 std::string get_product_name(run_context& run)
 {
-    const std::optional<std::string> own = get_ostrilo_config_value(run, "product_name");
+    const std::optional<std::string> own = recorded_text(run, "product_name");
     if (own && !own->empty()) {
         return *own;
     }

@@ -8,6 +8,8 @@
 #include <utility>
 
 struct run_context;
+struct key_value;
+struct config_key;
 
 // --- Key/value lines (text in, text out) ---
 // Splits one line (a piece of at most 4094 bytes) into key and value, or none
@@ -19,8 +21,21 @@ bool keys_equal(std::string_view a, std::string_view b);
 constexpr unsigned long max_timeout_ms = 600000;
 unsigned long milliseconds_value(std::string_view text);
 
-// --- Key/value files ---
+// --- Key/value files and policy values ---
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path);
+// The value a policy sets for a key, or none. Both policy keys (machine, then
+// user) are read at the first request of a run, with one open each; a value
+// of the wrong type or out of range is ignored with a WARN record, and each
+// value in force gets one DEBUG record. Without policy values: no record.
+const std::optional<key_value>& policy_value(run_context& run, const config_key& key);
+// A key's value in force and its source: machine policy, user policy,
+// ostrilo.cfg (its path and line), else the default. Read without records.
+key_value key_in_force(run_context& run, const config_key& key);
+// Where a value comes from: "machine policy", "user policy",
+// "<path of ostrilo.cfg>:<line>" or "default".
+std::string key_source_text(const key_value& value);
+// Each of the following reads its key through the key table (config_keys.h):
+// a policy value first; else ostrilo.cfg as the key has always been read.
 std::optional<std::string> get_whitelist_path(run_context& run);
 int get_lotus_notes_html_workaround(run_context& run);
 // Opt-in hardening, each 1 only for the exact value "1" (read quietly, once).

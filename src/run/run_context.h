@@ -16,6 +16,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "unique_resource.h"
 
@@ -36,15 +38,29 @@ struct found_paths {
     std::wstring installpath_buffer;
 };
 
-// The opt-in keys of ostrilo.cfg, read once per run, quietly.
-struct hardening_keys {
-    std::optional<int> safe_browser_arguments;
-    std::optional<int> strict_host_match;
-    std::optional<int> strict_command_line;
-    std::optional<int> settings_page;
-    std::optional<int> unwrap_links;
-    std::optional<int> whitelist_copy;
-    std::optional<unsigned long> whitelist_timeout_ms;
+// Where the value of a key in force comes from, in the order the sources
+// are asked.
+enum class key_source { machine_policy, user_policy, file, fallback };
+
+// A key's value as one source sets it.
+struct key_value {
+    std::string text;          // text and path keys, UTF-8
+    unsigned long number = 0;  // on/off, choice and number keys
+    key_source source = key_source::fallback;
+    std::string file;  // ostrilo.cfg: the path and line that set it
+    int line = 0;
+};
+
+// The keys of the run, by row of the key table (src/config/config_keys.h).
+struct key_values {
+    // Both policy keys are read at the first request of any key, once.
+    bool policies_read = false;
+    std::vector<std::optional<key_value>> policy;
+    // The policy values ignored (wrong type, out of range): the key's name
+    // and what is wrong, as the WARN record says it.
+    std::vector<std::pair<std::string, std::string>> policy_problems;
+    // The quietly read keys in force, each kept from its first request.
+    std::vector<std::optional<key_value>> kept;
 };
 
 // The rule file each folder yielded at its last search; every lookup
@@ -73,7 +89,7 @@ struct run_context {
     // once by the entry, before the argument walk.
     std::optional<std::string> configdir;
     found_paths found;
-    hardening_keys keys;
+    key_values keys;
     rule_file_paths rule_files;
     viewer_state viewer;
 #ifdef _WIN32

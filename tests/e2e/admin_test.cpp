@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+
+#include <array>
 #include <wincrypt.h>
 
 namespace {
@@ -87,6 +89,97 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         const run_result status = box.run_command_line(admin + L"status");
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
         EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
+    }
+}
+
+// status names every key's value and source and the policy values it ignores, -setregistry takes its name from
+// policy, and explain names a key that changed a decision, with where it was set.
+TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThatDecided)
+{
+    const scoped_policies clean;
+    sandbox box;
+    const std::wstring admin = set_up(box);
+    clean_registry registry(L"win7");
+    const std::string central = narrow(box.root) + "\\central.txt";
+    write_file(widen(central), "central.example/*|x\r\n");
+    box.put(L"ostrilo.cfg", "unwrap_links=2\r\nstrict_host_match=1\r\nwhitelist_path=" + central + "\r\n");
+    write_policies({{HKEY_LOCAL_MACHINE, L"product_name", REG_SZ, L"Acme Policy"},
+                    {HKEY_CURRENT_USER, L"unwrap_links", REG_DWORD, L"1"},
+                    {HKEY_LOCAL_MACHINE, L"whitelist_copy", REG_SZ, L"1"}});
+    ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
+    std::set<std::string> rows;
+    registry_dump(HKEY_CURRENT_USER, L"Software\\RegisteredApplications", rows);
+    EXPECT_EQ(rows.count("Software\\RegisteredApplications [Feldrun Acme Policy Browserweiche]=Software\\Clients\\"
+                         "StartMenuInternet\\OSTRILO.EXE\\Capabilities"),
+              1u);
+    const std::string cfg = narrow(box.program_dir) + "\\\\ostrilo.cfg";
+    const std::string status = box.run_command_line(admin + L"status").out;
+    const std::string lines[] = {
+        "ok    key product_name: Acme Policy (machine policy)", "ok    key unwrap_links: 1 (user policy)",
+        "ok    key strict_host_match: 1 (" + cfg + ":2)", "ok    key whitelist_timeout_ms: 0 (default)",
+        "FIX   policy whitelist_copy: HKLM\\Software\\Policies\\Corvane-Pro\\Ostrilo\\whitelist_copy is REG_SZ, not "
+        "REG_DWORD: ignored -- set it with the template ostrilo.admx, or as REG_DWORD 0 or 1, or remove it"};
+    for (const std::string& line : lines)
+        EXPECT_NE(status.find(line + "\r\n"), std::string::npos) << line << "\n" << status;
+    for (const nlohmann::json& entry : nlohmann::json::parse(box.run_command_line(admin + L"status --json").out))
+        if (entry.value("key", "") == "strict_host_match")
+            EXPECT_EQ(entry.dump(), nlohmann::json({{"ok", true},
+                                                    {"topic", "key strict_host_match"},
+                                                    {"text", "1 (" + cfg + ":2)"},
+                                                    {"fix", ""},
+                                                    {"key", "strict_host_match"},
+                                                    {"value", "1"},
+                                                    {"source", "ostrilo.cfg"},
+                                                    {"file", cfg},
+                                                    {"line", 2}})
+                                        .dump());
+    // A key is named where it changed the decision, and only there.
+    const std::pair<std::string, std::string> explained[] = {
+        {"https://x.safelinks.protection.outlook.com/?url=https%3A%2F%2Fwww.a.example%2Fw",
+         "  key      unwrap_links=1 (user policy)\r\n"},
+        {"https://evil.test/x.a.example/", "  key      strict_host_match=1 (" + cfg + ":2)\r\n"},
+        {"https://central.example/", "  key      whitelist_path=" + central + " (" + cfg + ":3)\r\n"},
+        {"https://www.a.example/a", "  key "},
+    };
+    for (const auto& [url, line] : explained) {
+        const std::string text = box.run_command_line(admin + L"explain " + widen(url)).out;
+        EXPECT_EQ(text.find(line) != std::string::npos, line != "  key ") << text;
+    }
+}
+
+// Defender's attack surface reduction rule for Office communication programs, set to block or warn by Group Policy or
+// MDM, is a FIX unless Ostrilo.exe is among its exclusions.
+TEST(AdminStatus, WarnsWhenDefendersRuleKeepsOutlookFromStartingOstriloUnlessItIsExcluded)
+{
+    sandbox box;
+    const std::wstring admin = set_up(box);
+    clean_registry registry(L"win7");
+    const std::wstring defender = L"SOFTWARE\\Policies\\Microsoft\\Windows Defender", dir = box.program_dir;
+    const std::wstring gp = defender + L"\\Windows Defender Exploit Guard\\ASR", mdm = defender + L"\\Policy Manager";
+    const std::wstring rule = L"26190899-1602-49e8-8b27-eb1d0a1ce869";
+    const std::string topic =
+                          "Defender ASR: the rule \"Block Office communication application from creating child "
+                          "processes\" (26190899-1602-49e8-8b27-eb1d0a1ce869) is ",
+                      exe = narrow(box.exe());
+    // Values as (key, name, data), and the line status prints.
+    const std::pair<std::vector<std::array<std::wstring, 3>>, std::string> cases[] = {
+        {{}, "ok    " + topic + "not set to block or warn: Outlook can start Ostrilo"},
+        {{{gp + L"\\Rules", rule, L"1"}},
+         "FIX   " + topic + "set to block by Group Policy and " + exe +
+             " is not excluded: Outlook cannot start Ostrilo, links in mail do nothing -- add " + exe},
+        {{{gp + L"\\Rules", rule, L"6"}, {gp + L"\\ASROnlyExclusions", dir, L"0"}},
+         "ok    " + topic + "set to warn by Group Policy, and " + exe + " is excluded from it"},
+        {{{mdm, L"ASRRules", L"d4f940ab-401b-4efc-aadc-ad5f3c50688a=2|26190899-1602-49E8-8B27-EB1D0A1CE869=1"},
+          {mdm, L"ASROnlyExclusions", L"C:\\Other|" + dir + L"\\ostri*.EXE"}},
+         "ok    " + topic + "set to block by MDM (Intune), and " + exe + " is excluded from it"},
+        {{{mdm, L"ASRRules", rule + L"=2"}}, "ok    " + topic + "not set to block or warn"},
+    };
+    for (const auto& [values, line] : cases) {
+        const scoped_key clean(HKEY_LOCAL_MACHINE, defender);
+        for (const auto& [key, name, data] : values)
+            write_string(HKEY_LOCAL_MACHINE, key, name, data);
+        const std::string status = box.run_command_line(admin + L"status").out;
+        EXPECT_NE(status.find(line), std::string::npos) << line << "\n" << status;
     }
 }
 

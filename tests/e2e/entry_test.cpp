@@ -329,6 +329,70 @@ TEST(Unwrap, WrappedIntranetLinksOpenLocallyOnlyWithTheKeyAndLookAlikesStayWrapp
     // clang-format on
 }
 
+// A key set by machine policy, user policy or ostrilo.cfg, in that order; a policy value of the wrong type or out
+// of range is ignored with a WARN record and the next source answers.
+TEST(Policy, MachinePolicyThenUserPolicyThenTheFileThenTheDefaultAndAWrongValueIsPassedOver)
+{
+    const scoped_policies clean;
+    const std::string rules = "intranet.example/*|local|firefox\n", wiki = "https://intranet.example/wiki";
+    const std::string safe =
+        "https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Fintranet.example%2Fwiki";
+    const std::wstring link = L"-url \"" + widen(safe) + L"\"";
+    const std::string debug = "\nDEBUG policy: ", warn = "\nWARN policy: ",
+                      at = "\\Software\\Policies\\Corvane-Pro\\Ostrilo\\";
+    const HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
+    const auto set = [](std::vector<policy_entry> values) {
+        return [values](sandbox& box) {
+            write_policies(values);
+            box.env[L"OSTRILO_RULES"] = box.root;
+            write_file(box.root + L"\\central.txt", "intranet.example/*|local|chrome\r\n");
+            return HANDLE();
+        };
+    };
+    // clang-format off
+    check({
+        {"unwrap_links=1", rules, link, "exit 0\nfirefox: " + safe + "\n!DEBUG policy: unwrap_links=1 from machine policy",
+         L"", {}, set({})},
+        {"", rules, link, "exit 0\nfirefox: " + wiki + debug + "unwrap_links=2 from user policy", L"", {},
+         set({{user, L"unwrap_links", REG_DWORD, L"2"}})},
+        {"unwrap_links=2", rules, link, "exit 0\nfirefox: " + safe + debug + "unwrap_links=1 from machine policy", L"", {},
+         set({{machine, L"unwrap_links", REG_DWORD, L"1"}})},
+        {"", rules, link, "exit 0\nfirefox: " + safe + debug + "unwrap_links=1 from machine policy\n!DEBUG policy: "
+         "unwrap_links=2 from user policy", L"", {},
+         set({{machine, L"unwrap_links", REG_DWORD, L"1"}, {user, L"unwrap_links", REG_DWORD, L"2"}})},
+        {"unwrap_links=1", rules, link, "exit 0\nfirefox: " + safe + warn + "HKLM" + at + "unwrap_links is REG_SZ, "
+         "not REG_DWORD; ignored", L"", {}, set({{machine, L"unwrap_links", REG_SZ, L"2"}})},
+        {"", rules, link, "exit 0\nviewer: -initialURL \"" + safe + "\"" + warn + "HKCU" + at + "unwrap_links is 3, not "
+         "0, 1 or 2; ignored", L"", {}, set({{user, L"unwrap_links", REG_DWORD, L"3"}})},
+        // A path with a variable, expanded; a text that is empty is passed over.
+        {"", rules, L"-url \"" + widen(wiki) + L"\"", "exit 0\nchrome: " + wiki + debug + "whitelist_path=%R\\central.txt "
+         "from user policy" + warn + "HKLM" + at + "product_name is empty; ignored", L"", {},
+         set({{user, L"whitelist_path", REG_EXPAND_SZ, L"%OSTRILO_RULES%\\central.txt"}, {machine, L"product_name", REG_SZ, L""}})},
+        // A hardening key set by policy stays on whatever the file says; a name from policy is in the boxes.
+        {"strict_host_match=0", "*.intranet.test/*|local|firefox\r\n*|remote\r\n", L"-url \"https://e.test/x.intranet.test/\"",
+         "exit 0\nviewer: -initialURL \"||https://e.test/x.intranet.test/\"" + debug + "strict_host_match=1 from machine "
+         "policy", L"", {}, set({{machine, L"strict_host_match", REG_DWORD, L"1"}})},
+        {"product_name=Acme", "", link, "exit 0\nbox: Feldrun Policy Name Browserweiche Feldrun: Fehler: Der Policy Name "
+         "Viewer wurde leider nicht gefunden." + debug + "product_name=Policy Name from user policy", L"", {},
+         set({{user, L"product_name", REG_SZ, L"Policy Name"}})},
+    });
+    // clang-format on
+    // Without a policy value the records and printed lines are those of a run without the policy keys at all.
+    sandbox box;
+    box.put(L"url whitelist.txt", "*|none\r\n");
+    box.put(L"ostrilo.cfg", "unwrap_links=1\r\n");
+    std::vector<run_result> runs;
+    for (const bool keys : {false, true}) {
+        write_policies(keys ? std::vector<policy_entry>{{machine, L"a_later_key", REG_DWORD, L"1"},
+                                                        {user, L"a_later_key", REG_SZ, L"1"}}
+                            : std::vector<policy_entry>{});
+        runs.push_back(box.run(L"-url \"https://l.test/x\""));
+    }
+    EXPECT_EQ(runs[0].records(), runs[1].records());
+    EXPECT_EQ(runs[0].out, runs[1].out);
+    EXPECT_EQ(runs[0].exit_code, 1u);
+}
+
 // Without a running viewer, the viewer beside the program (from version 2.1.4
 // on), or else the selector in KVIX_INSTALLPATH, is started with the encoded
 // link; else the box names the product.

@@ -357,6 +357,20 @@ void write_string(HKEY root, const std::wstring& path, const std::wstring& name,
                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
+void write_policies(const std::vector<policy_entry>& values)
+{
+    const std::wstring key = L"Software\\Policies\\Corvane-Pro";
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        SHDeleteKeyW(root, key.c_str());
+    for (const policy_entry& value : values) {
+        const DWORD number = std::wcstoul(value.data.c_str(), nullptr, 10);
+        RegSetKeyValueW(
+            value.root, (key + L"\\Ostrilo").c_str(), value.name.c_str(), value.type,
+            value.type == REG_DWORD ? static_cast<const void*>(&number) : value.data.c_str(),
+            value.type == REG_DWORD ? sizeof number : static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t)));
+    }
+}
+
 // clang-format off
 const std::vector<std::string> registration_tops = {
     "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",

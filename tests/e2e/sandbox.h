@@ -122,3 +122,17 @@ struct clean_registry {
     ~clean_registry();
 };
 void write_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text);
+
+// Ostrilo's policy values (REG_DWORD data in decimal); writing them removes all others of both hives, and the
+// scoped keys remove them all when made and when they go.
+struct policy_entry {
+    HKEY root;
+    std::wstring name;
+    DWORD type;
+    std::wstring data;
+};
+void write_policies(const std::vector<policy_entry>& values);
+struct scoped_policies {
+    scoped_key machine{HKEY_LOCAL_MACHINE, L"Software\\Policies\\Corvane-Pro"};
+    scoped_key user{HKEY_CURRENT_USER, L"Software\\Policies\\Corvane-Pro"};
+};

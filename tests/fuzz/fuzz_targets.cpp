@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include "browser_call.h"
+#include "config_keys.h"
 #include "explain.h"
 #include "kvix_environment.h"
 #include "lint.h"
@@ -47,6 +48,11 @@ void check(bool holds, const char* property)
             check(!part.empty() && part.front() != ' ' && part.back() != ' ', "key and value are trimmed, not empty");
         check(pair->second.find_first_of("\r\n") == std::string::npos, "a value ends at the line break");
         check(keys_equal(pair->first, ascii_lower(pair->first)), "keys compare without case");
+        // Every key takes a value of the file only within its range, else its default.
+        for (const config_key& key : config_keys()) {
+            const unsigned long number = file_number(key, pair->second);
+            check(number == key.fallback || number_fits(key, number), "a key's number from the file is in range");
+        }
     }
 
     // The command line (a C string): the -configdir folder and the split of strict_command_line=1.

@@ -123,6 +123,26 @@ explanation explain_files(const std::string& url, const std::vector<std::string>
     return e;
 }
 
+void note_deciding_keys(explanation& e, const key_sources& sources)
+{
+    const auto note = [&](const char* name, bool decided) {
+        if (const auto found = sources.find(name); decided && found != sources.end())
+            e.keys.push_back({name, found->second.first, found->second.second});
+    };
+    const rule_place* preset = nullptr;
+    for (const rule_place& place : e.decision.consulted)
+        if (std::string_view(place.source) == "whitelist_path")
+            preset = &place;
+    const auto& copy = e.decision.from_copy;
+    const bool by_preset = preset && (e.decision.stop || copy || (e.decision.file && *e.decision.file == preset->path));
+    note("whitelist_path", by_preset);
+    note("whitelist_copy", copy.has_value());
+    note("whitelist_timeout_ms", copy && copy->timeout_ms != 0);
+    note("unwrap_links", e.unwrap && !e.unwrap->layers.empty() && !e.unwrap->left_as_is);
+    note("strict_host_match", e.without_strict_host.has_value());
+    note("safe_browser_arguments", e.local.refused || (e.local.safe_argument && *e.local.safe_argument != e.url));
+}
+
 nlohmann::ordered_json explanation_json(const explanation& e)
 {
     using json = nlohmann::ordered_json;
@@ -143,6 +163,12 @@ nlohmann::ordered_json explanation_json(const explanation& e)
         places.push_back({{"source", place.source}, {"path", place.path}, {"present", place.present}});
     out["consulted"] = places;
     out["strict_host"] = e.decision.strict_host;
+    if (!e.keys.empty()) {
+        json keys = json::array();
+        for (const deciding_key& key : e.keys)
+            keys.push_back({{"key", key.name}, {"value", key.value}, {"source", key.source}});
+        out["keys"] = keys;
+    }
     if (const auto& copy = e.decision.from_copy) {
         out["whitelist_copy"] = {{"path", copy->path}, {"time", copy->time}, {"error", copy->error}};
         if (copy->timeout_ms != 0)
@@ -206,6 +232,8 @@ std::string explanation_text(const explanation& e)
         out += "  copy     whitelist_path cannot be read (" + copy->error + "); its copy of " + copy->time +
                " answers (whitelist_copy=1" +
                (copy->timeout_ms ? ", whitelist_timeout_ms=" + std::to_string(copy->timeout_ms) : "") + ")\n";
+    for (const deciding_key& key : e.keys)
+        out += "  key      " + key.name + "=" + key.value + " (" + key.source + ")\n";
     if (e.decision.stop)
         return out + "  Ostrilo stops with the box: " + json_safe(narrow_bytes(*e.decision.stop)) + "\n";
     if (e.local.file)

@@ -1,8 +1,10 @@
 // ostrilo-admin explain: where a link goes, from the product's own lookup.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -30,6 +32,14 @@ struct explain_keys {
     int unwrap_links = 0;
 };
 
+// A key of this machine that changed the decision: its name, its value and
+// where it was set ("machine policy", "<ostrilo.cfg>:<line>", ...).
+struct deciding_key {
+    std::string name;
+    std::string value;
+    std::string source;
+};
+
 struct explanation {
     std::string url;  // the link that is opened or handed on
     rule_decision decision;
@@ -41,7 +51,12 @@ struct explanation {
     std::optional<rule_decision> without_strict_host;
     // unwrap_links set: the layers taken off, the link looked up and the one opened.
     std::optional<unwrapped_link> unwrap;
+    std::vector<deciding_key> keys;
 };
+
+// The keys set on this machine (not by an option of explain), by name: their
+// value and where each was set.
+using key_sources = std::map<std::string, std::pair<std::string, std::string>>;
 
 // The lookup over rule files named on the command line, in that order.
 rule_decision decide_from_files(const std::string& url, const std::vector<std::string>& files,
@@ -54,6 +69,12 @@ void note_strict_host_difference(explanation& e, rule_decision without);
 void apply_safe_arguments(explanation& e);
 // The explanation over rule files named on the command line, with the keys applied.
 explanation explain_files(const std::string& url, const std::vector<std::string>& files, const explain_keys& keys);
+
+// Names the keys of `sources` that changed this decision: a hardening key that
+// changed the rule, the argument or refused the link, unwrap_links that took a
+// layer off, whitelist_path (and whitelist_copy, whitelist_timeout_ms) when
+// its file or copy decided or stopped the run.
+void note_deciding_keys(explanation& e, const key_sources& sources);
 
 nlohmann::ordered_json explanation_json(const explanation& e);
 std::string explanation_text(const explanation& e);

@@ -17,6 +17,9 @@ std::optional<std::string> configdir_folder(const std::optional<std::string>& ar
 explanation explain_here(run_context& run, const std::string& url, const explain_keys& keys);
 // The opt-in keys as ostrilo.cfg sets them here.
 explain_keys explain_keys_here(run_context& run);
+// The keys explain names when they change a decision, as set here (by policy
+// or ostrilo.cfg; keys at their default are left out).
+key_sources key_sources_here(run_context& run);
 // Every rule file Ostrilo would consult here, in its order (both names of a folder).
 std::vector<std::string> rule_files_here(run_context& run);
 // The status report; gives 0 when everything is fine, 1 otherwise.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "config_keys.h"
 #include "kvix_environment.h"
 #include "local_browser.h"
 #include "nb_utils.h"
@@ -35,6 +36,19 @@ std::optional<std::string> configdir_folder(const std::optional<std::string>& ar
 explain_keys explain_keys_here(run_context& run)
 {
     return {get_strict_host_match(run) == 1, get_safe_browser_arguments(run) == 1, get_unwrap_links(run)};
+}
+
+key_sources key_sources_here(run_context& run)
+{
+    key_sources sources;
+    for (const char* name : {"whitelist_path", "whitelist_copy", "whitelist_timeout_ms", "unwrap_links",
+                             "strict_host_match", "safe_browser_arguments"}) {
+        const config_key& key = *find_config_key(name);
+        const key_value value = key_in_force(run, key);
+        if (value.source != key_source::fallback)
+            sources[name] = {key_value_text(key, value.text, value.number), key_source_text(value)};
+    }
+    return sources;
 }
 
 explanation explain_here(run_context& run, const std::string& argument, const explain_keys& keys)

@@ -60,7 +60,10 @@ const char usage_text[] =
     "      list is refused as a whole.\n"
     "  status [-configdir DIR] [--json]   (Windows only)\n"
     "      the registration, the default browser, the files and the viewer\n"
-    "      as Ostrilo sees them here. Exit status 0 all fine, 1 otherwise.\n"
+    "      as Ostrilo sees them here, Defender's rule that can keep Outlook from\n"
+    "      starting Ostrilo, and every key's value with its source (machine\n"
+    "      policy, user policy, ostrilo.cfg and line, default). Exit status 0 all\n"
+    "      fine, 1 otherwise.\n"
     "  default-associations [-configdir DIR] [--out FILE] [--base64]   (Windows only)\n"
     "      the default associations file that makes Ostrilo the default for\n"
     "      http, https, .htm and .html at sign-in (DISM, Group Policy), with\n"
@@ -174,6 +177,14 @@ int run_explain(const arguments& args)
     keys.safe_arguments = keys.safe_arguments || set_here.safe_arguments;
     if (keys.unwrap_links == 0)
         keys.unwrap_links = set_here.unwrap_links;
+    // The keys this machine sets, named where they change a decision; an
+    // option of explain stands for its key.
+    key_sources sources = key_sources_here(run);
+    for (const auto& [forced, name] : {std::pair(args.keys.strict_host, "strict_host_match"),
+                                       std::pair(args.keys.safe_arguments, "safe_browser_arguments"),
+                                       std::pair(args.keys.unwrap_links != 0, "unwrap_links")})
+        if (forced)
+            sources.erase(name);
 #endif
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const std::string& url : urls) {
@@ -184,6 +195,9 @@ int run_explain(const arguments& args)
         else
 #endif
             e = explain_files(url, args.rules, keys);
+#ifdef _WIN32
+        note_deciding_keys(e, sources);
+#endif
         if (args.json)
             all.push_back(explanation_json(e));
         else

@@ -2,11 +2,13 @@
 #include "here.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
+#include "config_keys.h"
 #include "kvix_environment.h"
 #include "nb_utils.h"
 #include "registration.h"
@@ -38,6 +40,7 @@ struct status_line {
     std::string topic;
     std::string text;
     std::string fix;
+    nlohmann::ordered_json more = nullptr;  // further members of its --json object
 };
 
 // The program of an open command: the first quoted run, or the first word.
@@ -158,6 +161,14 @@ void check_hardening(run_context& run, std::vector<status_line>& lines)
                          "run Ostrilo.exe -setregistry again"});
 }
 
+// Where to change a key that is set: its policy, or ostrilo.cfg.
+std::string where_set(run_context& run, const char* name)
+{
+    const key_value value = key_in_force(run, *find_config_key(name));
+    return value.source == key_source::file || value.source == key_source::fallback ? "ostrilo.cfg"
+                                                                                    : "the " + key_source_text(value);
+}
+
 void check_file(std::vector<status_line>& lines, const char* topic, const std::optional<std::string>& path, bool needed,
                 const char* fix)
 {
@@ -174,12 +185,13 @@ void check_files(run_context& run, std::vector<status_line>& lines)
         if (file_exists(*preset))
             lines.push_back({true, "whitelist_path", *preset, ""});
         else
-            lines.push_back({false, "whitelist_path",
-                             *preset + (get_whitelist_copy(run) == 1
-                                            ? " cannot be read: links use its copy if whitelist_copy below shows "
-                                              "one, else they stop with an error box"
-                                            : " does not exist: every link stops with an error box"),
-                             "correct whitelist_path in ostrilo.cfg or put the file there"});
+            lines.push_back(
+                {false, "whitelist_path",
+                 *preset + (get_whitelist_copy(run) == 1
+                                ? " cannot be read: links use its copy if whitelist_copy below shows "
+                                  "one, else they stop with an error box"
+                                : " does not exist: every link stops with an error box"),
+                 "correct whitelist_path in " + where_set(run, "whitelist_path") + " or put the file there"});
     }
     check_file(lines, "kvix.cfg", find_kvix_cfg(run), false, "");
     // Finding kvix.vnc would stop with a box without APPDATA.
@@ -260,6 +272,151 @@ void check_timeout(run_context& run, std::vector<status_line>& lines)
                          ""});
 }
 
+// Every key in force, with its value and where it comes from; a policy value
+// that is ignored is something to fix.
+void check_keys(run_context& run, std::vector<status_line>& lines)
+{
+    policy_value(run, config_keys().front());  // the policy values are read, if no check has yet
+    for (const auto& [name, problem] : run.keys.policy_problems) {
+        const config_key& key = *find_config_key(name);
+        const std::string type = key.kind == key_kind::text   ? "REG_SZ"
+                                 : key.kind == key_kind::path ? "REG_SZ or REG_EXPAND_SZ"
+                                                              : "REG_DWORD " + key_range_text(key);
+        lines.push_back({false, "policy " + name, problem + ": ignored",
+                         "set it with the template ostrilo.admx, or as " + type + ", or remove it"});
+    }
+    for (const config_key& key : config_keys()) {
+        const key_value value = key_in_force(run, key);
+        const bool unset_text =
+            value.source == key_source::fallback && (key.kind == key_kind::text || key.kind == key_kind::path);
+        const std::string shown = unset_text ? key.fallback_text : key_value_text(key, value.text, value.number);
+        const char* const sources[] = {"machine policy", "user policy", "ostrilo.cfg", "default"};
+        nlohmann::ordered_json more = {
+            {"key", key.name},
+            {"value", unset_text ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(shown)},
+            {"source", sources[static_cast<int>(value.source)]}};
+        if (value.source == key_source::file)
+            more.update({{"file", value.file}, {"line", value.line}});
+        lines.push_back({true, std::string("key ") + key.name, shown + " (" + key_source_text(value) + ")", "", more});
+    }
+}
+
+// Microsoft Defender's attack surface reduction rule "Block Office
+// communication application from creating child processes", set to block (1)
+// or warn (6), keeps Outlook from starting Ostrilo: links in mail do nothing.
+// Defender reads the rule from the values of Group Policy (ASR\Rules: one
+// REG_SZ per rule GUID; ASR\ASROnlyExclusions: one value per excluded path,
+// its name) and of MDM such as Intune (Policy Manager: ASRRules as
+// "GUID=state|GUID=state", ASROnlyExclusions as "path|path"), as Microsoft
+// documents them for the Group Policy of Defender, the Defender policy CSP
+// and the troubleshooting of Defender's settings.
+const char asr_rule[] = "26190899-1602-49e8-8b27-eb1d0a1ce869";
+const wchar_t asr_group_policy[] =
+    L"SOFTWARE\\Policies\\Microsoft\\Windows Defender\\Windows Defender Exploit Guard\\ASR";
+const wchar_t asr_mdm[] = L"SOFTWARE\\Policies\\Microsoft\\Windows Defender\\Policy Manager";
+
+// ostrilo-admin is a 64-bit program: it reads the 64-bit view, which Defender reads.
+std::optional<std::wstring> machine_string(const std::wstring& key, const wchar_t* name)
+{
+    wchar_t buffer[32768] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(buffer);
+}
+
+std::vector<std::wstring> split_at_bars(const std::wstring& text)
+{
+    std::vector<std::wstring> parts;
+    for (std::size_t begin = 0, end; begin <= text.size(); begin = end + 1) {
+        end = std::min(text.find(L'|', begin), text.size());
+        parts.push_back(text.substr(begin, end - begin));
+    }
+    return parts;
+}
+
+// The rule's state and who set it; none when neither source sets it.
+std::optional<std::pair<std::wstring, const char*>> asr_rule_state(std::vector<std::wstring>& exclusions)
+{
+    const std::wstring guid(asr_rule, asr_rule + sizeof(asr_rule) - 1);
+    std::optional<std::pair<std::wstring, const char*>> state;
+    if (std::optional<std::wstring> value = machine_string(std::wstring(asr_group_policy) + L"\\Rules", guid.c_str()))
+        state = std::pair(*value, "Group Policy");
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(asr_group_policy) + L"\\ASROnlyExclusions").c_str(), 0,
+                      KEY_READ | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS) {
+        wchar_t name[32768];
+        for (DWORD index = 0, length = 32768;
+             RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+             ++index, length = 32768)
+            exclusions.emplace_back(name, length);
+    }
+    if (std::optional<std::wstring> rules = machine_string(asr_mdm, L"ASRRules"))
+        for (const std::wstring& rule : split_at_bars(*rules))
+            if (const std::size_t equals = rule.find(L'=');
+                !state && equals != std::wstring::npos &&
+                CompareStringOrdinal(rule.c_str(), static_cast<int>(equals), guid.c_str(), -1, TRUE) == CSTR_EQUAL)
+                state = std::pair(rule.substr(equals + 1), "MDM (Intune)");
+    if (std::optional<std::wstring> list = machine_string(asr_mdm, L"ASROnlyExclusions"))
+        for (const std::wstring& path : split_at_bars(*list))
+            exclusions.push_back(path);
+    return state;
+}
+
+// An exclusion takes the program itself, a folder above it, or a pattern
+// with wildcards that matches it; environment variables are expanded.
+bool excluded(const std::wstring& program, const std::wstring& exclusion)
+{
+    wchar_t expanded[32768] = {};
+    if (exclusion.empty() || ExpandEnvironmentStringsW(exclusion.c_str(), expanded, 32768) == 0)
+        return false;
+    std::wstring path = expanded;
+    while (!path.empty() && path.back() == L'\\')
+        path.pop_back();
+    const auto same = [](const std::wstring& a, const std::wstring& b) {
+        return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+    };
+    return same(program, path) ||
+           (program.size() > path.size() && program[path.size()] == L'\\' &&
+            same(program.substr(0, path.size()), path)) ||
+           (path.find_first_of(L"*?") != std::wstring::npos && PathMatchSpecW(program.c_str(), path.c_str()));
+}
+
+void check_defender_asr(std::vector<status_line>& lines)
+{
+    const char topic[] = "Defender ASR";
+    const std::string rule = std::string(
+                                 "the rule \"Block Office communication application from creating child "
+                                 "processes\" (") +
+                             asr_rule + ")";
+    std::vector<std::wstring> exclusions;
+    const auto state = asr_rule_state(exclusions);
+    const std::wstring mode = state ? state->first : L"";
+    if (mode != L"1" && mode != L"6") {
+        lines.push_back({true, topic, rule + " is not set to block or warn: Outlook can start Ostrilo", ""});
+        return;
+    }
+    // The program Outlook starts for a link is the one registered for http.
+    std::string program = command_program(read_reg_string("Software\\Classes\\NB.HTTP\\shell\\open\\command", nullptr));
+    if (program.empty())
+        program = program_folder() + (ends_with(program_folder(), "\\") ? "" : "\\") + "Ostrilo.exe";
+    const std::wstring wide = utf8_to_wide(program).value_or(L"");
+    const std::string how = std::string(mode == L"1" ? "block" : "warn") + " by " + state->second;
+    for (const std::wstring& exclusion : exclusions)
+        if (excluded(wide, exclusion)) {
+            lines.push_back(
+                {true, topic, rule + " is set to " + how + ", and " + program + " is excluded from it", ""});
+            return;
+        }
+    lines.push_back({false, topic,
+                     rule + " is set to " + how + " and " + program +
+                         " is not excluded: Outlook cannot start Ostrilo, links in mail do nothing",
+                     "add " + program +
+                         " to the exclusions of the attack surface reduction rules (Group Policy: "
+                         "\"Exclude files and paths from Attack Surface Reduction Rules\", Intune: "
+                         "\"Attack Surface Reduction Only Exclusions\"), or set the rule to audit"});
+}
+
 void check_viewer(run_context& run, std::vector<status_line>& lines)
 {
     const std::optional<std::string> viewer = find_vncviewer(run);
@@ -294,20 +451,26 @@ int print_status(run_context& run, bool json)
     std::vector<status_line> lines;
     check_registration(lines);
     check_defaults(lines);
+    check_defender_asr(lines);
     check_files(run, lines);
     check_hardening(run, lines);
     check_copy(run, lines);
     check_timeout(run, lines);
     check_viewer(run, lines);
+    check_keys(run, lines);
     bool all_ok = true;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const status_line& line : lines) {
         all_ok = all_ok && line.ok;
-        if (json)
-            all.push_back({{"ok", line.ok}, {"topic", line.topic}, {"text", line.text}, {"fix", line.fix}});
-        else
+        if (!json) {
             std::cout << (line.ok ? "ok    " : "FIX   ") << line.topic << ": " << line.text
                       << (line.fix.empty() ? "" : " -- " + line.fix) << "\n";
+            continue;
+        }
+        nlohmann::ordered_json entry = {{"ok", line.ok}, {"topic", line.topic}, {"text", line.text}, {"fix", line.fix}};
+        if (!line.more.is_null())
+            entry.update(line.more);
+        all.push_back(entry);
     }
     if (json)
         std::cout << all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

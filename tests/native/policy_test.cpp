@@ -1,0 +1,176 @@
+// The policy templates (packaging/policy) and the key table of
+// docs/configuration.md hold exactly the keys the program reads, each as the
+// key table describes it, so that a new key cannot be forgotten in either.
+#include "config_keys.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <pugixml.hpp>
+#include <set>
+#include <sstream>
+
+namespace {
+
+const std::string source = OSTRILO_SOURCE_DIR;
+
+// What a policy writes, as one line: "<class> <key> <value or element> <values>".
+std::string expected_shape(const config_key& key)
+{
+    const char* const classes[] = {"Both", "Machine", "User"};
+    std::string shape = std::string(classes[static_cast<int>(key.scope)]) + " " + policy_registry_key + " ";
+    switch (key.kind) {
+        case key_kind::on_off:
+            return shape + "value " + key.name + " 1/0";
+        case key_kind::text:
+            return shape + "text " + key.name;
+        case key_kind::path:
+            return shape + "text " + key.name + " expandable";
+        case key_kind::choice:
+            shape += "enum " + std::string(key.name);
+            for (const key_choice& c : key.choices)
+                shape += " " + std::to_string(c.value);
+            return shape;
+        case key_kind::number:
+            return shape + "decimal " + key.name + " " + std::to_string(key.minimum) + ".." +
+                   std::to_string(key.maximum);
+    }
+    return shape;
+}
+
+std::string actual_shape(pugi::xml_node policy)
+{
+    std::string shape = std::string(policy.attribute("class").value()) + " " + policy.attribute("key").value() + " ";
+    if (policy.attribute("valueName"))
+        shape += std::string("value ") + policy.attribute("valueName").value() + " " +
+                 policy.child("enabledValue").child("decimal").attribute("value").value() + "/" +
+                 policy.child("disabledValue").child("decimal").attribute("value").value();
+    for (pugi::xml_node element : policy.child("elements").children()) {
+        shape += std::string(element.name()) + " " + element.attribute("valueName").value();
+        if (element.attribute("expandable").as_bool())
+            shape += " expandable";
+        for (pugi::xml_node item : element.children("item"))
+            shape += std::string(" ") + item.child("value").child("decimal").attribute("value").value();
+        if (std::string_view(element.name()) == "decimal")
+            shape +=
+                std::string(" ") + element.attribute("minValue").value() + ".." + element.attribute("maxValue").value();
+    }
+    return shape;
+}
+
+// The X of "$(<table>.X)", or "" for any other text.
+std::string reference(std::string_view text, std::string_view table)
+{
+    const std::string start = "$(" + std::string(table) + ".";
+    if (!text.starts_with(start) || !text.ends_with(")"))
+        return "";
+    return std::string(text.substr(start.size(), text.size() - start.size() - 1));
+}
+
+void collect_references(pugi::xml_node node, std::set<std::string>& strings, std::set<std::string>& presentations)
+{
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (std::string id = reference(attribute.value(), "string"); !id.empty())
+            strings.insert(id);
+        if (std::string id = reference(attribute.value(), "presentation"); !id.empty())
+            presentations.insert(id);
+    }
+    for (pugi::xml_node child : node.children())
+        collect_references(child, strings, presentations);
+}
+
+TEST(PolicyTemplates, OnePolicyPerKeyWithItsRegistryValueAndElementAndEveryReferenceResolvesInBothLanguages)
+{
+    pugi::xml_document admx;
+    ASSERT_TRUE(admx.load_file((source + "/packaging/policy/ostrilo.admx").c_str()));
+    const pugi::xml_node definitions = admx.child("policyDefinitions");
+    EXPECT_STREQ(definitions.child("policyNamespaces").child("target").attribute("namespace").value(),
+                 "CorvanePro.Policies.Ostrilo");
+    std::set<std::string> keys_with_policy;
+    std::map<std::string, std::set<std::string>> element_ids;  // by presentation
+    for (pugi::xml_node policy : definitions.child("policies").children("policy")) {
+        const config_key* key = find_config_key(policy.attribute("name").value());
+        ASSERT_TRUE(key && std::string_view(key->name) == policy.attribute("name").value())
+            << "a policy for a key the program does not read: " << policy.attribute("name").value();
+        EXPECT_TRUE(keys_with_policy.insert(key->name).second) << key->name;
+        EXPECT_EQ(actual_shape(policy), expected_shape(*key));
+        EXPECT_STREQ(policy.child("parentCategory").attribute("ref").value(), "Ostrilo") << key->name;
+        EXPECT_STREQ(policy.child("supportedOn").attribute("ref").value(), "SUPPORTED_WIN7") << key->name;
+        std::set<std::string>& ids = element_ids[reference(policy.attribute("presentation").value(), "presentation")];
+        for (pugi::xml_node element : policy.child("elements").children())
+            ids.insert(element.attribute("id").value());
+    }
+    EXPECT_EQ(keys_with_policy.size(), config_keys().size()) << "every key has a policy";
+
+    std::set<std::string> strings, presentations;
+    collect_references(definitions, strings, presentations);
+    for (const char* language : {"en-US", "de-DE"}) {
+        SCOPED_TRACE(language);
+        pugi::xml_document adml;
+        ASSERT_TRUE(adml.load_file((source + "/packaging/policy/" + language + "/ostrilo.adml").c_str()));
+        const pugi::xml_node resources = adml.child("policyDefinitionResources").child("resources");
+        std::map<std::string, std::string> table;
+        for (pugi::xml_node string : resources.child("stringTable").children("string"))
+            table[string.attribute("id").value()] = string.text().get();
+        for (const std::string& id : strings)
+            EXPECT_TRUE(table.contains(id)) << "$(string." << id << ")";
+        std::set<std::string> defined;
+        for (pugi::xml_node presentation : resources.child("presentationTable").children("presentation")) {
+            const std::string id = presentation.attribute("id").value();
+            defined.insert(id);
+            for (pugi::xml_node control : presentation.children())
+                EXPECT_TRUE(element_ids[id].contains(control.attribute("refId").value()))
+                    << id << ": " << control.attribute("refId").value();
+        }
+        for (const std::string& id : presentations)
+            EXPECT_TRUE(defined.contains(id)) << "$(presentation." << id << ")";
+        // The policy's name is the key's meaning, and a choice's label its label.
+        const bool english = std::string_view(language) == "en-US";
+        for (const config_key& key : config_keys()) {
+            EXPECT_EQ(table[key.name], english ? key.meaning_en : key.meaning_de);
+            for (const key_choice& c : key.choices)
+                EXPECT_EQ(table[std::string(key.name) + "_" + std::to_string(c.value)], english ? c.en : c.de);
+        }
+    }
+}
+
+TEST(KeyTable, TheTableOfDocsConfigurationNamesEveryKeyInItsOrderAndNoOther)
+{
+    std::ifstream file(source + "/docs/configuration.md");
+    std::vector<std::string> documented, read;
+    bool in_section = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line.starts_with("## "))
+            in_section = line.find("may contain") != std::string::npos;
+        if (in_section && line.starts_with("| `"))
+            documented.push_back(line.substr(3, line.find('`', 3) - 3));
+    }
+    for (const config_key& key : config_keys())
+        read.push_back(key.name);
+    EXPECT_EQ(documented, read);
+}
+
+// A value of ostrilo.cfg and a policy's REG_DWORD as each kind takes them.
+TEST(KeyTable, FileValuesAndPolicyNumbersAreTakenOnlyInTheKeysRange)
+{
+    const config_key& on = *find_config_key("STRICT_HOST_MATCH");
+    const config_key& unwrap = *find_config_key("unwrap_links");
+    const config_key& timeout = *find_config_key("whitelist_timeout_ms");
+    // clang-format off
+    const std::tuple<const config_key*, std::string, unsigned long> files[] = {
+        {&on, "1", 1}, {&on, "0", 0}, {&on, "10", 0}, {&on, "true", 0}, {&on, "+1", 0}, {&on, "2", 0},
+        {&unwrap, "2", 2}, {&unwrap, "3", 0}, {&unwrap, "02", 0},
+        {&timeout, "300", 300}, {&timeout, "0300", 300}, {&timeout, "600000", 600000}, {&timeout, "600001", 0},
+        {&timeout, "0", 0}, {&timeout, "-5", 0}, {&timeout, "5 ", 0}, {&timeout, "99999999999999999999", 0},
+    };
+    // clang-format on
+    for (const auto& [key, text, number] : files)
+        EXPECT_EQ(file_number(*key, text), number) << key->name << "=" << text;
+    EXPECT_TRUE(number_fits(unwrap, 2) && !number_fits(unwrap, 3) && !number_fits(on, 2));
+    EXPECT_TRUE(number_fits(timeout, 1) && !number_fits(timeout, 0) && !number_fits(timeout, 600001));
+    EXPECT_EQ(key_range_text(unwrap), "0, 1 or 2");
+    EXPECT_EQ(find_config_key("no_such_key"), nullptr);
+}
+
+}  // namespace
