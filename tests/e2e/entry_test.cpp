@@ -381,8 +381,8 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
     // clang-format on
 }
 
-// whitelist_copy=1 keeps the last good copy of the central rule file, and a run whose file cannot be read uses it
-// without a box; without an intact copy of that same file, or without the key, the box ends the run as before.
+// whitelist_copy=1 keeps the last good copy of the central rule file, and a run whose file cannot be read whole uses
+// it without a box; without an intact copy of that same file, or without the key, the box ends the run as before.
 // The central rule's destination "none" ends the run with status 1 right after the lookup.
 TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWhole)
 {
@@ -390,12 +390,21 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
     const std::wstring central = L"\\central\\url whitelist.txt", link = L"-url \"https://c.test/x\"";
     const std::string file = "%R\\central\\url whitelist.txt", copy = "%R\\localappdata\\Ostrilo\\whitelist copy.txt";
     const std::string kept = "\ncopy: " + file + ": c.test/*|none", matched = "\nTRACE  --> dest: <none>";
-    const std::string box =
-        "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte "
-        "Whitelist-Datei konnte leider nicht gefunden werden:\n\n" +
-        file;
-    const std::string used = "exit 1\nWARN whitelist_copy: cannot read " + file + " (system error ";
-    const std::string from = "); using its copy of 2026-01-02 03:04:05 UTC from " + copy + matched + kept;
+    // whitelist_timeout_ms=300 and a whitelist_path pipe; a Linux sysfs file, whose size (4096) is more than a read
+    // gives, as a file that shrinks while it is read.
+    const std::string pipe = "\\\\.\\pipe\\ostrilo-silent", timed = key + "whitelist_timeout_ms=300\n",
+                      sys = "Z:\\sys\\devices\\system\\cpu\\online", firefox = "c.test/*|local|firefox\r\n";
+    const auto box = [](const std::string& f) {
+        return "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte Whitelist-Datei "
+               "konnte leider nicht gefunden werden:\n\n" +
+               f;
+    };
+    const auto used = [&](const std::string& f, const std::string& why) {
+        return "exit 1\nWARN whitelist_copy: cannot read " + f + " (" + why +
+               "); using its copy of 2026-01-02 "
+               "03:04:05 UTC from " +
+               copy + matched + "\ncopy: " + f + ": c.test/*|none";
+    };
     // A run with the file in place makes the copy (its time set to one known here); then the fault.
     const auto with_copy = [&](std::function<void(sandbox&)> fault, const std::string& config = "") {
         return [&, fault, config](sandbox& b) -> HANDLE {
@@ -414,44 +423,58 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
         DeleteFileW((b.root + central).c_str());
         return HANDLE();
     };
-    const auto edit_copy = [&](std::string search, std::string replacement, const std::string& config = "") {
+    const auto edit_copy = [&](std::string search, std::string replacement, const std::string& config = "",
+                               bool keep_file = false) {
         return with_copy(
             [=](sandbox& b) {
                 std::string text = read_file(copy_of(b)).value_or("");
                 const std::string found = narrow(placed(widen(search), b));
                 write_file(copy_of(b), text.replace(text.find(found), found.size(), replacement));
-                DeleteFileW((b.root + central).c_str());
+                if (!keep_file)
+                    DeleteFileW((b.root + central).c_str());
             },
             config);
     };
-    // whitelist_timeout_ms=300 and a whitelist_path pipe whose server takes the open; it writes the rule after two
-    // seconds (never: the run gives up first) and is closed then, or after the run, so that no run waits for ever.
-    const std::string pipe = "\\\\.\\pipe\\ostrilo-silent", timed = key + "whitelist_timeout_ms=300\n";
-    const auto silent = [&](bool writes) {
-        return [&, writes](sandbox&) {
+    // The intact copy made a copy of `source`, read by `config`.
+    const auto copy_of_source = [&](const std::string& source, const std::string& config) {
+        return edit_copy("source: " + file, "source: " + source, config);
+    };
+    // The pipe's server takes the open and, after `wait` ms, writes `rules` and closes it, or disconnects it, so that
+    // the reader's next read fails (as a read of a share's file may, part-way); without rules it never writes and is
+    // closed after the run, so that no run waits for ever.
+    const auto serve = [&](std::string rules = "", DWORD wait = 0, bool disconnect = false) {
+        return [=](sandbox&) {
             const HANDLE server = CreateNamedPipeW(widen(pipe).c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr);
-            return !writes ? server
-                           : CreateThread(
-                                 nullptr, 0,
-                                 [](void* server) -> DWORD {
-                                     ConnectNamedPipe(server, nullptr), Sleep(2000);
-                                     DWORD written = 0;
-                                     WriteFile(server, "c.test/*|none\r\n", 15, &written, nullptr),
-                                         FlushFileBuffers(server);
-                                     return CloseHandle(server);
-                                 },
-                                 server, 0, nullptr);
+            struct served {
+                HANDLE server;
+                std::string rules;
+                DWORD wait;
+                bool disconnect;
+            };
+            const auto run = [](void* data) -> DWORD {
+                const std::unique_ptr<served> s(static_cast<served*>(data));
+                ConnectNamedPipe(s->server, nullptr), Sleep(s->wait);
+                DWORD written = 0;
+                WriteFile(s->server, s->rules.data(), static_cast<DWORD>(s->rules.size()), &written, nullptr);
+                if (FlushFileBuffers(s->server) && s->disconnect)
+                    DisconnectNamedPipe(s->server);
+                return CloseHandle(s->server);
+            };
+            return rules.empty()
+                       ? server
+                       : CreateThread(nullptr, 0, run, new served{server, rules, wait, disconnect}, 0, nullptr);
         };
     };
+    const auto then = [](auto first, auto second) { return [=](sandbox& b) { return first(b), second(b); }; };
     // clang-format off
     check({
         {cfg, "", link, "exit 1" + matched + kept, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
-        {cfg, "", link, used + "2: File not found." + from, L"", {}, with_copy(missing)},
-        {cfg, "", link, used + "32: Sharing violation." + from, L"", {}, [&](sandbox& b) {
+        {cfg, "", link, used(file, "system error 2: File not found."), L"", {}, with_copy(missing)},
+        {cfg, "", link, used(file, "system error 32: Sharing violation."), L"", {}, [&](sandbox& b) {
             with_copy([](sandbox&) {})(b);
             return CreateFileW((b.root + central).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); }},
-        {cfg, "", link, used + "5: Access denied." + from, L"", {}, with_copy([&](sandbox& b) {
+        {cfg, "", link, used(file, "system error 5: Access denied."), L"", {}, with_copy([&](sandbox& b) {
             missing(b); CreateDirectoryW((b.root + central).c_str(), nullptr); })},
         {cfg, "", link, "exit 0\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Corvane-Pro Viewer wurde "
          "leider nicht gefunden.\nWARN whitelist_copy: " + file + " is empty; the copy " + copy + " with rules of "
@@ -461,26 +484,39 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
          "\\Ostrilo\\whitelist copy.txt (system error 3: Path not found.); going on without it" + matched, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n");
                            b.env[L"LOCALAPPDATA"] = b.root + central; return HANDLE(); }},
-        {cfg, "", link, box + "\nWARN whitelist_copy: the copy " + copy + " is of C:\\other.txt, not of " + file +
+        {cfg, "", link, box(file) + "\nWARN whitelist_copy: the copy " + copy + " is of C:\\other.txt, not of " + file +
          "; not used\ncopy: C:\\other.txt: c.test/*|none", L"", {}, edit_copy("source: " + file, "source: C:\\other.txt")},
-        {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); "
-         "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
-        {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 bytes); "
-         "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
-        {cfg, "", link, box, L"", {}, missing},
+        {cfg, "", link, box(file) + "\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not "
+         "match); ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
+        {cfg, "", link, box(file) + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 "
+         "bytes); ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
+        {cfg, "", link, box(file), L"", {}, missing},
+        // A copy that holds the file's bytes under a damaged checksum is written anew, with an ERROR record; one
+        // that is only changed since Ostrilo wrote it (its time, here) quietly.
+        {cfg, "", link, "exit 1\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
+         "is replaced" + matched + kept, L"", {}, edit_copy(sha256_hex("c.test/*|none\r\n"), std::string(64, 'a'), "", true)},
+        {cfg, "", link, "exit 1\n!ERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
+         "is replaced" + matched + kept, L"", {}, with_copy([](sandbox&) {})},
+        // A read that fails part-way, and a file that changes while it is read (read twice), decide nothing; also on
+        // the thread of whitelist_timeout_ms.
+        {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
+         then(copy_of_source(pipe, key + "whitelist_path=" + pipe), serve(firefox, 0, true))},
+        {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
+         then(copy_of_source(pipe, timed + "whitelist_path=" + pipe), serve(firefox, 0, true))},
+        {key + "whitelist_path=" + pipe, "", link, box(pipe), L"", {}, serve(firefox, 0, true)},
+        {cfg, "", link, used(sys, "it changed while it was read"), L"", {},
+         copy_of_source(sys, key + "whitelist_path=" + sys)},
+        {key + "whitelist_path=" + sys, "", link, box(sys), L"", {}},
         // whitelist_timeout_ms: the copy answers for a pipe that never writes; a file that answers is read.
-        {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot read " + pipe + " (did not "
-         "answer within 300 ms); using its copy of 2026-01-02 03:04:05 UTC from " + copy + matched + "\ncopy: " + pipe +
-         ": c.test/*|none", L"", {}, [&](sandbox& b) {
-            edit_copy("source: " + file, "source: " + pipe, timed + "whitelist_path=" + pipe)(b);
-            return silent(false)(b); }},
+        {cfg, "", link, used(pipe, "did not answer within 300 ms"), L"", {},
+         then(copy_of_source(pipe, timed + "whitelist_path=" + pipe), serve())},
         {timed + "whitelist_path=" + pipe, "", link, "exit 1\nWARN whitelist_timeout_ms: " + pipe + " did not answer "
-         "within 300 ms and has no intact copy; waiting on\nWARN whitelist_copy: cannot keep a copy of " + pipe + " in " +
-         copy + " (system error 30: Read fault.); going on without it" + matched, L"", {}, silent(true)},
+         "within 300 ms and has no intact copy; waiting on" + matched + "\ncopy: " + pipe + ": c.test/*|none", L"", {},
+         serve("c.test/*|none\r\n", 2000)},
         {cfg + "whitelist_timeout_ms=300\n", "", link, "exit 1" + matched + kept, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
         // Without the key the copy is not looked at.
-        {cfg, "", link, box + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
+        {cfg, "", link, box(file) + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
          with_copy(missing, "whitelist_path=%R\\central\\url whitelist.txt\n")},
     });
     // clang-format on
@@ -561,6 +597,69 @@ TEST(WhitelistCopy, ARunThatWritesTheCopyRemovesNewCopiesAbandonedAnHourAgo)
     EXPECT_FALSE(read_file(old_new));
     EXPECT_TRUE(read_file(recent_new));
     EXPECT_TRUE(read_file(other));
+    // A run whose copy is current writes nothing (a copy written again would carry a later time).
+    const std::optional<std::string> made = read_file(copy_of(box));
+    Sleep(1100);
+    EXPECT_EQ(box.run(L"-url \"https://c.test/x\"").exit_code, 1u);
+    EXPECT_EQ(read_file(copy_of(box)), made);
+}
+
+// Two programs whose ostrilo.cfg name different whitelist_path files (one sends the link to Firefox, one to Chrome,
+// behind comment lines and a line that changes every round) run at once, round after round, and share the user's
+// copy: each goes where its own file says, and the copy afterwards is exactly one file's bytes, under its name.
+TEST(WhitelistCopy, TwoRunsOfDifferentFilesAtOnceLeaveACopyOfExactlyOneFile)
+{
+    sandbox box;
+    const std::wstring folders[2] = {box.program_dir, box.root + L"\\other"};
+    const std::string browsers[2] = {"firefox", "chrome"};
+    std::wstring paths[2];
+    CreateDirectoryW(folders[1].c_str(), nullptr);
+    CopyFileW(box.exe().c_str(), (folders[1] + L"\\Ostrilo.exe").c_str(), FALSE);
+    for (int i = 0; i < 2; ++i) {
+        paths[i] = box.root + L"\\central " + widen(browsers[i]) + L".txt";
+        box.standin(folders[i] + L"\\" + widen(browsers[i]) + L".exe");
+        write_file(folders[i] + L"\\ostrilo.cfg", "whitelist_copy=1\nwhitelist_path=" + narrow(paths[i]) + "\n");
+    }
+    for (const auto& [name, value] : box.env)
+        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    const int rounds = 10;
+    for (int round = 0; round < rounds; ++round) {
+        std::string files[2];
+        run_result results[2];
+        std::thread runs[2];
+        for (int i = 0; i < 2; ++i) {
+            for (int line = 0; line < 5000; ++line)
+                files[i] += "# padding line " + std::to_string(line) + "\r\n";
+            files[i] += "# round " + std::to_string(round) + "\r\nc.test/*|local|" + browsers[i] + "\r\n";
+            write_file(paths[i], files[i]);
+        }
+        for (int i = 0; i < 2; ++i)
+            runs[i] = std::thread([&, i] {
+                results[i] = box.run_command_line(L"\"" + folders[i] + L"\\Ostrilo.exe\" -url \"https://c.test/x\"");
+            });
+        for (int i = 0; i < 2; ++i) {
+            runs[i].join();
+            EXPECT_EQ(results[i].exit_code, 0u);
+            EXPECT_TRUE(results[i].boxes.empty());
+            for (const std::string& record : results[i].records())
+                EXPECT_EQ(record.find("whitelist_copy"), std::string::npos) << record;
+        }
+        const std::string text = read_file(copy_of(box)).value_or("");
+        const parsed_rule_copy copy = parse_rule_copy(text);
+        const std::string body = text.substr(copy.body_offset);
+        EXPECT_FALSE(copy.damage);
+        EXPECT_EQ(sha256_hex(body), copy.header.sha256);
+        const int which = copy.header.source == narrow(paths[1]);
+        EXPECT_EQ(copy.header.source, narrow(paths[which])) << "round " << round;
+        EXPECT_TRUE(body == files[which]) << "round " << round;
+    }
+    // The stand-ins started last may still be writing down their start.
+    for (int i = 0; i < 2; ++i) {
+        std::string calls;
+        for (int tries = 0; tries < 100 && std::count(calls.begin(), calls.end(), '\n') < 2 * rounds; ++tries)
+            calls = calls_of(folders[i] + L"\\" + widen(browsers[i]) + L".exe"), Sleep(50);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 2 * rounds) << browsers[i];
+    }
 }
 
 // What Explorer's file properties, the installer and publisher rules of application control read.
