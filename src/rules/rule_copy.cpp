@@ -327,11 +327,8 @@ void keep_copy(const std::string& source, std::string_view bytes)
     GetSystemTimeAsFileTime(&now);
     const std::uint64_t whole = ticks(now) / second * second;
     const FILETIME stamp{static_cast<DWORD>(whole), static_cast<DWORD>(whole >> 32)};
-    const DWORD error =
-        sum.empty()
-            ? ERROR_INVALID_DATA
-            : put_copy_in_place(old.path, rule_copy_header_text({source, header_time(stamp), sum, bytes.size()}), bytes,
-                                stamp);
+    const std::string header = rule_copy_header_text({source, header_time(stamp), sum, bytes.size()});
+    const DWORD error = sum.empty() ? ERROR_INVALID_DATA : put_copy_in_place(old.path, header, bytes, stamp);
     if (error != 0)
         LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
                     source.c_str(), old.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.path.c_str(),
