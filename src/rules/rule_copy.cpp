@@ -156,7 +156,7 @@ void read_whole(HANDLE file, whole_read& read)
 // changing is tried once more (a file caught while it is rewritten).
 void read_source(whole_read& read)
 {
-    for (int tries = 0; tries < 2 && (tries == 0 || read.torn); ++tries) {
+    for (int tries = 0; tries < 2 && (tries == 0 || read.torn) && !read.abandoned; ++tries) {
         const unique_file_handle file = open_shared(read.path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (!file) {
             read.error = GetLastError();
@@ -279,9 +279,10 @@ DWORD put_copy_in_place(const std::string& path, const std::string& header, std:
         return WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
                (written == data.size() || (SetLastError(ERROR_WRITE_FAULT), false));
     };
-    DWORD error = 0;
-    if (!write(header) || !write(bytes) || !SetFileTime(file.get(), nullptr, nullptr, &stamp) ||
-        !FlushFileBuffers(file.get()))
+    DWORD error = write(header) && write(bytes) ? 0 : GetLastError();
+    // Refused, the stamp costs no more than the copy written anew by the next link.
+    SetFileTime(file.get(), nullptr, nullptr, &stamp);
+    if (error == 0 && !FlushFileBuffers(file.get()))
         error = GetLastError();
     file.reset();
     // Another run may be replacing the copy at this moment; that takes only a
@@ -300,10 +301,12 @@ DWORD put_copy_in_place(const std::string& path, const std::string& header, std:
 }
 
 // After a whole read of the file, acting: the copy made current. A copy that
-// holds these bytes for this file and is stamped is current, so that a run
-// whose copy is current takes no checksum and writes nothing; any other copy
-// is written anew (one that holds these bytes under another checksum was
-// damaged).
+// holds these bytes for this file and is stamped is current: nothing is
+// written, and no checksum is taken (one of 2.5 MB on every link would cost
+// a tenth of the run under Wine), for the stamp shows that nothing has
+// written the copy since Ostrilo wrote and hashed it. Any other copy is
+// written anew; one that holds these bytes under another checksum was
+// damaged.
 void keep_copy(const std::string& source, std::string_view bytes)
 {
     rule_copy old = read_copy();
@@ -437,10 +440,10 @@ std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& 
     return copy.present && !copy.parsed.damage && copy.body() == read.bytes;
 }
 
-// whitelist_timeout_ms (timeout_ms not 0): the file is read on a thread of
-// its own, so that a share that does not answer holds the run no longer than
-// the key says. The thread writes no records and takes no lock of the run's
-// (the log is the run's alone). When the file has not been opened and read
+// The file is read whole; with whitelist_timeout_ms (timeout_ms not 0) on a
+// thread of its own, so that a share that does not answer holds the run no
+// longer than the key says. The thread writes no records and takes no lock
+// of the run's (the log is the run's alone). When the file has not been opened and read
 // within timeout_ms, an intact copy of it answers; without one the run waits
 // on, as without the key, since nothing else could answer for the file.
 copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,

@@ -390,20 +390,18 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
     const std::wstring central = L"\\central\\url whitelist.txt", link = L"-url \"https://c.test/x\"";
     const std::string file = "%R\\central\\url whitelist.txt", copy = "%R\\localappdata\\Ostrilo\\whitelist copy.txt";
     const std::string kept = "\ncopy: " + file + ": c.test/*|none", matched = "\nTRACE  --> dest: <none>";
+    const std::string copy_time = "2026-01-02 03:04:05 UTC";
     // whitelist_timeout_ms=300 and a whitelist_path pipe; a Linux sysfs file, whose size (4096) is more than a read
     // gives, as a file that shrinks while it is read.
     const std::string pipe = "\\\\.\\pipe\\ostrilo-silent", timed = key + "whitelist_timeout_ms=300\n",
                       sys = "Z:\\sys\\devices\\system\\cpu\\online", firefox = "c.test/*|local|firefox\r\n";
-    const auto box = [](const std::string& f) {
-        return "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte Whitelist-Datei "
-               "konnte leider nicht gefunden werden:\n\n" +
-               f;
-    };
+    const std::string missing_box =
+        "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte "
+        "Whitelist-Datei konnte leider nicht gefunden werden:\n\n";
+    const auto box = [&](const std::string& f) { return missing_box + f; };
     const auto used = [&](const std::string& f, const std::string& why) {
-        return "exit 1\nWARN whitelist_copy: cannot read " + f + " (" + why +
-               "); using its copy of 2026-01-02 "
-               "03:04:05 UTC from " +
-               copy + matched + "\ncopy: " + f + ": c.test/*|none";
+        return "exit 1\nWARN whitelist_copy: cannot read " + f + " (" + why + "); using its copy of " + copy_time +
+               " from " + copy + matched + "\ncopy: " + f + ": c.test/*|none";
     };
     // A run with the file in place makes the copy (its time set to one known here); then the fault.
     const auto with_copy = [&](std::function<void(sandbox&)> fault, const std::string& config = "") {
@@ -412,7 +410,7 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
             b.run(placed(link, b));
             std::string text = read_file(copy_of(b)).value_or("");
             const std::size_t time = text.find("read: ") + 6;
-            write_file(copy_of(b), text.replace(time, 23, "2026-01-02 03:04:05 UTC"));
+            write_file(copy_of(b), text.replace(time, 23, copy_time));
             if (!config.empty())
                 b.put(L"ostrilo.cfg", narrow(placed(widen(config), b)));
             fault(b);
@@ -445,24 +443,16 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
     const auto serve = [&](std::string rules = "", DWORD wait = 0, bool disconnect = false) {
         return [=](sandbox&) {
             const HANDLE server = CreateNamedPipeW(widen(pipe).c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr);
-            struct served {
-                HANDLE server;
-                std::string rules;
-                DWORD wait;
-                bool disconnect;
-            };
-            const auto run = [](void* data) -> DWORD {
-                const std::unique_ptr<served> s(static_cast<served*>(data));
-                ConnectNamedPipe(s->server, nullptr), Sleep(s->wait);
-                DWORD written = 0;
-                WriteFile(s->server, s->rules.data(), static_cast<DWORD>(s->rules.size()), &written, nullptr);
-                if (FlushFileBuffers(s->server) && s->disconnect)
-                    DisconnectNamedPipe(s->server);
-                return CloseHandle(s->server);
-            };
-            return rules.empty()
-                       ? server
-                       : CreateThread(nullptr, 0, run, new served{server, rules, wait, disconnect}, 0, nullptr);
+            if (!rules.empty())
+                std::thread([=] {
+                    DWORD written = 0;
+                    ConnectNamedPipe(server, nullptr), Sleep(wait);
+                    WriteFile(server, rules.data(), static_cast<DWORD>(rules.size()), &written, nullptr);
+                    if (FlushFileBuffers(server) && disconnect)
+                        DisconnectNamedPipe(server);
+                    CloseHandle(server);
+                }).detach();
+            return rules.empty() ? server : HANDLE();
         };
     };
     const auto then = [](auto first, auto second) { return [=](sandbox& b) { return first(b), second(b); }; };
@@ -478,7 +468,7 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
             missing(b); CreateDirectoryW((b.root + central).c_str(), nullptr); })},
         {cfg, "", link, "exit 0\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Corvane-Pro Viewer wurde "
          "leider nicht gefunden.\nWARN whitelist_copy: " + file + " is empty; the copy " + copy + " with rules of "
-         "2026-01-02 03:04:05 UTC is kept" + kept, L"", {},
+         + copy_time + " is kept" + kept, L"", {},
          with_copy([&](sandbox& b) { write_file(b.root + central, ""); })},
         {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot keep a copy of " + file + " in " + file +
          "\\Ostrilo\\whitelist copy.txt (system error 3: Path not found.); going on without it" + matched, L"", {},
@@ -498,7 +488,8 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
         {cfg, "", link, "exit 1\n!ERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
          "is replaced" + matched + kept, L"", {}, with_copy([](sandbox&) {})},
         // A read that fails part-way, and a file that changes while it is read (read twice), decide nothing; also on
-        // the thread of whitelist_timeout_ms.
+        // the thread of whitelist_timeout_ms. (Under Wine 8 another process's lock of a byte range does not make a
+        // read fail, as a copy job's lock on a share does; the pipe whose server disconnects after a rule does.)
         {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
          then(copy_of_source(pipe, key + "whitelist_path=" + pipe), serve(firefox, 0, true))},
         {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
@@ -612,53 +603,43 @@ TEST(WhitelistCopy, TwoRunsOfDifferentFilesAtOnceLeaveACopyOfExactlyOneFile)
     sandbox box;
     const std::wstring folders[2] = {box.program_dir, box.root + L"\\other"};
     const std::string browsers[2] = {"firefox", "chrome"};
-    std::wstring paths[2];
     CreateDirectoryW(folders[1].c_str(), nullptr);
     CopyFileW(box.exe().c_str(), (folders[1] + L"\\Ostrilo.exe").c_str(), FALSE);
     for (int i = 0; i < 2; ++i) {
-        paths[i] = box.root + L"\\central " + widen(browsers[i]) + L".txt";
         box.standin(folders[i] + L"\\" + widen(browsers[i]) + L".exe");
-        write_file(folders[i] + L"\\ostrilo.cfg", "whitelist_copy=1\nwhitelist_path=" + narrow(paths[i]) + "\n");
+        write_file(folders[i] + L"\\ostrilo.cfg",
+                   "whitelist_copy=1\nwhitelist_path=" + narrow(folders[i]) + "\\r.txt\n");
     }
     for (const auto& [name, value] : box.env)
         SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
-    const int rounds = 10;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < 10; ++round) {
         std::string files[2];
         run_result results[2];
         std::thread runs[2];
         for (int i = 0; i < 2; ++i) {
             for (int line = 0; line < 5000; ++line)
                 files[i] += "# padding line " + std::to_string(line) + "\r\n";
-            files[i] += "# round " + std::to_string(round) + "\r\nc.test/*|local|" + browsers[i] + "\r\n";
-            write_file(paths[i], files[i]);
-        }
-        for (int i = 0; i < 2; ++i)
+            write_file(folders[i] + L"\\r.txt",
+                       files[i] += "# round " + std::to_string(round) + "\r\nc.test/*|local|" + browsers[i] + "\r\n");
             runs[i] = std::thread([&, i] {
                 results[i] = box.run_command_line(L"\"" + folders[i] + L"\\Ostrilo.exe\" -url \"https://c.test/x\"");
             });
+        }
         for (int i = 0; i < 2; ++i) {
             runs[i].join();
-            EXPECT_EQ(results[i].exit_code, 0u);
-            EXPECT_TRUE(results[i].boxes.empty());
-            for (const std::string& record : results[i].records())
-                EXPECT_EQ(record.find("whitelist_copy"), std::string::npos) << record;
+            EXPECT_TRUE(results[i].exit_code == 0 && results[i].boxes.empty() &&
+                        results[i].has("TRACE  --> browser: <" + browsers[i] + ">") &&
+                        results[i].err.find(": whitelist_copy: ") == std::string::npos)
+                << results[i].err;
         }
         const std::string text = read_file(copy_of(box)).value_or("");
         const parsed_rule_copy copy = parse_rule_copy(text);
         const std::string body = text.substr(copy.body_offset);
+        const int which = copy.header.source == narrow(folders[1]) + "\\r.txt";
         EXPECT_FALSE(copy.damage);
         EXPECT_EQ(sha256_hex(body), copy.header.sha256);
-        const int which = copy.header.source == narrow(paths[1]);
-        EXPECT_EQ(copy.header.source, narrow(paths[which])) << "round " << round;
+        EXPECT_EQ(copy.header.source, narrow(folders[which]) + "\\r.txt") << "round " << round;
         EXPECT_TRUE(body == files[which]) << "round " << round;
-    }
-    // The stand-ins started last may still be writing down their start.
-    for (int i = 0; i < 2; ++i) {
-        std::string calls;
-        for (int tries = 0; tries < 100 && std::count(calls.begin(), calls.end(), '\n') < 2 * rounds; ++tries)
-            calls = calls_of(folders[i] + L"\\" + widen(browsers[i]) + L".exe"), Sleep(50);
-        EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 2 * rounds) << browsers[i];
     }
 }
 
