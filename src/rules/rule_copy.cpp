@@ -28,6 +28,7 @@
 
 namespace {
 
+constexpr std::size_t block_bytes = 65536;
 constexpr wchar_t copy_folder[] = L"\\Ostrilo";
 constexpr wchar_t copy_name[] = L"\\whitelist copy.txt";
 constexpr std::uint64_t second = 10000000;  // in the 100 ns ticks of a FILETIME
@@ -203,28 +204,65 @@ void destroy_hash(BCRYPT_HASH_HANDLE hash)
     cng().destroy(hash);
 }
 
-// The copy file read whole, its header parsed. Stamped: its last-write time
-// is still its read time, which Ostrilo gave it when it wrote it; any write
-// to it since has moved it.
+// The copy file opened, shared for deleting too: another run may put a new
+// copy in place meanwhile.
+unique_file_handle open_copy(rule_copy& copy)
+{
+    const std::optional<std::wstring> folder = local_app_data();
+    copy.path = folder ? wide_to_utf8(*folder + copy_folder + copy_name).value_or("") : "";
+    unique_file_handle file = open_shared(copy.path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    copy.present = static_cast<bool>(file);
+    return file;
+}
+
+// Stamped: the copy's last-write time is still its read time, which Ostrilo
+// gave it when it wrote it; any write to it since has moved it.
+bool stamped(const rule_copy& copy, const FILETIME& written)
+{
+    return !copy.parsed.header.time.empty() && header_time(written) == copy.parsed.header.time;
+}
+
+// The copy file read whole, its header parsed.
 rule_copy read_copy()
 {
     rule_copy copy;
-    const std::optional<std::wstring> folder = local_app_data();
-    if (!folder)
-        return copy;
-    copy.path = wide_to_utf8(*folder + copy_folder + copy_name).value_or("");
-    // Shared for deleting too: another run may put a new copy in place meanwhile.
-    const unique_file_handle file = open_shared(copy.path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const unique_file_handle file = open_copy(copy);
     if (!file)
         return copy;
     whole_read read;
     read_whole(file.get(), read);
-    copy.present = true;
     copy.text = std::move(read.bytes);
     copy.parsed = parse_rule_copy(copy.text);
     if (read.error != 0 || read.torn)
         copy.parsed.damage = "cannot be read to its end";
-    copy.stamped = !copy.parsed.header.time.empty() && header_time(read.written) == copy.parsed.header.time;
+    copy.stamped = stamped(copy, read.written);
+    return copy;
+}
+
+// The copy's header, and whether its body is exactly these bytes, compared
+// block by block as it is read, so that a run whose copy is current holds
+// the file's bytes once, not twice (fresh memory for 2.5 MB costs more than
+// reading them).
+rule_copy compare_copy(std::string_view bytes, bool& same)
+{
+    rule_copy copy;
+    const unique_file_handle file = open_copy(copy);
+    std::vector<char> block(block_bytes);
+    DWORD got = 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    same = file && ReadFile(file.get(), block.data(), block_bytes, &got, nullptr) &&
+           GetFileInformationByHandle(file.get(), &info);
+    if (!file)
+        return copy;
+    copy.parsed = parse_rule_copy(std::string_view(block.data(), got), false);
+    copy.stamped = stamped(copy, info.ftLastWriteTime);
+    same = same && !copy.parsed.damage;
+    for (std::size_t at = copy.parsed.body_offset; same && got > 0; at = 0) {
+        const std::string_view part(block.data() + at, got - at);
+        same = bytes.substr(0, part.size()) == part && ReadFile(file.get(), block.data(), block_bytes, &got, nullptr);
+        bytes.remove_prefix(std::min(part.size(), bytes.size()));
+    }
+    same = same && bytes.empty();
     return copy;
 }
 
@@ -309,13 +347,17 @@ DWORD put_copy_in_place(const std::string& path, const std::string& header, std:
 // damaged.
 void keep_copy(const std::string& source, std::string_view bytes)
 {
-    rule_copy old = read_copy();
-    const bool same_bytes = old.present && !old.parsed.damage && old.body() == bytes;
+    bool same_bytes = false;
+    rule_copy old = compare_copy(bytes, same_bytes);
     if (same_bytes && old.stamped && old.parsed.header.source == source)
         return;
     const std::string sum = sha256_hex(bytes);
-    if (same_bytes || bytes.empty())
-        check_sum(old, same_bytes ? sum : sha256_hex(old.body()));
+    if (same_bytes)
+        check_sum(old, sum);
+    if (bytes.empty() && old.present && !old.parsed.damage) {
+        old = read_copy();
+        check_sum(old, sha256_hex(old.body()));
+    }
     if (old.parsed.damage) {
         LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", old.path.c_str(),
                     old.parsed.damage->c_str());
