@@ -2,9 +2,11 @@
 // the user in %LOCALAPPDATA%\Ostrilo, and read in the file's place when the
 // file cannot be read (a share out of reach, a file locked by a copy job).
 //
-// Everything is read and written in blocks of one buffer, as the lookup
-// reads a rule file: fresh memory for a whole file of 100,000 rules costs
-// more than reading it.
+// Only a whole read of the file counts. The file is read into memory (100,000
+// rules are 2.5 MB) and held against its size and last-write time; then the
+// link is looked up in those bytes, and the copy is compared with them and
+// written from them. A read that fails, or that finds the file changing,
+// decides nothing: the copy answers in its place.
 #include "url_rules.h"
 
 #include <shlobj.h>
@@ -12,9 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "log.h"
@@ -28,6 +31,7 @@ namespace {
 constexpr std::size_t block_bytes = 65536;
 constexpr wchar_t copy_folder[] = L"\\Ostrilo";
 constexpr wchar_t copy_name[] = L"\\whitelist copy.txt";
+constexpr std::uint64_t second = 10000000;  // in the 100 ns ticks of a FILETIME
 
 // The user's local folder, which does not roam and which Windows does not
 // clean like the temporary folder: the variable LOCALAPPDATA (every logon of
@@ -43,12 +47,19 @@ std::optional<std::wstring> local_app_data()
     return std::nullopt;
 }
 
-std::string utc_now()
+std::uint64_t ticks(const FILETIME& time)
 {
-    SYSTEMTIME now{};
-    GetSystemTime(&now);
-    return format_bounded(32, "%04u-%02u-%02u %02u:%02u:%02u UTC", now.wYear, now.wMonth, now.wDay, now.wHour,
-                          now.wMinute, now.wSecond);
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A time as the copy's header writes it; "" for one that is not a whole second.
+std::string header_time(const FILETIME& time)
+{
+    SYSTEMTIME utc{};
+    if (ticks(time) % second != 0 || !FileTimeToSystemTime(&time, &utc))
+        return "";
+    return format_bounded(32, "%04u-%02u-%02u %02u:%02u:%02u UTC", utc.wYear, utc.wMonth, utc.wDay, utc.wHour,
+                          utc.wMinute, utc.wSecond);
 }
 
 // A run that died between writing its new copy and putting it in place (the
@@ -67,14 +78,11 @@ void remove_abandoned_copies(const std::wstring& copy)
         return;
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](const FILETIME& time) {
-        return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    constexpr std::uint64_t hour = 3600ull * 10000000ull;  // in the 100 ns ticks of a FILETIME
     do {
         // The pattern also matches files by their short 8.3 names; only the copy's own new files go.
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            std::wstring_view(found.cFileName).starts_with(name) && ticks(now) > ticks(found.ftLastWriteTime) + hour)
+            std::wstring_view(found.cFileName).starts_with(name) &&
+            ticks(now) > ticks(found.ftLastWriteTime) + 3600 * second)
             DeleteFileW((folder + found.cFileName).c_str());
     } while (FindNextFileW(search.get(), &found));
 }
@@ -90,33 +98,80 @@ unique_file_handle open_shared(const std::string& path, DWORD share)
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-// Blocks of an open file; a failed read ends it and is remembered.
-struct file_blocks {
-    HANDLE file;
-    bool failed = false;
-    std::size_t operator()(char* buffer, std::size_t size)
-    {
-        DWORD got = 0;
-        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr))
-            failed = true;
-        return got;
-    }
+// One read of a file, whole, or why not.
+struct whole_read {
+    std::string path;
+    std::string bytes = {};
+    DWORD error = 0;
+    // The file changed while it was read: its size or last-write time moved,
+    // or the read came short of its size or went beyond it.
+    bool torn = false;
+    FILETIME written = {};
+    // whitelist_timeout_ms: the run has given up on the thread reading it.
+    std::atomic<bool> abandoned = false;
 };
 
-// Reads until size bytes or the end.
-std::size_t read_fully(file_blocks& blocks, char* buffer, std::size_t size)
+std::string failure_text(const whole_read& read)
 {
+    return read.error != 0 ? system_error_text(read.error) : read.torn ? "it changed while it was read" : "";
+}
+
+// Reads the open file to its end. Only a file on a disk or share has a size
+// and a time to hold the read against (a pipe, as in the tests, has not).
+void read_whole(HANDLE file, whole_read& read)
+{
+    read.bytes.clear();
+    read.torn = false;
+    BY_HANDLE_FILE_INFORMATION before{}, after{};
+    const bool sized = GetFileType(file) == FILE_TYPE_DISK;
+    if (sized && !GetFileInformationByHandle(file, &before)) {
+        read.error = GetLastError();
+        return;
+    }
+    const std::uint64_t size = (static_cast<std::uint64_t>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
     std::size_t filled = 0;
-    for (std::size_t got = 1; filled < size && got > 0; filled += got)
-        got = blocks(buffer + filled, size - filled);
-    return filled;
+    try {
+        for (DWORD got = 1; got > 0 && !read.abandoned; filled += got) {
+            if (filled == read.bytes.size())
+                read.bytes.resize(std::max<std::uint64_t>({2 * filled, size + 1, 4096}));
+            const DWORD room = static_cast<DWORD>(std::min<std::size_t>(read.bytes.size() - filled, 1u << 30));
+            // A pipe whose writer has closed it has ended, as for the C runtime's reads.
+            if (!ReadFile(file, read.bytes.data() + filled, room, &got, nullptr) &&
+                GetLastError() != ERROR_BROKEN_PIPE) {
+                read.error = GetLastError();
+                break;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        read.error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    read.bytes.resize(filled);
+    read.written = before.ftLastWriteTime;
+    read.torn = sized && read.error == 0 &&
+                (!GetFileInformationByHandle(file, &after) || after.nFileSizeHigh != before.nFileSizeHigh ||
+                 after.nFileSizeLow != before.nFileSizeLow ||
+                 CompareFileTime(&after.ftLastWriteTime, &before.ftLastWriteTime) != 0 || filled != size);
+}
+
+// The whitelist_path file opened and read whole; a read that finds it
+// changing is tried once more (a file caught while it is rewritten).
+void read_source(whole_read& read)
+{
+    for (int tries = 0; tries < 2 && (tries == 0 || read.torn) && !read.abandoned; ++tries) {
+        const unique_file_handle file = open_shared(read.path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        if (!file) {
+            read.error = GetLastError();
+            return;
+        }
+        read_whole(file.get(), read);
+    }
 }
 
 // SHA-256 from Windows' own CNG (bcrypt.dll, Windows 7 and later): it finds
 // any damage, not only what a short sum catches, and needs no code of ours.
-// The library is loaded only when a hash is taken (a copy written or used;
-// a run whose copy is current compares bytes instead), so that no other run
-// pays for loading it; under Wine it hashes four times as fast as CryptoAPI.
+// The library is loaded only when a hash is taken (a copy written or used),
+// so that no other run pays for loading it; under Wine it hashes four times
+// as fast as CryptoAPI.
 struct cng_functions {
     unique_module library{LoadLibraryW(L"bcrypt.dll")};
     template <class Function>
@@ -149,226 +204,87 @@ void destroy_hash(BCRYPT_HASH_HANDLE hash)
     cng().destroy(hash);
 }
 
-struct sha256_stream {
-    unique_any<BCRYPT_ALG_HANDLE, &close_algorithm> algorithm;
-    unique_any<BCRYPT_HASH_HANDLE, &destroy_hash> hash;
-    bool ok = cng().ok && BCRYPT_SUCCESS(cng().open(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
-              BCRYPT_SUCCESS(cng().create(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0));
-    void add(const char* data, std::size_t size)
-    {
-        ok = ok && BCRYPT_SUCCESS(cng().add(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(data)),
-                                            static_cast<ULONG>(size), 0));
-    }
-    std::string finish()
-    {
-        unsigned char digest[32];
-        if (!ok || !BCRYPT_SUCCESS(cng().finish(hash.get(), digest, sizeof digest, 0)))
-            return "";
-        std::string hex;
-        for (unsigned char byte : digest)
-            hex += format_bounded(3, "%02x", byte);
-        return hex;
-    }
-};
-
-// The copy file open for reading, its header parsed, positioned at its body.
-struct open_copy {
-    rule_copy info;
-    unique_file_handle handle;
-    file_blocks blocks{nullptr};
-};
-
-open_copy open_rule_copy()
+// The copy file opened, shared for deleting too: another run may put a new
+// copy in place meanwhile.
+unique_file_handle open_copy(rule_copy& copy)
 {
-    open_copy copy;
     const std::optional<std::wstring> folder = local_app_data();
-    if (!folder)
+    copy.path = folder ? wide_to_utf8(*folder + copy_folder + copy_name).value_or("") : "";
+    unique_file_handle file = open_shared(copy.path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    copy.present = static_cast<bool>(file);
+    return file;
+}
+
+// Stamped: the copy's last-write time is still its read time, which Ostrilo
+// gave it when it wrote it; any write to it since has moved it.
+bool stamped(const rule_copy& copy, const FILETIME& written)
+{
+    return !copy.parsed.header.time.empty() && header_time(written) == copy.parsed.header.time;
+}
+
+// The copy file read whole, its header parsed.
+rule_copy read_copy()
+{
+    rule_copy copy;
+    const unique_file_handle file = open_copy(copy);
+    if (!file)
         return copy;
-    copy.info.path = wide_to_utf8(*folder + copy_folder + copy_name).value_or("");
-    // Shared for deleting too: another run may put a new copy in place meanwhile.
-    copy.handle = open_shared(copy.info.path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    if (!copy.handle)
-        return copy;
-    copy.info.present = true;
-    copy.blocks.file = copy.handle.get();
-    std::string head(block_bytes, '\0');
-    head.resize(read_fully(copy.blocks, head.data(), head.size()));
-    copy.info.parsed = parse_rule_copy(head, head.size() < block_bytes);
-    if (copy.info.parsed.damage && copy.info.parsed.body_offset == 0)
-        return copy;
-    LARGE_INTEGER body{};
-    body.QuadPart = static_cast<LONGLONG>(copy.info.parsed.body_offset);
-    SetFilePointerEx(copy.handle.get(), body, nullptr, FILE_BEGIN);
+    whole_read read;
+    read_whole(file.get(), read);
+    copy.text = std::move(read.bytes);
+    copy.parsed = parse_rule_copy(copy.text);
+    if (read.error != 0 || read.torn)
+        copy.parsed.damage = "cannot be read to its end";
+    copy.stamped = stamped(copy, read.written);
     return copy;
 }
 
-// Reads the body to its end: its length and checksum against the header;
-// then back to its start.
-void verify_body(open_copy& copy)
+// The copy's header, and whether its body is exactly these bytes, compared
+// block by block as it is read, so that a run whose copy is current holds
+// the file's bytes once, not twice (fresh memory for 2.5 MB costs more than
+// reading them).
+rule_copy compare_copy(std::string_view bytes, bool& same)
 {
-    parsed_rule_copy& parsed = copy.info.parsed;
-    if (!copy.info.present || parsed.damage)
-        return;
-    sha256_stream hash;
+    rule_copy copy;
+    const unique_file_handle file = open_copy(copy);
     std::vector<char> block(block_bytes);
-    std::size_t length = 0;
-    for (std::size_t got; (got = copy.blocks(block.data(), block.size())) > 0; length += got)
-        hash.add(block.data(), got);
-    if (copy.blocks.failed)
-        parsed.damage = "cannot be read to its end";
-    else if (length != parsed.header.length)
-        parsed.damage =
-            "length " + std::to_string(length) + " instead of " + std::to_string(parsed.header.length) + " bytes";
-    else if (hash.finish() != parsed.header.sha256)
-        parsed.damage = "checksum does not match";
-    LARGE_INTEGER body{};
-    body.QuadPart = static_cast<LONGLONG>(parsed.body_offset);
-    SetFilePointerEx(copy.handle.get(), body, nullptr, FILE_BEGIN);
+    DWORD got = 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    same = file && ReadFile(file.get(), block.data(), block_bytes, &got, nullptr) &&
+           GetFileInformationByHandle(file.get(), &info);
+    if (!file)
+        return copy;
+    copy.parsed = parse_rule_copy(std::string_view(block.data(), got), false);
+    copy.stamped = stamped(copy, info.ftLastWriteTime);
+    same = same && !copy.parsed.damage;
+    for (std::size_t at = copy.parsed.body_offset; same && got > 0; at = 0) {
+        const std::string_view part(block.data() + at, got - at);
+        same = bytes.substr(0, part.size()) == part && ReadFile(file.get(), block.data(), block_bytes, &got, nullptr);
+        bytes.remove_prefix(std::min(part.size(), bytes.size()));
+    }
+    same = same && bytes.empty();
+    return copy;
 }
 
-// While the whitelist_path file passes by, block by block: compares it with
-// the copy, and from the first difference on writes a new copy, so that a run
-// whose copy is current reads both and writes nothing.
-struct copy_keeper {
-    const std::string& source;
-    open_copy old;
-    bool same = old.info.present && !old.info.parsed.damage && old.info.parsed.header.source == source;
-    std::size_t passed = 0;
-    std::vector<char> other = std::vector<char>(block_bytes);
-    // The new copy, once one is needed.
-    bool writing = false;
-    std::wstring fresh = {};
-    unique_file_handle file = {};
-    std::optional<sha256_stream> hash = {};
-    DWORD error = 0;
-    std::string time = utc_now();
+void check_sum(rule_copy& copy, const std::string& sum)
+{
+    if (copy.present && !copy.parsed.damage && copy.parsed.header.sha256 != sum)
+        copy.parsed.damage = "checksum does not match";
+}
 
-    void write(const char* data, std::size_t size)
-    {
-        DWORD written = 0;
-        if (error == 0 &&
-            (!WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size))
-            error = GetLastError();
-        hash->add(data, size);
-    }
+// The copy that may answer for preset: present, of that same path, and whole
+// (its checksum is taken only then).
+bool stands_in(rule_copy& copy, const std::string& preset)
+{
+    const parsed_rule_copy& parsed = copy.parsed;
+    if (parsed.header.source == preset)
+        check_sum(copy, sha256_hex(copy.body()));
+    return copy.present && !parsed.damage && parsed.header.source == preset;
+}
 
-    // The new copy begins with a header of the final size, then the bytes
-    // that matched the old copy so far, read from it again.
-    void start_writing()
-    {
-        writing = true;
-        hash.emplace();
-        const std::optional<std::wstring> path = utf8_to_wide(old.info.path);
-        if (old.info.path.empty() || !path) {
-            error = ERROR_PATH_NOT_FOUND;
-            return;
-        }
-        const std::wstring folder = path->substr(0, path->rfind(L'\\'));
-        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = GetLastError();
-            return;
-        }
-        // Named after the process, so that runs at the same time never share one.
-        fresh = *path + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
-        file.reset(
-            CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            error = GetLastError();
-            return;
-        }
-        const std::string header = rule_copy_header_text({source, time, std::string(64, '0'), 0});
-        DWORD written = 0;
-        if (!WriteFile(file.get(), header.data(), static_cast<DWORD>(header.size()), &written, nullptr))
-            error = GetLastError();
-        if (passed == 0)
-            return;
-        open_copy again = open_rule_copy();
-        for (std::size_t left = passed, got; left > 0 && error == 0; left -= got) {
-            got = read_fully(again.blocks, other.data(), std::min(left, other.size()));
-            if (got == 0)
-                error = ERROR_HANDLE_EOF;
-            write(other.data(), got);
-        }
-    }
-
-    void pass(const char* data, std::size_t size)
-    {
-        if (same &&
-            (read_fully(old.blocks, other.data(), size) != size || std::memcmp(other.data(), data, size) != 0)) {
-            same = false;
-            start_writing();
-        } else if (!same && !writing) {
-            start_writing();
-        }
-        if (writing)
-            write(data, size);
-        passed += size;
-    }
-
-    bool old_has_rules()
-    {
-        std::string body(old.info.parsed.header.length, '\0');
-        body.resize(read_fully(old.blocks, body.data(), body.size()));
-        return has_rule_lines(rule_text_as_read(body));
-    }
-
-    // After the whole file passed: the new copy in place of the old one.
-    // Never torn: the new copy is a file of its own beside the old one,
-    // flushed to the disk, and then takes the old one's place in one step; a
-    // run that dies before leaves the old copy whole.
-    void finish(bool read_failed)
-    {
-        if (same && passed == old.info.parsed.header.length && read_fully(old.blocks, other.data(), 1) == 0)
-            return;
-        if (old.info.present && old.info.parsed.damage)
-            LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", old.info.path.c_str(),
-                        old.info.parsed.damage->c_str());
-        // An empty read comes mostly from a share whose file is being
-        // rewritten; it never replaces rules.
-        if (passed == 0 && old.info.present && !old.info.parsed.damage && old_has_rules()) {
-            LOG_OSTRILO(LOG_WARN, "whitelist_copy: %s is empty; the copy %s with rules of %s is kept", source.c_str(),
-                        old.info.path.c_str(), old.info.parsed.header.time.c_str());
-            return;
-        }
-        if (!writing)
-            start_writing();
-        if (read_failed)
-            error = ERROR_READ_FAULT;
-        const std::string header = rule_copy_header_text({source, time, hash->finish(), passed});
-        DWORD written = 0;
-        if (error == 0 &&
-            (header.find("sha256: \r") != std::string::npos ||
-             SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0 ||
-             !WriteFile(file.get(), header.data(), static_cast<DWORD>(header.size()), &written, nullptr) ||
-             !FlushFileBuffers(file.get())))
-            error = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_DATA;
-        file.reset();
-        // Windows refuses to replace a file that is open, also by this run.
-        old.handle.reset();
-        // Another run may be replacing the copy at this moment; that takes
-        // only a moment, so a few short tries settle it.
-        for (int tries = 0; error == 0 && tries < 20; ++tries) {
-            const std::wstring path = utf8_to_wide(old.info.path).value_or(L"");
-            if (MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-                remove_abandoned_copies(path);
-                return;
-            }
-            error = GetLastError();
-            if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-                error = tries < 19 ? 0 : error, Sleep(10);
-        }
-        if (!fresh.empty())
-            DeleteFileW(fresh.c_str());
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
-                    source.c_str(), old.info.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.info.path.c_str(),
-                    system_error_text(error).c_str());
-    }
-};
-
-// The rule bytes a thread read whole, handed out in blocks as from the file.
+// Bytes in memory handed out in blocks, as from a file.
 struct memory_blocks {
     std::string_view bytes;
-    bool failed = false;
     std::size_t operator()(char* buffer, std::size_t size)
     {
         const std::size_t got = std::min(size, bytes.size());
@@ -378,34 +294,128 @@ struct memory_blocks {
     }
 };
 
-// whitelist_timeout_ms: the whitelist_path file opened and read whole on a
-// thread of its own, so that a share that does not answer holds the run no
-// longer than the key says. The thread writes no records and takes no lock
-// of the run's (the log is the run's alone); what it read is handed back
-// whole. Once the run has given up on it, it appends nothing more, and its
-// state is left to the end of the process.
-struct whole_read {
-    std::string path;
-    std::string bytes = {};
-    std::vector<char> block = std::vector<char>(block_bytes);
-    DWORD open_error = 0;
-    bool failed = false;
-    std::atomic<bool> abandoned = false;
-};
-
-DWORD WINAPI read_whole(void* parameter)
+// Writes the new copy beside the old one, flushed to the disk and stamped,
+// and puts it in the old one's place in one step, so that a run that dies
+// before leaves the old copy whole; gives the system error, or 0.
+DWORD put_copy_in_place(const std::string& path, const std::string& header, std::string_view bytes,
+                        const FILETIME& stamp)
 {
-    whole_read& read = *static_cast<whole_read*>(parameter);
-    const unique_file_handle file = open_shared(read.path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (!file) {
-        read.open_error = GetLastError();
-        return 0;
+    const std::wstring copy = utf8_to_wide(path).value_or(L"");
+    if (copy.empty())
+        return ERROR_PATH_NOT_FOUND;
+    const std::wstring folder = copy.substr(0, copy.rfind(L'\\'));
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return GetLastError();
+    // Named after the process, so that runs at the same time never share one.
+    const std::wstring fresh = copy + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
+    unique_file_handle file(
+        CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return GetLastError();
+    const auto write = [&file](std::string_view data) {
+        DWORD written = 0;
+        return WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+               (written == data.size() || (SetLastError(ERROR_WRITE_FAULT), false));
+    };
+    DWORD error = write(header) && write(bytes) ? 0 : GetLastError();
+    // Refused, the stamp costs no more than the copy written anew by the next link.
+    SetFileTime(file.get(), nullptr, nullptr, &stamp);
+    if (error == 0 && !FlushFileBuffers(file.get()))
+        error = GetLastError();
+    file.reset();
+    // Another run may be replacing the copy at this moment; that takes only a
+    // moment, so a few short tries settle it.
+    for (int tries = 0; error == 0 && tries < 20; ++tries) {
+        if (MoveFileExW(fresh.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            remove_abandoned_copies(copy);
+            return 0;
+        }
+        error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+            error = tries < 19 ? 0 : error, Sleep(10);
     }
-    file_blocks blocks{file.get()};
-    for (std::size_t got; !read.abandoned && (got = blocks(read.block.data(), read.block.size())) > 0;)
-        if (!read.abandoned)
-            read.bytes.append(read.block.data(), got);
-    read.failed = blocks.failed;
+    DeleteFileW(fresh.c_str());
+    return error;
+}
+
+// After a whole read of the file, acting: the copy made current. A copy that
+// holds these bytes for this file and is stamped is current: nothing is
+// written, and no checksum is taken (one of 2.5 MB on every link would cost
+// a tenth of the run under Wine), for the stamp shows that nothing has
+// written the copy since Ostrilo wrote and hashed it. Any other copy is
+// written anew; one that holds these bytes under another checksum was
+// damaged.
+void keep_copy(const std::string& source, std::string_view bytes)
+{
+    bool same_bytes = false;
+    rule_copy old = compare_copy(bytes, same_bytes);
+    if (same_bytes && old.stamped && old.parsed.header.source == source)
+        return;
+    const std::string sum = sha256_hex(bytes);
+    if (same_bytes)
+        check_sum(old, sum);
+    if (bytes.empty() && old.present && !old.parsed.damage) {
+        old = read_copy();
+        check_sum(old, sha256_hex(old.body()));
+    }
+    if (old.parsed.damage) {
+        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", old.path.c_str(),
+                    old.parsed.damage->c_str());
+    } else if (bytes.empty() && has_rule_lines(rule_text_as_read(old.body()))) {
+        // An empty read comes mostly from a share whose file is being
+        // rewritten; it never replaces rules.
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: %s is empty; the copy %s with rules of %s is kept", source.c_str(),
+                    old.path.c_str(), old.parsed.header.time.c_str());
+        return;
+    }
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t whole = ticks(now) / second * second;
+    const FILETIME stamp{static_cast<DWORD>(whole), static_cast<DWORD>(whole >> 32)};
+    const std::string header = rule_copy_header_text({source, header_time(stamp), sum, bytes.size()});
+    const DWORD error = sum.empty() ? ERROR_INVALID_DATA : put_copy_in_place(old.path, header, bytes, stamp);
+    if (error != 0)
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
+                    source.c_str(), old.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.path.c_str(),
+                    system_error_text(error).c_str());
+}
+
+// The link looked up in the copy in the file's place, for the reason given.
+void consult_copy(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
+                  const rule_copy& copy, const std::string& reason)
+{
+    decision.consulted.push_back({"whitelist_path", preset, false});
+    decision.consulted.push_back({"whitelist_copy", copy.path, true});
+    decision.from_copy = rule_decision::copy_answer{copy.path, copy.parsed.header.time, reason};
+    if (mode == lookup_mode::acting)
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot read %s (%s); using its copy of %s from %s", preset.c_str(),
+                    reason.c_str(), copy.parsed.header.time.c_str(), copy.path.c_str());
+    consult_rule_blocks(decision, url, copy.path, memory_blocks{copy.body()}, mode);
+}
+
+// The file that cannot be read whole: its copy answers, or the run stops as
+// for a missing file.
+copy_use consult_copy_instead(rule_decision& decision, std::string_view url, const std::string& preset,
+                              lookup_mode mode, const std::string& reason)
+{
+    const bool acting = mode == lookup_mode::acting;
+    rule_copy copy = read_copy();
+    if (stands_in(copy, preset)) {
+        consult_copy(decision, url, preset, mode, copy, reason);
+        return copy_use::answered;
+    }
+    if (acting && copy.parsed.damage)
+        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.path.c_str(),
+                    copy.parsed.damage->c_str());
+    else if (acting && copy.present)
+        LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.path.c_str(),
+                    copy.parsed.header.source.c_str(), preset.c_str());
+    return copy_use::unreadable;
+}
+
+DWORD WINAPI read_on_thread(void* read)
+{
+    read_source(*static_cast<whole_read*>(read));
     return 0;
 }
 
@@ -424,110 +434,6 @@ void abandon(std::unique_ptr<whole_read>& read, const unique_handle& thread)
     static_cast<void>(read.release());
 }
 
-// The copy that may answer for preset: present, of that same path, and whole
-// (its checksum is taken only then).
-bool copy_stands_in(open_copy& copy, const std::string& preset)
-{
-    const parsed_rule_copy& parsed = copy.info.parsed;
-    if (parsed.header.source == preset)
-        verify_body(copy);
-    return copy.info.present && !parsed.damage && parsed.header.source == preset;
-}
-
-// The link looked up in the copy in the file's place, for the reason given.
-void consult_copy(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
-                  open_copy& copy, const std::string& reason)
-{
-    decision.consulted.push_back({"whitelist_path", preset, false});
-    decision.consulted.push_back({"whitelist_copy", copy.info.path, true});
-    decision.from_copy = rule_decision::copy_answer{copy.info.path, copy.info.parsed.header.time, reason};
-    if (mode == lookup_mode::acting)
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot read %s (%s); using its copy of %s from %s", preset.c_str(),
-                    reason.c_str(), copy.info.parsed.header.time.c_str(), copy.info.path.c_str());
-    consult_rule_blocks(decision, url, copy.info.path, std::ref(copy.blocks), mode);
-}
-
-// The file that could be opened: the link looked up in it, and, acting, the
-// copy kept while its bytes pass by.
-template <class Blocks>
-void consult_source(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
-                    Blocks& blocks)
-{
-    decision.consulted.push_back({"whitelist_path", preset, true});
-    if (mode != lookup_mode::acting) {
-        consult_rule_blocks(decision, url, preset, std::ref(blocks), mode);
-        return;
-    }
-    LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
-                preset.c_str());
-    copy_keeper keeper{preset, open_rule_copy()};
-    const auto passing = [&](char* buffer, std::size_t size) {
-        const std::size_t got = blocks(buffer, size);
-        keeper.pass(buffer, got);
-        return got;
-    };
-    consult_rule_blocks(decision, url, preset, passing, mode);
-    // The copy needs the whole file, also behind the matching rule.
-    std::vector<char> rest(block_bytes);
-    while (passing(rest.data(), rest.size()) > 0)
-        ;
-    keeper.finish(blocks.failed);
-}
-
-// The file that cannot be opened: its copy answers, or the step runs as
-// without the key.
-copy_use consult_copy_instead(rule_decision& decision, std::string_view url, const std::string& preset,
-                              lookup_mode mode, DWORD source_error)
-{
-    const bool acting = mode == lookup_mode::acting;
-    open_copy copy = open_rule_copy();
-    if (copy_stands_in(copy, preset)) {
-        consult_copy(decision, url, preset, mode, copy, system_error_text(source_error));
-        return copy_use::answered;
-    }
-    const parsed_rule_copy& parsed = copy.info.parsed;
-    if (acting && copy.info.present && parsed.damage)
-        LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.info.path.c_str(),
-                    parsed.damage->c_str());
-    else if (acting && copy.info.present)
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.info.path.c_str(),
-                    parsed.header.source.c_str(), preset.c_str());
-    return copy_use::as_without_copy;
-}
-
-// whitelist_timeout_ms: as above, with the file read whole on a thread. When
-// it has not been opened and read within timeout_ms, an intact copy of it
-// answers; without one the run waits on, as without the key, since nothing
-// else could answer for the file.
-copy_use consult_within(rule_decision& decision, std::string_view url, const std::string& preset, lookup_mode mode,
-                        unsigned long timeout_ms)
-{
-    auto read = std::make_unique<whole_read>();
-    read->path = preset;
-    const unique_handle thread(CreateThread(nullptr, 0, read_whole, read.get(), 0, nullptr));
-    if (!thread) {
-        read_whole(read.get());
-    } else if (WaitForSingleObject(thread.get(), timeout_ms) == WAIT_TIMEOUT) {
-        if (open_copy copy = open_rule_copy(); copy_stands_in(copy, preset)) {
-            abandon(read, thread);
-            consult_copy(decision, url, preset, mode, copy,
-                         format_bounded(64, "did not answer within %lu ms", timeout_ms));
-            decision.from_copy->timeout_ms = timeout_ms;
-            return copy_use::answered;
-        }
-        if (mode == lookup_mode::acting)
-            LOG_OSTRILO(LOG_WARN,
-                        "whitelist_timeout_ms: %s did not answer within %lu ms and has no intact copy; waiting on",
-                        preset.c_str(), timeout_ms);
-        WaitForSingleObject(thread.get(), INFINITE);
-    }
-    if (read->open_error != 0)
-        return consult_copy_instead(decision, url, preset, mode, read->open_error);
-    memory_blocks blocks{read->bytes, read->failed};
-    consult_source(decision, url, preset, mode, blocks);
-    return copy_use::answered;
-}
-
 }  // namespace
 
 std::string system_error_text(unsigned long error)
@@ -542,45 +448,77 @@ std::string system_error_text(unsigned long error)
 
 std::string sha256_hex(std::string_view bytes)
 {
-    sha256_stream hash;
-    hash.add(bytes.data(), bytes.size());
-    return hash.finish();
+    unique_any<BCRYPT_ALG_HANDLE, &close_algorithm> algorithm;
+    unique_any<BCRYPT_HASH_HANDLE, &destroy_hash> hash;
+    unsigned char digest[32];
+    if (!cng().ok || !BCRYPT_SUCCESS(cng().open(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !BCRYPT_SUCCESS(cng().create(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) ||
+        !BCRYPT_SUCCESS(cng().add(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                                  static_cast<ULONG>(bytes.size()), 0)) ||
+        !BCRYPT_SUCCESS(cng().finish(hash.get(), digest, sizeof digest, 0)))
+        return "";
+    std::string hex;
+    for (unsigned char byte : digest)
+        hex += format_bounded(3, "%02x", byte);
+    return hex;
 }
 
 rule_copy read_rule_copy(bool verify)
 {
-    open_copy copy = open_rule_copy();
+    rule_copy copy = read_copy();
     if (verify)
-        verify_body(copy);
-    return copy.info;
+        check_sum(copy, sha256_hex(copy.body()));
+    return copy;
 }
 
-std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& copy, unsigned long& error)
+std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& copy, std::string& reason)
 {
-    const unique_file_handle file = open_shared(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (!file) {
-        error = GetLastError();
+    whole_read read;
+    read.path = path;
+    read_source(read);
+    reason = failure_text(read);
+    if (!reason.empty())
         return std::nullopt;
-    }
-    copy_keeper keeper{copy.parsed.header.source, open_rule_copy()};
-    keeper.same = true;
-    std::vector<char> block(block_bytes);
-    file_blocks blocks{file.get()};
-    for (std::size_t got; keeper.same && (got = blocks(block.data(), block.size())) > 0; keeper.passed += got)
-        keeper.same = read_fully(keeper.old.blocks, keeper.other.data(), got) == got &&
-                      std::memcmp(keeper.other.data(), block.data(), got) == 0;
-    return keeper.same && keeper.passed == copy.parsed.header.length;
+    return copy.present && !copy.parsed.damage && copy.body() == read.bytes;
 }
 
+// The file is read whole; with whitelist_timeout_ms (timeout_ms not 0) on a
+// thread of its own, so that a share that does not answer holds the run no
+// longer than the key says. The thread writes no records and takes no lock
+// of the run's (the log is the run's alone). When the file has not been opened and read
+// within timeout_ms, an intact copy of it answers; without one the run waits
+// on, as without the key, since nothing else could answer for the file.
 copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
                                      lookup_mode mode, unsigned long timeout_ms)
 {
-    if (timeout_ms != 0)
-        return consult_within(decision, url, preset, mode, timeout_ms);
-    const unique_file_handle source = open_shared(preset, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (!source)
-        return consult_copy_instead(decision, url, preset, mode, GetLastError());
-    file_blocks blocks{source.get()};
-    consult_source(decision, url, preset, mode, blocks);
+    auto read = std::make_unique<whole_read>();
+    read->path = preset;
+    const unique_handle thread(timeout_ms == 0 ? nullptr
+                                               : CreateThread(nullptr, 0, read_on_thread, read.get(), 0, nullptr));
+    if (!thread) {
+        read_source(*read);
+    } else if (WaitForSingleObject(thread.get(), timeout_ms) == WAIT_TIMEOUT) {
+        if (rule_copy copy = read_copy(); stands_in(copy, preset)) {
+            abandon(read, thread);
+            consult_copy(decision, url, preset, mode, copy,
+                         format_bounded(64, "did not answer within %lu ms", timeout_ms));
+            decision.from_copy->timeout_ms = timeout_ms;
+            return copy_use::answered;
+        }
+        if (mode == lookup_mode::acting)
+            LOG_OSTRILO(LOG_WARN,
+                        "whitelist_timeout_ms: %s did not answer within %lu ms and has no intact copy; waiting on",
+                        preset.c_str(), timeout_ms);
+        WaitForSingleObject(thread.get(), INFINITE);
+    }
+    if (const std::string failure = failure_text(*read); !failure.empty())
+        return consult_copy_instead(decision, url, preset, mode, failure);
+    decision.consulted.push_back({"whitelist_path", preset, true});
+    if (mode == lookup_mode::acting)
+        LOG_OSTRILO(LOG_DEBUG, "Found predefined whitelist path. Checking if url is in whitelist in this file: %s",
+                    preset.c_str());
+    consult_rule_blocks(decision, url, preset, memory_blocks{read->bytes}, mode);
+    if (mode == lookup_mode::acting)
+        keep_copy(preset, read->bytes);
     return copy_use::answered;
 }

@@ -99,11 +99,13 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
         if (decision.hit)
             return decision;
     } else if (preset && !preset->empty()) {
-        const bool present = file_exists(*preset);
+        // With the copy on, the file was read and found unreadable, and no copy answers for it.
+        const bool present = !with_copy && file_exists(*preset);
         decision.consulted.push_back({"whitelist_path", *preset, present});
         if (!present) {
-            // A configured rule file that is missing is an installation fault the
-            // user must see; falling back to the folder search would hide it.
+            // A configured rule file that is missing (or, with the copy on, cannot be
+            // read whole) is an installation fault the user must see; falling back to
+            // the folder search would hide it.
             decision.stop = format_wide_bounded(
                 8192, L"Die eingestellte Whitelist-Datei konnte leider nicht gefunden werden:\n\n%ls",
                 char_to_wchar(*preset).c_str());

@@ -2,6 +2,7 @@
 // (the decision); route_plan.h turns a decision into what follows.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -147,30 +148,35 @@ struct parsed_rule_copy {
 parsed_rule_copy parse_rule_copy(std::string_view text, bool complete = true);
 
 // The copy file: where it is kept (UTF-8; empty when there is no folder for
-// it), whether there is one, and its header.
+// it), whether there is one, what it holds, and whether its last-write time
+// is still the one Ostrilo gave it.
 struct rule_copy {
     std::string path;
     bool present = false;
     parsed_rule_copy parsed;
+    std::string text;
+    bool stamped = false;
+    std::string_view body() const { return std::string_view(text).substr(std::min(parsed.body_offset, text.size())); }
 };
-// Reads the copy's header; with verify, also reads its body and checks its
-// length and checksum.
+// Reads the copy and checks its header and length; with verify, also its
+// checksum.
 rule_copy read_rule_copy(bool verify);
 // The hex SHA-256 of the bytes (empty when Windows cannot compute it).
 std::string sha256_hex(std::string_view bytes);
-enum class copy_use { answered, as_without_copy };
+enum class copy_use { answered, unreadable };
 // The whitelist_path step with whitelist_copy=1 (not for listing). Answered:
-// the file or its copy was consulted (a match is in the decision, else the
-// folder search follows); as_without_copy: the file cannot be read and no
-// copy of it stands in, so the step runs as without the key. timeout_ms (not
-// 0): whitelist_timeout_ms, the file's open and read bounded by it.
+// the file, read whole, or its copy was consulted (a match is in the
+// decision, else the folder search follows); unreadable: the file cannot be
+// read whole and no copy of it stands in, so the run stops as for a missing
+// file. timeout_ms (not 0): whitelist_timeout_ms, the file's open and read
+// bounded by it.
 copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view url, const std::string& preset,
                                      lookup_mode mode, unsigned long timeout_ms = 0);
 // The text of a system error number: "system error N: <text>".
 std::string system_error_text(unsigned long error);
-// Whether the file at path holds the copy's rules now: 1 yes, 0 no, none
-// when the file cannot be read (error: the system error number).
-std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& copy, unsigned long& error);
+// Whether the file at path holds the copy's rules now: 1 yes, 0 no (also for
+// no copy), none when the file cannot be read whole (reason: why not).
+std::optional<bool> file_matches_copy(const std::string& path, const rule_copy& copy, std::string& reason);
 
 // Forgets the cached rule file paths (the shutdown step).
 void free_rule_file_paths(run_context& run);

@@ -449,8 +449,8 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
     // clang-format on
 }
 
-// whitelist_copy=1 keeps the last good copy of the central rule file, and a run whose file cannot be read uses it
-// without a box; without an intact copy of that same file, or without the key, the box ends the run as before.
+// whitelist_copy=1 keeps the last good copy of the central rule file, and a run whose file cannot be read whole uses
+// it without a box; without an intact copy of that same file, or without the key, the box ends the run as before.
 // The central rule's destination "none" ends the run with status 1 right after the lookup.
 TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWhole)
 {
@@ -458,12 +458,19 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
     const std::wstring central = L"\\central\\url whitelist.txt", link = L"-url \"https://c.test/x\"";
     const std::string file = "%R\\central\\url whitelist.txt", copy = "%R\\localappdata\\Ostrilo\\whitelist copy.txt";
     const std::string kept = "\ncopy: " + file + ": c.test/*|none", matched = "\nTRACE  --> dest: <none>";
-    const std::string box =
+    const std::string copy_time = "2026-01-02 03:04:05 UTC";
+    // whitelist_timeout_ms=300 and a whitelist_path pipe; a Linux sysfs file, whose size (4096) is more than a read
+    // gives, as a file that shrinks while it is read.
+    const std::string pipe = "\\\\.\\pipe\\ostrilo-silent", timed = key + "whitelist_timeout_ms=300\n",
+                      sys = "Z:\\sys\\devices\\system\\cpu\\online", firefox = "c.test/*|local|firefox\r\n";
+    const std::string missing_box =
         "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte "
-        "Whitelist-Datei konnte leider nicht gefunden werden:\n\n" +
-        file;
-    const std::string used = "exit 1\nWARN whitelist_copy: cannot read " + file + " (system error ";
-    const std::string from = "); using its copy of 2026-01-02 03:04:05 UTC from " + copy + matched + kept;
+        "Whitelist-Datei konnte leider nicht gefunden werden:\n\n";
+    const auto box = [&](const std::string& f) { return missing_box + f; };
+    const auto used = [&](const std::string& f, const std::string& why) {
+        return "exit 1\nWARN whitelist_copy: cannot read " + f + " (" + why + "); using its copy of " + copy_time +
+               " from " + copy + matched + "\ncopy: " + f + ": c.test/*|none";
+    };
     // A run with the file in place makes the copy (its time set to one known here); then the fault.
     const auto with_copy = [&](std::function<void(sandbox&)> fault, const std::string& config = "") {
         return [&, fault, config](sandbox& b) -> HANDLE {
@@ -471,7 +478,7 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
             b.run(placed(link, b));
             std::string text = read_file(copy_of(b)).value_or("");
             const std::size_t time = text.find("read: ") + 6;
-            write_file(copy_of(b), text.replace(time, 23, "2026-01-02 03:04:05 UTC"));
+            write_file(copy_of(b), text.replace(time, 23, copy_time));
             if (!config.empty())
                 b.put(L"ostrilo.cfg", narrow(placed(widen(config), b)));
             fault(b);
@@ -482,73 +489,93 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
         DeleteFileW((b.root + central).c_str());
         return HANDLE();
     };
-    const auto edit_copy = [&](std::string search, std::string replacement, const std::string& config = "") {
+    const auto edit_copy = [&](std::string search, std::string replacement, const std::string& config = "",
+                               bool keep_file = false) {
         return with_copy(
             [=](sandbox& b) {
                 std::string text = read_file(copy_of(b)).value_or("");
                 const std::string found = narrow(placed(widen(search), b));
                 write_file(copy_of(b), text.replace(text.find(found), found.size(), replacement));
-                DeleteFileW((b.root + central).c_str());
+                if (!keep_file)
+                    DeleteFileW((b.root + central).c_str());
             },
             config);
     };
-    // whitelist_timeout_ms=300 and a whitelist_path pipe whose server takes the open; it writes the rule after two
-    // seconds (never: the run gives up first) and is closed then, or after the run, so that no run waits for ever.
-    const std::string pipe = "\\\\.\\pipe\\ostrilo-silent", timed = key + "whitelist_timeout_ms=300\n";
-    const auto silent = [&](bool writes) {
-        return [&, writes](sandbox&) {
+    // The intact copy made a copy of `source`, read by `config`.
+    const auto copy_of_source = [&](const std::string& source, const std::string& config) {
+        return edit_copy("source: " + file, "source: " + source, config);
+    };
+    // The pipe's server takes the open and, after `wait` ms, writes `rules` and closes it, or disconnects it, so that
+    // the reader's next read fails (as a read of a share's file may, part-way); without rules it never writes and is
+    // closed after the run, so that no run waits for ever.
+    const auto serve = [&](std::string rules = "", DWORD wait = 0, bool disconnect = false) {
+        return [=](sandbox&) {
             const HANDLE server = CreateNamedPipeW(widen(pipe).c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr);
-            return !writes ? server
-                           : CreateThread(
-                                 nullptr, 0,
-                                 [](void* server) -> DWORD {
-                                     ConnectNamedPipe(server, nullptr), Sleep(2000);
-                                     DWORD written = 0;
-                                     WriteFile(server, "c.test/*|none\r\n", 15, &written, nullptr),
-                                         FlushFileBuffers(server);
-                                     return CloseHandle(server);
-                                 },
-                                 server, 0, nullptr);
+            if (!rules.empty())
+                std::thread([=] {
+                    DWORD written = 0;
+                    ConnectNamedPipe(server, nullptr), Sleep(wait);
+                    WriteFile(server, rules.data(), static_cast<DWORD>(rules.size()), &written, nullptr);
+                    if (FlushFileBuffers(server) && disconnect)
+                        DisconnectNamedPipe(server);
+                    CloseHandle(server);
+                }).detach();
+            return rules.empty() ? server : HANDLE();
         };
     };
+    const auto then = [](auto first, auto second) { return [=](sandbox& b) { return first(b), second(b); }; };
     // clang-format off
     check({
         {cfg, "", link, "exit 1" + matched + kept, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
-        {cfg, "", link, used + "2: File not found." + from, L"", {}, with_copy(missing)},
-        {cfg, "", link, used + "32: Sharing violation." + from, L"", {}, [&](sandbox& b) {
+        {cfg, "", link, used(file, "system error 2: File not found."), L"", {}, with_copy(missing)},
+        {cfg, "", link, used(file, "system error 32: Sharing violation."), L"", {}, [&](sandbox& b) {
             with_copy([](sandbox&) {})(b);
             return CreateFileW((b.root + central).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); }},
-        {cfg, "", link, used + "5: Access denied." + from, L"", {}, with_copy([&](sandbox& b) {
+        {cfg, "", link, used(file, "system error 5: Access denied."), L"", {}, with_copy([&](sandbox& b) {
             missing(b); CreateDirectoryW((b.root + central).c_str(), nullptr); })},
         {cfg, "", link, "exit 0\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Corvane-Pro Viewer wurde "
          "leider nicht gefunden.\nWARN whitelist_copy: " + file + " is empty; the copy " + copy + " with rules of "
-         "2026-01-02 03:04:05 UTC is kept" + kept, L"", {},
+         + copy_time + " is kept" + kept, L"", {},
          with_copy([&](sandbox& b) { write_file(b.root + central, ""); })},
         {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot keep a copy of " + file + " in " + file +
          "\\Ostrilo\\whitelist copy.txt (system error 3: Path not found.); going on without it" + matched, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n");
                            b.env[L"LOCALAPPDATA"] = b.root + central; return HANDLE(); }},
-        {cfg, "", link, box + "\nWARN whitelist_copy: the copy " + copy + " is of C:\\other.txt, not of " + file +
+        {cfg, "", link, box(file) + "\nWARN whitelist_copy: the copy " + copy + " is of C:\\other.txt, not of " + file +
          "; not used\ncopy: C:\\other.txt: c.test/*|none", L"", {}, edit_copy("source: " + file, "source: C:\\other.txt")},
-        {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); "
-         "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
-        {cfg, "", link, box + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 bytes); "
-         "ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
-        {cfg, "", link, box, L"", {}, missing},
+        {cfg, "", link, box(file) + "\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not "
+         "match); ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
+        {cfg, "", link, box(file) + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 "
+         "bytes); ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
+        {cfg, "", link, box(file), L"", {}, missing},
+        // A copy that holds the file's bytes under a damaged checksum is written anew, with an ERROR record; one
+        // that is only changed since Ostrilo wrote it (its time, here) quietly.
+        {cfg, "", link, "exit 1\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
+         "is replaced" + matched + kept, L"", {}, edit_copy(sha256_hex("c.test/*|none\r\n"), std::string(64, 'a'), "", true)},
+        {cfg, "", link, "exit 1\n!ERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
+         "is replaced" + matched + kept, L"", {}, with_copy([](sandbox&) {})},
+        // A read that fails part-way, and a file that changes while it is read (read twice), decide nothing; also on
+        // the thread of whitelist_timeout_ms. (Under Wine 8 another process's lock of a byte range does not make a
+        // read fail, as a copy job's lock on a share does; the pipe whose server disconnects after a rule does.)
+        {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
+         then(copy_of_source(pipe, key + "whitelist_path=" + pipe), serve(firefox, 0, true))},
+        {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
+         then(copy_of_source(pipe, timed + "whitelist_path=" + pipe), serve(firefox, 0, true))},
+        {key + "whitelist_path=" + pipe, "", link, box(pipe), L"", {}, serve(firefox, 0, true)},
+        {cfg, "", link, used(sys, "it changed while it was read"), L"", {},
+         copy_of_source(sys, key + "whitelist_path=" + sys)},
+        {key + "whitelist_path=" + sys, "", link, box(sys), L"", {}},
         // whitelist_timeout_ms: the copy answers for a pipe that never writes; a file that answers is read.
-        {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot read " + pipe + " (did not "
-         "answer within 300 ms); using its copy of 2026-01-02 03:04:05 UTC from " + copy + matched + "\ncopy: " + pipe +
-         ": c.test/*|none", L"", {}, [&](sandbox& b) {
-            edit_copy("source: " + file, "source: " + pipe, timed + "whitelist_path=" + pipe)(b);
-            return silent(false)(b); }},
+        {cfg, "", link, used(pipe, "did not answer within 300 ms"), L"", {},
+         then(copy_of_source(pipe, timed + "whitelist_path=" + pipe), serve())},
         {timed + "whitelist_path=" + pipe, "", link, "exit 1\nWARN whitelist_timeout_ms: " + pipe + " did not answer "
-         "within 300 ms and has no intact copy; waiting on\nWARN whitelist_copy: cannot keep a copy of " + pipe + " in " +
-         copy + " (system error 30: Read fault.); going on without it" + matched, L"", {}, silent(true)},
+         "within 300 ms and has no intact copy; waiting on" + matched + "\ncopy: " + pipe + ": c.test/*|none", L"", {},
+         serve("c.test/*|none\r\n", 2000)},
         {cfg + "whitelist_timeout_ms=300\n", "", link, "exit 1" + matched + kept, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
         // Without the key the copy is not looked at.
-        {cfg, "", link, box + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
+        {cfg, "", link, box(file) + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
          with_copy(missing, "whitelist_path=%R\\central\\url whitelist.txt\n")},
     });
     // clang-format on
@@ -629,6 +656,59 @@ TEST(WhitelistCopy, ARunThatWritesTheCopyRemovesNewCopiesAbandonedAnHourAgo)
     EXPECT_FALSE(read_file(old_new));
     EXPECT_TRUE(read_file(recent_new));
     EXPECT_TRUE(read_file(other));
+    // A run whose copy is current writes nothing (a copy written again would carry a later time).
+    const std::optional<std::string> made = read_file(copy_of(box));
+    Sleep(1100);
+    EXPECT_EQ(box.run(L"-url \"https://c.test/x\"").exit_code, 1u);
+    EXPECT_EQ(read_file(copy_of(box)), made);
+}
+
+// Two programs whose ostrilo.cfg name different whitelist_path files (one sends the link to Firefox, one to Chrome,
+// behind comment lines and a line that changes every round) run at once, round after round, and share the user's
+// copy: each goes where its own file says, and the copy afterwards is exactly one file's bytes, under its name.
+TEST(WhitelistCopy, TwoRunsOfDifferentFilesAtOnceLeaveACopyOfExactlyOneFile)
+{
+    sandbox box;
+    const std::wstring folders[2] = {box.program_dir, box.root + L"\\other"};
+    const std::string browsers[2] = {"firefox", "chrome"};
+    CreateDirectoryW(folders[1].c_str(), nullptr);
+    CopyFileW(box.exe().c_str(), (folders[1] + L"\\Ostrilo.exe").c_str(), FALSE);
+    for (int i = 0; i < 2; ++i) {
+        box.standin(folders[i] + L"\\" + widen(browsers[i]) + L".exe");
+        write_file(folders[i] + L"\\ostrilo.cfg",
+                   "whitelist_copy=1\nwhitelist_path=" + narrow(folders[i]) + "\\r.txt\n");
+    }
+    for (const auto& [name, value] : box.env)
+        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    for (int round = 0; round < 10; ++round) {
+        std::string files[2];
+        run_result results[2];
+        std::thread runs[2];
+        for (int i = 0; i < 2; ++i) {
+            for (int line = 0; line < 5000; ++line)
+                files[i] += "# padding line " + std::to_string(line) + "\r\n";
+            write_file(folders[i] + L"\\r.txt",
+                       files[i] += "# round " + std::to_string(round) + "\r\nc.test/*|local|" + browsers[i] + "\r\n");
+            runs[i] = std::thread([&, i] {
+                results[i] = box.run_command_line(L"\"" + folders[i] + L"\\Ostrilo.exe\" -url \"https://c.test/x\"");
+            });
+        }
+        for (int i = 0; i < 2; ++i) {
+            runs[i].join();
+            EXPECT_TRUE(results[i].exit_code == 0 && results[i].boxes.empty() &&
+                        results[i].has("TRACE  --> browser: <" + browsers[i] + ">") &&
+                        results[i].err.find(": whitelist_copy: ") == std::string::npos)
+                << results[i].err;
+        }
+        const std::string text = read_file(copy_of(box)).value_or("");
+        const parsed_rule_copy copy = parse_rule_copy(text);
+        const std::string body = text.substr(copy.body_offset);
+        const int which = copy.header.source == narrow(folders[1]) + "\\r.txt";
+        EXPECT_FALSE(copy.damage);
+        EXPECT_EQ(sha256_hex(body), copy.header.sha256);
+        EXPECT_EQ(copy.header.source, narrow(folders[which]) + "\\r.txt") << "round " << round;
+        EXPECT_TRUE(body == files[which]) << "round " << round;
+    }
 }
 
 // What Explorer's file properties, the installer and publisher rules of application control read.

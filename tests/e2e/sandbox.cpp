@@ -186,7 +186,10 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
 {
     run_result result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const std::wstring files[] = {L"NUL", root + L"\\stdout.txt", root + L"\\stderr.txt"};
+    // Named after the thread, so that runs from several threads at once keep their output apart.
+    const std::wstring thread = std::to_wstring(GetCurrentThreadId());
+    const std::wstring files[] = {L"NUL", root + L"\\stdout." + thread + L".txt",
+                                  root + L"\\stderr." + thread + L".txt"};
     HANDLE handles[3];
     for (int i = 0; i < 3; ++i)
         handles[i] = CreateFileW(files[i].c_str(), i ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

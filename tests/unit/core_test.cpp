@@ -407,6 +407,23 @@ TEST(FindProcessByName, FindsOnlyTheCurrentUsersProcessOfThatName)
     }
 }
 
+// ostrilo-admin status: the file holds the copy's rules only when there is a copy of its bytes; no copy never
+// matches, not even an empty file.
+TEST(RuleCopy, MatchesTheFileOnlyWhenThereIsACopyOfItsBytes)
+{
+    const std::tuple<text, std::string, bool> cases[] = {
+        {{}, "", false}, {"", "", true}, {"a/*|x\r\n", "a/*|x\r\n", true}, {"a/*|x\r\n", "a/*|y\r\n", false}};
+    for (const auto& [body, file, matches] : cases) {
+        rule_copy copy;
+        copy.present = body.has_value();
+        copy.text =
+            rule_copy_header_text({"f", "t", std::string(64, '0'), body.value_or("").size()}) + body.value_or("");
+        copy.parsed = parse_rule_copy(copy.text);
+        std::string reason;
+        EXPECT_EQ(file_matches_copy(temp_file("ostrilo_copy_test.txt", file), copy, reason), matches) << file;
+    }
+}
+
 TEST(PipeName, IsTheFirstLineOfThePipeNameFileAsReadOrTheStandardName)
 {
     run_context run;

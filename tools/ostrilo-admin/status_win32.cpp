@@ -226,7 +226,7 @@ void check_copy(run_context& run, std::vector<status_line>& lines)
     const std::string where = copy.path.empty() ? "(no folder: LOCALAPPDATA unknown)" : copy.path;
     const std::string refresh = "open a link while " + *preset + " can be read, or delete " + where;
     const rule_copy_header& header = copy.parsed.header;
-    unsigned long error = 0;
+    std::string reason;
     if (!copy.present) {
         lines.push_back(
             {true, topic, "on: no copy yet at " + where + "; the next link read from the file makes it", ""});
@@ -239,12 +239,11 @@ void check_copy(run_context& run, std::vector<status_line>& lines)
                              ", not of this whitelist_path: not used; the next link read from the file replaces it",
                          ""});
     } else {
-        const std::optional<bool> same = file_matches_copy(*preset, copy, error);
-        const std::string state =
-            !same   ? "the file cannot be read now (" + system_error_text(error) + "): links use this copy"
-            : *same ? "matches the file now"
-                    : "differs from the file now: the next link refreshes it (an empty file "
-                      "never replaces rules)";
+        const std::optional<bool> same = file_matches_copy(*preset, copy, reason);
+        const std::string state = !same   ? "the file cannot be read now (" + reason + "): links use this copy"
+                                  : *same ? "matches the file now"
+                                          : "differs from the file now: the next link refreshes it (an empty file "
+                                            "never replaces rules)";
         lines.push_back(
             {true, topic, "on: " + where + ", the copy of " + *preset + " read " + header.time + "; " + state, ""});
     }
