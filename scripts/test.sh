@@ -5,6 +5,9 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
+# First what the checks below need (python3 among them), so that this script
+# works as the first command on a fresh Debian 12.
+"$repo/scripts/setup.sh"
 # Every include follows the layers of scripts/layers.txt, and the check itself
 # notices an include upward.
 "$repo/scripts/check_layers.py" --self-test
