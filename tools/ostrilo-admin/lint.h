@@ -3,7 +3,9 @@
 // program's own line splitting and pattern matching.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct rule_file_text {
@@ -25,6 +27,13 @@ struct lint_finding {
 // Findings over the rule files in the order Ostrilo consults them (earlier
 // files shadow later ones), per file ordered by line and column.
 std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files);
+// ostrilo.cfg as Ostrilo reads it: a UTF-8 byte order mark in front of the
+// first key keeps that key from ever being known (the reading keeps the mark
+// as part of the key). One cfg-utf8-bom finding, or none.
+std::vector<lint_finding> lint_config_file(const rule_file_text& file);
+// The first key of an ostrilo.cfg that a UTF-8 byte order mark hides, or none
+// (no mark, or a first line that holds no key).
+std::optional<std::string> key_behind_bom(std::string_view content);
 // "file:line:col: error|warning: text [code]"
 std::string format_finding(const lint_finding& finding);
 // 0 clean, 1 warnings only, 2 errors.
