@@ -5,7 +5,8 @@
 # fresh server has it), clones the committed HEAD of this repository into
 # /root/ostrilo there and runs the command in a chroot, then prints its exit
 # status and how long it took. The output of each run is kept in
-# <work>/<command>.log; the trees are removed afterwards.
+# <work>/<command>.log (and the demo's build output in <work>/demo-build.log);
+# the trees are removed afterwards.
 # Usage (as root): fresh-debian.sh [demo|test]...
 # OSTRILO_FRESH_DIR names the work folder (default /var/tmp/ostrilo-fresh).
 set -euo pipefail
@@ -68,6 +69,8 @@ for command in "${commands[@]}"; do
   results+=("$(printf 'fresh-debian: scripts/%s.sh on a fresh Debian 12 (%s): exit status %d after %dm%02ds' \
     "$command" "${head:0:12}" "$status" $((seconds / 60)) $((seconds % 60)))")
   echo "${results[-1]}"
+  # The demo keeps the set-up's and the build's output in its build folder.
+  if [ -f "$tree/root/ostrilo/build/demo-build.log" ]; then cp "$tree/root/ostrilo/build/demo-build.log" "$work/$command-build.log"; fi
   release
 done
 printf '%s\n' "${results[@]}"

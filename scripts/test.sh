@@ -14,6 +14,9 @@ build="${OSTRILO_BUILD_DIR:-$repo/build}"
 "$repo/scripts/check_layers.py"
 # Every relative link and #anchor of README and docs/ leads somewhere (fast, so first).
 "$repo/scripts/check-links.sh"
+# Every ostrilo-admin command the docs name exists, and every one is described.
+"$repo/scripts/check_docs.py" --self-test
+"$repo/scripts/check_docs.py"
 "$repo/scripts/build.sh"
 # The tree stays in the house format (.clang-format; scripts/format.sh applies it).
 "$repo/scripts/format.sh" --check
