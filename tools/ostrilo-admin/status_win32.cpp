@@ -32,12 +32,14 @@ const association associations[] = {
 
 const char register_fix[] = "run Ostrilo.exe -setregistry";
 
-// The user picks Ostrilo by the name Windows lists it under.
+// The user picks Ostrilo by the name Windows lists it under. Without APPDATA
+// the product name's search would stop with a box, so the name stays general.
 std::string default_fix(run_context& run)
 {
+    const std::string name = std::getenv("APPDATA") ? wide_to_utf8(get_application_name(run)).value_or("") : "";
     return "open Settings > Apps > Default apps (ms-settings:defaultapps; on Windows 7 Control Panel > Default "
            "Programs) and choose " +
-           wide_to_utf8(get_application_name(run)).value_or("Ostrilo") + " for it";
+           (name.empty() ? std::string("Feldrun <product name> Browserweiche") : name) + " for it";
 }
 
 struct status_line {
