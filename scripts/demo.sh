@@ -26,7 +26,7 @@ progress() {
   if [ -t 2 ] && [ "$shown" = 1 ]; then printf '\r\033[K' >&2; fi
 }
 : >"$log"
-echo "demo: setting up and building (a first run installs packages and builds everything, about 20 minutes on two cores; all output in $log)" >&2
+echo "demo: setting up and building (a first run installs packages and builds everything, 4 to 20 minutes on two cores; all output in $log)" >&2
 if ! "$repo/scripts/build.sh" 2>&1 | progress; then
   tail -n 30 "$log" >&2
   echo "demo: the set-up or the build failed; the whole output is in $log" >&2
