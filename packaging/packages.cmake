@@ -41,13 +41,16 @@ function(ostrilo_add_packages)
     list(APPEND staged ${staged_dir}/$<TARGET_FILE_NAME:${program}>)
     list(APPEND copy_programs COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${program}> ${staged_dir})
   endforeach()
+  # The notices of the libraries linked into the programs go beside them.
+  set(notices ${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES.txt)
   add_custom_command(OUTPUT ${staged_dir}/stamp
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${staged_dir}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${staged_dir}
     ${copy_programs}
     COMMAND ${sign} ${staged}
+    COMMAND ${CMAKE_COMMAND} -E copy ${notices} ${staged_dir}
     COMMAND ${CMAKE_COMMAND} -E touch ${staged_dir}/stamp
-    DEPENDS ${programs} ${sign}
+    DEPENDS ${programs} ${sign} ${notices}
     VERBATIM)
   # One target makes them; both packages wait for it.
   add_custom_target(ostrilo_programs DEPENDS ${staged_dir}/stamp)
@@ -77,10 +80,10 @@ function(ostrilo_add_packages)
   endif()
 
   if(OSTRILO_ZIP)
-    # The zip holds one folder: the programs, README.md and the pages of docs/
-    # with their pictures (the links between them stay as in the source tree),
-    # the policy templates under policy/, and the examples under names that
-    # Ostrilo does not read.
+    # The zip holds one folder: the programs with their notices, README.md,
+    # CHANGELOG.md and the pages of docs/ with their pictures (the links
+    # between them stay as in the source tree), the policy templates under
+    # policy/, and the examples under names that Ostrilo does not read.
     set(stage ${OSTRILO_DIST_DIR}/zip/${OSTRILO_PACKAGE_NAME})
     set(zip_file ${OSTRILO_DIST_DIR}/${OSTRILO_PACKAGE_NAME}.zip)
     file(GLOB pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
@@ -93,14 +96,15 @@ function(ostrilo_add_packages)
     add_custom_command(OUTPUT ${zip_file}
       COMMAND ${CMAKE_COMMAND} -E rm -rf ${OSTRILO_DIST_DIR}/zip ${zip_file}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/docs/images
-      COMMAND ${CMAKE_COMMAND} -E copy ${staged} ${stage}
-      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${examples} ${stage}
+      COMMAND ${CMAKE_COMMAND} -E copy ${staged} ${notices} ${stage}
+      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${examples} ${stage}
       COMMAND ${CMAKE_COMMAND} -E copy ${pages} ${stage}/docs
       ${copy_pictures}
       COMMAND ${CMAKE_COMMAND} -E copy_directory ${packaging}/policy ${stage}/policy
       COMMAND ${CMAKE_COMMAND} -E chdir ${OSTRILO_DIST_DIR}/zip
               ${OSTRILO_ZIP} -q -r -X ${zip_file} ${OSTRILO_PACKAGE_NAME}
-      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${pages} ${examples} ${pictures} ${templates}
+      DEPENDS ${staged_dir}/stamp ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${pages} ${examples}
+              ${pictures} ${templates}
       VERBATIM)
     add_custom_target(ostrilo_zip DEPENDS ${zip_file})
     add_dependencies(ostrilo_zip ostrilo_programs)

@@ -13,7 +13,7 @@ mkdir -p "$images"
 # The demo output first (it brings up its own display and prefix), with the
 # log records below INFO left out and the date taken off the rest.
 demo_text=$("$repo/scripts/demo.sh" 2>/dev/null | tr -d '\r' | sed 's/[[:space:]]*$//' |
-            grep -v -E ' (TRACE|DEBUG|WARN |ERROR) ' | sed -E 's/^( *)[0-9]{4}-[0-9]{2}-[0-9]{2} /\1/')
+            grep -v -E ' (TRACE|DEBUG) ' | sed -E 's/^( *)[0-9]{4}-[0-9]{2}-[0-9]{2} /\1/')
 
 . "$repo/scripts/wine-env.sh"
 mkdir -p "$build/screenshots"

@@ -5,12 +5,18 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
 
+# First what the checks below need (python3 among them), so that this script
+# works as the first command on a fresh Debian 12.
+"$repo/scripts/setup.sh"
 # Every include follows the layers of scripts/layers.txt, and the check itself
 # notices an include upward.
 "$repo/scripts/check_layers.py" --self-test
 "$repo/scripts/check_layers.py"
 # Every relative link and #anchor of README and docs/ leads somewhere (fast, so first).
 "$repo/scripts/check-links.sh"
+# Every ostrilo-admin command the docs name exists, and every one is described.
+"$repo/scripts/check_docs.py" --self-test
+"$repo/scripts/check_docs.py"
 "$repo/scripts/build.sh"
 # The tree stays in the house format (.clang-format; scripts/format.sh applies it).
 "$repo/scripts/format.sh" --check

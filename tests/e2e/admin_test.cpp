@@ -71,6 +71,11 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
     // strict_command_line=1; the exit status is 1 when there is something to fix.
     const std::pair<const wchar_t*, std::string> cases[] = {
         {nullptr, "FIX   registration http: HKCU\\Software\\Classes\\NB.HTTP\\shell\\open\\command is missing"},
+        // The user picks Ostrilo by the name Windows lists it under.
+        {nullptr,
+         "FIX   default http (UserChoice): no choice recorded: Windows asks or takes its own -- open Settings > "
+         "Apps > Default apps (ms-settings:defaultapps; on Windows 7 Control Panel > Default Programs) and "
+         "choose Feldrun Corvane-Pro Browserweiche for it"},
         {L"", "ok    registration http: opens " + narrow(box.exe()) + " without -configdir"},
         {L"", "ok    default https (UserChoice): Ostrilo (NB.HTTPS)"},
         {L"", "ok    strict_command_line: on: no text inside a link"},
@@ -90,6 +95,19 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
         EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
     }
+    // A byte order mark hides the first key of ostrilo.cfg from Ostrilo: status and lint say so.
+    box.put(L"ostrilo.cfg", "\xEF\xBB\xBFunwrap_links=2\r\n");
+    const std::string status = box.run_command_line(admin + L"status").out;
+    EXPECT_NE(status.find("ok    unwrap_links: off"), std::string::npos) << status;
+    EXPECT_NE(status.find("FIX   ostrilo.cfg: it begins with a UTF-8 byte order mark, so Ostrilo never knows its first "
+                          "key 'unwrap_links' -- save it without BOM"),
+              std::string::npos)
+        << status;
+    const run_result lint = box.run_command_line(admin + L"lint");
+    EXPECT_EQ(lint.exit_code, 2u);
+    EXPECT_TRUE(lint.out.starts_with(narrow(box.program_dir) + "\\\\ostrilo.cfg:1:1: error: a UTF-8 byte order mark "
+                                                               "stands before the first key 'unwrap_links'"))
+        << lint.out;
 }
 
 // status names every key's value and source and the policy values it ignores, -setregistry takes its name from

@@ -66,6 +66,7 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
                                                     : L"";
         EXPECT_EQ(box.run_command_line(L"msiexec /i \"" + msi + L"\" /qn" + properties, 300).exit_code, 0u);
         EXPECT_EQ(path_exists(folder + L"\\ostrilo-admin.exe"), path_exists(bin + L"\\ostrilo-admin.exe"));
+        EXPECT_TRUE(path_exists(folder + L"\\THIRD-PARTY-NOTICES.txt"));
         const std::string key = active_setup + " [", stub = narrow(L"\"" + program + L"\" -setregistry" + suffix);
         EXPECT_EQ(values(HKEY_LOCAL_MACHINE, {active_setup}),
                   key + "IsInstalled]=\x01\0 (type 4, 4 bytes)\n"s + key + "StubPath]=" + stub + "\n" + key +

@@ -57,4 +57,22 @@ TEST(Lint, GivesTheFindingsOfTheRuleFilesInOrder)
     EXPECT_EQ(format_finding({"u.txt", 1, 1, false, "text", "code"}), "u.txt:1:1: warning: text [code]");
 }
 
+// ostrilo.cfg: the reader keeps a byte order mark as part of the first key, which so never matches.
+TEST(Lint, NamesTheKeyOfOstriloCfgThatAByteOrderMarkHides)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xEF\xBB\xBFwhitelist_path=C:\\r.txt\r\nunwrap_links=1\r\n", "whitelist_path"},
+        {"\xEF\xBB\xBF  Product_Name = Acme \n", "Product_Name"},
+        {"\xEF\xBB\xBF# settings\r\nwhitelist_path=C:\\r.txt\r\n", ""},  // the mark stands before no key
+        {"\xEF\xBB\xBFkey=\n", ""},                                      // an empty value: no key
+        {"whitelist_path=C:\\r.txt\r\n", ""},
+    };
+    for (const auto& [content, key] : cases) {
+        EXPECT_EQ(key_behind_bom(content).value_or(""), key) << content;
+        const std::vector<lint_finding> findings = lint_config_file({"ostrilo.cfg", content});
+        EXPECT_EQ(findings.empty() ? "" : format_finding(findings[0]).substr(0, 22),
+                  key.empty() ? "" : "ostrilo.cfg:1:1: error");
+    }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lint.h"
+#include "nb_utils.h"
 #include "sitelist.h"
 
 namespace {
@@ -27,10 +28,20 @@ std::vector<std::string> comma_list(const std::string& text)
 
 int lint_command(const std::vector<rule_file_bytes>& files, bool json, bool strict_host)
 {
+    // A file named ostrilo.cfg is Ostrilo's key file, read before any rule file.
+    std::vector<lint_finding> findings;
     std::vector<rule_file_text> texts;
-    for (const rule_file_bytes& file : files)
-        texts.push_back({file.path, file.content});
-    const std::vector<lint_finding> findings = lint_rule_files(texts, strict_host);
+    for (const rule_file_bytes& file : files) {
+        const std::size_t name = file.path.find_last_of("/\\");
+        if (ascii_lower(file.path.substr(name == std::string::npos ? 0 : name + 1)) == "ostrilo.cfg") {
+            const std::vector<lint_finding> found = lint_config_file({file.path, file.content});
+            findings.insert(findings.end(), found.begin(), found.end());
+        } else {
+            texts.push_back({file.path, file.content});
+        }
+    }
+    const std::vector<lint_finding> in_rules = lint_rule_files(texts, strict_host);
+    findings.insert(findings.end(), in_rules.begin(), in_rules.end());
     if (json) {
         nlohmann::ordered_json all = nlohmann::ordered_json::array();
         for (const lint_finding& f : findings)

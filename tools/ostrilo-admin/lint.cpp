@@ -11,6 +11,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "kvix_environment.h"
 #include "nb_utils.h"
 #include "url_rules.h"
 
@@ -21,7 +22,8 @@ constexpr std::size_t piece_bytes = 4094;
 constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
 constexpr std::string_view underscore_name = "url_whitelist.txt";
 constexpr std::string_view blank_name = "url whitelist.txt";
-// The browsers a local rule can name; anything else opens the default browser.
+// The browsers a local rule can name; any other name opens the link as a rule
+// without a browser does (local_browser_bin, else Internet Explorer).
 constexpr std::string_view local_browsers[] = {"", "firefox", "chrome", "edge", "ie"};
 // Host names a sender of links controls, for the impersonation examples.
 constexpr std::string_view foreign_host = "evil.example";
@@ -418,7 +420,8 @@ private:
             !blanks) {
             add(r.file, r.line, field_column(2), false,
                 "unknown browser '" + *rule.browser +
-                    "': the default browser opens the link; use firefox, chrome, edge or ie, or leave it empty",
+                    "': the link opens as under a rule without a browser (local_browser_bin, else Internet Explorer); "
+                    "use firefox, chrome, edge or ie, or leave it empty",
                 "unknown-browser");
         }
         if (local && rule.browser_profile && !rule.browser_profile->empty()) {
@@ -493,6 +496,31 @@ private:
 std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files, bool strict_host)
 {
     return linter(files, strict_host).run();
+}
+
+std::optional<std::string> key_behind_bom(std::string_view content)
+{
+    if (!content.starts_with(utf8_bom))
+        return std::nullopt;
+    // The reader's first piece: the first line, at most 4094 bytes, up to a NUL.
+    std::string_view first = content.substr(0, std::min(content.find('\n'), piece_bytes));
+    first = first.substr(0, first.find('\0'));
+    const auto pair = split_config_line(first);
+    if (!pair)
+        return std::nullopt;
+    return std::string(trim(std::string_view(pair->first).substr(utf8_bom.size())));
+}
+
+std::vector<lint_finding> lint_config_file(const rule_file_text& file)
+{
+    const std::optional<std::string> key = key_behind_bom(file.content);
+    if (!key)
+        return {};
+    return {{file.path, 1, 1, true,
+             "a UTF-8 byte order mark stands before the first key '" + *key +
+                 "', which Ostrilo therefore never knows; save the file without BOM, or begin it with a line "
+                 "without '='",
+             "cfg-utf8-bom"}};
 }
 
 std::string format_finding(const lint_finding& finding)

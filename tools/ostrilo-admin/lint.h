@@ -3,7 +3,9 @@
 // program's own line splitting and pattern matching.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct rule_file_text {
@@ -27,6 +29,13 @@ struct lint_finding {
 // the rules are read with strict_host_match=1, so a "*" before the host no
 // longer lets a path pose as the host.
 std::vector<lint_finding> lint_rule_files(const std::vector<rule_file_text>& files, bool strict_host = false);
+// ostrilo.cfg as Ostrilo reads it: a UTF-8 byte order mark in front of the
+// first key keeps that key from ever being known (the reading keeps the mark
+// as part of the key). One cfg-utf8-bom finding, or none.
+std::vector<lint_finding> lint_config_file(const rule_file_text& file);
+// The first key of an ostrilo.cfg that a UTF-8 byte order mark hides, or none
+// (no mark, or a first line that holds no key).
+std::optional<std::string> key_behind_bom(std::string_view content);
 // "file:line:col: error|warning: text [code]"
 std::string format_finding(const lint_finding& finding);
 // 0 clean, 1 warnings only, 2 errors.

@@ -25,6 +25,7 @@
 #include <shellapi.h>
 
 #include "here.h"
+#include "kvix_environment.h"
 #include "run_context.h"
 #include "unique_resource.h"
 #endif
@@ -233,11 +234,15 @@ int run_lint(const arguments& args)
     if (paths.empty()) {
 #ifdef _WIN32
         run_context run = tool_run(args);
-        paths = rule_files_here(run);
-        if (paths.empty()) {
+        // The ostrilo.cfg Ostrilo reads here first, then its rule files.
+        if (const std::optional<std::string> cfg = find_ostrilo_cfg(run))
+            paths.push_back(*cfg);
+        const std::vector<std::string> rule_files = rule_files_here(run);
+        if (rule_files.empty())
             std::fprintf(stderr, "ostrilo-admin: Ostrilo finds no rule file here\n");
+        paths.insert(paths.end(), rule_files.begin(), rule_files.end());
+        if (paths.empty())
             return 0;
-        }
 #else
         return usage_error("lint needs rule files here: there are no Windows folders to search");
 #endif

@@ -10,9 +10,11 @@
 
 #include "config_keys.h"
 #include "kvix_environment.h"
+#include "lint.h"
 #include "nb_utils.h"
 #include "registration.h"
 #include "run_context.h"
+#include "unique_resource.h"
 #include "url_rules.h"
 #include "viewer.h"
 
@@ -31,9 +33,16 @@ const association associations[] = {
 };
 
 const char register_fix[] = "run Ostrilo.exe -setregistry";
-const char default_fix[] =
-    "open Settings > Apps > Default apps (ms-settings:defaultapps; on Windows 7 Control Panel > Default Programs) "
-    "and choose Ostrilo for it";
+
+// The user picks Ostrilo by the name Windows lists it under. Without APPDATA
+// the product name's search would stop with a box, so the name stays general.
+std::string default_fix(run_context& run)
+{
+    const std::string name = std::getenv("APPDATA") ? wide_to_utf8(get_application_name(run)).value_or("") : "";
+    return "open Settings > Apps > Default apps (ms-settings:defaultapps; on Windows 7 Control Panel > Default "
+           "Programs) and choose " +
+           (name.empty() ? std::string("Feldrun <product name> Browserweiche") : name) + " for it";
+}
 
 struct status_line {
     bool ok;
@@ -74,8 +83,9 @@ void check_registration(std::vector<status_line>& lines)
     }
 }
 
-void check_defaults(std::vector<status_line>& lines)
+void check_defaults(run_context& run, std::vector<status_line>& lines)
 {
+    const std::string fix = default_fix(run);
     for (const association& a : associations) {
         for (const char* choice : {"UserChoice", "UserChoiceLatest"}) {
             const std::string key = std::string(a.choice_key) + "\\" + choice;
@@ -84,13 +94,13 @@ void check_defaults(std::vector<status_line>& lines)
             if (progid.empty()) {
                 // Only current Windows 11 has UserChoiceLatest.
                 if (std::string_view(choice) == "UserChoice")
-                    lines.push_back({false, topic, "no choice recorded: Windows asks or takes its own", default_fix});
+                    lines.push_back({false, topic, "no choice recorded: Windows asks or takes its own", fix});
                 continue;
             }
             if (progid == a.progid)
                 lines.push_back({true, topic, "Ostrilo (" + progid + ")", ""});
             else
-                lines.push_back({false, topic, "another program: " + progid, default_fix});
+                lines.push_back({false, topic, "another program: " + progid, fix});
         }
     }
 }
@@ -180,7 +190,16 @@ void check_file(std::vector<status_line>& lines, const char* topic, const std::o
 
 void check_files(run_context& run, std::vector<status_line>& lines)
 {
-    check_file(lines, "ostrilo.cfg", find_ostrilo_cfg(run), false, "");
+    const std::optional<std::string> cfg = find_ostrilo_cfg(run);
+    check_file(lines, "ostrilo.cfg", cfg, false, "");
+    // Ostrilo reads a byte order mark as part of the first key, which so goes unknown.
+    char head[4096] = {};
+    const unique_file file(cfg ? std::fopen(cfg->c_str(), "rb") : nullptr);
+    const std::size_t length = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
+    if (const std::optional<std::string> key = key_behind_bom(std::string_view(head, length)))
+        lines.push_back({false, "ostrilo.cfg",
+                         "it begins with a UTF-8 byte order mark, so Ostrilo never knows its first key '" + *key + "'",
+                         "save it without BOM, or begin it with a line without '='"});
     if (std::optional<std::string> preset = get_whitelist_path(run); preset && !preset->empty()) {
         if (file_exists(*preset))
             lines.push_back({true, "whitelist_path", *preset, ""});
@@ -449,7 +468,7 @@ int print_status(run_context& run, bool json)
 {
     std::vector<status_line> lines;
     check_registration(lines);
-    check_defaults(lines);
+    check_defaults(run, lines);
     check_defender_asr(lines);
     check_files(run, lines);
     check_hardening(run, lines);

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Checks README.md, CHANGELOG.md and the pages under docs/ against the code:
+every `ostrilo-admin COMMAND` they name is a command the program takes
+(tools/ostrilo-admin/main.cpp), and every command its usage text lists is
+named in docs/admin-tool.md. Prints file:line and the fault for each and
+fails when there is one. --self-test shows that both directions notice a
+fault."""
+import pathlib
+import re
+import sys
+
+REPO = pathlib.Path(__file__).resolve().parent.parent
+# A command is the word behind the program's name, also behind "ostrilo-admin.exe""
+# as a quoted path on a Windows command line.
+MENTION = re.compile(r'ostrilo-admin(?:\.exe)?"?[ \t]+([^\s`"]+)')
+
+
+def commands_in_code(main_cpp):
+    """(every word main() takes as a command, the commands its usage text lists)."""
+    taken = set(re.findall(r'command == "([^"]+)"', main_cpp))
+    usage = main_cpp[main_cpp.index("usage_text[]"):main_cpp.index("constexpr int usage_status")]
+    listed = set(re.findall(r'^\s*"  ([a-z][a-z-]*)[ \\]', usage, re.MULTILINE))
+    return taken, listed
+
+
+def mentions(pages):
+    """(page, line number, command) for every command the pages name."""
+    found = []
+    for page, text in pages:
+        for number, line in enumerate(text.splitlines(), 1):
+            for word in MENTION.findall(line):
+                found.append((page, number, word.rstrip(":,.;)")))
+    return found
+
+
+def faults(main_cpp, pages, reference):
+    taken, listed = commands_in_code(main_cpp)
+    out = [f"tools/ostrilo-admin/main.cpp: the usage text lists '{c}', which main() does not take"
+           for c in sorted(listed - taken)]
+    named = mentions(pages)
+    out += [f"{page}:{number}: 'ostrilo-admin {word}' is no command of the program"
+            for page, number, word in named if word not in taken]
+    documented = {word for page, _, word in named if page == reference}
+    out += [f"{reference}: the command '{c}' of the usage text is not described" for c in sorted(listed - documented)]
+    return out
+
+
+def self_test():
+    main_cpp = ('const char usage_text[] =\n    "  lint [FILE...]\\n"\n    "  status\\n";\n'
+                'constexpr int usage_status = 3;\nif (command == "lint")\nif (command == "status")\n')
+    good = [("docs/admin-tool.md", "    ostrilo-admin lint [FILE...]\n## `ostrilo-admin status`\n")]
+    assert faults(main_cpp, good, "docs/admin-tool.md") == [], faults(main_cpp, good, "docs/admin-tool.md")
+    bad = good + [("README.md", 'run "C:\\P\\ostrilo-admin.exe" lnit\n')]
+    assert faults(main_cpp, bad, "docs/admin-tool.md") == [
+        "README.md:1: 'ostrilo-admin lnit' is no command of the program"]
+    undocumented = [("docs/admin-tool.md", "ostrilo-admin lint\n")]
+    assert faults(main_cpp, undocumented, "docs/admin-tool.md") == [
+        "docs/admin-tool.md: the command 'status' of the usage text is not described"]
+    assert faults(main_cpp.replace('if (command == "status")', ""), good, "docs/admin-tool.md")[0].endswith(
+        "lists 'status', which main() does not take")
+
+
+def main():
+    if sys.argv[1:] == ["--self-test"]:
+        self_test()
+        return 0
+    pages = [(str(p.relative_to(REPO)), p.read_text(encoding="utf-8"))
+             for p in [REPO / "README.md", REPO / "CHANGELOG.md", *sorted((REPO / "docs").glob("*.md"))]
+             if p.exists()]
+    main_cpp = (REPO / "tools/ostrilo-admin/main.cpp").read_text(encoding="utf-8")
+    found = faults(main_cpp, pages, "docs/admin-tool.md")
+    for fault in found:
+        print(fault)
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
