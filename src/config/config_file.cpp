@@ -149,6 +149,19 @@ unsigned long get_whitelist_timeout_ms(run_context& run)
     return quiet_key(run, "whitelist_timeout_ms").number;
 }
 
+std::optional<std::string> get_whitelist_url(run_context& run)
+{
+    const key_value& value = quiet_key(run, "whitelist_url");
+    if (value.source == key_source::fallback)
+        return std::nullopt;
+    return value.text;
+}
+
+unsigned long get_whitelist_refresh_minutes(run_context& run)
+{
+    return quiet_key(run, "whitelist_refresh_minutes").number;
+}
+
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path)
 {
     const unique_file file(std::fopen(path.c_str(), "r"));

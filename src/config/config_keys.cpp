@@ -66,6 +66,12 @@ constexpr config_key keys[] = {
     {"whitelist_timeout_ms", number, quiet, both, 0, 1, max_timeout_ms, {}, nullptr,
      "Milliseconds the central rule file may take before its copy answers",
      "Millisekunden, die die zentrale Regeldatei brauchen darf, bevor ihre Kopie antwortet"},
+    {"whitelist_url", text, quiet, both, 0, 0, 0, {}, "none",
+     "Central rule list by URL (https:// or file:), consulted first, kept in a cache",
+     "Zentrale Regelliste per URL (https:// oder file:), zuerst gelesen, lokal zwischengespeichert"},
+    {"whitelist_refresh_minutes", number, quiet, both, 30, 5, 1440, {}, nullptr,
+     "Minutes after which the central rule list is fetched anew",
+     "Minuten, nach denen die zentrale Regelliste neu geholt wird"},
 };
 // clang-format on
 

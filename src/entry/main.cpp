@@ -1,4 +1,5 @@
 // The entry: reads one command line and does exactly one thing with it.
+#include "central_list.h"
 #include "entry.h"
 #include "kvix_environment.h"
 #include "local_browser.h"
@@ -53,12 +54,19 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
         default:
             return line.status;
     }
+    int status = 0;
     if (file_exists(line.narrow_link)) {
         LOG_OSTRILO(LOG_INFO, "URL is actually a file. Opening locally.");
         open_url_locally(run, line.wide_link, 0);
-    } else if (int status = route_url(run, line.wide_link, line.narrow_link); status != 0) {
-        return status;
+    } else {
+        // whitelist_url: only a run without a usable cache waits for the list, and not for long.
+        prepare_central_list(run);
+        status = route_url(run, line.wide_link, line.narrow_link);
     }
+    // The link is handed on: a refresh of the central list delays nothing the user waits for.
+    refresh_central_list(run);
+    if (status != 0)
+        return status;
 
     LOG_OSTRILO(LOG_INFO, "Finished, goodbye.");
     free_environment_and_close_log(run);

@@ -62,10 +62,11 @@ bool consult_rule_file(rule_decision& decision, std::string_view url, const std:
 }
 
 bool consult_rule_blocks(rule_decision& decision, std::string_view url, const std::string& file,
-                         const block_reader& raw, lookup_mode mode)
+                         const block_reader& raw, lookup_mode mode, std::optional<bool> strict_host)
 {
     std::string compared = begin_check(url, file.c_str(), mode == lookup_mode::acting);
-    return note_hit(decision, file, find_rule_in_blocks(compared, text_mode_reader{raw}, decision.strict_host));
+    return note_hit(decision, file,
+                    find_rule_in_blocks(compared, text_mode_reader{raw}, strict_host.value_or(decision.strict_host)));
 }
 
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path)
