@@ -147,7 +147,7 @@ std::optional<std::string> redirect_target(std::string_view from, std::string_vi
     const std::string lower = ascii_lower(location.substr(0, 8));
     if (lower.starts_with("https://") || lower.starts_with("http://"))
         return std::string(location);
-    if (location.empty() || lower.find(':') < lower.find_first_of("/?#"))
+    if (location.empty() || location.find(':') < location.find_first_of("/?#"))
         return std::nullopt;  // another scheme
     const std::size_t scheme_end = from.find("://");
     if (scheme_end == std::string_view::npos)

@@ -31,6 +31,7 @@ namespace {
 constexpr unsigned long refresh_bound_ms = 30000;
 constexpr unsigned long first_fetch_default_ms = 5000;
 constexpr long long retry_after_failure_seconds = 300;
+constexpr DWORD start_pause_ms = 500;
 constexpr int most_redirects = 10;
 // Runs reading the cache hold it open for a moment; a new one waits for them.
 constexpr int put_in_place_tries = 500;
@@ -514,17 +515,20 @@ void prepare_central_list(run_context& run)
                     reading.refusal.c_str());
         return;
     }
-    if (!read_central_cache(*reading.url, false).unusable)
+    const central_cache cache = read_central_cache(*reading.url, false);
+    if (!cache.unusable) {
+        run.central_list.current = cache.age_seconds < static_cast<long long>(get_whitelist_refresh_minutes(run)) * 60;
         return;
+    }
     const unsigned long timeout = get_whitelist_timeout_ms(run);
-    run.central_list_fetched = true;
+    run.central_list.fetched = true;
     refresh(run, *reading.url, refresh_kind::first, timeout != 0 ? timeout : first_fetch_default_ms);
 }
 
 void refresh_central_list(run_context& run)
 {
     const std::optional<central_url> url = central_url_in_force(run);
-    if (!url || run.central_list_fetched)
+    if (!url || run.central_list.fetched || run.central_list.current)
         return;
     const central_cache cache = read_central_cache(*url, false);
     if (!cache.unusable && cache.age_seconds < static_cast<long long>(get_whitelist_refresh_minutes(run)) * 60)
@@ -532,6 +536,12 @@ void refresh_central_list(run_context& run)
     if (const auto last = last_central_attempt(url->url);
         last && !last->first.ok && last->second < retry_after_failure_seconds && !cache.unusable)
         return;
+    // The browser or viewer just started gets the processor and the disk
+    // first: the refresh waits a moment, then runs at background priority
+    // (which Wine does not give: there the moment alone keeps the browser's
+    // start as fast as without a refresh, on two busy cores).
+    Sleep(start_pause_ms);
+    SetPriorityClass(GetCurrentProcess(), PROCESS_MODE_BACKGROUND_BEGIN);
     refresh(run, *url, refresh_kind::due, refresh_bound_ms);
 }
 

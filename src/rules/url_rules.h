@@ -37,6 +37,15 @@ std::optional<std::string> strict_link_host_form(std::string_view url);
 // matches nothing only at the start of the pattern or behind a ".".
 bool match_host_expr(std::string_view pattern, std::string_view host);
 bool match_url_expr_strict(std::string_view pattern, std::string_view url);
+// The same for the link's strict_link_host_form, split once for all patterns
+// (views into it).
+struct strict_link {
+    std::string_view host;
+    std::optional<std::string_view> port;
+    std::string_view rest;  // from the first "/", "?" or "#" on
+};
+strict_link split_strict_link(std::string_view link_form);
+bool match_strict_link(std::string_view pattern, const strict_link& link);
 
 // The scan of one rule, shared by the lookup and the linter. The pattern of a
 // lower-cased first field as the match compares it: without its scheme and
@@ -46,6 +55,8 @@ std::string_view rule_pattern(std::string_view lower_url_expr);
 // without a trailing "/*", which lets "*.example.com/*" cover "example.com".
 enum class pattern_take { none, as_written, without_slash_star };
 pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, bool strict_host = false);
+// With strict_host_match=1, for the link's strict_link_host_form.
+pattern_take strict_pattern_takes(std::string_view pattern, const strict_link& link);
 
 // A matching rule with its line number (from 1) and its line as written.
 struct rule_hit {

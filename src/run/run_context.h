@@ -92,9 +92,13 @@ struct run_context {
     key_values keys;
     rule_file_paths rule_files;
     viewer_state viewer;
-    // whitelist_url: this run has fetched (or tried to fetch) the list before
-    // its lookup; the refresh after the hand-off leaves it at that.
-    bool central_list_fetched = false;
+    // whitelist_url, as the run found it before its lookup: it fetched the
+    // list (or tried), or its cache was current; either way the refresh after
+    // the hand-off has nothing to do.
+    struct {
+        bool fetched = false;
+        bool current = false;
+    } central_list;
 #ifdef _WIN32
     // COM, set up by the first shell request and kept until the run ends:
     // the shell may still be working on the request when it returns.

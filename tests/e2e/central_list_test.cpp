@@ -113,7 +113,7 @@ std::vector<std::string> lines_of(const std::string& text)
 {
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1)
-        lines.push_back(text.substr(at, text.find('\n', at) - at));
+        lines.push_back(text.substr(at, text.find('\n', at) - at - (text.find("\r\n", at) == text.find('\n', at) - 1)));
     return lines;
 }
 
@@ -249,6 +249,52 @@ TEST(CentralList, EachServedListAndFaultEndsAsDocumentedAndLeavesTheCacheWhole)
          "https://); going on without it\nrequests: \ncache: none"},
     });
     // clang-format on
+}
+
+// ostrilo-admin: status names the URL, the cache and the last refresh; --refresh fetches the list and says what
+// changed; explain names the URL, the cache's line and the <site> it came from.
+TEST(CentralList, StatusAndExplainNameTheListItsCacheAndTheSiteOfTheRule)
+{
+    sandbox box;
+    box.standin(box.program_dir + L"\\ostrilo-admin.exe", L"ostrilo-admin");
+    const std::string url = server().url("admin.xml"), cache = narrow(cache_of(box));
+    server().serve("admin.xml", ie_list);
+    box.put(L"ostrilo.cfg", "whitelist_url=" + url + "\n");
+    const auto admin = [&](const std::wstring& arguments) {
+        const std::string out =
+            box.run_command_line(L"\"" + box.program_dir + L"\\ostrilo-admin.exe\" " + arguments).out;
+        std::string lines;
+        for (const std::string& line : lines_of(out))
+            if (line.find("whitelist_url") != std::string::npos || line.starts_with("  "))
+                lines += line.substr(0, line.find(", fetched")) + "\n";
+        return lines;
+    };
+    const std::string cfg = " (" + narrow(box.program_dir) + "\\\\ostrilo.cfg:1)\n";
+    EXPECT_EQ(
+        admin(L"status"),
+        "FIX   whitelist_url: " + url + ": no usable cache at " + cache +
+            " (there is none): the "
+            "next link waits up to 5000 ms for the list, else goes without it -- run ostrilo-admin status --refresh; "
+            "the line below says why the last fetch failed\nok    whitelist_url refresh: none recorded for this URL "
+            "yet\nok    key whitelist_url: " +
+            url + cfg);
+    EXPECT_EQ(admin(L"status --refresh"),
+              "ok    whitelist_url refreshed: 200, 2 rules (site list); 2 rule lines added, 0 "
+              "removed, +*.app.contoso.example/*|local|ie, +app.contoso.example/*|local|ie\nok    whitelist_url: " +
+                  url + " (site list): 2 rules in " + cache +
+                  "\nok    whitelist_url refresh: the last one, 0 minutes ago: 200, 2 "
+                  "rules (site list)\nok    key whitelist_url: " +
+                  url + cfg);
+    server().serve("admin.xml", "<site-list><site url=\"app.contoso.example\"/></site-list>");
+    EXPECT_EQ(admin(L"status --refresh").substr(0, 160),
+              "ok    whitelist_url refreshed: 200, 2 rules (site list); 2 rule "
+              "lines added, 2 removed, +*.app.contoso.example/*|remote, +app.contoso.example/*|remote, -*.app.c");
+    EXPECT_EQ(admin(L"explain https://www.app.contoso.example/"),
+              "  found    whitelist_url: " + cache + "\n  central  \"" + url +
+                  "\" (site list\n  key      whitelist_url=" + url + cfg + "  matched  " + cache +
+                  ":8: *.app.contoso.example/*|remote\n  site     the <site> at byte "
+                  "11 of the list\n  action   hand to the viewer: \"||https://www.app.contoso.example/\"\n  pipe     "
+                  "\"||https://www.app.contoso.example/\\u0000\"\n");
 }
 
 // The hostile and broken site lists of the import's tests, served: none plants a rule. The first link, posing as a
