@@ -1,9 +1,9 @@
 // whitelist_url end to end: the real Ostrilo.exe fetches its central list from a loopback server (list_server.py,
 // started and ended here) or a file: URL, decides every link by its cache, and refreshes the cache after the
 // hand-off. Each row: where the link went, the records, and the cache afterwards.
+#include "local_store.h"
 #include "nb_utils.h"
 #include "sandbox.h"
-#include "unique_resource.h"
 #include "url_rules.h"
 
 #include "../native/sitelist_hostile.h"
@@ -77,43 +77,27 @@ std::string cache_line(const sandbox& box)
         first = trim(text->substr(at, text->find('\n', at) - at));
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExW(cache_of(box).c_str(), GetFileExInfoStandard, &data);
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](const FILETIME& t) {
-        return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return "\ncache: " + first + (ticks(now) - ticks(data.ftLastWriteTime) < 600000000LL ? ", current" : ", stale");
+    const bool current = file_ticks(whole_second_now()) < file_ticks(data.ftLastWriteTime) + 60 * second_ticks;
+    return "\ncache: " + first + (current ? ", current" : ", stale");
 }
 
 // The cache's last-write time an hour back, a whole second as Ostrilo stamps it.
 void age_cache(const sandbox& box)
 {
-    FILETIME time{};
-    GetSystemTimeAsFileTime(&time);
-    ULARGE_INTEGER ticks{{time.dwLowDateTime, time.dwHighDateTime}};
-    ticks.QuadPart = (ticks.QuadPart / 10000000 - 3600) * 10000000;
-    time = {ticks.LowPart, ticks.HighPart};
+    const std::uint64_t hour_ago = file_ticks(whole_second_now()) - 3600 * second_ticks;
+    const FILETIME time{static_cast<DWORD>(hour_ago), static_cast<DWORD>(hour_ago >> 32)};
     const unique_file_handle file(
         CreateFileW(cache_of(box).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &time));
 }
 
-// A text handed out in blocks, as from a file.
-struct memory_text {
-    std::string_view text;
-    std::size_t operator()(char* buffer, std::size_t size)
-    {
-        const std::size_t got = text.copy(buffer, size);
-        text.remove_prefix(got);
-        return got;
-    }
-};
-
 std::vector<std::string> lines_of(const std::string& text)
 {
     std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1)
-        lines.push_back(text.substr(at, text.find('\n', at) - at - (text.find("\r\n", at) == text.find('\n', at) - 1)));
+    for (std::size_t at = 0, end = 0; at < text.size(); at = end + 1) {
+        end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at - (end > at && text[end - 1] == '\r')));
+    }
     return lines;
 }
 
@@ -326,8 +310,8 @@ TEST(CentralList, HostileSiteListsServedPlantNoRule)
             continue;
         const std::string rules = cache->substr(parse_rule_copy(*cache, true, store_form::central_list).body_offset);
         const auto opens_locally = [&](const std::string& link) {
-            memory_text read{rules};
-            const std::optional<rule_hit> hit = find_rule_in_blocks(normalise_url(link), text_mode_reader{read}, true);
+            const std::optional<rule_hit> hit =
+                find_rule_in_blocks(normalise_url(link), text_mode_reader{memory_blocks{rules}}, true);
             return hit && hit->rule.dest == "local";
         };
         // A served list is converted as --strict-host converts it: the rows' links hold for that.
