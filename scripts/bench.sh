@@ -255,7 +255,7 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
              med[current] / med["whitelist_path, rule 100001 of 100001"]
     if (current in med && stale in med)
       # The refresh begins with a pause of 500 ms (start_pause_ms of src/rules/central_refresh.cpp).
-      printf "whitelist_url: the browser started after %.0f ms with the cache current, %.0f ms with a refresh after the hand-off (%.2f×); the run ends %.0f ms later: the pause of 500 ms, then the refresh's own %.0f ms.\n",
+      printf "whitelist_url: the browser started after %.0f ms with the cache current, %.0f ms with a refresh after the hand-off (%.2f×); the run ends %.0f ms later: the pause of 500 ms, then the refresh itself, %.0f ms.\n",
              started[current], started[stale], started[stale] / started[current], med[stale] - med[current],
              med[stale] - med[current] - 500
     if (!("rule 1001 of 1001" in med) || !("whitelist_path, rule 100001 of 100001" in med)) {
