@@ -84,6 +84,14 @@ cp "$work/r1001/"* "$work/r1001u/"
 printf 'unwrap_links=1\r\n' > "$work/r1001u/ostrilo.cfg"
 wrapped="https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Ftarget.example.net%2Fpage&data=x&reserved=0"
 
+# event_log beside the rules of r1001, in an ostrilo.cfg without the key and
+# with 1 and 2: the routed link writes no event with 1 and one with 2.
+for e in 0 1 2; do
+  mkdir -p "$work/r1001e$e"
+  cp "$work/r1001/"* "$work/r1001e$e/"
+  { printf 'product_name=Corvane-Pro\r\n'; [ "$e" = 0 ] || printf 'event_log=%s\r\n' "$e"; } > "$work/r1001e$e/ostrilo.cfg"
+done
+
 # The central file of 100,001 rules named by whitelist_path, without and with
 # whitelist_copy=1; each case with the key keeps its copy in a LOCALAPPDATA of
 # its own. "changed" flips a byte of its comment line before every run, so each
@@ -120,6 +128,12 @@ cases="$work/cases.txt"
   printf 'case\trule 1001 of 1001, unwrap_links=1, %s\tnone\t%s\t"%s" -url "%s"\n' "link as it is" \
     "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$link" \
     "link wrapped by Safe Links" "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$wrapped"
+  for e in 0 1 2; do
+    name="rule 1001 of 1001, ostrilo.cfg without event_log"
+    [ "$e" = 0 ] || name="rule 1001 of 1001, event_log=$e"
+    printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\n' "$name" "$(win "$work/r1001e$e")" \
+      "$(win "$work/r1001e$e/Ostrilo.exe")" "$link"
+  done
   printf 'case\trule 10001 of 10001, -log\tnone\t%s\t"%s" -url "%s" -log\n' "$(win "$work/r10001")" \
     "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\trule 10001 of 10001, standard error to a file\tstderr:%s\t%s\t"%s" -url "%s"\n' \
@@ -185,6 +199,9 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
     wrapped = med["rule 1001 of 1001, unwrap_links=1, link wrapped by Safe Links"]
     plain = med["rule 1001 of 1001, unwrap_links=1, link as it is"]
     printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", plain ? wrapped / plain : 0
+    without = med["rule 1001 of 1001, ostrilo.cfg without event_log"]
+    printf "event_log over the same ostrilo.cfg without it: 1 at %.2f×, 2 at %.2f×.\n",
+           med["rule 1001 of 1001, event_log=1"] / without, med["rule 1001 of 1001, event_log=2"] / without
     printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
            med["whitelist_copy=1, copy current"] / off, med["whitelist_copy=1, file changed: copy written"] / off,
            med["whitelist_copy=1, file missing: copy used"] / off

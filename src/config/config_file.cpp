@@ -95,6 +95,11 @@ int get_whitelist_copy(run_context& run)
     return hardening_key_once(run, run.keys.whitelist_copy, "whitelist_copy");
 }
 
+int get_event_log(run_context& run)
+{
+    return hardening_key_once(run, run.keys.event_log, "event_log", 2);
+}
+
 unsigned long get_whitelist_timeout_ms(run_context& run)
 {
     if (!run.keys.whitelist_timeout_ms) {

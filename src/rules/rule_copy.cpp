@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "events.h"
 #include "log.h"
 #include "nb_utils.h"
 #include "unique_resource.h"
@@ -320,9 +321,11 @@ struct copy_keeper {
     {
         if (same && passed == old.info.parsed.header.length && read_fully(old.blocks, other.data(), 1) == 0)
             return;
-        if (old.info.present && old.info.parsed.damage)
+        if (old.info.present && old.info.parsed.damage) {
             LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", old.info.path.c_str(),
                         old.info.parsed.damage->c_str());
+            write_event<event_kind::copy_damaged>(old.info.path, source, *old.info.parsed.damage, "It is replaced.");
+        }
         // An empty read comes mostly from a share whose file is being
         // rewritten; it never replaces rules.
         if (passed == 0 && old.info.present && !old.info.parsed.damage && old_has_rules()) {
@@ -362,6 +365,8 @@ struct copy_keeper {
         LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
                     source.c_str(), old.info.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.info.path.c_str(),
                     system_error_text(error).c_str());
+        write_event<event_kind::copy_not_kept>(
+            source, old.info.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.info.path, system_error_text(error));
     }
 };
 
@@ -483,13 +488,18 @@ copy_use consult_copy_instead(rule_decision& decision, std::string_view url, con
     open_copy copy = open_rule_copy();
     if (copy_stands_in(copy, preset)) {
         consult_copy(decision, url, preset, mode, copy, system_error_text(source_error));
+        if (acting)
+            write_event<event_kind::copy_answered>(preset, system_error_text(source_error),
+                                                   copy.info.parsed.header.time, copy.info.path);
         return copy_use::answered;
     }
     const parsed_rule_copy& parsed = copy.info.parsed;
-    if (acting && copy.info.present && parsed.damage)
+    if (acting && copy.info.present && parsed.damage) {
         LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.info.path.c_str(),
                     parsed.damage->c_str());
-    else if (acting && copy.info.present)
+        write_event<event_kind::copy_damaged>(copy.info.path, preset, *parsed.damage,
+                                              "It is ignored, and the file cannot be read.");
+    } else if (acting && copy.info.present)
         LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.info.path.c_str(),
                     parsed.header.source.c_str(), preset.c_str());
     return copy_use::as_without_copy;
@@ -513,12 +523,17 @@ copy_use consult_within(rule_decision& decision, std::string_view url, const std
             consult_copy(decision, url, preset, mode, copy,
                          format_bounded(64, "did not answer within %lu ms", timeout_ms));
             decision.from_copy->timeout_ms = timeout_ms;
+            if (mode == lookup_mode::acting)
+                write_event<event_kind::slow_file_copy_answered>(preset, std::to_string(timeout_ms),
+                                                                 copy.info.parsed.header.time, copy.info.path);
             return copy_use::answered;
         }
-        if (mode == lookup_mode::acting)
+        if (mode == lookup_mode::acting) {
             LOG_OSTRILO(LOG_WARN,
                         "whitelist_timeout_ms: %s did not answer within %lu ms and has no intact copy; waiting on",
                         preset.c_str(), timeout_ms);
+            write_event<event_kind::slow_file_waited_for>(preset, std::to_string(timeout_ms));
+        }
         WaitForSingleObject(thread.get(), INFINITE);
     }
     if (read->open_error != 0)

@@ -45,6 +45,7 @@ struct hardening_keys {
     std::optional<int> unwrap_links;
     std::optional<int> whitelist_copy;
     std::optional<unsigned long> whitelist_timeout_ms;
+    std::optional<int> event_log;
 };
 
 // The rule file each folder yielded at its last search; every lookup
