@@ -143,13 +143,15 @@ std::optional<shell_request> browser_shell_request(const std::wstring& url, int 
     return shell_request{row->program, url};
 }
 
-int open_url_locally_new(run_context& run, const std::wstring& url, int mode)
+int open_url_locally_new(run_context& run, const std::wstring& url, int mode, bool* by_protocol)
 {
     const browser_mode* row = find_browser_mode(mode);
     if (row == nullptr)
         return 0;
     LOG_OSTRILO(LOG_DEBUG, row->log_text, "open_url_locally_new", url.c_str());
     const std::optional<shell_request> request = browser_shell_request(url, mode);
+    if (by_protocol)
+        *by_protocol = !request->parameters;
     return shell_open(run, request->file.c_str(), request->parameters ? request->parameters->c_str() : nullptr) ? 1 : 0;
 }
 
@@ -201,11 +203,11 @@ std::string open_url_locally(run_context& run, const std::wstring& url, int mode
 std::string open_url_locally_checked(run_context& run, const std::wstring& url, int mode, bool safe)
 {
     const browser_mode* row = find_browser_mode(mode);
-    if (open_url_locally_new(run, url, mode) != 0) {
+    bool by_protocol = false;
+    if (open_url_locally_new(run, url, mode, &by_protocol) != 0) {
         LOG_OSTRILO(LOG_DEBUG, "%s: new function open_url_locally_new(url, mode) succeeded", "open_url_locally");
-        return "the local browser " + (browser_shell_request(url, mode)->parameters
-                                           ? asked_by_name(row)
-                                           : "Edge (asked of the shell through its protocol microsoft-edge:)");
+        return "the local browser " +
+               (by_protocol ? "Edge (asked of the shell through its protocol microsoft-edge:)" : asked_by_name(row));
     }
     LOG_OSTRILO(LOG_WARN, "%s: new function open_url_locally_new(url, mode) failed, trying to open with 'old' method",
                 "open_url_locally");

@@ -21,7 +21,8 @@ std::string open_url_locally(run_context& run, const std::wstring& url, int mode
 std::optional<shell_request> browser_shell_request(const std::wstring& url, int mode);
 // The routes of open_url_locally for a link already made safe (or not asked to be).
 std::string open_url_locally_checked(run_context& run, const std::wstring& url, int mode, bool safe);
-int open_url_locally_new(run_context& run, const std::wstring& url, int mode);
+// by_protocol: set when Edge was asked for through its protocol.
+int open_url_locally_new(run_context& run, const std::wstring& url, int mode, bool* by_protocol = nullptr);
 // "\"path\" \"url\"" cut at 4095 characters (safe: "\"path\" url", uncut), or
 // empty when nothing is configured; missing: set to a configured path that
 // does not exist.

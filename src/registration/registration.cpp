@@ -411,7 +411,8 @@ void set_ostrilo_registry(run_context& run)
     LOG_OSTRILO(LOG_TRACE, "freeing sw_path now");
     LOG_OSTRILO(LOG_DEBUG, "Send SHChangeNotify now");
     notify_shell_of_association_change();
-    write_event<event_kind::registered>(values.open_command, windows_version_text(), step);
+    if (event_wanted(event_kind::registered))  // the version is read for the event alone
+        write_event<event_kind::registered>(values.open_command, windows_version_text(), step);
     LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
 }
 
@@ -428,5 +429,6 @@ void reset_ostrilo_registry(run_context& run)
                 "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program "
                 "and Windows sets it to its default.)");
     notify_shell_of_association_change();
-    write_event<event_kind::unregistered>(values.application_name, windows_version_text());
+    if (event_wanted(event_kind::unregistered))
+        write_event<event_kind::unregistered>(values.application_name, windows_version_text());
 }
