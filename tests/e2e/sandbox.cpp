@@ -240,7 +240,7 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     // Wine's output goes to the file the test's own standard error is; each line begins with its thread's id.
     std::wstring wine_file = env_value(L"OSTRILO_WINE_STDERR");
     std::replace(wine_file.begin(), wine_file.end(), L'/', L'\\');
-    wine_file = L"Z:" + wine_file;
+    wine_file = wine_file.empty() ? L"" : L"Z:" + wine_file;
     const std::size_t wine_from = read_file(wine_file).value_or("").size();
     PROCESS_INFORMATION process{};
     const bool started = create(*this, command_line, {}, startup, process);
