@@ -4,7 +4,9 @@
 # floor programs of the same toolchain. Prints a Markdown table and writes it
 # to build/bench/results.md. Then times the native ostrilo-admin
 # import-sitelist of generated site lists of 100,000 and 300,000 sites.
-# Usage: scripts/bench.sh [RUNS]          (default 15 runs of every case, interleaved)
+# Usage: scripts/bench.sh [RUNS [PATTERN]] (default 15 runs of every case, interleaved;
+#                                          with PATTERN, an extended regular expression,
+#                                          only the floors and the cases whose names match)
 #        scripts/bench.sh import [RUNS]   (only the native import, default 5 runs)
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -155,6 +157,10 @@ cases="$work/cases.txt"
       "$(win "$work/c_$c/Ostrilo.exe")" "$link" "$(win "$work/c_$c/local")" "$flip"
   done
 } > "$cases"
+if [ -n "${2:-}" ]; then
+  awk -F '\t' -v pattern="$2" '$1 != "case" || $2 ~ /^floor/ || $2 ~ pattern' "$cases" > "$cases.only"
+  mv "$cases.only" "$cases"
+fi
 
 raw="$work/raw.tsv"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
@@ -166,6 +172,8 @@ cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 wine_version=$(. "$repo/scripts/wine-env.sh"; wine_prefix_env "$build"; "$WINE" --version 2>/dev/null || true)
 result="$work/results.md"
 awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_version" '
+  # A ratio of two medians, 0 when a case was not run.
+  function ratio(a, b) { return b ? a / b : 0 }
   function median(list, n,   i, j, t, a) {
     n = split(list, a, " ")
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
@@ -190,25 +198,34 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
       med[name] = m
     }
     print ""
-    printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", med["rule 1001 of 1001"] / floor
-    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
-    printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
-           (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
-    off = med["whitelist_path, rule 100001 of 100001"]
+    # Each summary line only when its cases ran (a PATTERN runs some).
+    if ("rule 100001 of 100001" in med) {
+      printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", ratio(med["rule 1001 of 1001"], floor)
+      printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
+      printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
+             (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
+    }
     printf "Ostrilo.exe: %d KiB.\n", exe_kib
     wrapped = med["rule 1001 of 1001, unwrap_links=1, link wrapped by Safe Links"]
     plain = med["rule 1001 of 1001, unwrap_links=1, link as it is"]
-    printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", plain ? wrapped / plain : 0
+    if (plain)
+      printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", ratio(wrapped, plain)
     without = med["rule 1001 of 1001, ostrilo.cfg without event_log"]
-    printf "event_log over the same ostrilo.cfg without it: 1 at %.2f×, 2 at %.2f×.\n",
-           med["rule 1001 of 1001, event_log=1"] / without, med["rule 1001 of 1001, event_log=2"] / without
-    printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
-           med["whitelist_copy=1, copy current"] / off, med["whitelist_copy=1, file changed: copy written"] / off,
-           med["whitelist_copy=1, file missing: copy used"] / off
+    if (without)
+      printf "event_log over the same ostrilo.cfg without it: 1 at %.2f×, 2 at %.2f×.\n",
+             ratio(med["rule 1001 of 1001, event_log=1"], without), ratio(med["rule 1001 of 1001, event_log=2"], without)
+    off = med["whitelist_path, rule 100001 of 100001"]
+    if (off)
+      printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
+             ratio(med["whitelist_copy=1, copy current"], off),
+             ratio(med["whitelist_copy=1, file changed: copy written"], off),
+             ratio(med["whitelist_copy=1, file missing: copy used"], off)
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2
   cat "$raw.err" >&2
 fi
-echo
-bench_import 5 | tee -a "$result"
+if [ -z "${2:-}" ]; then
+  echo
+  bench_import 5 | tee -a "$result"
+fi
