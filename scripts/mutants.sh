@@ -32,7 +32,7 @@ browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded
 lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
 changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
 exit-minus-3 @@ src/entry/command_line.cpp @@ s/command_action::nothing, -3\)/command_action::nothing, -2)/ @@ unit_core e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
-exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
+exit-1 @@ src/entry/dispatch.cpp @@ s/return 1;\n(\s*)\}/return 2;\n$1}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
 registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
 registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
 url-encode @@ src/viewer/url_encode.cpp @@ s/\+,-\.\/:;=\?/+,-.\/:;<=?/ @@ unit_core e2e_entry @@ * @@ "<" passes unencoded
@@ -46,7 +46,7 @@ kvxp-rewrite @@ src/entry/command_line.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"h
 configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_core e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
 appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
-ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
+ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/= open_url_with_ie\(run, url\)\n/= false\n/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
 dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.front() == ','/ @@ unit_core @@ * @@ "*.example.com" no longer covers "example.com"
 slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_core @@ * @@ no retry without a trailing "/*"
 remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_entry @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
@@ -85,6 +85,12 @@ policy-expand @@ src/config/policy.cpp @@ s/key.kind == key_kind::path && raw.ty
 policy-template-range @@ packaging/policy/ostrilo.admx @@ s/maxValue="600000"/maxValue="60000"/ @@ native_policy_test @@ * @@ the template's range of whitelist_timeout_ms differs from the program's
 asr-folder @@ tools/ostrilo-admin/status_win32.cpp @@ s/program\[path.size\(\)\] == L'\\\\'/program[path.size()] == L'\/'/ @@ e2e_admin @@ AdminStatus.Warns* @@ status misses a Defender exclusion of the folder above Ostrilo.exe
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+event-without-key @@ src/run/events.cpp @@ s/return \*event_log_key >= event_row_of\(kind\).key;/return true;/ @@ e2e_entry @@ CommandLine.* @@ events written without event_log
+event-audit-at-1 @@ src/run/event_table.h @@ s/(link_routed,\s*information,) 2,/$1 1,/ @@ e2e_entry @@ EventLog.* @@ the event of every routed link written with event_log=1
+event-source-each @@ src/run/events.cpp @@ s/if \(!source_tried\) \{/if (true) {/ @@ e2e_entry @@ WhitelistCopy.EachFault* @@ the event source registered again for each event of a run
+event-box-kind @@ src/viewer/handoff.cpp @@ s/event_kind::clipboard_blocked/event_kind::clipboard_failed/ @@ e2e_entry @@ EventLog.* @@ the blocked clipboard's box written as another kind of event
+event-doc @@ src/run/event_table.h @@ s/cannot be read \(%2\)\./could not be read (%2)./ @@ native_events_test @@ * @@ an event's message no longer the one docs/event-log.md gives
+msi-event-types @@ packaging/ostrilo.wxs @@ s/Name="TypesSupported" Type="integer" Value="7"/Name="TypesSupported" Type="integer" Value="4"/ @@ e2e_install @@ * @@ the MSI registers the event source for Information events only
 ROWS
 }
 

@@ -22,7 +22,8 @@ constexpr std::size_t piece_block_bytes = 65536;
 
 [[noreturn]] void out_of_memory()
 {
-    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.");
+    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.",
+                event_kind::rule_memory);
 }
 
 std::string_view drop_prefix(std::string_view text, std::string_view prefix)
