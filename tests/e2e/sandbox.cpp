@@ -277,10 +277,10 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     result.out = read_file(files[1]).value_or("");
     result.err = read_file(files[2]).value_or("");
     std::istringstream wine(read_file(wine_file).value_or("").substr(wine_from));
-    char thread[16];
-    std::snprintf(thread, sizeof thread, "%04lx:", process.dwThreadId);
+    char wine_thread[16];
+    std::snprintf(wine_thread, sizeof wine_thread, "%04lx:", process.dwThreadId);
     for (std::string line; std::getline(wine, line);)
-        result.wine += line.starts_with(thread) ? line + "\n" : "";
+        result.wine += line.starts_with(wine_thread) ? line + "\n" : "";
     return result;
 }
 
