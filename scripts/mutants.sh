@@ -51,6 +51,7 @@ dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.fron
 slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_core @@ * @@ no retry without a trailing "/*"
 remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_entry @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
 strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
+strict-one-scheme @@ src/rules/rule_match.cpp @@ s/if \(strict_host\)\n/if (false)\n/ @@ e2e_entry @@ Hostile.* @@ strict_host_match=1 drops both schemes of https:\/\/http:\/\/host\/, as the default matching does, instead of the one a browser drops
 safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_entry @@ * @@ safe_browser_arguments=1 passes a blank unencoded
 strict-configdir @@ src/entry/command_line.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
 copy-other-path @@ src/rules/rule_copy.cpp @@ s/!parsed.damage && parsed.header.source == preset;/!parsed.damage;/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 uses a copy of another whitelist_path

@@ -126,9 +126,12 @@ rule_match parse_rule_line(std::string_view line)
     return rule;
 }
 
-std::string normalise_url(std::string_view url)
+std::string normalise_url(std::string_view url, bool strict_host)
 {
     std::string lower = ascii_lower(url);
+    if (strict_host)
+        return std::string(lower.starts_with("https://") ? drop_prefix(lower, "https://")
+                                                         : drop_prefix(lower, "http://"));
     return std::string(strip_scheme(lower));
 }
 

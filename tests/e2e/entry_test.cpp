@@ -290,7 +290,8 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
     };
     // clang-format on
     // Two of the links that the unit table of strict host matching rejects: local without the key, remote with it.
-    for (const std::string link : {"https://evil.example/x.intranet.test/", "https://evil.example\\.intranet.test/"}) {
+    for (const std::string link : {"https://evil.example/x.intranet.test/", "https://evil.example\\.intranet.test/",
+                                   "https://http://intranet.test/"}) {
         cases.push_back({"", spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nfirefox: " + link});
         cases.push_back(
             {host, spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nviewer: -initialURL \"||" + link + "\""});
