@@ -32,7 +32,7 @@ browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded
 lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
 changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
 exit-minus-3 @@ src/entry/command_line.cpp @@ s/command_action::nothing, -3\)/command_action::nothing, -2)/ @@ unit_core e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
-exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
+exit-1 @@ src/entry/dispatch.cpp @@ s/return 1;\n(\s*)\}/return 2;\n$1}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
 registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
 registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
 url-encode @@ src/viewer/url_encode.cpp @@ s/\+,-\.\/:;=\?/+,-.\/:;<=?/ @@ unit_core e2e_entry @@ * @@ "<" passes unencoded
@@ -46,11 +46,12 @@ kvxp-rewrite @@ src/entry/command_line.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"h
 configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_core e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
 appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
-ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
+ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/= open_url_with_ie\(run, url\)\n/= false\n/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
 dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.front() == ','/ @@ unit_core @@ * @@ "*.example.com" no longer covers "example.com"
 slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_core @@ * @@ no retry without a trailing "/*"
 remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_entry @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
 strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
+strict-one-scheme @@ src/rules/rule_match.cpp @@ s/if \(strict_host\)\n/if (false)\n/ @@ e2e_entry @@ Hostile.* @@ strict_host_match=1 drops both schemes of https:\/\/http:\/\/host\/, as the default matching does, instead of the one a browser drops
 safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_entry @@ * @@ safe_browser_arguments=1 passes a blank unencoded
 strict-configdir @@ src/entry/command_line.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
 copy-other-path @@ src/rules/rule_copy.cpp @@ s/!parsed.damage && parsed.header.source == preset;/!parsed.damage;/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 uses a copy of another whitelist_path
@@ -85,6 +86,12 @@ policy-expand @@ src/config/policy.cpp @@ s/key.kind == key_kind::path && raw.ty
 policy-template-range @@ packaging/policy/ostrilo.admx @@ s/maxValue="600000"/maxValue="60000"/ @@ native_policy_test @@ * @@ the template's range of whitelist_timeout_ms differs from the program's
 asr-folder @@ tools/ostrilo-admin/status_win32.cpp @@ s/program\[path.size\(\)\] == L'\\\\'/program[path.size()] == L'\/'/ @@ e2e_admin @@ AdminStatus.Warns* @@ status misses a Defender exclusion of the folder above Ostrilo.exe
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+event-without-key @@ src/run/events.cpp @@ s/return \*event_log_key >= event_row_of\(kind\).key;/return true;/ @@ e2e_entry @@ CommandLine.* @@ events written without event_log
+event-audit-at-1 @@ src/run/event_table.h @@ s/(link_routed,\s*information,) 2,/$1 1,/ @@ e2e_entry @@ EventLog.* @@ the event of every routed link written with event_log=1
+event-source-each @@ src/run/events.cpp @@ s/if \(!source_tried\) \{/if (true) {/ @@ e2e_entry @@ WhitelistCopy.EachFault* @@ the event source registered again for each event of a run
+event-box-kind @@ src/viewer/handoff.cpp @@ s/event_kind::clipboard_blocked/event_kind::clipboard_failed/ @@ e2e_entry @@ EventLog.* @@ the blocked clipboard's box written as another kind of event
+event-doc @@ src/run/event_table.h @@ s/cannot be read \(%2\)\./could not be read (%2)./ @@ native_events_test @@ * @@ an event's message no longer the one docs/event-log.md gives
+msi-event-types @@ packaging/ostrilo.wxs @@ s/Name="TypesSupported" Type="integer" Value="7"/Name="TypesSupported" Type="integer" Value="4"/ @@ e2e_install @@ * @@ the MSI registers the event source for Information events only
 ROWS
 }
 

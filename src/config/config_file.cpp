@@ -144,6 +144,11 @@ int get_whitelist_copy(run_context& run)
     return quiet_number(run, "whitelist_copy");
 }
 
+int get_event_log(run_context& run)
+{
+    return quiet_number(run, "event_log");
+}
+
 unsigned long get_whitelist_timeout_ms(run_context& run)
 {
     return quiet_key(run, "whitelist_timeout_ms").number;

@@ -53,6 +53,9 @@ int get_whitelist_copy(run_context& run);
 // be opened and read before its copy answers; 0 (off) unless the value is a
 // whole number from 1 to max_timeout_ms (read quietly, once).
 unsigned long get_whitelist_timeout_ms(run_context& run);
+// Opt-in: 1 writes the events an administrator acts on to the Application log,
+// 2 also one event per routed link (read quietly, once).
+int get_event_log(run_context& run);
 // Opt-in: the central rule list's URL as written (central_list.h reads it),
 // and the minutes after which its cache is refreshed, 5 to 1440 (default 30);
 // both read quietly, once.

@@ -17,6 +17,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     const char* narrow_command_line = command_line ? command_line : "";
     // Everything this run finds and keeps; the units get it passed down.
     run_context run;
+    set_event_log_key([&run] { return get_event_log(run); });
     // -log and the help switches are read from the whole line in either mode,
     // so this first reading decides them; the strict_command_line key, like
     // every key of ostrilo.cfg, is read once the log has started.
@@ -51,13 +52,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
             return line.status;
         case command_action::open_link:
             break;
+        case command_action::refuse:
+            write_event<event_kind::command_line_refused>(std::wstring(GetCommandLineW()), line.refusal);
+            return line.status;
         default:
             return line.status;
     }
     int status = 0;
     if (file_exists(line.narrow_link)) {
-        LOG_OSTRILO(LOG_INFO, "URL is actually a file. Opening locally.");
-        open_url_locally(run, line.wide_link, 0);
+        open_file_link(run, line.wide_link, line.narrow_link);
     } else {
         // whitelist_url: only a run without a usable cache waits for the list, and not for long.
         prepare_central_list(run);

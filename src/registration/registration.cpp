@@ -9,6 +9,7 @@
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "ostrilo.h"
 #include "run_context.h"
 #include "viewer.h"
 
@@ -214,9 +215,23 @@ windows_version running_windows_version()
     return version;
 }
 
+std::string control_panel_step(unsigned long process_id)
+{
+    return process_id != 0 ? "the user chooses Ostrilo on the Default Programs page of the Control Panel"
+                           : "the Default Programs page of the Control Panel could not be opened";
+}
+
+// "major.minor.build", and ".update" where there is one, for the events.
+std::string windows_version_text()
+{
+    const windows_version version = running_windows_version();
+    std::string text = format_unbounded("%lu.%lu.%lu", version.major, version.minor, version.build);
+    return version.update != 0 ? text + "." + std::to_string(version.update) : text;
+}
+
 // settings_page=1: the page of Settings that fits this Windows, or the
-// Control Panel page where Settings has none.
-void launch_default_apps_page(run_context& run)
+// Control Panel page where Settings has none. Gives the page, in English.
+std::string launch_default_apps_page(run_context& run)
 {
     const windows_version version = running_windows_version();
     const default_apps_page page = default_apps_page_for(version);
@@ -224,10 +239,8 @@ void launch_default_apps_page(run_context& run)
     const std::string uri = default_apps_uri(page, name);
     LOG_OSTRILO(LOG_DEBUG, default_apps_record(page), version.major, version.minor, version.build, version.update,
                 uri.c_str());
-    if (page == default_apps_page::control_panel) {
-        launch_control_panel_default_programs(run);
-        return;
-    }
+    if (page == default_apps_page::control_panel)
+        return control_panel_step(launch_control_panel_default_programs(run));
     if (!run.com)
         run.com = initialize_com(COINIT_APARTMENTTHREADED);
     const std::wstring file = utf8_to_wide(uri).value_or(L"");
@@ -236,8 +249,10 @@ void launch_default_apps_page(run_context& run)
     info.lpVerb = L"open";
     info.lpFile = file.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info))
+    const bool opened = ShellExecuteExW(&info);
+    if (!opened)
         LOG_OSTRILO(LOG_ERROR, "Failed to open Settings: <%s> (error %lu)", uri.c_str(), GetLastError());
+    return (opened ? "the user chooses Ostrilo in Settings: " : "Settings could not be opened: ") + uri;
 }
 
 void notify_shell_of_association_change()
@@ -317,7 +332,8 @@ void force_default_browser(run_context& run, const std::wstring& open_command, c
     apply_all(html_workaround_rows, values);
 }
 
-void set_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon)
+std::string set_default_browser(run_context& run, const std::wstring& open_command,
+                                const std::wstring& application_icon)
 {
     OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof(version);
@@ -335,13 +351,12 @@ void set_default_browser(run_context& run, const std::wstring& open_command, con
                     "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default "
                     "browser manually.");
         if (get_settings_page(run) == 1)
-            launch_default_apps_page(run);
-        else
-            launch_control_panel_default_programs(run);
-    } else {
-        LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
-        force_default_browser(run, open_command, application_icon);
+            return launch_default_apps_page(run);
+        return control_panel_step(launch_control_panel_default_programs(run));
     }
+    LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
+    force_default_browser(run, open_command, application_icon);
+    return "made the default for http and https (Windows 7 and older)";
 }
 
 void set_ostrilo_registry(run_context& run)
@@ -391,11 +406,13 @@ void set_ostrilo_registry(run_context& run)
     }
 
     apply_all(registration_rows, values);
-    set_default_browser(run, values.open_command, values.application_icon);
+    const std::string step = set_default_browser(run, values.open_command, values.application_icon);
 
     LOG_OSTRILO(LOG_TRACE, "freeing sw_path now");
     LOG_OSTRILO(LOG_DEBUG, "Send SHChangeNotify now");
     notify_shell_of_association_change();
+    if (event_wanted(event_kind::registered))  // the version is read for the event alone
+        write_event<event_kind::registered>(values.open_command, windows_version_text(), step);
     LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
 }
 
@@ -412,4 +429,6 @@ void reset_ostrilo_registry(run_context& run)
                 "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program "
                 "and Windows sets it to its default.)");
     notify_shell_of_association_change();
+    if (event_wanted(event_kind::unregistered))
+        write_event<event_kind::unregistered>(values.application_name, windows_version_text());
 }

@@ -17,7 +17,9 @@ std::string read_reg_string(const char* path, const char* name);
 // --- Registration and removal ---
 void set_ostrilo_registry(run_context& run);
 void reset_ostrilo_registry(run_context& run);
-void set_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon);
+// Gives the step taken to make Ostrilo the default, in English (for the event).
+std::string set_default_browser(run_context& run, const std::wstring& open_command,
+                                const std::wstring& application_icon);
 void force_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon);
 unsigned long launch_control_panel_default_programs(run_context& run);
 std::optional<std::string> get_control_panel_path();

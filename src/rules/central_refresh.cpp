@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "events.h"
 #include "kvix_environment.h"
 #include "local_store.h"
 #include "log.h"
@@ -32,6 +33,8 @@ constexpr unsigned long refresh_bound_ms = 30000;
 constexpr unsigned long first_fetch_default_ms = 5000;
 constexpr long long retry_after_failure_seconds = 300;
 constexpr DWORD start_pause_ms = 500;
+// The events' words for a run without a usable cache.
+constexpr char without_list[] = "Links go without the list until it is fetched.";
 constexpr int most_redirects = 10;
 // Runs reading the cache hold it open for a moment; a new one waits for them.
 constexpr int put_in_place_tries = 500;
@@ -387,6 +390,8 @@ std::string local_path(const std::string& beside, std::string_view name)
 
 unique_file_handle take_lock(const std::string& path)
 {
+    if (path.empty())
+        return unique_file_handle();
     const std::wstring lock = wide(path);
     CreateDirectoryW(lock.substr(0, lock.rfind(L'\\')).c_str(), nullptr);
     return unique_file_handle(CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
@@ -406,30 +411,36 @@ refresh_result refresh(run_context& run, const central_url& url, refresh_kind ki
     const std::string lock_path = central_lock_path(), cache_path = local_path(lock_path, "central list.txt");
     const DWORD started = GetTickCount();
     unique_file_handle lock;
-    while (!lock_path.empty() && !(lock = take_lock(lock_path))) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_SHARING_VIOLATION && kind != refresh_kind::first) {
+    while (!(lock = take_lock(lock_path))) {
+        const DWORD error = lock_path.empty() ? ERROR_PATH_NOT_FOUND : GetLastError();
+        const bool busy = error == ERROR_SHARING_VIOLATION;
+        if (busy && kind != refresh_kind::first) {
             LOG_OSTRILO(LOG_DEBUG, "whitelist_url: another run refreshes the list");
             return {false, false, "a refresh is running now"};
         }
-        if (error == ERROR_SHARING_VIOLATION && !read_central_cache(url, false).unusable)
+        const central_cache cache = read_central_cache(url, false);
+        if (busy && !cache.unusable)
             return {false, true, "another run fetched it"};
-        if (error != ERROR_SHARING_VIOLATION || GetTickCount() - started >= bound) {
-            const std::string why = error == ERROR_SHARING_VIOLATION
-                                        ? "another run is fetching it; none within " + std::to_string(bound) + " ms"
-                                        : system_error_text(error);
-            LOG_OSTRILO(LOG_WARN, "whitelist_url: cannot keep the cache of %s in %s (%s); going on without it",
-                        url.url.c_str(), lock_path.c_str(), why.c_str());
-            return {false, false, why};
+        if (busy && GetTickCount() - started < bound) {
+            Sleep(50);
+            continue;
         }
-        Sleep(50);
-    }
-    if (lock_path.empty()) {
-        LOG_OSTRILO(LOG_WARN,
-                    "whitelist_url: cannot keep the cache of %s: no folder %%LOCALAPPDATA%%\\Ostrilo; "
-                    "going on without it",
-                    url.url.c_str());
-        return {false, false, "no folder %LOCALAPPDATA%\\Ostrilo"};
+        const std::string why = busy ? "another run is fetching it; none within " + std::to_string(bound) + " ms"
+                                     : system_error_text(error);
+        const std::string where = lock_path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : lock_path;
+        const std::string kept = cache.unusable ? "going on without it" : "the cache of " + cache.time + " is kept";
+        const std::string answers =
+            cache.unusable ? without_list : "Its cache of " + cache.time + " answers in its place.";
+        if (busy) {
+            LOG_OSTRILO(LOG_WARN, "whitelist_url: cannot fetch %s (%s); %s", url.url.c_str(), why.c_str(),
+                        kept.c_str());
+            write_event<event_kind::central_list_not_fetched>(url.url, why, answers);
+        } else {
+            LOG_OSTRILO(LOG_WARN, "whitelist_url: cannot keep the cache of %s in %s (%s); %s", url.url.c_str(),
+                        where.c_str(), why.c_str(), kept.c_str());
+            write_event<event_kind::central_cache_not_kept>(url.url, where, why, answers);
+        }
+        return {false, false, why};
     }
     std::string old_rules;
     const central_cache cache = read_central_cache(url, true, &old_rules);
@@ -451,6 +462,7 @@ refresh_result refresh(run_context& run, const central_url& url, refresh_kind ki
 
     refresh_result done{true, false, job->error};
     const std::string kept = usable ? "the cache of " + cache.time + " is kept" : "going on without it";
+    const std::string answers = usable ? "Its cache of " + cache.time + " answers in its place." : without_list;
     central_conversion list;
     if (job->kind == fetch_job::answer::not_modified) {
         const unique_file_handle file(CreateFileW(wide(cache_path).c_str(), FILE_WRITE_ATTRIBUTES,
@@ -467,6 +479,7 @@ refresh_result refresh(run_context& run, const central_url& url, refresh_kind ki
         done.result = "refused: " + list.error;
         LOG_OSTRILO(LOG_WARN, "whitelist_url: the list from %s is refused (%s); %s", url.url.c_str(),
                     list.error.c_str(), kept.c_str());
+        write_event<event_kind::central_list_refused>(url.url, list.error, answers);
     } else if (job->kind == fetch_job::answer::list) {
         job->body = {};
         const FILETIME now = whole_second_now();
@@ -483,12 +496,15 @@ refresh_result refresh(run_context& run, const central_url& url, refresh_kind ki
         if (done.ok)
             LOG_OSTRILO(LOG_DEBUG, "whitelist_url: %s fetched: %s in %s", url.url.c_str(), done.result.c_str(),
                         cache_path.c_str());
-        else
+        if (!done.ok) {
             LOG_OSTRILO(LOG_WARN, "whitelist_url: cannot keep the cache of %s in %s (%s); %s", url.url.c_str(),
                         cache_path.c_str(), done.result.c_str(), kept.c_str());
+            write_event<event_kind::central_cache_not_kept>(url.url, cache_path, done.result, answers);
+        }
     } else {
         LOG_OSTRILO(LOG_WARN, "whitelist_url: cannot fetch %s (%s); %s", url.url.c_str(), job->error.c_str(),
                     kept.c_str());
+        write_event<event_kind::central_list_not_fetched>(url.url, job->error, answers);
     }
     const std::string state = central_attempt_text({url.url, done.result, done.ok});
     put_file_in_place(local_path(lock_path, "central list.state"), state, "", whole_second_now());
@@ -513,6 +529,7 @@ void prepare_central_list(run_context& run)
     if (!reading.url) {
         LOG_OSTRILO(LOG_ERROR, "whitelist_url: %s is refused (%s); going on without it", quoted_text(*value).c_str(),
                     reading.refusal.c_str());
+        write_event<event_kind::central_url_refused>(quoted_text(*value), reading.refusal);
         return;
     }
     const central_cache cache = read_central_cache(*reading.url, false);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "events.h"
 #include "local_store.h"
 #include "log.h"
 #include "nb_utils.h"
@@ -124,6 +125,7 @@ void keep_copy(const std::string& source, std::string_view bytes)
     if (old.parsed.damage) {
         LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); it is replaced", old.path.c_str(),
                     old.parsed.damage->c_str());
+        write_event<event_kind::copy_damaged>(old.path, source, *old.parsed.damage, "It is replaced.");
     } else if (bytes.empty() && has_rule_lines(rule_text_as_read(old.body()))) {
         // An empty read comes mostly from a share whose file is being
         // rewritten; it never replaces rules.
@@ -134,10 +136,12 @@ void keep_copy(const std::string& source, std::string_view bytes)
     const FILETIME stamp = whole_second_now();
     const std::string header = rule_copy_header_text({source, header_time(stamp), sum, bytes.size()});
     const DWORD error = sum.empty() ? ERROR_INVALID_DATA : put_file_in_place(old.path, header, bytes, stamp);
-    if (error != 0)
-        LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it",
-                    source.c_str(), old.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.path.c_str(),
-                    system_error_text(error).c_str());
+    if (error == 0)
+        return;
+    const std::string folder = old.path.empty() ? "%LOCALAPPDATA%\\Ostrilo" : old.path;
+    LOG_OSTRILO(LOG_WARN, "whitelist_copy: cannot keep a copy of %s in %s (%s); going on without it", source.c_str(),
+                folder.c_str(), system_error_text(error).c_str());
+    write_event<event_kind::copy_not_kept>(source, folder, system_error_text(error));
 }
 
 // The link looked up in the copy in the file's place, for the reason given.
@@ -162,12 +166,16 @@ copy_use consult_copy_instead(rule_decision& decision, std::string_view url, con
     rule_copy copy = read_copy();
     if (stands_in(copy, preset)) {
         consult_copy(decision, url, preset, mode, copy, reason);
+        if (acting)
+            write_event<event_kind::copy_answered>(preset, reason, copy.parsed.header.time, copy.path);
         return copy_use::answered;
     }
-    if (acting && copy.parsed.damage)
+    if (acting && copy.parsed.damage) {
         LOG_OSTRILO(LOG_ERROR, "whitelist_copy: the copy %s is damaged (%s); ignored", copy.path.c_str(),
                     copy.parsed.damage->c_str());
-    else if (acting && copy.present)
+        write_event<event_kind::copy_damaged>(copy.path, preset, *copy.parsed.damage,
+                                              "It is ignored, and the file cannot be read.");
+    } else if (acting && copy.present)
         LOG_OSTRILO(LOG_WARN, "whitelist_copy: the copy %s is of %s, not of %s; not used", copy.path.c_str(),
                     copy.parsed.header.source.c_str(), preset.c_str());
     return copy_use::unreadable;
@@ -236,12 +244,17 @@ copy_use consult_whitelist_with_copy(rule_decision& decision, std::string_view u
             consult_copy(decision, url, preset, mode, copy,
                          format_bounded(64, "did not answer within %lu ms", timeout_ms));
             decision.from_copy->timeout_ms = timeout_ms;
+            if (mode == lookup_mode::acting)
+                write_event<event_kind::slow_file_copy_answered>(preset, std::to_string(timeout_ms),
+                                                                 copy.parsed.header.time, copy.path);
             return copy_use::answered;
         }
-        if (mode == lookup_mode::acting)
+        if (mode == lookup_mode::acting) {
             LOG_OSTRILO(LOG_WARN,
                         "whitelist_timeout_ms: %s did not answer within %lu ms and has no intact copy; waiting on",
                         preset.c_str(), timeout_ms);
+            write_event<event_kind::slow_file_waited_for>(preset, std::to_string(timeout_ms));
+        }
         WaitForSingleObject(thread.get(), INFINITE);
     }
     if (const std::string failure = failure_text(*read); !failure.empty())

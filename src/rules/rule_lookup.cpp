@@ -114,7 +114,7 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
                 8192, L"Die eingestellte Whitelist-Datei konnte leider nicht gefunden werden:\n\n%ls",
                 char_to_wchar(*preset).c_str());
             if (acting)
-                fatal_error(1, *decision.stop);
+                fatal_error(1, *decision.stop, event_kind::rule_file_missing);
             return decision;
         }
         if (acting)

@@ -22,7 +22,8 @@ constexpr std::size_t piece_block_bytes = 65536;
 
 [[noreturn]] void out_of_memory()
 {
-    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.");
+    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.",
+                event_kind::rule_memory);
 }
 
 std::string_view drop_prefix(std::string_view text, std::string_view prefix)
@@ -125,9 +126,12 @@ rule_match parse_rule_line(std::string_view line)
     return rule;
 }
 
-std::string normalise_url(std::string_view url)
+std::string normalise_url(std::string_view url, bool strict_host)
 {
     std::string lower = ascii_lower(url);
+    if (strict_host)
+        return std::string(lower.starts_with("https://") ? drop_prefix(lower, "https://")
+                                                         : drop_prefix(lower, "http://"));
     return std::string(strip_scheme(lower));
 }
 

@@ -25,8 +25,10 @@ struct rule_match {
 // Field n (from 0) of text split at separator (0 means '|'), or none.
 std::optional<std::string> get_field(std::string_view text, char separator, unsigned n);
 rule_match parse_rule_line(std::string_view line);
-// Lower case, then one "https://" and one "http://" prefix dropped.
-std::string normalise_url(std::string_view url);
+// Lower case, then one "https://" and one "http://" prefix dropped. strict_host:
+// only the first of them, as a browser reads "https://http://host/" as a link
+// to the host "http", not to "host".
+std::string normalise_url(std::string_view url, bool strict_host = false);
 bool match_url_expr(std::string_view pattern, std::string_view url);
 // strict_host_match=1: the link's host as a browser reads it (user name
 // dropped, a backslash read as "/", percent escapes decoded, lower case, no trailing

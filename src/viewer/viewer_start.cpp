@@ -15,27 +15,34 @@
 #include "viewer_decisions.h"
 #include "viewer_win32.h"
 
-void open_url_in_kvix(run_context& run, const std::wstring& text)
+std::string open_url_in_kvix(run_context& run, const std::wstring& text)
 {
     LOG_OSTRILO(LOG_DEBUG, "open_url_in_kvix(%ls)", text.c_str());
     const std::string& user = get_os_user_name(run);
     const unsigned long process_id = find_process_by_name(run, "vncviewer.exe", user);
+    std::string how;
     if (process_id != 0) {
         LOG_OSTRILO(LOG_DEBUG, "vncviewer.exe is running for user '%s' (process id: %lu)", user.c_str(), process_id);
-        send_url_to_vncviewer(run, text);
+        const bool piped = send_url_to_vncviewer(run, text);
         bring_viewer_window_to_front_with_process_id(run, process_id);
+        how = piped ? "the running viewer, through its pipe" : "the running viewer, on the clipboard";
     } else {
         LOG_OSTRILO(LOG_DEBUG, "vncviewer.exe is not running for user '%s'", user.c_str());
         // Wide text without a UTF-8 form starts the viewer with an empty
         // -initialURL rather than with nothing at all.
         const std::string utf8 = wide_to_utf8(text).value_or(std::string());
-        if (start_viewer_with_url(run, utf8) == 0) {
+        if (start_viewer_with_url(run, utf8) != 0) {
+            how = "the viewer, started with the link";
+        } else {
             const std::wstring message = make_viewer_not_found_text(run);
             const std::wstring title = make_error_box_title(run);
+            write_box_event(event_kind::viewer_missing, message);
             MessageBoxW(nullptr, message.c_str(), title.c_str(), 0);
+            how = "nothing: no viewer was found";
         }
     }
     LOG_OSTRILO(LOG_TRACE, "open_url_in_kvix() finished");
+    return how;
 }
 
 unsigned long start_viewer_with_url(run_context& run, const std::string& text)
@@ -128,7 +135,8 @@ unsigned long start_child_program(run_context& run, const std::string& command_l
     PROCESS_INFORMATION started{};
     if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
                         &started)) {
-        fatal_error(1, L"Fataler Fehler! Der Start eines notwendigen Programms ist fehlgeschlagen.");
+        fatal_error(1, L"Fataler Fehler! Der Start eines notwendigen Programms ist fehlgeschlagen.",
+                    event_kind::program_failed);
     }
     const unique_process_information process = own_process(started);
     LOG_ENVIRONMENT(LOG_TRACE, "Wait for child program to open a window... ");

@@ -138,7 +138,9 @@ void check(const std::vector<central_row>& rows)
                                                      {"%F", "file:///Z:/tmp/" + narrow(server().name) + "/" + file}};
         // Where the list does not decide, the rule file beside the program sends the link to Chrome.
         box.put(L"url whitelist.txt", "app.contoso.example/*|local|chrome\r\n");
-        const std::string config = replaced(row.config + "whitelist_url=%U\n", values);
+        // With the events of event_log=1 (each row's outcome ends in them).
+        box.env[L"WINEDEBUG"] = event_debug;
+        const std::string config = replaced(row.config + "event_log=1\nwhitelist_url=%U\n", values);
         box.put(L"ostrilo.cfg", row.cache.empty() ? config : "whitelist_url=" + server().url(file) + "\n");
         server().serve(file, firefox_list);
         if (!row.cache.empty()) {
@@ -182,10 +184,18 @@ TEST(CentralList, EachServedListAndFaultEndsAsDocumentedAndLeavesTheCacheWhole)
 {
     const std::string by_firefox = "exit 0\nfirefox: " + link, by_chrome = "exit 0\nchrome: " + link;
     const std::string fetched = "\nDEBUG whitelist_url: %U fetched: 200, 1 rules (rules) in %C";
-    const std::string kept = "); the cache of %T is kept", cached = "\ncache: app.contoso.example/*|local|firefox, ";
-    const std::string cannot = "\nWARN whitelist_url: cannot fetch %U (", again = "\nrequests: GET if changed";
+    const std::string cached = "\ncache: app.contoso.example/*|local|firefox, ", again = "\nrequests: GET if changed";
     const std::string evil = "https://evil.example/?.app.contoso.example/",
-                      offline = "system error 12029: No connection with the server could be made.";
+                      offline = "system error 12029: No connection with the server could be made.",
+                      no_http = "http:// only to a loopback address (127.0.0.0/8, [::1]); use https://";
+    // The WARN record of a failed fetch (or a refused list) with its event, the cache kept (or none to keep).
+    const auto fails = [](const std::string& why, bool refused = false, bool cache = true) {
+        return (refused ? "\nWARN whitelist_url: the list from %U is refused ("
+                        : "\nWARN whitelist_url: cannot fetch %U (") +
+               why + (cache ? "); the cache of %T is kept" : "); going on without it") + "\nevent warning " +
+               (refused ? "221" : "220") + ": %U | " + why + " | " +
+               (cache ? "Its cache of %T answers in its place." : "Links go without the list until it is fetched.");
+    };
     // clang-format off
     check({
         // A rule list and a site list, fetched by the first link, which they decide; a 304 renews the cache's
@@ -198,8 +208,8 @@ TEST(CentralList, EachServedListAndFaultEndsAsDocumentedAndLeavesTheCacheWhole)
         {firefox_list, "current", "", link, by_firefox + "\nrequests: " + cached + "current"},
         {"app.contoso.example/*|local|chrome\r\n", "stale", "", link, by_firefox + fetched + again +
          "\ncache: app.contoso.example/*|local|chrome, current"},
-        {firefox_list, "", "whitelist_url=%F\n", link, by_firefox + "\nDEBUG whitelist_url: %F fetched: 1 rules (rules) in %C\n"
-         "requests: " + cached + "current", },
+        {firefox_list, "", "whitelist_url=%F\n", link, by_firefox + "\nDEBUG whitelist_url: %F fetched: 1 rules (rules) "
+         "in %C\nrequests: " + cached + "current"},
         // Its rules are matched by host, whatever strict_host_match says: a path naming the host is no host.
         {"*.contoso.example/*|local|firefox\r\n", "", "", evil, "exit 0\nviewer: -initialURL \"" + evil + "\"\n"
          "requests: GET\ncache: *.contoso.example/*|local|firefox, current"},
@@ -207,30 +217,30 @@ TEST(CentralList, EachServedListAndFaultEndsAsDocumentedAndLeavesTheCacheWhole)
         {"other.example/*|local|firefox\r\n", "", "whitelist_path=%R\\program\\url whitelist.txt\n", link, by_chrome +
          "\nDEBUG * Check URL '" + link + "' in whitelist '%C'\nDEBUG * Check URL '" + link + "' in whitelist "
          "'%R\\program\\url whitelist.txt'\nrequests: GET\ncache: other.example/*|local|firefox, current"},
-        // Faults keep the cache, with one WARN record.
-        {"#!status 500", "stale", "", link, by_firefox + cannot + "HTTP 500 Internal Server Error" + kept + again + cached + "stale"},
-        {"#!short\n" + firefox_list, "stale", "", link, by_firefox + cannot + "the answer ended after 45 of its 90 bytes" +
-         kept + again + cached + "stale"},
-        {"#!huge", "stale", "", link, by_firefox + cannot + "the list is larger than 32 MiB" + kept + again + cached + "stale"},
-        {"#!huge-length", "stale", "", link, by_firefox + cannot + "the list is larger than 32 MiB (33554433 bytes)" + kept +
+        // Faults keep the cache, with one WARN record and its event.
+        {"#!status 500", "stale", "", link, by_firefox + fails("HTTP 500 Internal Server Error") + again + cached + "stale"},
+        {"#!short\n" + firefox_list, "stale", "", link, by_firefox + fails("the answer ended after 45 of its 90 bytes") +
          again + cached + "stale"},
-        {"#!redirect %U", "stale", "", link, by_firefox + cannot + "HTTP 302: a redirect to %U is refused: only https:// is "
-         "followed" + kept + again + cached + "stale"},
-        {"<html><body>\n*\n</body></html>", "stale", "", link, by_firefox + "\nWARN whitelist_url: the list from %U is "
-         "refused (the list is XML or HTML, but not a site list: its root element is 'html'" + kept + again + cached + "stale"},
+        {"#!huge", "stale", "", link, by_firefox + fails("the list is larger than 32 MiB") + again + cached + "stale"},
+        {"#!huge-length", "stale", "", link, by_firefox + fails("the list is larger than 32 MiB (33554433 bytes)") + again +
+         cached + "stale"},
+        {"#!redirect %U", "stale", "", link, by_firefox + fails("HTTP 302: a redirect to %U is refused: only https:// is "
+         "followed") + again + cached + "stale"},
+        {"<html><body>\n*\n</body></html>", "stale", "", link, by_firefox + fails("the list is XML or HTML, but not a "
+         "site list: its root element is 'html'", true) + again + cached + "stale"},
         // No answer: the first link waits at most whitelist_timeout_ms, then goes without the list.
-        {"#!silent", "", "whitelist_timeout_ms=300\n", link, by_chrome + cannot + "no answer within 300 ms); going on "
-         "without it\nrequests: GET\ncache: none"},
+        {"#!silent", "", "whitelist_timeout_ms=300\n", link, by_chrome + fails("no answer within 300 ms", false, false) +
+         "\nrequests: GET\ncache: none"},
         // Offline with a cache: links go by it; one WARN, and the next link within five minutes tries no refresh.
-        {"", "offline", "", link, by_firefox + cannot + offline + kept + "\n--\n" + by_firefox + "\n!WARN whitelist_url: "
-         "cannot fetch %U (" + offline + kept + "\nrequests: " + cached + "stale"},
+        {"", "offline", "", link, by_firefox + fails(offline) + "\n--\n" + by_firefox + "\n!WARN whitelist_url: cannot "
+         "fetch %U (" + offline + "); the cache of %T is kept\nrequests: " + cached + "stale"},
         // A cache changed by another program is fetched anew before the link.
         {firefox_list, "edited", "", link, by_firefox + "\nERROR whitelist_url: the cache %C is damaged (checksum does "
          "not match); fetched anew" + fetched + "\nrequests: GET" + cached + "current"},
-        // A whitelist_url Ostrilo does not take: one ERROR record, and the run goes on without it.
+        // A whitelist_url Ostrilo does not take: one ERROR record and its event, and the run goes on without it.
         {firefox_list, "", "whitelist_url=http://example.com/list.txt\n", link, by_chrome + "\nERROR whitelist_url: "
-         "http://example.com/list.txt is refused (http:// only to a loopback address (127.0.0.0/8, [::1]); use "
-         "https://); going on without it\nrequests: \ncache: none"},
+         "http://example.com/list.txt is refused (" + no_http + "); going on without it\nevent warning 223: "
+         "http://example.com/list.txt | " + no_http + "\nrequests: \ncache: none"},
     });
     // clang-format on
 }

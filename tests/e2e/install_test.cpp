@@ -30,6 +30,9 @@ const std::vector<std::string> machine_registration = {
     "Software\\Classes\\NB.HTML", "Software\\Classes\\NB.HTTP", "Software\\Classes\\NB.HTTPS",
     "Software\\Clients\\StartMenuInternet\\OSTRILO.EXE", "Software\\RegisteredApplications"};
 
+// The source of the events in the Application log.
+const std::string event_source = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Ostrilo";
+
 // What Windows Installer keeps about installed products, the Active Setup entry, the remembered
 // installation folder, and the installer cache.
 std::string machine_state()
@@ -80,12 +83,19 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         EXPECT_EQ(values(HKEY_LOCAL_MACHINE, machine_registration),
                   own_folders ? values(HKEY_CURRENT_USER, machine_registration) : "");
         EXPECT_NE(values(HKEY_CURRENT_USER, machine_registration).find("Feldrun Acme Remote"), std::string::npos);
+        EXPECT_EQ(values(HKEY_LOCAL_MACHINE, {event_source}),
+                  event_source + " [EventMessageFile]=" + narrow(program) + "\0 (type 2, "s +
+                      std::to_string(program.size() * 2 + 2) + " bytes)\n" + event_source +
+                      " [TypesSupported]=\x07\0 (type 4, 4 bytes)\n"s);
 
         EXPECT_EQ(box.run_command_line(L"msiexec /x \"" + msi + L"\" /qn", 300).exit_code, 0u);
         EXPECT_FALSE(path_exists(folder));
         EXPECT_EQ(values(HKEY_CURRENT_USER, {"Software\\Classes\\NB.HTTP"}), "");  // the user's registration
         EXPECT_EQ(machine_state(), before);
         EXPECT_EQ(values(HKEY_LOCAL_MACHINE, machine_registration), "");
+        std::set<std::string> source_left;  // the key itself goes too
+        registry_dump(HKEY_LOCAL_MACHINE, widen(event_source), source_left);
+        EXPECT_TRUE(source_left.empty());
     }
 }
 

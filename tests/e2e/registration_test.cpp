@@ -76,6 +76,9 @@ std::string expected(const std::string& letters, std::map<std::string, std::stri
     return text;
 }
 
+const std::string control_panel_step = "the user chooses Ostrilo on the Default Programs page of the Control Panel";
+const std::string forced_step = "made the default for http and https (Windows 7 and older)";
+
 TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
 {
     // Product Acme Remote, the program in a folder with blanks and non-ASCII letters, the Control Panel as a
@@ -101,11 +104,13 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         SCOPED_TRACE(c.behaviour);
         clean_registry registry(c.newer ? L"win10" : L"win7");
         sandbox box;
+        box.env[L"WINEDEBUG"] = event_debug;
         const program_aside control(system_folder() + L"\\control.exe", &box);
         const std::wstring program = box.root + L"\\Pr\u00F6gram Files \u00FC\u20AC\\Ostrilo.exe";
         const std::wstring viewer = box.install_path + L"\\vncviewer.exe";
-        write_file(box.cwd + L"\\ostrilo.cfg",
-                   "product_name=Acme Remote\r\nlotus_notes_html_workaround=" + std::to_string(c.workaround));
+        write_file(
+            box.cwd + L"\\ostrilo.cfg",
+            "product_name=Acme Remote\r\nevent_log=1\r\nlotus_notes_html_workaround=" + std::to_string(c.workaround));
         write_file(program, "");
         CopyFileW(box.exe().c_str(), program.c_str(), FALSE);
         if (c.installed)
@@ -139,6 +144,12 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         EXPECT_EQ(actual, expected(c.blocks, {{"<program>", narrow(program)},
                                               {"<command>", "\"" + narrow(program) + "\" -url \"%1\"" + configdir},
                                               {"<icon>", narrow(c.installed ? viewer : program) + ",0"}}));
+        // The last run's event names the Windows version and the step that makes Ostrilo the default.
+        const std::string version = c.newer ? " | 10.0.18362" : " | 6.1.7601";
+        EXPECT_EQ(run.events(), c.then && c.then[1] != L's'
+                                    ? "\nevent information 101: Feldrun Acme Remote Browserweiche" + version
+                                    : "\nevent information 100: \"" + narrow(program) + "\" -url \"%1\"" + configdir +
+                                          version + " | " + (c.newer ? control_panel_step : forced_step));
         EXPECT_EQ(run.has("WARN RegDeleteKeyW(" + narrow(choice) + ") failed"), c.subkey);  // the workaround's deletion
         for (const wchar_t* key : machine_dde)  // older Windows deletes them with their tree
             EXPECT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, key) == ERROR_SUCCESS, c.newer);
@@ -191,7 +202,8 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
         write_string(HKEY_LOCAL_MACHINE, handler.path, L"URL Protocol", L"");
         write_string(HKEY_LOCAL_MACHINE, handler.path + L"\\shell\\open\\command", L"",
                      L"\"" + settings + L"\" \"%1\"");
-        box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\n" + c.cfg + "\r\n");
+        box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\nevent_log=1\r\n" + c.cfg + "\r\n");
+        box.env[L"WINEDEBUG"] = event_debug;
         const run_result run = box.run(L"-setregistry -log");
         set_windows(L"6.1", L"7601");
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"UBR");
@@ -201,6 +213,9 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
         EXPECT_EQ(parameters_of(calls_of(settings, !c.settings.empty())),
                   c.settings.empty() ? "" : '"' + c.settings + '"');
         EXPECT_EQ(run.count("DEBUG settings_page: Windows " + c.record), c.record.empty() ? 0 : 1);
+        EXPECT_TRUE(run.events().ends_with(c.settings.empty() ? control_panel_step
+                                                              : "the user chooses Ostrilo in Settings: " + c.settings))
+            << run.events();
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
 }

@@ -21,13 +21,15 @@ using namespace std::string_literals;
 
 static std::vector<std::wstring> calls;  // "local <mode> <url>" or "viewer <text>"
 
-void open_url_locally(run_context&, const std::wstring& url, int mode)
+std::string open_url_locally(run_context&, const std::wstring& url, int mode)
 {
     calls.push_back(L"local " + std::to_wstring(mode) + L" " + url);
+    return "";
 }
-void open_url_in_kvix(run_context&, const std::wstring& text)
+std::string open_url_in_kvix(run_context&, const std::wstring& text)
 {
     calls.push_back(L"viewer " + text);
+    return "";
 }
 
 namespace {

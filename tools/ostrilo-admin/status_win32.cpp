@@ -535,6 +535,38 @@ void check_defender_asr(std::vector<status_line>& lines)
                          "\"Attack Surface Reduction Only Exclusions\"), or set the rule to audit"});
 }
 
+// event_log: what goes to the Application log, and whether Event Viewer finds
+// the messages there (the MSI registers the source; a copy from the zip needs
+// it registered by hand).
+void check_event_log(run_context& run, std::vector<status_line>& lines)
+{
+    const int key = get_event_log(run);
+    if (key == 0) {
+        lines.push_back({true, "event_log",
+                         "off: nothing goes to the Windows event log (opt in with event_log=1 or 2 in ostrilo.cfg)",
+                         ""});
+        return;
+    }
+    const std::string what = key == 1 ? "1: the events an administrator acts on go to the Application log"
+                                      : "2: the events an administrator acts on and one per routed link go to the "
+                                        "Application log";
+    wchar_t file[2 * MAX_PATH] = L"";
+    DWORD size = sizeof file;
+    const bool registered =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Ostrilo",
+                     L"EventMessageFile", RRF_RT_REG_SZ, nullptr, file, &size) == ERROR_SUCCESS;
+    const std::string path = wide_to_utf8(file).value_or("");
+    if (registered && file_exists(path))
+        lines.push_back({true, "event_log", what + "; Event Viewer takes their messages from " + path, ""});
+    else
+        lines.push_back({false, "event_log",
+                         what +
+                             (registered ? "; the source's message file " + path + " does not exist"
+                                         : "; the source Ostrilo is not registered") +
+                             ": Event Viewer shows the events without their messages",
+                         "install the MSI, or register the source as docs/event-log.md shows"});
+}
+
 void check_viewer(run_context& run, std::vector<status_line>& lines)
 {
     const std::optional<std::string> viewer = find_vncviewer(run);
@@ -587,6 +619,7 @@ int print_status(run_context& run, bool json, bool refresh)
     check_copy(run, lines);
     check_timeout(run, lines);
     check_central_list(run, lines);
+    check_event_log(run, lines);
     check_viewer(run, lines);
     check_keys(run, lines);
     bool all_ok = true;
