@@ -151,6 +151,41 @@ TEST(KeyTable, TheTableOfDocsConfigurationNamesEveryKeyInItsOrderAndNoOther)
     EXPECT_EQ(documented, read);
 }
 
+// packaging/ostrilo.cfg.example names each key once, switched on or off with "#", and no other.
+TEST(KeyTable, TheExampleOstriloCfgNamesEveryKeyOnce)
+{
+    std::ifstream file(source + "/packaging/ostrilo.cfg.example");
+    std::multiset<std::string> named, read;
+    for (std::string line; std::getline(file, line);) {
+        const std::size_t hash = line.starts_with('#'), equals = line.find('=');
+        const std::string name = line.substr(hash, equals - hash);
+        if (equals != std::string::npos && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == std::string::npos)
+            named.insert(name);
+    }
+    for (const config_key& key : config_keys())
+        read.insert(key.name);
+    EXPECT_EQ(named, read);
+}
+
+// Each key an MSI property sets is written by packaging/ostrilo.wxs where the key is read.
+TEST(KeyTable, TheMsiWritesEachKeyOfAnMsiPropertyUnderItsName)
+{
+    pugi::xml_document wxs;
+    ASSERT_TRUE(wxs.load_file((source + "/packaging/ostrilo.wxs").c_str()));
+    for (const config_key& key : config_keys()) {
+        const auto writes_it = [&key](pugi::xml_node node) {
+            return std::string_view(node.name()) == "RegistryValue" &&
+                   node.attribute("Root").value() + std::string("\\") + node.attribute("Key").value() + "\\" +
+                           node.attribute("Name").value() + "=" + node.attribute("Value").value() ==
+                       "HKLM\\" + std::string(installation_registry_key) + "\\" + key.name + "=[" + key.msi_property +
+                           "]";
+        };
+        if (key.msi_property) {
+            EXPECT_TRUE(wxs.find_node(writes_it)) << key.name;
+        }
+    }
+}
+
 // A value of ostrilo.cfg and a policy's REG_DWORD as each kind takes them.
 TEST(KeyTable, FileValuesAndPolicyNumbersAreTakenOnlyInTheKeysRange)
 {
