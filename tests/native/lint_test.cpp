@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 using namespace std::string_literals;
 
 namespace {
@@ -73,6 +76,18 @@ TEST(Lint, NamesTheKeyOfOstriloCfgThatAByteOrderMarkHides)
         EXPECT_EQ(findings.empty() ? "" : format_finding(findings[0]).substr(0, 22),
                   key.empty() ? "" : "ostrilo.cfg:1:1: error");
     }
+}
+
+// The examples that the packages ship, read with strict_host_match off: not one finding.
+TEST(Lint, TheShippedExamplesGiveNoFinding)
+{
+    const auto text = [](const std::string& name) {
+        std::ifstream file(OSTRILO_SOURCE_DIR "/packaging/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    EXPECT_EQ(lint_rule_files({{"url whitelist.txt", text("url whitelist.txt.example")}}).size(), 0u);
+    EXPECT_EQ(lint_config_file({"ostrilo.cfg", text("ostrilo.cfg.example")}).size(), 0u);
+    EXPECT_NE(text("url whitelist.txt.example").find("\n*|remote\n"), std::string::npos);
 }
 
 }  // namespace
