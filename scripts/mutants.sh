@@ -84,7 +84,13 @@ policy-under-file @@ src/config/config_file.cpp @@ s/(key_value key_in_force\(ru
 policy-expand @@ src/config/policy.cpp @@ s/key.kind == key_kind::path && raw.type == REG_EXPAND_SZ/false/ @@ e2e_entry @@ Policy.* @@ a REG_EXPAND_SZ path by policy is refused
 policy-template-range @@ packaging/policy/ostrilo.admx @@ s/maxValue="600000"/maxValue="60000"/ @@ native_policy_test @@ * @@ the template's range of whitelist_timeout_ms differs from the program's
 asr-folder @@ tools/ostrilo-admin/status_win32.cpp @@ s/program\[path.size\(\)\] == L'\\\\'/program[path.size()] == L'\/'/ @@ e2e_admin @@ AdminStatus.Warns* @@ status misses a Defender exclusion of the folder above Ostrilo.exe
-msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry -atlogon\[CONFIGDIR_ARGUMENT\]/-setregistry -atlogon/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+logon-window @@ src/registration/registration.cpp @@ s/mode == registration_mode::at_logon && windows_8_or_newer\(\)/false/ @@ e2e_registration @@ Registration.AtLogon* @@ -setregistry -atlogon opens the page before the desktop has started
+logon-asks-again @@ src/registration/registration.cpp @@ s/read_user_string\(asked_key, asked_value\) == name/false/ @@ e2e_registration @@ Registration.AtLogon* @@ the command at the next logon asks a user who was asked before
+logon-ostrilos-asked @@ src/registration/registration.cpp @@ s/    if \(opens_http_and_https\(\)\) \{/    if (false) {/ @@ e2e_registration @@ Registration.AtLogon* @@ the user is asked while http and https open with Ostrilo already
+msi-property @@ src/config/config_file.cpp @@ s/installation_value\(key\)\)/std::optional<key_value>())/ @@ e2e_registration @@ Registration.AtLogon* @@ the value of the MSI property DEFAULT_BROWSER_PROMPT is not read
+log-key @@ src/entry/main.cpp @@ s/loose.log \|\| get_log\(run\) == 1/loose.log/ @@ e2e_environment @@ LogFile.* @@ log=1 writes no log file
+log-key-records @@ src/config/config_file.cpp @@ s/policy_value_unrecorded\(run, key\)\) \{\n        return static_cast<int>\(policy->number\);/policy_value(run, key)) {\n        return static_cast<int>(policy->number);/ @@ e2e_environment @@ LogFile.* @@ the log key's reading writes the policy records before the log file is open
 ROWS
 }
 
