@@ -135,8 +135,10 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
     const std::string cfg = narrow(box.program_dir) + "\\\\ostrilo.cfg";
     const std::string status = box.run_command_line(admin + L"status").out;
     const std::string lines[] = {
-        "ok    key product_name: Acme Policy (machine policy)", "ok    key unwrap_links: 1 (user policy)",
-        "ok    key strict_host_match: 1 (" + cfg + ":2)", "ok    key whitelist_timeout_ms: 0 (default)",
+        "ok    key product_name: Acme Policy (machine policy)",
+        "ok    key unwrap_links: 1 (user policy)",
+        "ok    key strict_host_match: 1 (" + cfg + ":2)",
+        "ok    key whitelist_timeout_ms: 0 (default)",
         "ok    key default_browser_prompt: 0 (MSI property (HKLM\\Software\\Ostrilo\\default_browser_prompt))",
         "FIX   policy whitelist_copy: HKLM\\Software\\Policies\\Corvane-Pro\\Ostrilo\\whitelist_copy is REG_SZ, not "
         "REG_DWORD: ignored -- set it with the template ostrilo.admx, or as REG_DWORD 0 or 1, or remove it"};

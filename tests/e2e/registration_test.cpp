@@ -205,13 +205,14 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
 }
 
-// The Active Setup command as Windows runs it at a user's logon, before the desktop (Wine runs no Active Setup):
-// the registration and no window; the RunOnce value it may leave, run as Windows runs it once the desktop has
-// started (deleted first), opens the page once; the command at the next logon (as after an upgrade) asks no more.
+// The Active Setup command as Windows runs it at a user's logon (Wine runs no Active Setup): the registration, no
+// window; the RunOnce value it may leave, run as Windows runs it once the desktop has started (deleted first), opens
+// the page once; the command at the next logon (as after an upgrade) asks no more; -resetregistry forgets the asking.
 TEST(Registration, AtLogonShowsNoWindowAndAsksOnceAfterTheDesktopHasStartedWhileHttpIsNotOstrilos)
 {
     const wchar_t *ostrilo = L"NB.HTTP|NB.HTTPS", *edge = L"MSEdgeHTM|MSEdgeHTM", *asked = L"default_browser_asked";
-    const std::wstring run_once = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    const std::wstring run_once = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                       prompt_value = L"Ostrilo default browser";
     // clang-format off
     const struct {
         const char* behaviour;
@@ -237,16 +238,12 @@ TEST(Registration, AtLogonShowsNoWindowAndAsksOnceAfterTheDesktopHasStartedWhile
         RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text, &size);
         return narrow(text);
     };
-    const auto choose = [](std::wstring progids) {
-        for (const wchar_t* scheme : {L"http", L"https"}) {
-            const std::wstring progid = progids.substr(0, progids.find(L'|'));
-            progids.erase(0, progid.size() + 1);
+    const auto choose = [](const std::wstring& progids) {
+        const std::wstring key = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http";
+        for (const auto& [scheme, progid] : {std::pair{key, progids.substr(0, progids.find(L'|'))},
+                                             std::pair{key + L"s", progids.substr(progids.find(L'|') + 1)}})
             if (!progid.empty())
-                write_string(HKEY_CURRENT_USER,
-                             L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\" +
-                                 std::wstring(scheme) + L"\\UserChoice",
-                             L"ProgId", progid);
-        }
+                write_string(HKEY_CURRENT_USER, scheme + L"\\UserChoice", L"ProgId", progid);
     };
     write_string(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
     for (const auto& c : cases) {
@@ -260,19 +257,16 @@ TEST(Registration, AtLogonShowsNoWindowAndAsksOnceAfterTheDesktopHasStartedWhile
         box.put(L"ostrilo.cfg", c.cfg);
         choose(c.at_logon);
         const run_result logon = box.run(L"-setregistry -atlogon");
-        EXPECT_EQ(logon.exit_code, 0u);
-        EXPECT_TRUE(logon.boxes.empty());
-        EXPECT_FALSE(user_string(L"Software\\Classes\\NB.HTTP\\shell\\open\\command", L"").empty());
-        const std::string prompt = user_string(run_once, L"Ostrilo default browser");
+        EXPECT_TRUE(logon.exit_code == 0 && logon.boxes.empty());
+        EXPECT_NE(user_string(L"Software\\Classes\\NB.HTTP\\shell\\open\\command", L""), "");
+        const std::string prompt = user_string(run_once, prompt_value);
         EXPECT_EQ(prompt, c.arranged ? "\"" + narrow(box.exe()) + "\" -choosedefault" : "");
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, run_once.c_str(), L"Ostrilo default browser");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, run_once.c_str(), prompt_value.c_str());
         choose(c.later);
-        if (!prompt.empty()) {
-            EXPECT_EQ(box.run_command_line(widen(prompt)).exit_code, 0u);
-        }
+        box.run_command_line(prompt.empty() ? L"cmd /c exit" : widen(prompt));
         box.run(L"-setregistry -atlogon");
-        EXPECT_EQ(user_string(run_once, L"Ostrilo default browser"), "");
-        const std::string calls = calls_of(control.path, c.asked);  // the only start, and the prompt's
+        EXPECT_EQ(user_string(run_once, prompt_value), "");
+        const std::string calls = calls_of(control.path, c.asked);  // the only start: the prompt's
         EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), c.asked ? 2 : 0);
         EXPECT_EQ(parameters_of(calls).starts_with("/name Microsoft.DefaultPrograms /page"), c.asked);
         EXPECT_EQ(user_string(L"Software\\Ostrilo", asked), c.asked ? "Feldrun Corvane-Pro Browserweiche" : "");

@@ -135,10 +135,12 @@ TEST(PolicyTemplates, OnePolicyPerKeyWithItsRegistryValueAndElementAndEveryRefer
     }
 }
 
+// And packaging/ostrilo.cfg.example names each key once, on or off ("#key=..."), in any order.
 TEST(KeyTable, TheTableOfDocsConfigurationNamesEveryKeyInItsOrderAndNoOther)
 {
-    std::ifstream file(source + "/docs/configuration.md");
+    std::ifstream file(source + "/docs/configuration.md"), example(source + "/packaging/ostrilo.cfg.example");
     std::vector<std::string> documented, read;
+    std::multiset<std::string> named, keys;
     bool in_section = false;
     for (std::string line; std::getline(file, line);) {
         if (line.starts_with("## "))
@@ -146,44 +148,15 @@ TEST(KeyTable, TheTableOfDocsConfigurationNamesEveryKeyInItsOrderAndNoOther)
         if (in_section && line.starts_with("| `"))
             documented.push_back(line.substr(3, line.find('`', 3) - 3));
     }
-    for (const config_key& key : config_keys())
-        read.push_back(key.name);
-    EXPECT_EQ(documented, read);
-}
-
-// packaging/ostrilo.cfg.example names each key once, switched on or off with "#", and no other.
-TEST(KeyTable, TheExampleOstriloCfgNamesEveryKeyOnce)
-{
-    std::ifstream file(source + "/packaging/ostrilo.cfg.example");
-    std::multiset<std::string> named, read;
-    for (std::string line; std::getline(file, line);) {
-        const std::size_t hash = line.starts_with('#'), equals = line.find('=');
-        const std::string name = line.substr(hash, equals - hash);
-        if (equals != std::string::npos && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == std::string::npos)
+    for (std::string line; std::getline(example, line);) {
+        const std::string name = line.substr(line.starts_with('#'), line.find('=') - line.starts_with('#'));
+        if (line.find('=') != std::string::npos && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == name.npos)
             named.insert(name);
     }
     for (const config_key& key : config_keys())
-        read.insert(key.name);
-    EXPECT_EQ(named, read);
-}
-
-// Each key an MSI property sets is written by packaging/ostrilo.wxs where the key is read.
-TEST(KeyTable, TheMsiWritesEachKeyOfAnMsiPropertyUnderItsName)
-{
-    pugi::xml_document wxs;
-    ASSERT_TRUE(wxs.load_file((source + "/packaging/ostrilo.wxs").c_str()));
-    for (const config_key& key : config_keys()) {
-        const auto writes_it = [&key](pugi::xml_node node) {
-            return std::string_view(node.name()) == "RegistryValue" &&
-                   node.attribute("Root").value() + std::string("\\") + node.attribute("Key").value() + "\\" +
-                           node.attribute("Name").value() + "=" + node.attribute("Value").value() ==
-                       "HKLM\\" + std::string(installation_registry_key) + "\\" + key.name + "=[" + key.msi_property +
-                           "]";
-        };
-        if (key.msi_property) {
-            EXPECT_TRUE(wxs.find_node(writes_it)) << key.name;
-        }
-    }
+        read.push_back(key.name), keys.insert(key.name);
+    EXPECT_EQ(documented, read);
+    EXPECT_EQ(named, keys);
 }
 
 // A value of ostrilo.cfg and a policy's REG_DWORD as each kind takes them.
