@@ -330,9 +330,13 @@ bool windows_8_or_newer()
     return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition);
 }
 
-void notify_shell_of_association_change()
+// At logon the notification is not waited for: Explorer, which would
+// receive it, is still starting, and it waits for this program.
+void notify_shell_of_association_change(registration_mode mode)
 {
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_DWORD | SHCNF_FLUSH, nullptr, nullptr);
+    SHChangeNotify(SHCNE_ASSOCCHANGED,
+                   SHCNF_DWORD | (mode == registration_mode::at_logon ? SHCNF_FLUSHNOWAIT : SHCNF_FLUSH), nullptr,
+                   nullptr);
 }
 
 }  // namespace
@@ -474,7 +478,7 @@ void set_ostrilo_registry(run_context& run, registration_mode mode)
 
     LOG_OSTRILO(LOG_TRACE, "freeing sw_path now");
     LOG_OSTRILO(LOG_DEBUG, "Send SHChangeNotify now");
-    notify_shell_of_association_change();
+    notify_shell_of_association_change(mode);
     LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
 }
 
@@ -505,5 +509,5 @@ void reset_ostrilo_registry(run_context& run)
     LOG_OSTRILO(LOG_DEBUG,
                 "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program "
                 "and Windows sets it to its default.)");
-    notify_shell_of_association_change();
+    notify_shell_of_association_change(registration_mode::by_hand);
 }
