@@ -96,6 +96,13 @@ event-source-each @@ src/run/events.cpp @@ s/if \(!source_tried\) \{/if (true) {
 event-box-kind @@ src/viewer/handoff.cpp @@ s/event_kind::clipboard_blocked/event_kind::clipboard_failed/ @@ e2e_entry @@ EventLog.* @@ the blocked clipboard's box written as another kind of event
 event-doc @@ src/run/event_table.h @@ s/cannot be read \(%2\)\./could not be read (%2)./ @@ native_events_test @@ * @@ an event's message no longer the one docs/event-log.md gives
 msi-event-types @@ packaging/ostrilo.wxs @@ s/Name="TypesSupported" Type="integer" Value="7"/Name="TypesSupported" Type="integer" Value="4"/ @@ e2e_install @@ * @@ the MSI registers the event source for Information events only
+msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry -atlogon\[CONFIGDIR_ARGUMENT\]/-setregistry -atlogon/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+logon-window @@ src/registration/registration.cpp @@ s/mode == registration_mode::at_logon && windows_8_or_newer\(\)/false/ @@ e2e_registration @@ Registration.AtLogon* @@ -setregistry -atlogon opens the page before the desktop has started
+logon-asks-again @@ src/registration/registration.cpp @@ s/read_user_string\(asked_key, asked_value\) == name/false/ @@ e2e_registration @@ Registration.AtLogon* @@ the command at the next logon asks a user who was asked before
+logon-ostrilos-asked @@ src/registration/registration.cpp @@ s/    if \(opens_http_and_https\(\)\) \{/    if (false) {/ @@ e2e_registration @@ Registration.AtLogon* @@ the user is asked while http and https open with Ostrilo already
+msi-property @@ src/config/config_file.cpp @@ s/installation_value\(key\)\)/std::optional<key_value>())/ @@ e2e_registration @@ Registration.AtLogon* @@ the value of the MSI property DEFAULT_BROWSER_PROMPT is not read
+log-key @@ src/entry/main.cpp @@ s/loose.log \|\| get_log\(run\) == 1/loose.log/ @@ e2e_environment @@ LogFile.* @@ log=1 writes no log file
+log-key-records @@ src/config/config_file.cpp @@ s/policy_value_unrecorded\(run, key\)\) \{\n        return static_cast<int>\(policy->number\);/policy_value(run, key)) {\n        return static_cast<int>(policy->number);/ @@ e2e_environment @@ LogFile.* @@ the log key's reading writes the policy records before the log file is open
 ROWS
 }
 

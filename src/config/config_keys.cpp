@@ -24,6 +24,13 @@ constexpr key_choice event_log_choices[] = {
     {2, "Those and one event per routed link", "Diese und ein Ereignis je weitergeleitetem Link"},
 };
 
+constexpr key_choice prompt_choices[] = {
+    {0, "Never: the default comes from a default associations policy",
+     "Nie: der Standard kommt aus einer Richtlinie für Standardzuordnungen"},
+    {1, "Once after the desktop has started, while http and https are not Ostrilo's",
+     "Einmal nach dem Start des Desktops, solange http und https nicht Ostrilo gehören"},
+};
+
 // The order is the order of docs/configuration.md and of the templates.
 // clang-format off
 constexpr config_key keys[] = {
@@ -81,6 +88,12 @@ constexpr config_key keys[] = {
     {"whitelist_refresh_minutes", number, quiet, both, 30, 5, 1440, {}, nullptr,
      "Minutes after which the central rule list is fetched anew",
      "Minuten, nach denen die zentrale Regelliste neu geholt wird"},
+    {"log", on_off, quiet, both, 0, 0, 1, {}, nullptr,
+     "Write the log file feldrun.log, as -log does",
+     "Die Log-Datei feldrun.log schreiben, wie mit -log"},
+    {"default_browser_prompt", choice, quiet, both, 1, 0, 1, prompt_choices, nullptr,
+     "After logon: ask the user to choose Ostrilo as the default browser",
+     "Nach der Anmeldung: den Benutzer bitten, Ostrilo als Standardbrowser zu wählen", "DEFAULT_BROWSER_PROMPT"},
 };
 // clang-format on
 

@@ -93,8 +93,19 @@ command_line_value read_command_line(std::string_view narrow_command_line, std::
             wide_url = argument;
             have_url = true;
         } else if (std::wcscmp(argument, L"-setregistry") == 0) {
+            // -atlogon may stand anywhere among the switches; an older
+            // Ostrilo.exe passes over it and registers as by hand.
+            for (int j = 1; j < argument_count; ++j) {
+                if (std::wcscmp(arguments.get()[j], L"-atlogon") == 0) {
+                    note(LOG_DEBUG, "This is setregistry at logon. Starting set_ostrilo_registry() without a window");
+                    return ends(command_action::set_registry_at_logon, 0);
+                }
+            }
             note(LOG_DEBUG, "This is setregistry. Starting set_ostrilo_registry()");
             return ends(command_action::set_registry, 0);
+        } else if (std::wcscmp(argument, L"-choosedefault") == 0) {
+            note(LOG_DEBUG, "This is choosedefault. Starting ask_for_default_browser()");
+            return ends(command_action::choose_default, 0);
         } else if (std::wcscmp(argument, L"-resetregistry") == 0 || std::wcscmp(argument, L"-unsetregistry") == 0) {
             note(LOG_DEBUG, "This is resetregistry. Starting reset_ostrilo_registry()");
             return ends(command_action::reset_registry, 0);

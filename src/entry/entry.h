@@ -10,7 +10,19 @@
 struct run_context;
 
 // What one command line asks for, read before anything is done.
-enum class command_action { help, set_registry, reset_registry, open_link, nothing, refuse };
+// set_registry_at_logon: -setregistry -atlogon, the command of Active Setup and
+// of the installation; choose_default: -choosedefault, the question it
+// leaves for the time after the desktop has started.
+enum class command_action {
+    help,
+    set_registry,
+    set_registry_at_logon,
+    choose_default,
+    reset_registry,
+    open_link,
+    nothing,
+    refuse
+};
 
 // A record of the reading, written once the log is open and the box has its
 // title: the records of a run keep their order.

@@ -20,10 +20,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
     set_event_log_key([&run] { return get_event_log(run); });
     // -log and the help switches are read from the whole line in either mode,
     // so this first reading decides them; the strict_command_line key, like
-    // every key of ostrilo.cfg, is read once the log has started.
+    // every key of ostrilo.cfg but the log key, is read once the log has started.
     const command_line_value loose = read_command_line(narrow_command_line, GetCommandLineW(), false);
 
-    if (loose.log)
+    // The log key is read without records, so that the records of a run with
+    // it are those of the same run with -log.
+    if (loose.log || get_log(run) == 1)
         init_logging(get_kvix_tempdir(run), "feldrun.log", 0);
     LOG_OSTRILO(LOG_INFO, "Starting Ostrilo");
     LOG_OSTRILO(LOG_DEBUG, "Command line: %s", narrow_command_line);
@@ -45,7 +47,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int)
 
     switch (line.action) {
         case command_action::set_registry:
-            set_ostrilo_registry(run);
+            set_ostrilo_registry(run, registration_mode::by_hand);
+            return line.status;
+        case command_action::set_registry_at_logon:
+            set_ostrilo_registry(run, registration_mode::at_logon);
+            return line.status;
+        case command_action::choose_default:
+            ask_for_default_browser(run);
             return line.status;
         case command_action::reset_registry:
             reset_ostrilo_registry(run);

@@ -32,8 +32,8 @@ void bring_viewer_window_to_front_with_process_id(run_context& run, unsigned lon
 std::string open_url_in_kvix(run_context& run, const std::wstring& text);
 unsigned long start_viewer_with_url(run_context& run, const std::string& text);
 int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run);
-// Starts a program and waits until it is idle; fatal error when it cannot be
-// started. Gives the process id. Without a working folder it runs in the
+// Starts a program and waits until it is idle, at most 30 seconds; fatal
+// error when it cannot be started. Gives the process id. Without a working folder it runs in the
 // installation folder.
 unsigned long start_child_program(run_context& run, const std::string& command_line,
                                   const std::optional<std::string>& window_title, bool wait,

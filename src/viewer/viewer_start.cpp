@@ -116,6 +116,12 @@ int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run)
     return 1;
 }
 
+namespace {
+
+constexpr DWORD child_idle_wait_ms = 30000;
+
+}  // namespace
+
 unsigned long start_child_program(run_context& run, const std::string& command_line,
                                   const std::optional<std::string>& window_title, bool wait,
                                   const std::optional<std::string>& working_folder)
@@ -140,8 +146,14 @@ unsigned long start_child_program(run_context& run, const std::string& command_l
     }
     const unique_process_information process = own_process(started);
     LOG_ENVIRONMENT(LOG_TRACE, "Wait for child program to open a window... ");
-    WaitForInputIdle(process.process.get(), INFINITE);
-    LOG_ENVIRONMENT(LOG_TRACE, "OK, looks ready.");
+    // Bounded: a program that never becomes ready for input (hung, or started
+    // where no desktop is) must not hold this run, nor the logon or the
+    // installation that started it.
+    if (WaitForInputIdle(process.process.get(), child_idle_wait_ms) == WAIT_TIMEOUT)
+        LOG_ENVIRONMENT(LOG_WARN, "The child program was not ready for input within %lu ms; going on.",
+                        child_idle_wait_ms);
+    else
+        LOG_ENVIRONMENT(LOG_TRACE, "OK, looks ready.");
     if (window_title_worth_searching(window_title)) {
         HWND window = FindWindowA(nullptr, window_title->c_str());
         if (window != nullptr) {

@@ -137,6 +137,8 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
     write_policies({{HKEY_LOCAL_MACHINE, L"product_name", REG_SZ, L"Acme Policy"},
                     {HKEY_CURRENT_USER, L"unwrap_links", REG_DWORD, L"1"},
                     {HKEY_LOCAL_MACHINE, L"whitelist_copy", REG_SZ, L"1"}});
+    const scoped_key installation(HKEY_LOCAL_MACHINE, L"Software\\Ostrilo");  // as DEFAULT_BROWSER_PROMPT=0 leaves it
+    write_string(HKEY_LOCAL_MACHINE, installation.path, L"default_browser_prompt", L"0");
     ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
     std::set<std::string> rows;
     registry_dump(HKEY_CURRENT_USER, L"Software\\RegisteredApplications", rows);
@@ -146,8 +148,11 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
     const std::string cfg = narrow(box.program_dir) + "\\\\ostrilo.cfg";
     const std::string status = box.run_command_line(admin + L"status").out;
     const std::string lines[] = {
-        "ok    key product_name: Acme Policy (machine policy)", "ok    key unwrap_links: 1 (user policy)",
-        "ok    key strict_host_match: 1 (" + cfg + ":2)", "ok    key whitelist_timeout_ms: 0 (default)",
+        "ok    key product_name: Acme Policy (machine policy)",
+        "ok    key unwrap_links: 1 (user policy)",
+        "ok    key strict_host_match: 1 (" + cfg + ":2)",
+        "ok    key whitelist_timeout_ms: 0 (default)",
+        "ok    key default_browser_prompt: 0 (MSI property (HKLM\\Software\\Ostrilo\\default_browser_prompt))",
         "FIX   policy whitelist_copy: HKLM\\Software\\Policies\\Corvane-Pro\\Ostrilo\\whitelist_copy is REG_SZ, not "
         "REG_DWORD: ignored -- set it with the template ostrilo.admx, or as REG_DWORD 0 or 1, or remove it"};
     for (const std::string& line : lines)

@@ -65,12 +65,14 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         const std::string before = machine_state();
         write_file(box.appdata + L"\\vnc\\kvix.vnc", "ProductName=Acme Remote\r\n");  // the product -setregistry names
         const std::wstring properties = own_folders ? L" INSTALLDIR=\"" + folder + L"\" CONFIGDIR=\"" + configdir +
-                                                          L"\" MACHINEREGISTRATION=1 PRODUCT_NAME=\"Acme Remote\""
+                                                          L"\" MACHINEREGISTRATION=1 PRODUCT_NAME=\"Acme Remote\" "
+                                                          L"DEFAULT_BROWSER_PROMPT=0"
                                                     : L"";
         EXPECT_EQ(box.run_command_line(L"msiexec /i \"" + msi + L"\" /qn" + properties, 300).exit_code, 0u);
         EXPECT_EQ(path_exists(folder + L"\\ostrilo-admin.exe"), path_exists(bin + L"\\ostrilo-admin.exe"));
         EXPECT_TRUE(path_exists(folder + L"\\THIRD-PARTY-NOTICES.txt"));
-        const std::string key = active_setup + " [", stub = narrow(L"\"" + program + L"\" -setregistry" + suffix);
+        const std::string key = active_setup + " [",
+                          stub = narrow(L"\"" + program + L"\" -setregistry -atlogon" + suffix);
         EXPECT_EQ(values(HKEY_LOCAL_MACHINE, {active_setup}),
                   key + "IsInstalled]=\x01\0 (type 4, 4 bytes)\n"s + key + "StubPath]=" + stub + "\n" + key +
                       "Version]=" + version + "\n" + key + "]=Ostrilo browser registration\n");
@@ -78,6 +80,10 @@ TEST(Install, SilentInstallRegistersEveryoneAndSilentRemovalLeavesNothing)
         // The installing user is registered as the StubPath registers a user who logs on later.
         const std::string installed = values(HKEY_CURRENT_USER, registration_tops);
         EXPECT_EQ(box.run_command_line(widen(stub)).exit_code, 0u);
+        // DEFAULT_BROWSER_PROMPT, where the key reads it (not given: empty, which counts as not set).
+        EXPECT_NE(values(HKEY_LOCAL_MACHINE, {"Software\\Ostrilo"})
+                      .find("Software\\Ostrilo [default_browser_prompt]=" + std::string(own_folders ? "0" : "") + "\n"),
+                  std::string::npos);
         EXPECT_EQ(values(HKEY_CURRENT_USER, registration_tops), installed);
         // The machine-wide rows are the user's, value for value (Wine's HKLM holds no other application).
         EXPECT_EQ(values(HKEY_LOCAL_MACHINE, machine_registration),

@@ -220,4 +220,75 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
 }
 
+// The Active Setup command as Windows runs it at a user's logon (Wine runs no Active Setup): the registration, no
+// window; the RunOnce value it may leave, run as Windows runs it once the desktop has started (deleted first), opens
+// the page once; the command at the next logon (as after an upgrade) asks no more; -resetregistry forgets the asking.
+TEST(Registration, AtLogonShowsNoWindowAndAsksOnceAfterTheDesktopHasStartedWhileHttpIsNotOstrilos)
+{
+    const wchar_t *ostrilo = L"NB.HTTP|NB.HTTPS", *edge = L"MSEdgeHTM|MSEdgeHTM", *asked = L"default_browser_asked";
+    const std::wstring run_once = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                       prompt_value = L"Ostrilo default browser";
+    // clang-format off
+    const struct {
+        const char* behaviour;
+        const wchar_t *windows, *at_logon, *later;  // the user's http|https ProgIds at logon, and once the desktop has started
+        std::string cfg;
+        const wchar_t* installed;  // the value that the MSI property DEFAULT_BROWSER_PROMPT wrote
+        bool arranged, asked;      // a RunOnce value written at logon; the page opened by it
+    } cases[] = {
+        {"a new user", L"win10", L"", L"", "", nullptr, true, true},
+        {"another default browser, strict_command_line", L"win10", edge, edge, "strict_command_line=1", nullptr, true, true},
+        {"only http Ostrilo's", L"win10", L"NB.HTTP|MSEdgeHTM", L"", "", nullptr, true, true},
+        {"Ostrilo's once the desktop has started", L"win10", edge, ostrilo, "", nullptr, true, false},
+        {"Ostrilo's at logon", L"win10", ostrilo, L"", "", nullptr, false, false},
+        {"default_browser_prompt=0", L"win10", edge, L"", "default_browser_prompt=0", nullptr, false, false},
+        {"the MSI property 0", L"win10", edge, L"", "", L"0", false, false},
+        {"ostrilo.cfg before the MSI property", L"win10", edge, L"", "default_browser_prompt=1", L"0", true, true},
+        {"Windows 7: the default written, as by hand", L"win7", edge, L"", "", nullptr, false, false},
+    };
+    // clang-format on
+    const auto user_string = [](const std::wstring& key, const std::wstring& name) {
+        wchar_t text[1024] = {};
+        DWORD size = sizeof(text);
+        RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text, &size);
+        return narrow(text);
+    };
+    const auto choose = [](const std::wstring& progids) {
+        const std::wstring key = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http";
+        for (const auto& [scheme, progid] : {std::pair{key, progids.substr(0, progids.find(L'|'))},
+                                             std::pair{key + L"s", progids.substr(progids.find(L'|') + 1)}})
+            if (!progid.empty())
+                write_string(HKEY_CURRENT_USER, scheme + L"\\UserChoice", L"ProgId", progid);
+    };
+    write_string(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        clean_registry registry(c.windows);
+        sandbox box;
+        const program_aside control(system_folder() + L"\\control.exe", &box);
+        const scoped_key installation(HKEY_LOCAL_MACHINE, L"Software\\Ostrilo");
+        if (c.installed)
+            write_string(HKEY_LOCAL_MACHINE, installation.path, L"default_browser_prompt", c.installed);
+        box.put(L"ostrilo.cfg", c.cfg);
+        choose(c.at_logon);
+        const run_result logon = box.run(L"-setregistry -atlogon");
+        EXPECT_TRUE(logon.exit_code == 0 && logon.boxes.empty());
+        EXPECT_NE(user_string(L"Software\\Classes\\NB.HTTP\\shell\\open\\command", L""), "");
+        const std::string prompt = user_string(run_once, prompt_value);
+        EXPECT_EQ(prompt, c.arranged ? "\"" + narrow(box.exe()) + "\" -choosedefault" : "");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, run_once.c_str(), prompt_value.c_str());
+        choose(c.later);
+        box.run_command_line(prompt.empty() ? L"cmd /c exit" : widen(prompt));
+        box.run(L"-setregistry -atlogon");
+        EXPECT_EQ(user_string(run_once, prompt_value), "");
+        const std::string calls = calls_of(control.path, c.asked);  // the only start: the prompt's
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), c.asked ? 2 : 0);
+        EXPECT_EQ(parameters_of(calls).starts_with("/name Microsoft.DefaultPrograms /page"), c.asked);
+        EXPECT_EQ(user_string(L"Software\\Ostrilo", asked), c.asked ? "Feldrun Corvane-Pro Browserweiche" : "");
+        box.run(L"-resetregistry");
+        EXPECT_EQ(user_string(L"Software\\Ostrilo", asked), "");
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
+}
+
 }  // namespace

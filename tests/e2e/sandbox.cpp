@@ -431,7 +431,8 @@ const std::vector<std::string> registration_tops = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe",
     "Software\\Clients\\StartMenuInternet", "Software\\RegisteredApplications",
     "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Software\\Ostrilo"};
 // clang-format on
 
 static void clear_registration()

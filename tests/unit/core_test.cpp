@@ -213,7 +213,8 @@ TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash)
 // What a command line asks for: the action, its exit status, -log, the folder, the link and the last record.
 TEST(CommandLine, ReadsWhatToDoAsOneValueAlsoWithStrictCommandLine)
 {
-    const char* names[] = {"help", "set_registry", "reset_registry", "open_link", "nothing", "refuse"};
+    const char* names[] = {"help",           "set_registry", "at_logon", "choose_default",
+                           "reset_registry", "open_link",    "nothing",  "refuse"};
     const std::string no_url = "There is no URL. I will return.", strict = "strict_command_line: ";
     const std::string behind = strict + "-configdir stands behind the link; run Ostrilo.exe -setregistry again.";
     const std::tuple<std::string, bool, std::string> cases[] = {
@@ -223,6 +224,9 @@ TEST(CommandLine, ReadsWhatToDoAsOneValueAlsoWithStrictCommandLine)
          "open_link 0 <https://e.test/>: Assuming this is the URL: <https://e.test/>"},
         {"-log -setregistry -configdir \"C:\\cfg\\\\\"", false,
          "set_registry 0 log C:\\cfg: This is setregistry. Starting set_ostrilo_registry()"},
+        {"-atlogon -setregistry -configdir \"C:\\cfg\"", true,
+         "at_logon 0 C:\\cfg: This is setregistry at logon. Starting set_ostrilo_registry() without a window"},
+        {"-choosedefault", true, "choose_default 0: This is choosedefault. Starting ask_for_default_browser()"},
         {"-unsetregistry http://e.test", false,
          "reset_registry 0: This is resetregistry. Starting reset_ostrilo_registry()"},
         {"-url kvxps://e.test/a", false,

@@ -408,7 +408,7 @@ void check_keys(run_context& run, std::vector<status_line>& lines)
         const bool unset_text =
             value.source == key_source::fallback && (key.kind == key_kind::text || key.kind == key_kind::path);
         const std::string shown = unset_text ? key.fallback_text : key_value_text(key, value.text, value.number);
-        const char* const sources[] = {"machine policy", "user policy", "ostrilo.cfg", "default"};
+        const char* const sources[] = {"machine policy", "user policy", "ostrilo.cfg", "MSI property", "default"};
         nlohmann::ordered_json more = {
             {"key", key.name},
             {"value", unset_text ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(shown)},
