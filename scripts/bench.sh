@@ -9,7 +9,7 @@
 #                                           match it, an extended regular expression, no import)
 #        scripts/bench.sh import [RUNS]     (only the native import, default 5 runs)
 # OSTRILO_BENCH_BEFORE=<an Ostrilo.exe built from an earlier commit> also times
-# the unwrap_links and whitelist_copy cases with that program, interleaved with
+# the unwrap_links, whitelist_copy and current whitelist_url cases with that program, interleaved with
 # the others in the same run, as "<case>, before", and prints their ratios.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -161,9 +161,9 @@ for _ in $(seq 100); do [ -s "$server/port.txt" ] && break; sleep 0.1; done
 list_url="http://127.0.0.1:$(cat "$server/port.txt")/rules.txt"
 rules="$work/r100001/url whitelist.txt"
 cp "$rules" "$server/rules.txt"
-for c in current stale; do
+for c in current stale ${before:+current.before}; do
   mkdir -p "$work/u_$c/local/Ostrilo"
-  cp "$bin/Ostrilo.exe" "$work/u_$c/"
+  cp "$(program_of "${c#current}")" "$work/u_$c/Ostrilo.exe"
   cp "$bin/standin.exe" "$work/u_$c/firefox.exe"
   # The current cache stays current for a day, whatever the bench takes; the old one is refreshed after 30 minutes.
   { printf 'whitelist_url=%s\r\n' "$list_url"
@@ -222,10 +222,12 @@ cases="$work/cases.txt"
     "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
   printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$miss"
-  printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tstarted:%s\n' \
-    "whitelist_url, cache current, rule 100001 of 100001" "$(win "$work/u_current")" \
-    "$(win "$work/u_current/Ostrilo.exe")" "$link" "$(win "$work/u_current/local")" \
-    "$(win "$work/u_current/firefox.exe.calls.txt")"
+  for v in "${variants[@]}"; do
+    printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tstarted:%s\n' \
+      "whitelist_url, cache current, rule 100001 of 100001${v:+, before}" "$(win "$work/u_current$v")" \
+      "$(win "$work/u_current$v/Ostrilo.exe")" "$link" "$(win "$work/u_current$v/local")" \
+      "$(win "$work/u_current$v/firefox.exe.calls.txt")"
+  done
   printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tage:%s|started:%s\n' \
     "whitelist_url, cache an hour old: refreshed after the hand-off (304)" "$(win "$work/u_stale")" \
     "$(win "$work/u_stale/Ostrilo.exe")" "$link" "$(win "$work/u_stale/local")" \
