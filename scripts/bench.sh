@@ -9,7 +9,8 @@
 #                                           match it, an extended regular expression, no import)
 #        scripts/bench.sh import [RUNS]     (only the native import, default 5 runs)
 # OSTRILO_BENCH_BEFORE=<an Ostrilo.exe built from an earlier commit> also times
-# the unwrap_links, whitelist_copy and current whitelist_url cases with that program, interleaved with
+# the unwrap_links, whitelist_copy and current whitelist_url cases with that program
+# (one without whitelist_url sends that case's link to the viewer), interleaved with
 # the others in the same run, as "<case>, before", and prints their ratios.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -163,7 +164,8 @@ rules="$work/r100001/url whitelist.txt"
 cp "$rules" "$server/rules.txt"
 for c in current stale ${before:+current.before}; do
   mkdir -p "$work/u_$c/local/Ostrilo"
-  cp "$(program_of "${c#current}")" "$work/u_$c/Ostrilo.exe"
+  v=""; [ "$c" = current.before ] && v=.before
+  cp "$(program_of "$v")" "$work/u_$c/Ostrilo.exe"
   cp "$bin/standin.exe" "$work/u_$c/firefox.exe"
   # The current cache stays current for a day, whatever the bench takes; the old one is refreshed after 30 minutes.
   { printf 'whitelist_url=%s\r\n' "$list_url"
