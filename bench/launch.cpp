@@ -6,24 +6,30 @@
 //   background  FOLDER  COMMAND_LINE  NAME=VALUE;NAME=VALUE...
 //       started once before the runs, with these variables added to its
 //       environment, and ended after them (e.g. a running viewer);
-//   case  NAME  HANDLES  FOLDER  COMMAND_LINE  [NAME=VALUE;...  [flip:OFFSET:PATH | policy:PATH]]
+//   case  NAME  HANDLES  FOLDER  COMMAND_LINE  [NAME=VALUE;...  [ACTION|ACTION...]]
 //       one measured run; HANDLES is "none" or "stderr:PATH" (standard error
 //       goes to that file, created afresh for every run). The variables are
-//       set for this case's runs only; flip changes the lowest bit of the
-//       byte at OFFSET of the file before every run, untimed, so that each
-//       run finds the file changed; policy writes Ostrilo's policy values of
-//       the file (lines "HKLM|HKCU<TAB>name<TAB>REG_SZ|REG_EXPAND_SZ|REG_DWORD
-//       <TAB>data") before every run and removes them after it, untimed, so
-//       that the other cases run without them.
+//       set for this case's runs only. The actions, each untimed:
+//       flip:OFFSET:PATH changes the lowest bit of the byte at OFFSET of the
+//       file before every run, so that each run finds the file changed;
+//       policy:PATH writes Ostrilo's policy values of the file (lines
+//       "HKLM|HKCU<TAB>name<TAB>REG_SZ|REG_EXPAND_SZ|REG_DWORD<TAB>data")
+//       before every run and removes them after it, so that the other cases
+//       run without them; age:PATH sets the file's last-write time an hour
+//       back (in whole seconds) before every run; started:PATH removes the
+//       file before every run and, after it, takes the time from the start
+//       to its last write (a stand-in's calls file: when the browser started).
 // Each run's own children (the stand-in browser a run starts) have ended
 // before the next run starts, so that no run pays for the one before.
 // One unmeasured round comes first; then RUNS rounds, the cases interleaved.
-// Each run prints "NAME<TAB>milliseconds<TAB>exit status". A last round, not
+// Each run prints "NAME<TAB>milliseconds<TAB>exit status", and with started:
+// "<TAB>milliseconds to the file's write". A last round, not
 // timed, samples every case's working set while it runs (Wine reports none
 // once a process has ended) and prints "peak<TAB>NAME<TAB>KiB".
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,8 +45,10 @@ struct bench_case {
     std::string folder;
     std::string command_line;
     std::string environment;
-    std::string flip;
-    std::string policy;
+    std::string flip = {};
+    std::string policy = {};
+    std::string age = {};
+    std::string started = {};
 };
 
 struct background_program {
@@ -83,6 +91,23 @@ void flip_byte(const std::string& flip)
     char byte = 0;
     file.seekg(offset).get(byte);
     file.seekp(offset).put(static_cast<char>(byte ^ 1));
+}
+
+std::uint64_t ticks(const FILETIME& time)
+{
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+void age_file(const std::string& path)
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t old = (ticks(now) / 10000000 - 3600) * 10000000;
+    const FILETIME time{static_cast<DWORD>(old), static_cast<DWORD>(old >> 32)};
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
 }
 
 const wchar_t policy_vendor_key[] = L"Software\\Policies\\Corvane-Pro";
@@ -136,7 +161,7 @@ HANDLE start_background(const background_program& program)
 
 // One run: start to exit in milliseconds and the exit status; when sampling,
 // the peak working set instead of a fair time.
-bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& peak, DWORD& status)
+bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& peak, DWORD& status, double& started_ms)
 {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -155,7 +180,13 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
         flip_byte(c.flip);
     if (!c.policy.empty())
         write_policy(c.policy);
+    if (!c.age.empty())
+        age_file(c.age);
+    if (!c.started.empty())
+        DeleteFileA(c.started.c_str());
     const std::string before = set_environment(c.environment);
+    FILETIME start_time{};
+    GetSystemTimeAsFileTime(&start_time);
     PROCESS_INFORMATION process{};
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
@@ -199,6 +230,10 @@ bool run_once(const bench_case& c, bool sample, double& milliseconds, SIZE_T& pe
     CloseHandle(process.hThread);
     milliseconds =
         1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    WIN32_FILE_ATTRIBUTE_DATA written{};
+    started_ms = !c.started.empty() && GetFileAttributesExA(c.started.c_str(), GetFileExInfoStandard, &written)
+                     ? static_cast<double>(ticks(written.ftLastWriteTime) - ticks(start_time)) / 10000.0
+                     : -1;
     return true;
 }
 
@@ -219,10 +254,15 @@ int main(int argc, char** argv)
             line.pop_back();
         std::vector<std::string> fields = split(line, '\t');
         if (fields.size() >= 5 && fields[0] == "case") {
-            const std::string extra = fields.size() > 6 ? fields[6] : "";
-            const bool policy = extra.rfind("policy:", 0) == 0;
-            cases.push_back({fields[1], fields[2], fields[3], fields[4], fields.size() > 5 ? fields[5] : "",
-                             policy ? "" : extra, policy ? extra.substr(7) : ""});
+            bench_case c{fields[1], fields[2], fields[3], fields[4], fields.size() > 5 ? fields[5] : ""};
+            for (const std::string& action : split(fields.size() > 6 ? fields[6] : "", '|')) {
+                const std::string kind = action.substr(0, action.find(':'));
+                (kind == "flip"     ? c.flip
+                 : kind == "policy" ? c.policy
+                 : kind == "age"    ? c.age
+                                    : c.started) = kind == "flip" ? action : action.substr(kind.size() + 1);
+            }
+            cases.push_back(c);
         } else if (fields.size() >= 3 && fields[0] == "background")
             programs.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
     }
@@ -236,15 +276,18 @@ int main(int argc, char** argv)
     for (int round = 0; round <= runs + 1; ++round) {
         bool sample = round == runs + 1;
         for (const bench_case& c : cases) {
-            double milliseconds = 0;
+            double milliseconds = 0, started_ms = -1;
             SIZE_T peak = 0;
             DWORD status = 0;
-            if (!run_once(c, sample, milliseconds, peak, status)) {
+            if (!run_once(c, sample, milliseconds, peak, status, started_ms)) {
                 ++failures;
                 continue;
             }
             if (sample)
                 std::printf("peak\t%s\t%zu\n", c.name.c_str(), static_cast<std::size_t>(peak / 1024));
+            else if (round > 0 && started_ms >= 0)
+                std::printf("%s\t%.1f\t%ld\t%.1f\n", c.name.c_str(), milliseconds, static_cast<long>(status),
+                            started_ms);
             else if (round > 0)
                 std::printf("%s\t%.1f\t%ld\n", c.name.c_str(), milliseconds, static_cast<long>(status));
             std::fflush(stdout);

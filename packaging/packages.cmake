@@ -9,8 +9,9 @@
 # Both packages take the programs from dist/programs, where scripts/sign.sh
 # has signed them (and then signs the MSI) when the environment names a key.
 find_program(OSTRILO_WIXL wixl)
-# wixl writes no component conditions; msibuild sets the one of the
-# machine-wide registration, without which no MSI is built.
+# wixl writes no component conditions, no REG_EXPAND_SZ and no key removed
+# on uninstall; msibuild sets the condition of the machine-wide registration
+# and the event source's value and key, without which no MSI is built.
 find_program(OSTRILO_MSIBUILD msibuild)
 if(NOT OSTRILO_MSIBUILD)
   set(OSTRILO_WIXL OSTRILO_WIXL-NOTFOUND)
@@ -60,6 +61,7 @@ function(ostrilo_add_packages)
     set(active_version ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
     # One product code per version (derived from the upgrade code), so that two
     # builds of one version are one product, not two entries side by side.
+    set(event_source_key "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Ostrilo")
     string(UUID product_code NAMESPACE 17F1CC55-A559-4BC3-8976-5A69D4BB45CD NAME "Ostrilo ${PROJECT_VERSION} x64"
            TYPE SHA1 UPPER)
     add_custom_command(OUTPUT ${OSTRILO_MSI}
@@ -69,6 +71,10 @@ function(ostrilo_add_packages)
               -D OstriloExe=$<TARGET_FILE_NAME:Ostrilo> ${admin_variables} -o ${OSTRILO_MSI} ${packaging}/ostrilo.wxs
       COMMAND ${OSTRILO_MSIBUILD} ${OSTRILO_MSI} -q
               "UPDATE `Component` SET `Condition` = 'MACHINEREGISTRATION = \"1\"' WHERE `Component` = 'MachineRegistration'"
+      COMMAND ${OSTRILO_MSIBUILD} ${OSTRILO_MSI} -q
+              "UPDATE `Registry` SET `Value` = '#%[INSTALLDIR]Ostrilo.exe' WHERE `Name` = 'EventMessageFile'"
+      COMMAND ${OSTRILO_MSIBUILD} ${OSTRILO_MSI} -q
+              "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, '${event_source_key}', '*', 'EventSource')"
       COMMAND ${sign} ${OSTRILO_MSI}
       COMMAND ${CMAKE_COMMAND} -E copy_directory ${packaging}/policy ${OSTRILO_DIST_DIR}/policy
       DEPENDS ${packaging}/ostrilo.wxs ${staged_dir}/stamp ${templates}

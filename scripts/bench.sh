@@ -105,6 +105,14 @@ cp "$work/r1001/"* "$work/r1001u/"
 printf 'unwrap_links=1\r\n' > "$work/r1001u/ostrilo.cfg"
 wrapped="https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Ftarget.example.net%2Fpage&data=x&reserved=0"
 
+# event_log beside the rules of r1001, in an ostrilo.cfg without the key and
+# with 1 and 2: the routed link writes no event with 1 and one with 2.
+for e in 0 1 2; do
+  mkdir -p "$work/r1001e$e"
+  cp "$work/r1001/"* "$work/r1001e$e/"
+  { printf 'product_name=Corvane-Pro\r\n'; [ "$e" = 0 ] || printf 'event_log=%s\r\n' "$e"; } > "$work/r1001e$e/ostrilo.cfg"
+done
+
 # The central file of 100,001 rules named by whitelist_path, without and with
 # whitelist_copy=1; each case with the key keeps its copy in a LOCALAPPDATA of
 # its own. "changed" flips a byte of its comment line before every run, so each
@@ -125,6 +133,32 @@ mkdir -p "$work/c_fallback/local/Ostrilo"
   printf 'length: %s\r\nsha256: %s\r\n\r\n' "$(stat -c %s "$body")" "$(sha256sum "$body" | cut -d' ' -f1)"
   cat "$body"; } > "$work/c_fallback/local/Ostrilo/whitelist copy.txt"
 rm "$body"
+
+# whitelist_url with a cache of the same 100,001 rules: current (nothing is
+# fetched), and made an hour old before every run, so that each run refreshes
+# it after the hand-off; the tests' loopback server answers 304. Both cases
+# also time the start of the stand-in browser (its calls file written).
+server="$work/server"
+mkdir -p "$server"
+python3 "$repo/tests/e2e/list_server.py" "$server" &
+for _ in $(seq 100); do [ -s "$server/port.txt" ] && break; sleep 0.1; done
+list_url="http://127.0.0.1:$(cat "$server/port.txt")/rules.txt"
+rules="$work/r100001/url whitelist.txt"
+cp "$rules" "$server/rules.txt"
+for c in current stale; do
+  mkdir -p "$work/u_$c/local/Ostrilo"
+  cp "$bin/Ostrilo.exe" "$work/u_$c/"
+  cp "$bin/standin.exe" "$work/u_$c/firefox.exe"
+  # The current cache stays current for a day, whatever the bench takes; the old one is refreshed after 30 minutes.
+  { printf 'whitelist_url=%s\r\n' "$list_url"
+    [ "$c" = stale ] || printf 'whitelist_refresh_minutes=1440\r\n'; } > "$work/u_$c/ostrilo.cfg"
+  cache="$work/u_$c/local/Ostrilo/central list.txt"
+  { printf 'Ostrilo central rule list\r\nsource: %s\r\nformat: rules\r\nread: 2026-01-01 00:00:00 UTC\r\n' "$list_url"
+    printf 'etag: "%s"\r\nlast-modified: \r\nlength: %012d\r\nsha256: %s\r\n\r\n' "$(sha256sum "$rules" | cut -c1-16)" \
+      "$(stat -c %s "$rules")" "$(sha256sum "$rules" | cut -d' ' -f1)"
+    cat "$rules"; } > "$cache"
+  touch -d "@$(date +%s)" "$cache"  # a whole second, as Ostrilo stamps it
+done
 
 # Twenty policy values beside the rules of r1001, written before each of its runs and removed after: every
 # key by machine policy, six of them by user policy as well, none changing where the link goes.
@@ -155,6 +189,12 @@ cases="$work/cases.txt"
   printf 'case\trule 1001 of 1001, unwrap_links=1, %s\tnone\t%s\t"%s" -url "%s"\n' "link as it is" \
     "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$link" \
     "link wrapped by Safe Links" "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$wrapped"
+  for e in 0 1 2; do
+    name="rule 1001 of 1001, ostrilo.cfg without event_log"
+    [ "$e" = 0 ] || name="rule 1001 of 1001, event_log=$e"
+    printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\n' "$name" "$(win "$work/r1001e$e")" \
+      "$(win "$work/r1001e$e/Ostrilo.exe")" "$link"
+  done
   printf 'case\trule 10001 of 10001, -log\tnone\t%s\t"%s" -url "%s" -log\n' "$(win "$work/r10001")" \
     "$(win "$work/r10001/Ostrilo.exe")" "$link"
   printf 'case\trule 10001 of 10001, standard error to a file\tstderr:%s\t%s\t"%s" -url "%s"\n' \
@@ -163,6 +203,14 @@ cases="$work/cases.txt"
     "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
   printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$miss"
+  printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tstarted:%s\n' \
+    "whitelist_url, cache current, rule 100001 of 100001" "$(win "$work/u_current")" \
+    "$(win "$work/u_current/Ostrilo.exe")" "$link" "$(win "$work/u_current/local")" \
+    "$(win "$work/u_current/firefox.exe.calls.txt")"
+  printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tage:%s|started:%s\n' \
+    "whitelist_url, cache an hour old: refreshed after the hand-off (304)" "$(win "$work/u_stale")" \
+    "$(win "$work/u_stale/Ostrilo.exe")" "$link" "$(win "$work/u_stale/local")" \
+    "$(win "$work/u_stale/local/Ostrilo/central list.txt")" "$(win "$work/u_stale/firefox.exe.calls.txt")"
   for c in off current changed fallback; do
     case $c in
       off) name="whitelist_path, rule 100001 of 100001" ;;
@@ -181,12 +229,15 @@ raw="$work/raw.tsv"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$repo/scripts/with-wine.sh" "$build" \
   sh -c '"$WINE" "$1" "$2" "$3" </dev/null >"$4" 2>"$4.err"' sh \
   "$bin/bench_launch.exe" "$runs" "$(win "$cases")" "$raw" || true
+touch "$server/quit"
 
 exe_kib=$(( $(stat -c %s "$bin/Ostrilo.exe") / 1024 ))
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 wine_version=$(. "$repo/scripts/wine-env.sh"; wine_prefix_env "$build"; "$WINE" --version 2>/dev/null || true)
 result="$work/results.md"
 awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_version" '
+  # A ratio of two medians, 0 when a case was not run.
+  function ratio(a, b) { return b ? a / b : 0 }
   function median(list, n,   i, j, t, a) {
     n = split(list, a, " ")
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
@@ -197,41 +248,57 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
   $1 == "peak" { peaks[$2] = $3; next }
   { if (!($1 in times)) order[++count] = $1
     times[$1] = times[$1] " " $2
+    if (NF >= 4) starts[$1] = starts[$1] " " $4
     if ($3 != "0") bad[$1]++ }
   END {
     floor = median(times["floor: shell request"])
     print "CPU: " cpu ", " wine ", " runs " runs each, times in ms, ratios of medians, no standard handles unless named."
     print ""
-    print "| run | min | median | max | × shell-request floor | peak working set |"
-    print "|---|---|---|---|---|---|"
+    print "| run | min | median | max | × shell-request floor | peak working set | browser started (median) |"
+    print "|---|---|---|---|---|---|---|"
     for (k = 1; k <= count; k++) {
       name = order[k]; m = median(times[name]); l = lo; h = hi; p = peaks[name]
-      printf "| %s%s | %.0f | %.0f | %.0f | %.2f | %.1f MiB |\n", name, bad[name] ? " (exit status not 0!)" : "",
-             l, m, h, floor ? m / floor : 0, p / 1024
+      started[name] = name in starts ? median(starts[name]) : ""
+      printf "| %s%s | %.0f | %.0f | %.0f | %.2f | %.1f MiB | %s |\n", name, bad[name] ? " (exit status not 0!)" : "",
+             l, m, h, floor ? m / floor : 0, p / 1024, started[name] == "" ? "" : sprintf("%.0f", started[name])
       med[name] = m
     }
     print ""
-    if (!("rule 1001 of 1001" in med) || !("whitelist_path, rule 100001 of 100001" in med)) {
-      # Only some cases ran: the one ratio that needs none of the others.
-      if ("rule 1001 of 1001, twenty policy values" in med && "rule 1001 of 1001" in med)
-        printf "P4: twenty policy values at %.2f× the same run without.\n",
-               med["rule 1001 of 1001, twenty policy values"] / med["rule 1001 of 1001"]
-      exit
+    current = "whitelist_url, cache current, rule 100001 of 100001"
+    stale = "whitelist_url, cache an hour old: refreshed after the hand-off (304)"
+    if (current in med && "whitelist_path, rule 100001 of 100001" in med)
+      printf "whitelist_url: a click with a current cache of 100,001 rules at %.2f× the same rules by whitelist_path.\n",
+             med[current] / med["whitelist_path, rule 100001 of 100001"]
+    if (current in med && stale in med)
+      # The refresh begins with a pause of 500 ms (start_pause_ms of src/rules/central_refresh.cpp).
+      printf "whitelist_url: the browser started after %.0f ms with the cache current, %.0f ms with a refresh after the hand-off (%.2f×); the run ends %.0f ms later: the pause of 500 ms, then the refresh itself, %.0f ms.\n",
+             started[current], started[stale], started[stale] / started[current], med[stale] - med[current],
+             med[stale] - med[current] - 500
+    # Each summary line only when its cases ran (a PATTERN runs some).
+    if ("rule 100001 of 100001" in med) {
+      printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", ratio(med["rule 1001 of 1001"], floor)
+      printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
+      printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
+             (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
     }
-    printf "P1: rule 1001 of 1001 at %.2f× the shell-request floor. ", med["rule 1001 of 1001"] / floor
-    printf "P2: rule 100001 minus rule 1 of 1: %+.0f ms. ", med["rule 100001 of 100001"] - med["rule 1 of 1"]
-    printf "Peak working set of rule 100001 over the shell-request floor: %+.1f MiB. ",
-           (peaks["rule 100001 of 100001"] - peaks["floor: shell request"]) / 1024
-    off = med["whitelist_path, rule 100001 of 100001"]
     printf "Ostrilo.exe: %d KiB.\n", exe_kib
     wrapped = med["rule 1001 of 1001, unwrap_links=1, link wrapped by Safe Links"]
     plain = med["rule 1001 of 1001, unwrap_links=1, link as it is"]
-    printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is. ", plain ? wrapped / plain : 0
-    printf "P4: twenty policy values at %.2f× the same run without.\n",
-           med["rule 1001 of 1001, twenty policy values"] / med["rule 1001 of 1001"]
-    printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
-           med["whitelist_copy=1, copy current"] / off, med["whitelist_copy=1, file changed: copy written"] / off,
-           med["whitelist_copy=1, file missing: copy used"] / off
+    if (plain)
+      printf "P3: with unwrap_links=1, the wrapped link at %.2f× the same link as it is.\n", ratio(wrapped, plain)
+    policy = med["rule 1001 of 1001, twenty policy values"]
+    if (policy)
+      printf "P4: twenty policy values at %.2f× the same run without.\n", ratio(policy, med["rule 1001 of 1001"])
+    without = med["rule 1001 of 1001, ostrilo.cfg without event_log"]
+    if (without)
+      printf "event_log over the same ostrilo.cfg without it: 1 at %.2f×, 2 at %.2f×.\n",
+             ratio(med["rule 1001 of 1001, event_log=1"], without), ratio(med["rule 1001 of 1001, event_log=2"], without)
+    off = med["whitelist_path, rule 100001 of 100001"]
+    if (off)
+      printf "whitelist_copy=1 over whitelist_path alone: copy current %.2f×, file changed %.2f×, copy used %.2f×.\n",
+             ratio(med["whitelist_copy=1, copy current"], off),
+             ratio(med["whitelist_copy=1, file changed: copy written"], off),
+             ratio(med["whitelist_copy=1, file missing: copy used"], off)
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2

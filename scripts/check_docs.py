@@ -2,9 +2,13 @@
 """Checks README.md, CHANGELOG.md and the pages under docs/ against the code:
 every `ostrilo-admin COMMAND` they name is a command the program takes
 (tools/ostrilo-admin/main.cpp), and every command its usage text lists is
-named in docs/admin-tool.md. Prints file:line and the fault for each and
-fails when there is one. --self-test shows that both directions notice a
-fault."""
+named in docs/admin-tool.md; every ostrilo.cfg key they write as `key=...`
+(in backticks, or at the start of a line of a code block) is a key of the
+key table (src/config/config_keys.cpp), and the table of value types in
+docs/policy.md names every key of the key table once. (The key table of
+docs/configuration.md is held against the program's by the native test
+policy_test.) Prints file:line and the fault for each and fails when there
+is one. --self-test shows that each check notices a fault."""
 import pathlib
 import re
 import sys
@@ -13,6 +17,41 @@ REPO = pathlib.Path(__file__).resolve().parent.parent
 # A command is the word behind the program's name, also behind "ostrilo-admin.exe""
 # as a quoted path on a Windows command line.
 MENTION = re.compile(r'ostrilo-admin(?:\.exe)?"?[ \t]+([^\s`"]+)')
+
+
+# `name=...` in backticks, or a line of a code block that begins with "name=".
+KEY_MENTION = re.compile(r'`([a-z][a-z0-9_]*) ?=')
+KEY_LINE = re.compile(r'^([a-z][a-z0-9_]*) ?= ?\S')
+# Written like a key but none: the general form, and parameters of links.
+NOT_KEYS = {"key", "q", "url"}
+
+
+def keys_in_code(config_keys_cpp):
+    """The names of the key table's rows."""
+    return re.findall(r'^\s*\{"([a-z_]+)", (?:text|path|on_off|choice|number),', config_keys_cpp, re.MULTILINE)
+
+
+def key_faults(keys, pages):
+    out = []
+    known = {k.lower() for k in keys}
+    for page, text in pages:
+        block = False
+        for number, line in enumerate(text.splitlines(), 1):
+            if line.lstrip().startswith("```"):
+                block = not block
+                continue
+            named = KEY_MENTION.findall(line) + (KEY_LINE.findall(line) if block else [])
+            out += [f"{page}:{number}: '{name}=' is no key of ostrilo.cfg (src/config/config_keys.cpp)"
+                    for name in named if name.lower() not in known and name not in NOT_KEYS]
+        if page == "docs/policy.md":
+            rows = [line for line in text.splitlines()
+                    if re.match(r"\| (path|text|on/off|choice|number) \|", line)]
+            listed = [name for row in rows for name in re.findall(r"`([a-z_]+)`", row.split("|")[2])]
+            out += [f"{page}: the table of value types names '{k}' {listed.count(k)} times, not once"
+                    for k in keys if listed.count(k) != 1]
+            out += [f"{page}: the table of value types names '{k}', no key of the program"
+                    for k in sorted(set(listed) - set(keys))]
+    return out
 
 
 def commands_in_code(main_cpp):
@@ -58,6 +97,17 @@ def self_test():
         "docs/admin-tool.md: the command 'status' of the usage text is not described"]
     assert faults(main_cpp.replace('if (command == "status")', ""), good, "docs/admin-tool.md")[0].endswith(
         "lists 'status', which main() does not take")
+    keys = keys_in_code('    {"log", on_off, quiet,\n    {"unwrap_links", choice, quiet,\n')
+    assert keys == ["log", "unwrap_links"], keys
+    policy = "| on/off | `log` |\n| choice | `unwrap_links` | REG_DWORD |\n"
+    pages = [("docs/policy.md", policy), ("README.md", "Set `log=1` or `LOG = 1`, with `key=value` and `url=`.\n"
+                                           "```\nunwrap_links = 2\n```\n")]
+    assert key_faults(keys, pages) == [], key_faults(keys, pages)
+    bad = [("docs/policy.md", policy.replace("`log`", "`logs`")), ("docs/x.md", "```\nunwrap_link=1\n```\n")]
+    assert key_faults(keys, bad) == [
+        "docs/policy.md: the table of value types names 'log' 0 times, not once",
+        "docs/policy.md: the table of value types names 'logs', no key of the program",
+        "docs/x.md:2: 'unwrap_link=' is no key of ostrilo.cfg (src/config/config_keys.cpp)"], key_faults(keys, bad)
 
 
 def main():
@@ -69,6 +119,8 @@ def main():
              if p.exists()]
     main_cpp = (REPO / "tools/ostrilo-admin/main.cpp").read_text(encoding="utf-8")
     found = faults(main_cpp, pages, "docs/admin-tool.md")
+    keys = keys_in_code((REPO / "src/config/config_keys.cpp").read_text(encoding="utf-8"))
+    found += key_faults(keys, pages)
     for fault in found:
         print(fault)
     return 1 if found else 0

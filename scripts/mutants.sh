@@ -32,7 +32,7 @@ browser-call-4095 @@ src/local_browser/browser_call.cpp @@ s/format_wide_bounded
 lost-record @@ src/config/discovery.cpp @@ s/\n\s*LOG_ENVIRONMENT\(LOG_TRACE, "THERE IT IS!"\);// @@ e2e_environment @@ FileSearch.* @@ the "THERE IT IS!" record of a found file is lost
 changed-record @@ src/config/configdir_cmdline.cpp @@ s/Read configdir from command line: /Read configdir from commandline: / @@ e2e_entry @@ CommandLine.* @@ the configdir record's text changed
 exit-minus-3 @@ src/entry/command_line.cpp @@ s/command_action::nothing, -3\)/command_action::nothing, -2)/ @@ unit_core e2e_entry @@ CommandLine.* @@ a run without URL ends with -2 instead of -3
-exit-1 @@ src/entry/dispatch.cpp @@ s/    return 1;\n\}/    return 2;\n}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
+exit-1 @@ src/entry/dispatch.cpp @@ s/return 1;\n(\s*)\}/return 2;\n$1}/ @@ unit_core e2e_entry @@ * @@ a rule naming neither local nor remote ends with 2 instead of 1
 registry-value @@ src/registration/registration.cpp @@ s/(NB.HTTP", default_value, L)"Ostrilo URL"/$1"Ostrilo Url"/ @@ e2e_registration @@ Registration.* @@ a registry value's data changed
 registry-row @@ src/registration/registration.cpp @@ s/\n\s*\{create, L"Software\\\\Classes\\\\NB.HTTPS\\\\DefaultIcon", default_value, application_icon\},// @@ e2e_registration @@ Registration.* @@ the NB.HTTPS DefaultIcon row is not written
 url-encode @@ src/viewer/url_encode.cpp @@ s/\+,-\.\/:;=\?/+,-.\/:;<=?/ @@ unit_core e2e_entry @@ * @@ "<" passes unencoded
@@ -46,20 +46,21 @@ kvxp-rewrite @@ src/entry/command_line.cpp @@ s/\n\s*wide_url.replace\(0, 3, L"h
 configdir-backslash @@ src/config/configdir_cmdline.cpp @@ s/format_unbounded\("%s\\\\", /format_unbounded("%s", / @@ unit_core e2e_entry @@ ConfigDir.*:CommandLine.* @@ the -configdir folder without its trailing backslash
 appdata-fallback @@ src/config/discovery.cpp @@ s/get_appdata_path\(run, 1\).c_str\(\), "kvixtemp"/get_appdata_path(run, 0).c_str(), "kvixtemp"/ @@ e2e_environment @@ TempFolder.* @@ the fallback temporary folder under APPDATA makes no vnc folder
 old-rotation @@ src/log/log.cpp @@ s/"%s.old"/"%s.bak"/ @@ e2e_environment @@ LogFile.* @@ the previous log kept as feldrun.log.bak instead of .old
-ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/\n\s*open_url_with_ie\(run, url\);\n(\s*)return;/\n$1return;/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
+ie-last-resort @@ src/local_browser/local_browser.cpp @@ s/= open_url_with_ie\(run, url\)\n/= false\n/ @@ e2e_entry @@ LocalBrowser.* @@ no Internet Explorer as the last resort
 dot-rule @@ src/rules/rule_match.cpp @@ s/segment.front\(\) == '\.'/segment.front() == ','/ @@ unit_core @@ * @@ "*.example.com" no longer covers "example.com"
 slash-star-retry @@ src/rules/rule_match.cpp @@ s/pattern.ends_with\("\/\*"\) &&/pattern.ends_with("\/+") \&\&/ @@ unit_core @@ * @@ no retry without a trailing "/*"
 remote-utf8 @@ src/entry/dispatch.cpp @@ s/plan.widen_bytes \? char_to_wchar/true ? char_to_wchar/ @@ unit_core e2e_entry @@ * @@ a remote rule's link handed on byte by byte, not as UTF-8 (ß as %c3%83%c2%9f instead of %c3%9f)
-strict-host @@ src/rules/rule_match.cpp @@ s/strict_host \? match_url_expr_strict : match_url_expr/match_url_expr/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
+strict-host @@ src/rules/rule_match.cpp @@ s/strict_form \? strict_pattern_takes\(pattern, strict_parts\)/strict_form ? rule_pattern_takes(pattern, url)/ @@ unit_core e2e_entry @@ * @@ strict_host_match=1 lets a spoofing link match by its path
+strict-one-scheme @@ src/rules/rule_match.cpp @@ s/if \(strict_host\)\n/if (false)\n/ @@ e2e_entry @@ Hostile.* @@ strict_host_match=1 drops both schemes of https:\/\/http:\/\/host\/, as the default matching does, instead of the one a browser drops
 safe-blank @@ src/local_browser/browser_call.cpp @@ s/c <= 0x20 \|\|/c < 0x20 ||/ @@ unit_core e2e_entry @@ * @@ safe_browser_arguments=1 passes a blank unencoded
 strict-configdir @@ src/entry/command_line.cpp @@ s/\n\s*configdir_source = spaced.substr\(0, narrow_split->head_end\);// @@ e2e_entry @@ Hostile.* @@ strict_command_line=1 reads a -configdir inside the link
 copy-other-path @@ src/rules/rule_copy.cpp @@ s/!parsed.damage && parsed.header.source == preset;/!parsed.damage;/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 uses a copy of another whitelist_path
 copy-empty @@ src/rules/rule_copy.cpp @@ s/else if \(bytes.empty\(\) && has_rule_lines/else if (false \&\& has_rule_lines/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 lets an empty read replace a copy with rules
 copy-ctrl-z @@ src/rules/rule_match.cpp @@ s/std::memchr\(in, '\\x1a', got\)/nullptr/ @@ unit_core @@ ScanRuleFile.* @@ whitelist_copy=1 reads a Ctrl-Z as a rule byte, not as the end of the file
-copy-new-age @@ src/rules/rule_copy.cpp @@ s/ticks\(now\) > ticks\(found.ftLastWriteTime\) \+ 3600 \* second/true/ @@ e2e_entry @@ WhitelistCopy.ARun* @@ whitelist_copy=1 removes a .new file that a run may be writing now
-copy-reread @@ src/rules/rule_copy.cpp @@ s/put_copy_in_place\(old.path, header, bytes, stamp\)/put_copy_in_place(old.path, header, read_rule_copy(false).body(), stamp)/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 writes the new copy from the copy re-read by its path, not from this run's read of the file
-copy-torn @@ src/rules/rule_copy.cpp @@ s/read.torn = sized &&/read.torn = false \&\& sized \&\&/ @@ e2e_entry @@ WhitelistCopy.Each* @@ whitelist_copy=1 decides on, and copies, a read during which the file changed
-copy-failed-read @@ src/rules/rule_copy.cpp @@ s/&&\s*GetLastError\(\) != ERROR_BROKEN_PIPE\)/\&\& false)/ @@ e2e_entry @@ WhitelistCopy.Each* @@ whitelist_copy=1 takes a read that failed part-way for the end of the file
+copy-new-age @@ src/rules/local_store.cpp @@ s/file_ticks\(now\) > file_ticks\(found.ftLastWriteTime\) \+ 3600 \* second_ticks/true/ @@ e2e_entry @@ WhitelistCopy.ARun* @@ whitelist_copy=1 removes a .new file that a run may be writing now
+copy-reread @@ src/rules/rule_copy.cpp @@ s/put_file_in_place\(old.path, header, bytes, stamp\)/put_file_in_place(old.path, header, read_rule_copy(false).body(), stamp)/ @@ e2e_entry @@ WhitelistCopy.* @@ whitelist_copy=1 writes the new copy from the copy re-read by its path, not from this run's read of the file
+copy-torn @@ src/rules/local_store.cpp @@ s/read.torn = sized &&/read.torn = false \&\& sized \&\&/ @@ e2e_entry @@ WhitelistCopy.Each* @@ whitelist_copy=1 decides on, and copies, a read during which the file changed
+copy-failed-read @@ src/rules/local_store.cpp @@ s/&&\s*GetLastError\(\) != ERROR_BROKEN_PIPE\)/\&\& false)/ @@ e2e_entry @@ WhitelistCopy.Each* @@ whitelist_copy=1 takes a read that failed part-way for the end of the file
 copy-stamp @@ src/rules/rule_copy.cpp @@ s/same_bytes && old.stamped &&/same_bytes \&\&/ @@ e2e_entry @@ WhitelistCopy.Each* @@ whitelist_copy=1 keeps a copy changed since it was written as current, its checksum unchecked
 explain-pipe @@ src/rules/route_plan.cpp @@ s/url_encode\(handoff_utf8\(plan\)\) \+ '\\0'/url_encode(handoff_utf8(plan))/ @@ native_explain_test e2e_admin @@ * @@ ostrilo-admin explain predicts the pipe bytes without their NUL
 lint-code @@ tools/ostrilo-admin/lint.cpp @@ s/"nul-byte"\)/"nul_byte")/ @@ native_lint_test @@ * @@ a lint finding's code changed
@@ -85,6 +86,23 @@ policy-expand @@ src/config/policy.cpp @@ s/key.kind == key_kind::path && raw.ty
 policy-template-range @@ packaging/policy/ostrilo.admx @@ s/maxValue="600000"/maxValue="60000"/ @@ native_policy_test @@ * @@ the template's range of whitelist_timeout_ms differs from the program's
 asr-folder @@ tools/ostrilo-admin/status_win32.cpp @@ s/program\[path.size\(\)\] == L'\\\\'/program[path.size()] == L'\/'/ @@ e2e_admin @@ AdminStatus.Warns* @@ status misses a Defender exclusion of the folder above Ostrilo.exe
 msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+event-without-key @@ src/run/events.cpp @@ s/return \*event_log_key >= event_row_of\(kind\).key;/return true;/ @@ e2e_entry @@ CommandLine.* @@ events written without event_log
+event-audit-at-1 @@ src/run/event_table.h @@ s/(link_routed,\s*information,) 2,/$1 1,/ @@ e2e_entry @@ EventLog.* @@ the event of every routed link written with event_log=1
+central-strict @@ src/rules/central_cache.cpp @@ s/from_file, mode, true\)/from_file, mode)/ @@ e2e_central_list @@ CentralList.Each* @@ the whitelist_url list's rules matched by strict_host_match's setting, so a path can pose as a listed host
+central-redirect-http @@ src/rules/central_refresh.cpp @@ s/"https:\/\/"\)\)\n/"http"))\n/ @@ e2e_central_list @@ CentralList.Each* @@ the refresh follows a redirect to http://
+central-markup @@ src/rules/central_convert.cpp @@ s/text\[first\] == '<'\)/false)/ @@ native_central_list_test e2e_central_list @@ CentralList.Each* @@ an HTML page served as the list becomes rules
+central-retry @@ src/rules/central_refresh.cpp @@ s/last->second < retry_after_failure_seconds/false/ @@ e2e_central_list @@ CentralList.Each* @@ an offline desktop tries the refresh (and writes a WARN) on every link
+event-source-each @@ src/run/events.cpp @@ s/if \(!source_tried\) \{/if (true) {/ @@ e2e_entry @@ WhitelistCopy.EachFault* @@ the event source registered again for each event of a run
+event-box-kind @@ src/viewer/handoff.cpp @@ s/event_kind::clipboard_blocked/event_kind::clipboard_failed/ @@ e2e_entry @@ EventLog.* @@ the blocked clipboard's box written as another kind of event
+event-doc @@ src/run/event_table.h @@ s/cannot be read \(%2\)\./could not be read (%2)./ @@ native_events_test @@ * @@ an event's message no longer the one docs/event-log.md gives
+msi-event-types @@ packaging/ostrilo.wxs @@ s/Name="TypesSupported" Type="integer" Value="7"/Name="TypesSupported" Type="integer" Value="4"/ @@ e2e_install @@ * @@ the MSI registers the event source for Information events only
+msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry -atlogon\[CONFIGDIR_ARGUMENT\]/-setregistry -atlogon/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
+logon-window @@ src/registration/registration.cpp @@ s/mode == registration_mode::at_logon && windows_8_or_newer\(\)/false/ @@ e2e_registration @@ Registration.AtLogon* @@ -setregistry -atlogon opens the page before the desktop has started
+logon-asks-again @@ src/registration/registration.cpp @@ s/read_user_string\(asked_key, asked_value\) == name/false/ @@ e2e_registration @@ Registration.AtLogon* @@ the command at the next logon asks a user who was asked before
+logon-ostrilos-asked @@ src/registration/registration.cpp @@ s/    if \(opens_http_and_https\(\)\) \{/    if (false) {/ @@ e2e_registration @@ Registration.AtLogon* @@ the user is asked while http and https open with Ostrilo already
+msi-property @@ src/config/config_file.cpp @@ s/installation_value\(key\)\)/std::optional<key_value>())/ @@ e2e_registration @@ Registration.AtLogon* @@ the value of the MSI property DEFAULT_BROWSER_PROMPT is not read
+log-key @@ src/entry/main.cpp @@ s/loose.log \|\| get_log\(run\) == 1/loose.log/ @@ e2e_environment @@ LogFile.* @@ log=1 writes no log file
+log-key-records @@ src/config/config_file.cpp @@ s/policy_value_unrecorded\(run, key\)\) \{\n        return static_cast<int>\(policy->number\);/policy_value(run, key)) {\n        return static_cast<int>(policy->number);/ @@ e2e_environment @@ LogFile.* @@ the log key's reading writes the policy records before the log file is open
 ROWS
 }
 

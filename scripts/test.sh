@@ -14,7 +14,8 @@ build="${OSTRILO_BUILD_DIR:-$repo/build}"
 "$repo/scripts/check_layers.py"
 # Every relative link and #anchor of README and docs/ leads somewhere (fast, so first).
 "$repo/scripts/check-links.sh"
-# Every ostrilo-admin command the docs name exists, and every one is described.
+# Every ostrilo-admin command the docs name exists, and every one is described;
+# every ostrilo.cfg key the docs write is a key of the key table.
 "$repo/scripts/check_docs.py" --self-test
 "$repo/scripts/check_docs.py"
 "$repo/scripts/build.sh"

@@ -96,6 +96,9 @@ key_value key_in_force(run_context& run, const config_key& key)
     if (std::optional<key_value> file = quiet_file_value(run, key)) {
         return *std::move(file);
     }
+    if (std::optional<key_value> installation = installation_value(key)) {
+        return *std::move(installation);
+    }
     return key_value{std::string(), key.fallback, key_source::fallback, std::string(), 0};
 }
 
@@ -108,6 +111,8 @@ std::string key_source_text(const key_value& value)
             return "user policy";
         case key_source::file:
             return value.file + ":" + std::to_string(value.line);
+        case key_source::installation:
+            return "MSI property (" + value.file + ")";
         case key_source::fallback:
             break;
     }
@@ -144,9 +149,42 @@ int get_whitelist_copy(run_context& run)
     return quiet_number(run, "whitelist_copy");
 }
 
+int get_event_log(run_context& run)
+{
+    return quiet_number(run, "event_log");
+}
+
 unsigned long get_whitelist_timeout_ms(run_context& run)
 {
     return quiet_key(run, "whitelist_timeout_ms").number;
+}
+
+std::optional<std::string> get_whitelist_url(run_context& run)
+{
+    const key_value& value = quiet_key(run, "whitelist_url");
+    if (value.source == key_source::fallback)
+        return std::nullopt;
+    return value.text;
+}
+
+unsigned long get_whitelist_refresh_minutes(run_context& run)
+{
+    return quiet_key(run, "whitelist_refresh_minutes").number;
+}
+
+int get_log(run_context& run)
+{
+    const config_key& key = row("log");
+    if (const std::optional<key_value>& policy = policy_value_unrecorded(run, key)) {
+        return static_cast<int>(policy->number);
+    }
+    const std::optional<key_value> file = quiet_file_value(run, key);
+    return static_cast<int>(file ? file->number : key.fallback);
+}
+
+int get_default_browser_prompt(run_context& run)
+{
+    return quiet_number(run, "default_browser_prompt");
 }
 
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path)

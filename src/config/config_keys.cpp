@@ -18,6 +18,19 @@ constexpr key_choice unwrap_choices[] = {
     {2, "The link inside is looked up and opened", "Der innere Link wird nachgeschlagen und geöffnet"},
 };
 
+constexpr key_choice event_log_choices[] = {
+    {0, "Off: no events", "Aus: keine Ereignisse"},
+    {1, "The events an administrator acts on", "Die Ereignisse, auf die ein Administrator handelt"},
+    {2, "Those and one event per routed link", "Diese und ein Ereignis je weitergeleitetem Link"},
+};
+
+constexpr key_choice prompt_choices[] = {
+    {0, "Never: the default comes from a default associations policy",
+     "Nie: der Standard kommt aus einer Richtlinie für Standardzuordnungen"},
+    {1, "Once after the desktop has started, while http and https are not Ostrilo's",
+     "Einmal nach dem Start des Desktops, solange http und https nicht Ostrilo gehören"},
+};
+
 // The order is the order of docs/configuration.md and of the templates.
 // clang-format off
 constexpr config_key keys[] = {
@@ -66,6 +79,21 @@ constexpr config_key keys[] = {
     {"whitelist_timeout_ms", number, quiet, both, 0, 1, max_timeout_ms, {}, nullptr,
      "Milliseconds the central rule file may take before its copy answers",
      "Millisekunden, die die zentrale Regeldatei brauchen darf, bevor ihre Kopie antwortet"},
+    {"event_log", choice, quiet, both, 0, 0, 2, event_log_choices, nullptr,
+     "Write what an administrator acts on to the Application log",
+     "Was ein Administrator wissen muss, ins Anwendungsprotokoll schreiben"},
+    {"whitelist_url", text, quiet, both, 0, 0, 0, {}, "none",
+     "Central rule list by URL (https:// or file:), consulted first, kept in a cache",
+     "Zentrale Regelliste per URL (https:// oder file:), zuerst gelesen, lokal zwischengespeichert"},
+    {"whitelist_refresh_minutes", number, quiet, both, 30, 5, 1440, {}, nullptr,
+     "Minutes after which the central rule list is fetched anew",
+     "Minuten, nach denen die zentrale Regelliste neu geholt wird"},
+    {"log", on_off, quiet, both, 0, 0, 1, {}, nullptr,
+     "Write the log file feldrun.log, as -log does",
+     "Die Log-Datei feldrun.log schreiben, wie mit -log"},
+    {"default_browser_prompt", choice, quiet, both, 1, 0, 1, prompt_choices, nullptr,
+     "After logon: ask the user to choose Ostrilo as the default browser",
+     "Nach der Anmeldung: den Benutzer bitten, Ostrilo als Standardbrowser zu wählen", "DEFAULT_BROWSER_PROMPT"},
 };
 // clang-format on
 

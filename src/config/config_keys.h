@@ -58,7 +58,14 @@ struct config_key {
     // One line each: what the key sets (the policy's name in the templates).
     const char* meaning_en;
     const char* meaning_de;
+    // The MSI property that sets the key for a whole machine, for rollouts
+    // without policy: the MSI writes its value as a REG_SZ named like the key
+    // under HKLM\Software\Ostrilo (installation_registry_key), which counts
+    // after ostrilo.cfg and before the default. None for the other keys.
+    const char* msi_property = nullptr;
 };
+
+constexpr char installation_registry_key[] = "Software\\Ostrilo";
 
 std::span<const config_key> config_keys();
 // The row of a key, compared without regard to letter case as ostrilo.cfg

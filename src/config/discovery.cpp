@@ -230,13 +230,14 @@ const std::string& get_appdata_path(run_context& run, int create_vnc)
     }
     const char* value = std::getenv("APPDATA");
     if (!value) {
-        fatal_error(1, L"Die Systemvariable APPDATA wurde nicht gefunden.");
+        fatal_error(1, L"Die Systemvariable APPDATA wurde nicht gefunden.", event_kind::appdata_missing);
     }
     appdata_path = value;
     if (create_vnc) {
         const std::string vnc = *appdata_path + "\\vnc";
         if (_mkdir(vnc.c_str()) != 0 && errno != EEXIST) {
-            fatal_error(1, L"Die Erstellung des vnc-Unterverzeichnisses in %APPDATA% ist fehlgeschlagen.");
+            fatal_error(1, L"Die Erstellung des vnc-Unterverzeichnisses in %APPDATA% ist fehlgeschlagen.",
+                        event_kind::appdata_folder_failed);
         }
     }
     return *appdata_path;
@@ -281,7 +282,7 @@ std::optional<std::wstring> has_kvix_installpath_file(run_context& run, const wc
     const unsigned long p_len = static_cast<unsigned long>(std::wcslen(folder) + std::wcslen(subfile) + 2);
     LOG_OSTRILO(LOG_TRACE, "p_len is %lu.", p_len);
     if (p_len > installpath_size) {
-        fatal_error(1, L"Der Pfad ist länger als 8096 Zeichen.");
+        fatal_error(1, L"Der Pfad ist länger als 8096 Zeichen.", event_kind::path_too_long);
     }
     LOG_OSTRILO(LOG_TRACE, "Got memory. Copying this string now into it: <%ls\\%ls>", folder, subfile);
     installpath_buffer = format_wide_bounded(installpath_size, L"%ls\\%ls", folder, subfile);
@@ -319,7 +320,7 @@ std::optional<std::wstring> wc_get_installpath_subfile(run_context& run, const w
         for (const wchar_t* product : product_folders) {
             // Two separators and the terminator.
             if (std::wcslen(base) + std::wcslen(product) + subfile_length + 3 > installpath_size) {
-                fatal_error(1, L"Pfad zu lang.");
+                fatal_error(1, L"Pfad zu lang.", event_kind::path_too_long);
             }
             installpath_buffer =
                 format_wide_bounded(installpath_size, L"%ls\\%ls\\%ls", base, product, or_null_text(subfile));

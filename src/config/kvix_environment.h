@@ -26,11 +26,18 @@ std::optional<std::string> get_config_value(std::string_view key, const std::str
 // of the wrong type or out of range is ignored with a WARN record, and each
 // value in force gets one DEBUG record. Without policy values: no record.
 const std::optional<key_value>& policy_value(run_context& run, const config_key& key);
+// The same, read without writing the policy values' records; the first
+// policy_value of the run writes them.
+const std::optional<key_value>& policy_value_unrecorded(run_context& run, const config_key& key);
+// The value the MSI property of a key (config_key::msi_property) gave it, or
+// none. Without records.
+std::optional<key_value> installation_value(const config_key& key);
 // A key's value in force and its source: machine policy, user policy,
-// ostrilo.cfg (its path and line), else the default. Read without records.
+// ostrilo.cfg (its path and line), the MSI property, else the default. Read
+// without records.
 key_value key_in_force(run_context& run, const config_key& key);
 // Where a value comes from: "machine policy", "user policy",
-// "<path of ostrilo.cfg>:<line>" or "default".
+// "<path of ostrilo.cfg>:<line>", "MSI property (<registry value>)" or "default".
 std::string key_source_text(const key_value& value);
 // Each of the following reads its key through the key table (config_keys.h):
 // a policy value first; else ostrilo.cfg as the key has always been read.
@@ -51,6 +58,21 @@ int get_whitelist_copy(run_context& run);
 // be opened and read before its copy answers; 0 (off) unless the value is a
 // whole number from 1 to max_timeout_ms (read quietly, once).
 unsigned long get_whitelist_timeout_ms(run_context& run);
+// Opt-in: 1 writes the events an administrator acts on to the Application log,
+// 2 also one event per routed link (read quietly, once).
+int get_event_log(run_context& run);
+// Opt-in: the central rule list's URL as written (central_list.h reads it),
+// and the minutes after which its cache is refreshed, 5 to 1440 (default 30);
+// both read quietly, once.
+std::optional<std::string> get_whitelist_url(run_context& run);
+unsigned long get_whitelist_refresh_minutes(run_context& run);
+// log=1: the log file as with -log. Asked for before the log file is open, so
+// read without any record (the policy values' records come later, as ever).
+int get_log(run_context& run);
+// The Active Setup command's question: 1 (the default) asks the user once
+// after the desktop has started to choose Ostrilo as the default browser, 0
+// never (read quietly, once).
+int get_default_browser_prompt(run_context& run);
 std::optional<std::string> get_local_browser_bin(run_context& run);
 std::optional<std::string> get_local_firefox(run_context& run);
 std::optional<std::string> get_local_chrome(run_context& run);

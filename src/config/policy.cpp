@@ -1,6 +1,7 @@
 // The policy values of Group Policy and Intune: one value per key of the key
 // table under the policy key of the machine and of the user, read once per
-// run, at the first request of any key.
+// run, at the first request of any key. And the value an MSI property gave a
+// key for the whole machine.
 #include <windows.h>
 
 #include <iterator>
@@ -146,10 +147,10 @@ void read_policies(run_context& run)
                 continue;
             checked_value checked = check_value(*row, *raw, hive.source);
             if (!checked.value) {
-                LOG_ENVIRONMENT(LOG_WARN, "policy: %s\\%s\\%s %s; ignored", hive.name, policy_registry_key, row->name,
-                                checked.problem.c_str());
-                keys.policy_problems.emplace_back(row->name, std::string(hive.name) + "\\" + policy_registry_key +
-                                                                 "\\" + row->name + " " + checked.problem);
+                const std::string where =
+                    std::string(hive.name) + "\\" + policy_registry_key + "\\" + row->name + " " + checked.problem;
+                keys.policy_records.emplace_back(LOG_WARN, "policy: " + where + "; ignored");
+                keys.policy_problems.emplace_back(row->name, where);
                 continue;
             }
             std::optional<key_value>& slot = keys.policy[key_index(*row)];
@@ -159,16 +160,63 @@ void read_policies(run_context& run)
     }
     for (const config_key& row : config_keys()) {
         if (const std::optional<key_value>& value = keys.policy[key_index(row)])
-            LOG_ENVIRONMENT(LOG_DEBUG, "policy: %s=%s from %s", row.name,
-                            key_value_text(row, value->text, value->number).c_str(), key_source_text(*value).c_str());
+            keys.policy_records.emplace_back(LOG_DEBUG, "policy: " + std::string(row.name) + "=" +
+                                                            key_value_text(row, value->text, value->number) + " from " +
+                                                            key_source_text(*value));
     }
 }
 
 }  // namespace
 
-const std::optional<key_value>& policy_value(run_context& run, const config_key& key)
+const std::optional<key_value>& policy_value_unrecorded(run_context& run, const config_key& key)
 {
     if (!run.keys.policies_read)
         read_policies(run);
     return run.keys.policy[key_index(key)];
+}
+
+const std::optional<key_value>& policy_value(run_context& run, const config_key& key)
+{
+    const std::optional<key_value>& value = policy_value_unrecorded(run, key);
+    if (!run.keys.policies_recorded) {
+        run.keys.policies_recorded = true;
+        for (const auto& [level, text] : run.keys.policy_records)
+            LOG_ENVIRONMENT(level, "%s", text.c_str());
+    }
+    return value;
+}
+
+std::optional<key_value> installation_value(const config_key& key)
+{
+    if (!key.msi_property)
+        return std::nullopt;
+    const std::wstring folder(std::begin(installation_registry_key), std::end(installation_registry_key) - 1);
+    unique_hkey installation;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, folder.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, installation.put()) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    raw_value raw;
+    DWORD size = 0;
+    const std::wstring name = utf8_to_wide(key.name).value_or(L"");
+    if (RegQueryValueExW(installation.get(), name.c_str(), nullptr, &raw.type, nullptr, &size) != ERROR_SUCCESS ||
+        raw.type != REG_SZ)
+        return std::nullopt;
+    raw.data.resize(size);
+    if (RegQueryValueExW(installation.get(), name.c_str(), nullptr, nullptr, raw.data.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    raw.data.resize(size);
+    // An empty value is a property that was not given.
+    const std::optional<std::string> text = wide_to_utf8(wide_text(raw));
+    if (!text || text->empty())
+        return std::nullopt;
+    key_value value{*text, 0, key_source::installation,
+                    std::string("HKLM\\") + installation_registry_key + "\\" + key.name, 0};
+    if (key.kind != key_kind::text && key.kind != key_kind::path) {
+        // Taken as ostrilo.cfg takes it; a value the key does not take is none.
+        value.number = file_number(key, *text);
+        if (std::to_string(value.number) != *text)
+            return std::nullopt;
+        value.text.clear();
+    }
+    return value;
 }

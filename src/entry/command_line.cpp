@@ -33,6 +33,11 @@ command_line_value read_command_line(std::string_view narrow_command_line, std::
         value.status = status;
         return value;
     };
+    const auto refuse = [&](std::string reason) {
+        note(LOG_ERROR, "strict_command_line: " + reason + " Nothing is opened.");
+        value.refusal = std::move(reason);
+        return ends(command_action::refuse, 1);
+    };
     value.log = contains(narrow_command_line, "-log") || contains(narrow_command_line, "/log");
     bool help_asked = contains(narrow_command_line, "-help") || contains(narrow_command_line, "/h") ||
                       contains(narrow_command_line, "/help") || contains(narrow_command_line, "/?");
@@ -48,12 +53,8 @@ command_line_value read_command_line(std::string_view narrow_command_line, std::
         const std::string spaced = " " + configdir_source;  // the narrow line lacks the program
         const auto narrow_split = split_strict_command_line(std::string_view(spaced));
         const auto wide_split = split_strict_command_line(std::wstring_view(argument_source));
-        if (!narrow_split || !wide_split) {
-            note(LOG_ERROR,
-                 "strict_command_line: the command line is not <program> <switches> -url \"<link>\". "
-                 "Nothing is opened.");
-            return ends(command_action::refuse, 1);
-        }
+        if (!narrow_split || !wide_split)
+            return refuse("the command line is not <program> <switches> -url \"<link>\".");
         configdir_source = spaced.substr(0, narrow_split->head_end);
         if (wide_split->link)
             strict_link =
@@ -61,12 +62,8 @@ command_line_value read_command_line(std::string_view narrow_command_line, std::
         argument_source.resize(wide_split->head_end);
         // The shape a registration made before the key was set: the folder
         // would end up inside every link, so nothing is opened.
-        if (strict_link && strict_link->find(L"\" -configdir \"") != std::wstring::npos) {
-            note(LOG_ERROR,
-                 "strict_command_line: -configdir stands behind the link; run Ostrilo.exe "
-                 "-setregistry again. Nothing is opened.");
-            return ends(command_action::refuse, 1);
-        }
+        if (strict_link && strict_link->find(L"\" -configdir \"") != std::wstring::npos)
+            return refuse("-configdir stands behind the link; run Ostrilo.exe -setregistry again.");
     }
     configdir_reading configdir = read_configdir(configdir_source);
     value.records.push_back({configdir.level, "kvix_environment", std::move(configdir.record)});
@@ -91,16 +88,24 @@ command_line_value read_command_line(std::string_view narrow_command_line, std::
         if (strict && std::wcscmp(argument, L"-configdir") == 0) {
             ++i;  // its folder
         } else if (strict && argument[0] != L'-') {
-            note(LOG_ERROR,
-                 "strict_command_line: a link must follow -url in double quotes, at the end. "
-                 "Nothing is opened.");
-            return ends(command_action::refuse, 1);
+            return refuse("a link must follow -url in double quotes, at the end.");
         } else if (argument[0] != L'-') {
             wide_url = argument;
             have_url = true;
         } else if (std::wcscmp(argument, L"-setregistry") == 0) {
+            // -atlogon may stand anywhere among the switches; an older
+            // Ostrilo.exe passes over it and registers as by hand.
+            for (int j = 1; j < argument_count; ++j) {
+                if (std::wcscmp(arguments.get()[j], L"-atlogon") == 0) {
+                    note(LOG_DEBUG, "This is setregistry at logon. Starting set_ostrilo_registry() without a window");
+                    return ends(command_action::set_registry_at_logon, 0);
+                }
+            }
             note(LOG_DEBUG, "This is setregistry. Starting set_ostrilo_registry()");
             return ends(command_action::set_registry, 0);
+        } else if (std::wcscmp(argument, L"-choosedefault") == 0) {
+            note(LOG_DEBUG, "This is choosedefault. Starting ask_for_default_browser()");
+            return ends(command_action::choose_default, 0);
         } else if (std::wcscmp(argument, L"-resetregistry") == 0 || std::wcscmp(argument, L"-unsetregistry") == 0) {
             note(LOG_DEBUG, "This is resetregistry. Starting reset_ostrilo_registry()");
             return ends(command_action::reset_registry, 0);

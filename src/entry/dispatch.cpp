@@ -5,12 +5,26 @@
 #include "local_browser.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "ostrilo.h"
 #include "route_plan.h"
 #include "run_context.h"
 #include "unwrap.h"
 #include "url_rules.h"
 #include "util_log.h"
 #include "viewer.h"
+
+namespace {
+
+// The rule file and line that decided, for the events.
+std::string decided_by(const rule_decision& decision)
+{
+    if (!decision.hit)
+        return "no rule matched; such a link goes to the viewer";
+    return format_unbounded("line %d of %s: %s", decision.hit->line, decision.file.value_or("").c_str(),
+                            decision.hit->text.c_str());
+}
+
+}  // namespace
 
 int route_url(run_context& run, const std::wstring& given_wide_url, const std::string& given_narrow_url)
 {
@@ -27,24 +41,36 @@ int route_url(run_context& run, const std::wstring& given_wide_url, const std::s
     if (decision.hit)
         rule = decision.hit->rule;
     const route_plan plan = plan_route(rule, narrow_url);
+    std::string went;
     switch (plan.kind) {
         case route_kind::viewer:
             LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-            open_url_in_kvix(run, wide_url);
-            return 0;
+            went = open_url_in_kvix(run, wide_url);
+            break;
         case route_kind::local:
             LOG_OSTRILO(LOG_INFO, "Opening URL locally.");
             LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-            open_url_locally(run, wide_url, plan.browser_mode);
-            return 0;
+            went = open_url_locally(run, wide_url, plan.browser_mode);
+            break;
         case route_kind::remote:
             LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-            open_url_in_kvix(run, plan.widen_bytes ? char_to_wchar(plan.viewer_text)
-                                                   : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
-            return 0;
-        case route_kind::bad_destination:
+            went = open_url_in_kvix(run, plan.widen_bytes ? char_to_wchar(plan.viewer_text)
+                                                          : utf8_to_wide(plan.viewer_text).value_or(std::wstring()));
             break;
+        case route_kind::bad_destination:
+            LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
+            write_event<event_kind::unknown_destination>(given_narrow_url, decided_by(decision));
+            return 1;
     }
-    LOG_OSTRILO(plan.note_level, "%s", plan.note.c_str());
-    return 1;
+    if (event_wanted(event_kind::link_routed))
+        write_event<event_kind::link_routed>(given_narrow_url, link.lookup, decided_by(decision), went);
+    return 0;
+}
+
+void open_file_link(run_context& run, const std::wstring& wide_url, const std::string& narrow_url)
+{
+    LOG_OSTRILO(LOG_INFO, "URL is actually a file. Opening locally.");
+    const std::string went = open_url_locally(run, wide_url, 0);
+    write_event<event_kind::link_routed>(narrow_url, narrow_url, "the link names a file, which opens without a lookup",
+                                         went);
 }

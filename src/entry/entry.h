@@ -10,7 +10,19 @@
 struct run_context;
 
 // What one command line asks for, read before anything is done.
-enum class command_action { help, set_registry, reset_registry, open_link, nothing, refuse };
+// set_registry_at_logon: -setregistry -atlogon, the command of Active Setup and
+// of the installation; choose_default: -choosedefault, the question it
+// leaves for the time after the desktop has started.
+enum class command_action {
+    help,
+    set_registry,
+    set_registry_at_logon,
+    choose_default,
+    reset_registry,
+    open_link,
+    nothing,
+    refuse
+};
 
 // A record of the reading, written once the log is open and the box has its
 // title: the records of a run keep their order.
@@ -28,7 +40,8 @@ struct command_line_value {
     // The link as given, a kvxp(s) scheme turned into http(s).
     std::wstring wide_link;
     std::string narrow_link;
-    int status = 0;  // the exit status of help, registry and refused runs, and of a run without a link
+    int status = 0;       // the exit status of help, registry and refused runs, and of a run without a link
+    std::string refusal;  // refuse: why strict_command_line refused the line
     std::vector<command_record> records;
 };
 
@@ -44,6 +57,8 @@ void show_help_box();
 // opens it locally or hands it to the viewer. Gives 0 when the run goes on to
 // its normal end, 1 when the matching rule names neither "local" nor "remote".
 int route_url(run_context& run, const std::wstring& wide_url, const std::string& narrow_url);
+// A link that names a file: opened locally without a rule lookup.
+void open_file_link(run_context& run, const std::wstring& wide_url, const std::string& narrow_url);
 
 // The shutdown step of a normal URL run: forgets the values cached for the run
 // (environment, rule file paths, viewer state) and closes the log file.

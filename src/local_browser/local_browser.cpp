@@ -93,6 +93,12 @@ bool open_edge_by_name_or_protocol(run_context& run, const wchar_t* program, con
     return open_url_with_edge_protocol(run, url);
 }
 
+// How a browser of the table was asked for, for the event of a routed link.
+std::string asked_by_name(const browser_mode* row)
+{
+    return wide_to_utf8(row->program).value_or("") + " (asked of the shell by program name)";
+}
+
 }  // namespace
 
 bool open_url_with_program(run_context& run, const wchar_t* program, const std::wstring& url)
@@ -137,17 +143,19 @@ std::optional<shell_request> browser_shell_request(const std::wstring& url, int 
     return shell_request{row->program, url};
 }
 
-int open_url_locally_new(run_context& run, const std::wstring& url, int mode)
+int open_url_locally_new(run_context& run, const std::wstring& url, int mode, bool* by_protocol)
 {
     const browser_mode* row = find_browser_mode(mode);
     if (row == nullptr)
         return 0;
     LOG_OSTRILO(LOG_DEBUG, row->log_text, "open_url_locally_new", url.c_str());
     const std::optional<shell_request> request = browser_shell_request(url, mode);
+    if (by_protocol)
+        *by_protocol = !request->parameters;
     return shell_open(run, request->file.c_str(), request->parameters ? request->parameters->c_str() : nullptr) ? 1 : 0;
 }
 
-std::wstring create_browser_call(run_context& run, const std::wstring& url, int mode, bool safe)
+std::wstring create_browser_call(run_context& run, const std::wstring& url, int mode, bool safe, std::string* missing)
 {
     // local_browser_bin is read in every mode; a browser mode then takes its
     // own key instead, even when that key is missing.
@@ -162,6 +170,8 @@ std::wstring create_browser_call(run_context& run, const std::wstring& url, int 
         LOG_OSTRILO(LOG_ERROR,
                     "%s: Error: file '%s' doesn't exist! Will desperately try to open the URL locally using IE",
                     "create_browser_call", path->c_str());
+        if (missing)
+            *missing = *path;
         return {};
     }
     std::optional<std::wstring> wide_path = utf8_to_wide(*path);
@@ -170,7 +180,7 @@ std::wstring create_browser_call(run_context& run, const std::wstring& url, int 
     return safe ? safe_browser_call_text(*wide_path, url) : browser_call_text(*wide_path, url);
 }
 
-void open_url_locally(run_context& run, const std::wstring& url, int mode)
+std::string open_url_locally(run_context& run, const std::wstring& url, int mode)
 {
     LOG_OSTRILO(LOG_TRACE, "open_url_locally(%ls)", url.c_str());
     // With safe_browser_arguments=1 every route below gets the link as one
@@ -184,26 +194,40 @@ void open_url_locally(run_context& run, const std::wstring& url, int mode)
     if (!argument) {
         LOG_OSTRILO(LOG_ERROR, "Refusing to open <%ls> locally: it cannot be passed to a browser as one safe argument",
                     url.c_str());
-        return;
+        write_event<event_kind::link_refused>(url);
+        return "nothing: safe_browser_arguments refused the link";
     }
-    open_url_locally_checked(run, *argument, mode, safe);
+    return open_url_locally_checked(run, *argument, mode, safe);
 }
 
-void open_url_locally_checked(run_context& run, const std::wstring& url, int mode, bool safe)
+std::string open_url_locally_checked(run_context& run, const std::wstring& url, int mode, bool safe)
 {
-    if (open_url_locally_new(run, url, mode) != 0) {
+    const browser_mode* row = find_browser_mode(mode);
+    bool by_protocol = false;
+    if (open_url_locally_new(run, url, mode, &by_protocol) != 0) {
         LOG_OSTRILO(LOG_DEBUG, "%s: new function open_url_locally_new(url, mode) succeeded", "open_url_locally");
-        return;
+        return "the local browser " +
+               (by_protocol ? "Edge (asked of the shell through its protocol microsoft-edge:)" : asked_by_name(row));
     }
     LOG_OSTRILO(LOG_WARN, "%s: new function open_url_locally_new(url, mode) failed, trying to open with 'old' method",
                 "open_url_locally");
 
-    std::wstring call = create_browser_call(run, url, mode, safe);
+    std::string missing;
+    std::wstring call = create_browser_call(run, url, mode, safe, &missing);
     if (call.empty()) {
         LOG_OSTRILO(LOG_ERROR,
                     "Couldn't generate browser call. Desperately trying to open url with IE (as last resort).");
-        open_url_with_ie(run, url);
-        return;
+        const std::string how = open_url_with_ie(run, url)
+                                    ? "the local browser iexplore (asked of the shell, as the last resort)"
+                                    : "nothing: iexplore could not be started either";
+        // The browser a rule names, or a configured one, that gave way to the
+        // last resort; a rule without a browser takes iexplore by design.
+        std::string failed = row ? asked_by_name(row) : "";
+        if (!missing.empty())
+            failed += (failed.empty() ? "" : " and ") + ("the configured browser " + missing + " (it does not exist)");
+        if (!failed.empty())
+            write_event<event_kind::browser_not_started>(failed, url, how);
+        return how;
     }
     LOG_OSTRILO(LOG_INFO, "Browser call: <%ls>", call.c_str());
 
@@ -219,8 +243,10 @@ void open_url_locally_checked(run_context& run, const std::wstring& url, int mod
     PROCESS_INFORMATION process{};
     BOOL started =
         CreateProcessW(nullptr, call.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-    fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.");
+    fatal_error_if(started ? 0 : 1, L"Der Start des lokalen Browsers ist fehlgeschlagen.",
+                   event_kind::local_browser_failed);
     // The browser runs on by itself; nothing waits for it.
     const unique_process_information started_browser = own_process(process);
     LOG_OSTRILO(LOG_TRACE, "returning from open_url_locally()");
+    return "the configured local browser: " + wide_to_utf8(call).value_or("");
 }

@@ -9,6 +9,7 @@
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
+#include "ostrilo.h"
 #include "run_context.h"
 #include "viewer.h"
 
@@ -214,9 +215,23 @@ windows_version running_windows_version()
     return version;
 }
 
+std::string control_panel_step(unsigned long process_id)
+{
+    return process_id != 0 ? "the user chooses Ostrilo on the Default Programs page of the Control Panel"
+                           : "the Default Programs page of the Control Panel could not be opened";
+}
+
+// "major.minor.build", and ".update" where there is one, for the events.
+std::string windows_version_text()
+{
+    const windows_version version = running_windows_version();
+    std::string text = format_unbounded("%lu.%lu.%lu", version.major, version.minor, version.build);
+    return version.update != 0 ? text + "." + std::to_string(version.update) : text;
+}
+
 // settings_page=1: the page of Settings that fits this Windows, or the
-// Control Panel page where Settings has none.
-void launch_default_apps_page(run_context& run)
+// Control Panel page where Settings has none. Gives the page, in English.
+std::string launch_default_apps_page(run_context& run)
 {
     const windows_version version = running_windows_version();
     const default_apps_page page = default_apps_page_for(version);
@@ -224,10 +239,8 @@ void launch_default_apps_page(run_context& run)
     const std::string uri = default_apps_uri(page, name);
     LOG_OSTRILO(LOG_DEBUG, default_apps_record(page), version.major, version.minor, version.build, version.update,
                 uri.c_str());
-    if (page == default_apps_page::control_panel) {
-        launch_control_panel_default_programs(run);
-        return;
-    }
+    if (page == default_apps_page::control_panel)
+        return control_panel_step(launch_control_panel_default_programs(run));
     if (!run.com)
         run.com = initialize_com(COINIT_APARTMENTTHREADED);
     const std::wstring file = utf8_to_wide(uri).value_or(L"");
@@ -236,13 +249,111 @@ void launch_default_apps_page(run_context& run)
     info.lpVerb = L"open";
     info.lpFile = file.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info))
+    const bool opened = ShellExecuteExW(&info);
+    if (!opened)
         LOG_OSTRILO(LOG_ERROR, "Failed to open Settings: <%s> (error %lu)", uri.c_str(), GetLastError());
+    return (opened ? "the user chooses Ostrilo in Settings: " : "Settings could not be opened: ") + uri;
 }
 
-void notify_shell_of_association_change()
+// The question that the command at logon leaves for later: Windows runs a
+// RunOnce value of the user once, when Explorer starts the desktop, and
+// deletes it before it runs it. The application name the user was asked to
+// choose is noted, so that the command at logon (again after an upgrade)
+// does not ask again for the same name, whatever the user chose.
+constexpr wchar_t run_once_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr wchar_t run_once_value[] = L"Ostrilo default browser";
+constexpr wchar_t asked_key[] = L"Software\\Ostrilo";
+constexpr wchar_t asked_value[] = L"default_browser_asked";
+
+std::wstring read_user_string(const wchar_t* key, const wchar_t* name)
 {
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_DWORD | SHCNF_FLUSH, nullptr, nullptr);
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer);
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return {};
+    return buffer;
+}
+
+// Both link types open with Ostrilo's ProgIds, by the user's choice (and by
+// the choice Windows 11 may keep beside it).
+bool opens_http_and_https()
+{
+    for (const browser_association& link : browser_associations) {
+        if (link.identifier[0] == L'.')
+            continue;
+        const std::wstring key =
+            std::wstring(L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\") + link.identifier;
+        const std::wstring latest = read_user_string((key + L"\\UserChoiceLatest").c_str(), L"ProgId");
+        if (_wcsicmp(read_user_string((key + L"\\UserChoice").c_str(), L"ProgId").c_str(), link.prog_id) != 0 ||
+            (!latest.empty() && _wcsicmp(latest.c_str(), link.prog_id) != 0))
+            return false;
+    }
+    return true;
+}
+
+bool default_browser_prompt_wanted(run_context& run)
+{
+    if (get_default_browser_prompt(run) == 0) {
+        LOG_OSTRILO(LOG_DEBUG, "default_browser_prompt=0: the user is not asked to choose the default browser");
+        return false;
+    }
+    if (opens_http_and_https()) {
+        LOG_OSTRILO(LOG_DEBUG,
+                    "http and https open with Ostrilo already: the user is not asked to choose the default browser");
+        return false;
+    }
+    return true;
+}
+
+// Windows 8 and newer keep the per-user choice to the user: it can only be
+// offered, on the Default Programs page or in Settings.
+// Gives the step taken, in English, for the events.
+std::string open_default_programs_page(run_context& run)
+{
+    if (get_settings_page(run) == 1)
+        return launch_default_apps_page(run);
+    return control_panel_step(launch_control_panel_default_programs(run));
+}
+
+// Gives the step taken, in English, for the events.
+std::string arrange_default_browser_prompt(run_context& run, const std::wstring& program_path)
+{
+    LOG_OSTRILO(LOG_DEBUG, "Windows version is 8 or newer. At logon no window is shown.");
+    if (!default_browser_prompt_wanted(run))
+        return "at logon, the user is not asked to choose the default browser";
+    const std::wstring name = get_application_name(run);
+    if (read_user_string(asked_key, asked_value) == name) {
+        LOG_OSTRILO(LOG_DEBUG, "The user was asked to choose %ls already: not asking again", name.c_str());
+        return "at logon, the user is not asked again to choose the default browser";
+    }
+    const std::wstring command = L"\"" + program_path + L"\" -choosedefault";
+    LOG_OSTRILO(LOG_DEBUG, "Asking the user to choose the default browser once the desktop has started: <%ls>",
+                command.c_str());
+    create_reg_key(run_once_key, run_once_value, command.c_str());
+    return "the user chooses the default browser once the desktop has started";
+}
+
+bool windows_8_or_newer()
+{
+    OSVERSIONINFOEXW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = 6;
+    version.dwMinorVersion = 2;
+    version.wServicePackMajor = 0;
+    ULONGLONG condition = 0;
+    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition);
+}
+
+// At logon the notification is not waited for: Explorer, which would
+// receive it, is still starting, and it waits for this program.
+void notify_shell_of_association_change(registration_mode mode)
+{
+    SHChangeNotify(SHCNE_ASSOCCHANGED,
+                   SHCNF_DWORD | (mode == registration_mode::at_logon ? SHCNF_FLUSHNOWAIT : SHCNF_FLUSH), nullptr,
+                   nullptr);
 }
 
 }  // namespace
@@ -317,34 +428,21 @@ void force_default_browser(run_context& run, const std::wstring& open_command, c
     apply_all(html_workaround_rows, values);
 }
 
-void set_default_browser(run_context& run, const std::wstring& open_command, const std::wstring& application_icon)
+std::string set_default_browser(run_context& run, const std::wstring& open_command,
+                                const std::wstring& application_icon)
 {
-    OSVERSIONINFOEXW version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 6;
-    version.dwMinorVersion = 2;
-    version.wServicePackMajor = 0;
-    ULONGLONG condition = 0;
-    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-    if (VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition)) {
-        // Windows 8 and newer keep the per-user choice to the user: it can
-        // only be offered, on the Default Programs page.
+    if (windows_8_or_newer()) {
         LOG_OSTRILO(LOG_DEBUG,
                     "Windows version is 8 or newer. Launching settings so that the user can set Feldrun as default "
                     "browser manually.");
-        if (get_settings_page(run) == 1)
-            launch_default_apps_page(run);
-        else
-            launch_control_panel_default_programs(run);
-    } else {
-        LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
-        force_default_browser(run, open_command, application_icon);
+        return open_default_programs_page(run);
     }
+    LOG_OSTRILO(LOG_DEBUG, "Windows version is 7 or older. Force-setting Feldrun as default browser.");
+    force_default_browser(run, open_command, application_icon);
+    return "made the default for http and https (Windows 7 and older)";
 }
 
-void set_ostrilo_registry(run_context& run)
+void set_ostrilo_registry(run_context& run, registration_mode mode)
 {
     LOG_OSTRILO(LOG_DEBUG, "set_ostrilo_registry()");
     std::optional<std::wstring> own_path = get_own_module_filename();
@@ -391,12 +489,26 @@ void set_ostrilo_registry(run_context& run)
     }
 
     apply_all(registration_rows, values);
-    set_default_browser(run, values.open_command, values.application_icon);
+    const std::string step = mode == registration_mode::at_logon && windows_8_or_newer()
+                                 ? arrange_default_browser_prompt(run, values.program_path)
+                                 : set_default_browser(run, values.open_command, values.application_icon);
 
     LOG_OSTRILO(LOG_TRACE, "freeing sw_path now");
     LOG_OSTRILO(LOG_DEBUG, "Send SHChangeNotify now");
-    notify_shell_of_association_change();
+    notify_shell_of_association_change(mode);
+    if (event_wanted(event_kind::registered))  // the version is read for the event alone
+        write_event<event_kind::registered>(values.open_command, windows_version_text(), step);
     LOG_OSTRILO(LOG_TRACE, "returning from set_ostrilo_registry()");
+}
+
+void ask_for_default_browser(run_context& run)
+{
+    LOG_OSTRILO(LOG_DEBUG, "ask_for_default_browser()");
+    if (!default_browser_prompt_wanted(run))
+        return;
+    open_default_programs_page(run);
+    const std::wstring name = get_application_name(run);
+    create_reg_key(asked_key, asked_value, name.c_str());
 }
 
 void reset_ostrilo_registry(run_context& run)
@@ -408,8 +520,15 @@ void reset_ostrilo_registry(run_context& run)
     values.registered_application_key = format_wide_bounded(
         4096 / sizeof(wchar_t), L"Software\\RegisteredApplications\\%ls", values.application_name.c_str());
     apply_all(removal_rows, values);
+    // A question still to come, and the note of one asked, go with the
+    // registration; a run without them writes what it wrote before.
+    for (const auto& [key, name] : {std::pair{run_once_key, run_once_value}, std::pair{asked_key, asked_value}})
+        if (!read_user_string(key, name).empty())
+            delete_value_from_hkey_current_user(key, name);
     LOG_OSTRILO(LOG_DEBUG,
                 "Done! Sending SHChangeNotify (this tells Windows that there's been a change in some standard program "
                 "and Windows sets it to its default.)");
-    notify_shell_of_association_change();
+    notify_shell_of_association_change(registration_mode::by_hand);
+    if (event_wanted(event_kind::unregistered))
+        write_event<event_kind::unregistered>(values.application_name, windows_version_text());
 }

@@ -1,5 +1,5 @@
-// The form of the whitelist_path copy: a header of "name: value" lines, an
-// empty line, then the rule file's bytes. Text in, text out.
+// The form of the whitelist_path copy and of the whitelist_url cache: a header
+// of "name: value" lines, an empty line, then the rules. Text in, text out.
 #include "url_rules.h"
 
 #include <charconv>
@@ -8,28 +8,52 @@
 
 namespace {
 
-constexpr std::string_view first_line = "Ostrilo rule file copy";
+constexpr std::string_view first_lines[] = {"Ostrilo rule file copy", "Ostrilo central rule list"};
 
 // The header's fields in the order they are written; each read by one setter.
+// A field of the central list only is left out of the copy's header.
 struct header_field {
     std::string_view name;
+    bool central_only;
     void (*set)(rule_copy_header& header, std::string_view value, bool& ok);
+    std::string (*get)(const rule_copy_header& header);
 };
 
 const header_field header_fields[] = {
-    {"source", [](rule_copy_header& h, std::string_view v, bool&) { h.source = v; }},
-    {"read", [](rule_copy_header& h, std::string_view v, bool&) { h.time = v; }},
-    {"length",
+    {"source", false, [](rule_copy_header& h, std::string_view v, bool&) { h.source = v; },
+     [](const rule_copy_header& h) { return h.source; }},
+    {"format", true,
+     [](rule_copy_header& h, std::string_view v, bool& ok) {
+         h.format = v;
+         ok = v == "rules" || v == "site list";
+     },
+     [](const rule_copy_header& h) { return h.format; }},
+    {"read", false, [](rule_copy_header& h, std::string_view v, bool&) { h.time = v; },
+     [](const rule_copy_header& h) { return h.time; }},
+    {"etag", true, [](rule_copy_header& h, std::string_view v, bool&) { h.etag = v; },
+     [](const rule_copy_header& h) { return h.etag; }},
+    {"last-modified", true, [](rule_copy_header& h, std::string_view v, bool&) { h.last_modified = v; },
+     [](const rule_copy_header& h) { return h.last_modified; }},
+    // The length has a fixed width, so that the header can be written before
+    // the body and written again, the same size, once the body is known.
+    {"length", false,
      [](rule_copy_header& h, std::string_view v, bool& ok) {
          const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), h.length);
          ok = error == std::errc() && end == v.data() + v.size() && !v.empty();
-     }},
-    {"sha256",
+     },
+     [](const rule_copy_header& h) { return format_bounded(16, "%012zu", h.length); }},
+    {"sha256", false,
      [](rule_copy_header& h, std::string_view v, bool& ok) {
          h.sha256 = v;
          ok = v.size() == 64 && v.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-     }},
+     },
+     [](const rule_copy_header& h) { return h.sha256; }},
 };
+
+bool in_form(const header_field& field, store_form form)
+{
+    return !field.central_only || form == store_form::central_list;
+}
 
 // The next CR LF line of text from at, or none at the end.
 std::optional<std::string_view> next_line(std::string_view text, std::size_t& at)
@@ -44,27 +68,26 @@ std::optional<std::string_view> next_line(std::string_view text, std::size_t& at
 
 }  // namespace
 
-std::string rule_copy_header_text(const rule_copy_header& header)
+std::string rule_copy_header_text(const rule_copy_header& header, store_form form)
 {
-    // The length has a fixed width, so that the header can be written before
-    // the body and written again, the same size, once the body is known.
-    const std::string values[] = {header.source, header.time, format_bounded(16, "%012zu", header.length),
-                                  header.sha256};
-    std::string text = std::string(first_line) + "\r\n";
-    for (std::size_t i = 0; i < std::size(header_fields); ++i)
-        text += std::string(header_fields[i].name) + ": " + values[i] + "\r\n";
+    std::string text = std::string(first_lines[static_cast<int>(form)]) + "\r\n";
+    for (const header_field& field : header_fields)
+        if (in_form(field, form))
+            text += std::string(field.name) + ": " + field.get(header) + "\r\n";
     return text + "\r\n";
 }
 
-parsed_rule_copy parse_rule_copy(std::string_view text, bool complete)
+parsed_rule_copy parse_rule_copy(std::string_view text, bool complete, store_form form)
 {
     parsed_rule_copy copy;
     std::size_t at = 0;
-    if (next_line(text, at) != first_line) {
-        copy.damage = "no copy header";
+    if (next_line(text, at) != first_lines[static_cast<int>(form)]) {
+        copy.damage = form == store_form::whitelist_copy ? "no copy header" : "no cache header";
         return copy;
     }
     for (const header_field& field : header_fields) {
+        if (!in_form(field, form))
+            continue;
         const std::optional<std::string_view> line = next_line(text, at);
         bool ok = line && starts_with(*line, std::string(field.name) + ": ");
         if (ok)

@@ -28,11 +28,11 @@ unique_file open_for_reading(const std::string& path)
 namespace {
 
 // The records of every rule file check; gives the URL as it is compared.
-std::string begin_check(std::string_view url, const char* file, bool acting)
+std::string begin_check(std::string_view url, const char* file, bool acting, bool strict_host)
 {
     if (acting)
         LOG_ENVIRONMENT(LOG_DEBUG, "* Check URL '%s' in whitelist '%s'", std::string(url).c_str(), file);
-    std::string compared = normalise_url(url);
+    std::string compared = normalise_url(url, strict_host);
     if (acting)
         LOG_ENVIRONMENT(LOG_DEBUG, "URL to compare is now: %s", compared.c_str());
     return compared;
@@ -52,7 +52,8 @@ bool note_hit(rule_decision& decision, const std::string& file, std::optional<ru
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
                        lookup_mode mode)
 {
-    std::string compared = begin_check(url, path ? path->c_str() : "(null)", mode == lookup_mode::acting);
+    std::string compared =
+        begin_check(url, path ? path->c_str() : "(null)", mode == lookup_mode::acting, decision.strict_host);
     if (!path || mode == lookup_mode::listing)
         return false;
     unique_file file = open_for_reading(*path);
@@ -62,10 +63,11 @@ bool consult_rule_file(rule_decision& decision, std::string_view url, const std:
 }
 
 bool consult_rule_blocks(rule_decision& decision, std::string_view url, const std::string& file,
-                         const block_reader& raw, lookup_mode mode)
+                         const block_reader& raw, lookup_mode mode, std::optional<bool> strict_host)
 {
-    std::string compared = begin_check(url, file.c_str(), mode == lookup_mode::acting);
-    return note_hit(decision, file, find_rule_in_blocks(compared, text_mode_reader{raw}, decision.strict_host));
+    const bool strict = strict_host.value_or(decision.strict_host);
+    std::string compared = begin_check(url, file.c_str(), mode == lookup_mode::acting, strict);
+    return note_hit(decision, file, find_rule_in_blocks(compared, text_mode_reader{raw}, strict));
 }
 
 std::optional<rule_match> is_in_url_whitelist(std::string_view url, const std::optional<std::string>& path)

@@ -6,6 +6,7 @@
 #include <vector>
 #include <utility>
 
+#include "central_list.h"
 #include "kvix_environment.h"
 #include "log.h"
 #include "nb_utils.h"
@@ -92,6 +93,9 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
     const bool acting = mode == lookup_mode::acting;
     const std::optional<std::string>& dir = run.configdir;
     rule_file_paths& cached = run.rule_files;
+    // whitelist_url first: its cache, never the network.
+    if (mode != lookup_mode::listing && consult_central_list(run, decision, url, mode))
+        return decision;
     std::optional<std::string> preset = get_whitelist_path(run);
     const bool with_copy = preset && !preset->empty() && mode != lookup_mode::listing && get_whitelist_copy(run) == 1;
     if (with_copy && consult_whitelist_with_copy(decision, url, *preset, mode, get_whitelist_timeout_ms(run)) ==
@@ -110,7 +114,7 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
                 8192, L"Die eingestellte Whitelist-Datei konnte leider nicht gefunden werden:\n\n%ls",
                 char_to_wchar(*preset).c_str());
             if (acting)
-                fatal_error(1, *decision.stop);
+                fatal_error(1, *decision.stop, event_kind::rule_file_missing);
             return decision;
         }
         if (acting)

@@ -22,7 +22,8 @@ constexpr std::size_t piece_block_bytes = 65536;
 
 [[noreturn]] void out_of_memory()
 {
-    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.");
+    fatal_error(1, L"Die URL-Listen konnten nicht eingelesen werden. Der Arbeitsspeicher ist voll.",
+                event_kind::rule_memory);
 }
 
 std::string_view drop_prefix(std::string_view text, std::string_view prefix)
@@ -125,9 +126,12 @@ rule_match parse_rule_line(std::string_view line)
     return rule;
 }
 
-std::string normalise_url(std::string_view url)
+std::string normalise_url(std::string_view url, bool strict_host)
 {
     std::string lower = ascii_lower(url);
+    if (strict_host)
+        return std::string(lower.starts_with("https://") ? drop_prefix(lower, "https://")
+                                                         : drop_prefix(lower, "http://"));
     return std::string(strip_scheme(lower));
 }
 
@@ -194,14 +198,28 @@ std::string_view rule_pattern(std::string_view lower_url_expr)
     return pattern;
 }
 
-pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, bool strict_host)
+namespace {
+
+template <class link_type, class match_function>
+pattern_take pattern_takes(std::string_view pattern, const link_type& url, match_function match)
 {
-    const auto match = strict_host ? match_url_expr_strict : match_url_expr;
     if (match(pattern, url))
         return pattern_take::as_written;
     if (pattern.size() >= 3 && pattern.ends_with("/*") && match(pattern.substr(0, pattern.size() - 2), url))
         return pattern_take::without_slash_star;
     return pattern_take::none;
+}
+
+}  // namespace
+
+pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, bool strict_host)
+{
+    return pattern_takes(pattern, url, strict_host ? match_url_expr_strict : match_url_expr);
+}
+
+pattern_take strict_pattern_takes(std::string_view pattern, const strict_link& link)
+{
+    return pattern_takes(pattern, link, match_strict_link);
 }
 
 namespace {
@@ -214,6 +232,9 @@ std::optional<rule_hit> find_rule_in_pieces(std::string_view url, bool strict_ho
     std::string lowered;  // one buffer for every line
     // Line numbers count the file's lines; the pieces of a long line share one.
     int line_number = 0;
+    // strict_host_match=1: the link read as a browser reads its host, once for every rule.
+    const std::optional<std::string> strict_form = strict_host ? strict_link_host_form(url) : std::nullopt;
+    const strict_link strict_parts = strict_form ? split_strict_link(*strict_form) : strict_link{};
     bool at_line_start = true;
     while (next(piece)) {
         line_number += at_line_start ? 1 : 0;
@@ -230,7 +251,9 @@ std::optional<rule_hit> find_rule_in_pieces(std::string_view url, bool strict_ho
             c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         const std::string_view pattern =
             rule_pattern(std::string_view(lowered).substr(0, lowered.find(default_separator)));
-        const pattern_take take = rule_pattern_takes(pattern, url, strict_host);
+        const pattern_take take = !strict_host  ? rule_pattern_takes(pattern, url)
+                                  : strict_form ? strict_pattern_takes(pattern, strict_parts)
+                                                : pattern_take::none;
         if (take == pattern_take::none && !log_wanted(LOG_TRACE) && !log_wanted(LOG_WARN))
             continue;
 

@@ -40,24 +40,9 @@ bool is_control(unsigned char c)
     return c < 0x20 || c == 0x7f;
 }
 
-// List text for a note or a message: printable ASCII as it is, every other
-// byte (and "\") as \xNN, at most quoted_bytes, marked where it is cut.
 std::string quoted(std::string_view text)
 {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = byte >= 0x20 && byte < 0x7f && c != '\\';
-        if (out.size() + (plain ? 1 : 4) > quoted_bytes)
-            return out + "...(cut)";
-        if (plain) {
-            out += c;
-        } else {
-            constexpr char hex[] = "0123456789abcdef";
-            out += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
-        }
-    }
-    return out;
+    return quoted_text(text, quoted_bytes);
 }
 
 std::string_view xml_trim(std::string_view text)

@@ -35,23 +35,21 @@ std::optional<std::string> normalise_host_name(std::string_view host)
     return decoded;
 }
 
-struct split_url {
-    std::string host;
-    std::optional<std::string> port;
-    std::string rest;  // from the first "/", "?" or "#" on
-};
-
-split_url split_at_host(std::string_view text)
+// The same split for a pattern (views into it).
+strict_link split_at_host(std::string_view text)
 {
-    split_url parts;
-    const std::size_t end = std::min(text.find_first_of("/?#"), text.size());
+    strict_link parts;
+    // A plain loop: find_first_of asks memchr once per byte, which a scan of 100,000 rules feels.
+    std::size_t end = 0;
+    while (end < text.size() && text[end] != '/' && text[end] != '?' && text[end] != '#')
+        ++end;
     std::string_view authority = text.substr(0, end);
-    parts.rest = std::string(text.substr(end));
+    parts.rest = text.substr(end);
     if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-        parts.port = std::string(authority.substr(colon + 1));
+        parts.port = authority.substr(colon + 1);
         authority = authority.substr(0, colon);
     }
-    parts.host = std::string(authority);
+    parts.host = authority;
     return parts;
 }
 
@@ -80,13 +78,14 @@ std::optional<std::string> strict_link_host_form(std::string_view url)
     return *host + std::string(port) + text.substr(end);
 }
 
-bool match_url_expr_strict(std::string_view pattern, std::string_view url)
+strict_link split_strict_link(std::string_view link_form)
 {
-    const std::optional<std::string> link = strict_link_host_form(url);
-    if (!link)
-        return false;
-    split_url want = split_at_host(pattern);
-    const split_url have = split_at_host(*link);
+    return split_at_host(link_form);
+}
+
+bool match_strict_link(std::string_view pattern, const strict_link& have)
+{
+    strict_link want = split_at_host(pattern);
     // A pattern that is only a host ending in "*" ("*", "intranet.*") keeps
     // its documented reach: the star also takes the port and the whole path.
     const bool open_end = want.rest.empty() && !want.port && !want.host.empty() && want.host.back() == '*';
@@ -97,4 +96,10 @@ bool match_url_expr_strict(std::string_view pattern, std::string_view url)
     if (want.port ? !have.port || !match_url_expr(*want.port, *have.port) : have.port && !open_end)
         return false;
     return match_url_expr(want.rest, have.rest);
+}
+
+bool match_url_expr_strict(std::string_view pattern, std::string_view url)
+{
+    const std::optional<std::string> link = strict_link_host_form(url);
+    return link && match_strict_link(pattern, split_strict_link(*link));
 }

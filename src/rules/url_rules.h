@@ -25,8 +25,10 @@ struct rule_match {
 // Field n (from 0) of text split at separator (0 means '|'), or none.
 std::optional<std::string> get_field(std::string_view text, char separator, unsigned n);
 rule_match parse_rule_line(std::string_view line);
-// Lower case, then one "https://" and one "http://" prefix dropped.
-std::string normalise_url(std::string_view url);
+// Lower case, then one "https://" and one "http://" prefix dropped. strict_host:
+// only the first of them, as a browser reads "https://http://host/" as a link
+// to the host "http", not to "host".
+std::string normalise_url(std::string_view url, bool strict_host = false);
 bool match_url_expr(std::string_view pattern, std::string_view url);
 // strict_host_match=1: the link's host as a browser reads it (user name
 // dropped, a backslash read as "/", percent escapes decoded, lower case, no trailing
@@ -37,6 +39,15 @@ std::optional<std::string> strict_link_host_form(std::string_view url);
 // matches nothing only at the start of the pattern or behind a ".".
 bool match_host_expr(std::string_view pattern, std::string_view host);
 bool match_url_expr_strict(std::string_view pattern, std::string_view url);
+// The same for the link's strict_link_host_form, split once for all patterns
+// (views into it).
+struct strict_link {
+    std::string_view host;
+    std::optional<std::string_view> port;
+    std::string_view rest;  // from the first "/", "?" or "#" on
+};
+strict_link split_strict_link(std::string_view link_form);
+bool match_strict_link(std::string_view pattern, const strict_link& link);
 
 // The scan of one rule, shared by the lookup and the linter. The pattern of a
 // lower-cased first field as the match compares it: without its scheme and
@@ -46,6 +57,8 @@ std::string_view rule_pattern(std::string_view lower_url_expr);
 // without a trailing "/*", which lets "*.example.com/*" cover "example.com".
 enum class pattern_take { none, as_written, without_slash_star };
 pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, bool strict_host = false);
+// With strict_host_match=1, for the link's strict_link_host_form.
+pattern_take strict_pattern_takes(std::string_view pattern, const strict_link& link);
 
 // A matching rule with its line number (from 1) and its line as written.
 struct rule_hit {
@@ -78,6 +91,14 @@ struct rule_decision {
         unsigned long timeout_ms = 0;
     };
     std::optional<copy_answer> from_copy;
+    // whitelist_url: the cache of the central list was consulted (its rules
+    // matched by host, whatever strict_host_match says).
+    struct central_answer {
+        std::string url, cache, format, time;
+        // A site list's, when explaining: the <site> the matching rule came from.
+        std::optional<std::string> site;
+    };
+    std::optional<central_answer> from_url;
 };
 
 // Acting: what Ostrilo.exe does (log records, the stdout line of the program
@@ -100,9 +121,10 @@ std::optional<rule_match> scan_rule_file(std::string_view url, FILE* file, bool 
 bool consult_rule_file(rule_decision& decision, std::string_view url, const std::optional<std::string>& path,
                        lookup_mode mode);
 // The same for a rule file read from raw blocks (its bytes as on the disk),
-// named file in the records and the decision.
+// named file in the records and the decision; strict_host: none follows the
+// decision's.
 bool consult_rule_blocks(rule_decision& decision, std::string_view url, const std::string& file,
-                         const block_reader& raw, lookup_mode mode);
+                         const block_reader& raw, lookup_mode mode, std::optional<bool> strict_host = std::nullopt);
 std::optional<rule_hit> find_rule_in_blocks(std::string_view url, const block_reader& read, bool strict_host = false);
 // Gives the bytes of raw as a stream opened in text mode reads them: CR LF
 // as LF, and a Ctrl-Z ends the file (raw may go on; it is not read further).
@@ -132,11 +154,17 @@ rule_decision decide_url_rule(run_context& run, const std::string& url, lookup_m
 //   read: <YYYY-MM-DD HH:MM:SS> UTC
 //   length: <bytes, 12 digits>
 //   sha256: <64 lower-case hex digits of the bytes>
+// The cache of the whitelist_url list (central_list.h) has the same form,
+// with its own first line "Ostrilo central rule list" and three more fields:
+// "format" after "source", "etag" and "last-modified" after "read".
+enum class store_form { whitelist_copy, central_list };
 struct rule_copy_header {
     std::string source, time, sha256;
     std::size_t length = 0;
+    // The central list's only: "rules" or "site list", and the server's validators ("" for none).
+    std::string format = {}, etag = {}, last_modified = {};
 };
-std::string rule_copy_header_text(const rule_copy_header& header);
+std::string rule_copy_header_text(const rule_copy_header& header, store_form form = store_form::whitelist_copy);
 // The header at the start of text, where the body begins, and what is wrong
 // with the copy; complete: text is the whole copy, so its length is checked
 // too (the checksum is the caller's: it needs Windows).
@@ -145,7 +173,8 @@ struct parsed_rule_copy {
     std::size_t body_offset = 0;
     std::optional<std::string> damage;
 };
-parsed_rule_copy parse_rule_copy(std::string_view text, bool complete = true);
+parsed_rule_copy parse_rule_copy(std::string_view text, bool complete = true,
+                                 store_form form = store_form::whitelist_copy);
 
 // The copy file: where it is kept (UTF-8; empty when there is no folder for
 // it), whether there is one, what it holds, and whether its last-write time

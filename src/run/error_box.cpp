@@ -19,7 +19,7 @@ std::optional<std::wstring> title;
 void set_error_box_title(const std::optional<std::wstring>& new_title)
 {
     if (!new_title)
-        fatal_error(1, L"Fehler: error_box_title sollte zu NULL gesetzt werden.");
+        fatal_error(1, L"Fehler: error_box_title sollte zu NULL gesetzt werden.", event_kind::internal_error);
     title = *new_title;
 }
 
@@ -40,7 +40,7 @@ std::wstring fatal_error_text(const std::wstring& message, unsigned error_number
                                message.c_str(), static_cast<int>(error_number), explanation.c_str());
 }
 
-void fatal_error(unsigned status, const std::wstring& message)
+void fatal_error(unsigned status, const std::wstring& message, event_kind kind)
 {
     if (!title)
         title = L"Corvane-Pro Error";
@@ -53,12 +53,15 @@ void fatal_error(unsigned status, const std::wstring& message)
     if (system_text)
         system_message = system_text.get();
     std::wstring text = fatal_error_text(message, error_number, system_message);
+    // Written before the box, which may stand for hours; the error number is
+    // taken before the event's own calls could change it.
+    write_box_event(kind, text);
     MessageBoxW(nullptr, text.c_str(), title->c_str(), 0);
     std::exit(static_cast<int>(error_number != 0 ? error_number : status));
 }
 
-void fatal_error_if(unsigned status, const std::wstring& message)
+void fatal_error_if(unsigned status, const std::wstring& message, event_kind kind)
 {
     if (status != 0)
-        fatal_error(status, message);
+        fatal_error(status, message, kind);
 }

@@ -40,22 +40,26 @@ struct found_paths {
 
 // Where the value of a key in force comes from, in the order the sources
 // are asked.
-enum class key_source { machine_policy, user_policy, file, fallback };
+enum class key_source { machine_policy, user_policy, file, installation, fallback };
 
 // A key's value as one source sets it.
 struct key_value {
     std::string text;          // text and path keys, UTF-8
     unsigned long number = 0;  // on/off, choice and number keys
     key_source source = key_source::fallback;
-    std::string file;  // ostrilo.cfg: the path and line that set it
+    std::string file;  // ostrilo.cfg: the path and line that set it; installation: the value's path
     int line = 0;
 };
 
 // The keys of the run, by row of the key table (src/config/config_keys.h).
 struct key_values {
-    // Both policy keys are read at the first request of any key, once.
+    // Both policy keys are read at the first request of any key, once; their
+    // records are written at the first request that may write records (the
+    // log key is asked for before the log file is open).
     bool policies_read = false;
+    bool policies_recorded = false;
     std::vector<std::optional<key_value>> policy;
+    std::vector<std::pair<int, std::string>> policy_records;  // level, text
     // The policy values ignored (wrong type, out of range): the key's name
     // and what is wrong, as the WARN record says it.
     std::vector<std::pair<std::string, std::string>> policy_problems;
@@ -92,6 +96,13 @@ struct run_context {
     key_values keys;
     rule_file_paths rule_files;
     viewer_state viewer;
+    // whitelist_url, as the run found it before its lookup: it fetched the
+    // list (or tried), or its cache was current; either way the refresh after
+    // the hand-off has nothing to do.
+    struct {
+        bool fetched = false;
+        bool current = false;
+    } central_list;
 #ifdef _WIN32
     // COM, set up by the first shell request and kept until the run ends:
     // the shell may still be working on the request when it returns.

@@ -23,6 +23,10 @@ std::string_view trim(std::string_view line);
 std::string ascii_lower(std::string_view text);
 // The value of a hex digit (either case), or -1.
 int hex_digit_value(char c);
+// Outside text for a record, a note or a message: printable ASCII as it is,
+// every other byte (and "\") as \xNN, at most max_bytes, marked "...(cut)"
+// where it is cut; never a line break or a control character.
+std::string quoted_text(std::string_view text, std::size_t max_bytes = 200);
 // True when text is well-formed UTF-8 as Windows' strict conversion reads it:
 // no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
 bool is_valid_utf8(std::string_view text);

@@ -123,3 +123,21 @@ std::size_t valid_utf8_length(std::string_view text)
     }
     return i;
 }
+
+std::string quoted_text(std::string_view text, std::size_t max_bytes)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = byte >= 0x20 && byte < 0x7f && c != '\\';
+        if (out.size() + (plain ? 1 : 4) > max_bytes)
+            return out + "...(cut)";
+        if (plain) {
+            out += c;
+        } else {
+            constexpr char hex[] = "0123456789abcdef";
+            out += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
+        }
+    }
+    return out;
+}

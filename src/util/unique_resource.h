@@ -115,6 +115,9 @@ using unique_module = unique_any<HMODULE, &FreeLibrary>;
 // --- Registry ---
 using unique_hkey = unique_any<HKEY, &RegCloseKey>;
 
+// --- Event log ---
+using unique_event_source = unique_any<HANDLE, &DeregisterEventSource>;
+
 // --- Memory ---
 template <class P>
 void local_free(P block)

@@ -38,7 +38,7 @@ const std::string& get_os_user_name(run_context& run)
     char buffer[257] = {};
     DWORD size = sizeof buffer;
     if (!GetUserNameA(buffer, &size))
-        fatal_error(1, L"Ich konnte den Betriebssystem-Usernamen nicht feststellen.");
+        fatal_error(1, L"Ich konnte den Betriebssystem-Usernamen nicht feststellen.", event_kind::user_name_unknown);
     os_user_name = buffer;
     return *os_user_name;
 }
@@ -54,13 +54,15 @@ unsigned long find_process_by_name(run_context& run, const char* name, const std
     if (!snapshot) {
         fatal_error(1,
                     L"Ich konnte kein Snapshot der laufenden Prozesse machen. So kann ich nicht überprüfen, "
-                    L"ob der VNC-Viewer schon läuft.");
+                    L"ob der VNC-Viewer schon läuft.",
+                    event_kind::process_list_failed);
     }
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     if (!Process32First(snapshot.get(), &entry)) {
         snapshot.reset();
-        fatal_error(1, L"Ich konnte den ersten Prozess aus der Prozessliste nicht auslesen.");
+        fatal_error(1, L"Ich konnte den ersten Prozess aus der Prozessliste nicht auslesen.",
+                    event_kind::process_list_failed);
     }
     unsigned long result = 0;
     do {

@@ -86,16 +86,17 @@ int send_url_to_vncviewer_with_pipe(run_context& run, const std::wstring& url)
     return 1;
 }
 
-void send_url_to_vncviewer(run_context& run, const std::wstring& url)
+bool send_url_to_vncviewer(run_context& run, const std::wstring& url)
 {
     const std::wstring clipboard_text = format_wide_bounded(url.size() + 7, L"nburl:%ls", url.c_str());
     if (send_url_to_vncviewer_with_pipe(run, url) == 1)
-        return;
+        return true;
     LOG_OSTRILO(LOG_WARN,
                 "I couldn't write the url to the pipe. Probably the viewer is older than 2.1.4 or it is not running "
                 "with 'multi'. I am going to use the clipboard instead.");
     LOG_OSTRILO(LOG_DEBUG, "Starting put_clipboard(%ls)", clipboard_text.c_str());
     put_clipboard(clipboard_text);
+    return false;
 }
 
 void put_clipboard(const std::wstring& text)
@@ -107,16 +108,17 @@ void put_clipboard(const std::wstring& text)
     const wchar_t* const no_memory =
         L"Ich konnte nichts in die Zwischenablage kopieren, da ich keinen Speicher global allozieren konnte. "
         L"Das ist sonderbar. Ist der Arbeitsspeicher überfüllt?";
-    fatal_error_if(block.get() == nullptr, no_memory);
+    fatal_error_if(block.get() == nullptr, no_memory, event_kind::clipboard_failed);
 
     LOG_OSTRILO(LOG_TRACE, "stating memcpy");
     locked_global locked = lock_global(block.get());
     // A block that cannot be locked is as good as no memory at all.
-    fatal_error_if(locked.memory == nullptr, no_memory);
+    fatal_error_if(locked.memory == nullptr, no_memory, event_kind::clipboard_failed);
     std::memcpy(locked.memory, text.c_str(), size);
     fatal_error_if(unlock_global(locked),
                    L"Ich konnte nichts in die Zwischenablage kopieren, da ich dafür vorgesehenen Speicher nicht "
-                   L"freischalten konnte.");
+                   L"freischalten konnte.",
+                   event_kind::clipboard_failed);
 
     LOG_OSTRILO(LOG_TRACE, "starting OpenClipboard()");
     unique_clipboard clipboard = open_clipboard();
@@ -130,13 +132,15 @@ void put_clipboard(const std::wstring& text)
                    L"Programm blockiert die Zwischenablage und gibt sie nicht wieder frei. Die Zwischenablage wird "
                    L"aber benötigt, damit ich den Link an den Corvane-Pro VNC-Viewer weiterreichen kann. Bitte "
                    L"beenden sie das verantwortliche Programm oder sorgen sie anderweitig dafür, dass es die "
-                   L"Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.");
-    fatal_error_if(!EmptyClipboard(), L"Ich konnte die Zwischenablage nicht leeren.");
+                   L"Zwischenablage frei gibt, und rufen sie danach den Link erneut auf.",
+                   event_kind::clipboard_blocked);
+    fatal_error_if(!EmptyClipboard(), L"Ich konnte die Zwischenablage nicht leeren.", event_kind::clipboard_failed);
     fatal_error_if(SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr,
-                   L"Ich konnte nichts in die Zwischenablage kopieren.");
+                   L"Ich konnte nichts in die Zwischenablage kopieren.", event_kind::clipboard_failed);
     // The block belongs to the clipboard now.
     block.release();
-    fatal_error_if(!close_clipboard(clipboard), L"Ich konnte die Zwischenablage nicht schließen.");
+    fatal_error_if(!close_clipboard(clipboard), L"Ich konnte die Zwischenablage nicht schließen.",
+                   event_kind::clipboard_failed);
     LOG_OSTRILO(LOG_TRACE, "returning from put_clipboard()");
 }
 

@@ -15,27 +15,34 @@
 #include "viewer_decisions.h"
 #include "viewer_win32.h"
 
-void open_url_in_kvix(run_context& run, const std::wstring& text)
+std::string open_url_in_kvix(run_context& run, const std::wstring& text)
 {
     LOG_OSTRILO(LOG_DEBUG, "open_url_in_kvix(%ls)", text.c_str());
     const std::string& user = get_os_user_name(run);
     const unsigned long process_id = find_process_by_name(run, "vncviewer.exe", user);
+    std::string how;
     if (process_id != 0) {
         LOG_OSTRILO(LOG_DEBUG, "vncviewer.exe is running for user '%s' (process id: %lu)", user.c_str(), process_id);
-        send_url_to_vncviewer(run, text);
+        const bool piped = send_url_to_vncviewer(run, text);
         bring_viewer_window_to_front_with_process_id(run, process_id);
+        how = piped ? "the running viewer, through its pipe" : "the running viewer, on the clipboard";
     } else {
         LOG_OSTRILO(LOG_DEBUG, "vncviewer.exe is not running for user '%s'", user.c_str());
         // Wide text without a UTF-8 form starts the viewer with an empty
         // -initialURL rather than with nothing at all.
         const std::string utf8 = wide_to_utf8(text).value_or(std::string());
-        if (start_viewer_with_url(run, utf8) == 0) {
+        if (start_viewer_with_url(run, utf8) != 0) {
+            how = "the viewer, started with the link";
+        } else {
             const std::wstring message = make_viewer_not_found_text(run);
             const std::wstring title = make_error_box_title(run);
+            write_box_event(event_kind::viewer_missing, message);
             MessageBoxW(nullptr, message.c_str(), title.c_str(), 0);
+            how = "nothing: no viewer was found";
         }
     }
     LOG_OSTRILO(LOG_TRACE, "open_url_in_kvix() finished");
+    return how;
 }
 
 unsigned long start_viewer_with_url(run_context& run, const std::string& text)
@@ -109,6 +116,12 @@ int is_vncviewer_version_equal_to_or_greater_than_2_1_4(run_context& run)
     return 1;
 }
 
+namespace {
+
+constexpr DWORD child_idle_wait_ms = 30000;
+
+}  // namespace
+
 unsigned long start_child_program(run_context& run, const std::string& command_line,
                                   const std::optional<std::string>& window_title, bool wait,
                                   const std::optional<std::string>& working_folder)
@@ -128,12 +141,19 @@ unsigned long start_child_program(run_context& run, const std::string& command_l
     PROCESS_INFORMATION started{};
     if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
                         &started)) {
-        fatal_error(1, L"Fataler Fehler! Der Start eines notwendigen Programms ist fehlgeschlagen.");
+        fatal_error(1, L"Fataler Fehler! Der Start eines notwendigen Programms ist fehlgeschlagen.",
+                    event_kind::program_failed);
     }
     const unique_process_information process = own_process(started);
     LOG_ENVIRONMENT(LOG_TRACE, "Wait for child program to open a window... ");
-    WaitForInputIdle(process.process.get(), INFINITE);
-    LOG_ENVIRONMENT(LOG_TRACE, "OK, looks ready.");
+    // Bounded: a program that never becomes ready for input (hung, or started
+    // where no desktop is) must not hold this run, nor the logon or the
+    // installation that started it.
+    if (WaitForInputIdle(process.process.get(), child_idle_wait_ms) == WAIT_TIMEOUT)
+        LOG_ENVIRONMENT(LOG_WARN, "The child program was not ready for input within %lu ms; going on.",
+                        child_idle_wait_ms);
+    else
+        LOG_ENVIRONMENT(LOG_TRACE, "OK, looks ready.");
     if (window_title_worth_searching(window_title)) {
         HWND window = FindWindowA(nullptr, window_title->c_str());
         if (window != nullptr) {

@@ -80,21 +80,34 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
         {L"", "ok    default https (UserChoice): Ostrilo (NB.HTTPS)"},
         {L"", "ok    strict_command_line: on: no text inside a link"},
         {L"", "ok    unwrap_links: 2: a link wrapped by mail security is looked up and opened as the link inside it"},
+        {L"",
+         "ok    event_log: 1: the events an administrator acts on go to the Application log; Event Viewer takes "
+         "their messages from " +
+             narrow(box.exe())},
         // Registered before the key was set: the folder stands behind the link.
         {L" -configdir C:\\cfg",
          "FIX   strict_command_line: on, but the open command of http, https, .html does not end in -url"},
     };
+    const scoped_key source(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Ostrilo");
+    write_string(HKEY_LOCAL_MACHINE, source.path, L"EventMessageFile", box.exe());
     for (const auto& [switches, line] : cases) {
         clean_registry registry(L"win7");
         box.put(L"ostrilo.cfg", "lotus_notes_html_workaround=1\r\n");
         if (switches) {
             EXPECT_EQ(box.run(L"-setregistry" + std::wstring(switches)).exit_code, 0u);
         }
-        box.put(L"ostrilo.cfg", "strict_command_line=1\r\nunwrap_links=2\r\n");
+        box.put(L"ostrilo.cfg", "strict_command_line=1\r\nunwrap_links=2\r\nevent_log=1\r\n");
         const run_result status = box.run_command_line(admin + L"status");
         EXPECT_EQ(status.exit_code, line.starts_with("FIX") ? 1u : 0u) << line;
         EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
     }
+    // Without the source (a copy from the zip), Event Viewer would show the events without their messages.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, source.path.c_str());
+    EXPECT_NE(box.run_command_line(admin + L"status")
+                  .out.find("FIX   event_log: 1: the events an administrator acts on "
+                            "go to the Application log; the source Ostrilo is not "
+                            "registered"),
+              std::string::npos);
     // A byte order mark hides the first key of ostrilo.cfg from Ostrilo: status and lint say so.
     box.put(L"ostrilo.cfg", "\xEF\xBB\xBFunwrap_links=2\r\n");
     const std::string status = box.run_command_line(admin + L"status").out;
@@ -124,6 +137,8 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
     write_policies({{HKEY_LOCAL_MACHINE, L"product_name", REG_SZ, L"Acme Policy"},
                     {HKEY_CURRENT_USER, L"unwrap_links", REG_DWORD, L"1"},
                     {HKEY_LOCAL_MACHINE, L"whitelist_copy", REG_SZ, L"1"}});
+    const scoped_key installation(HKEY_LOCAL_MACHINE, L"Software\\Ostrilo");  // as DEFAULT_BROWSER_PROMPT=0 leaves it
+    write_string(HKEY_LOCAL_MACHINE, installation.path, L"default_browser_prompt", L"0");
     ASSERT_EQ(box.run(L"-setregistry").exit_code, 0u);
     std::set<std::string> rows;
     registry_dump(HKEY_CURRENT_USER, L"Software\\RegisteredApplications", rows);
@@ -133,8 +148,11 @@ TEST(AdminStatus, NamesEachKeysSourceAndIgnoredPolicyValuesAndExplainTheKeysThat
     const std::string cfg = narrow(box.program_dir) + "\\\\ostrilo.cfg";
     const std::string status = box.run_command_line(admin + L"status").out;
     const std::string lines[] = {
-        "ok    key product_name: Acme Policy (machine policy)", "ok    key unwrap_links: 1 (user policy)",
-        "ok    key strict_host_match: 1 (" + cfg + ":2)", "ok    key whitelist_timeout_ms: 0 (default)",
+        "ok    key product_name: Acme Policy (machine policy)",
+        "ok    key unwrap_links: 1 (user policy)",
+        "ok    key strict_host_match: 1 (" + cfg + ":2)",
+        "ok    key whitelist_timeout_ms: 0 (default)",
+        "ok    key default_browser_prompt: 0 (MSI property (HKLM\\Software\\Ostrilo\\default_browser_prompt))",
         "FIX   policy whitelist_copy: HKLM\\Software\\Policies\\Corvane-Pro\\Ostrilo\\whitelist_copy is REG_SZ, not "
         "REG_DWORD: ignored -- set it with the template ostrilo.admx, or as REG_DWORD 0 or 1, or remove it"};
     for (const std::string& line : lines)

@@ -2,6 +2,7 @@
 // the command line, the local browsers, the remote viewer, and links an attacker
 // may shape, with the hardening keys of ostrilo.cfg off and on.
 #include "entry.h"
+#include "events.h"
 #include "nb_utils.h"
 #include "sandbox.h"
 #include "unique_resource.h"
@@ -93,6 +94,7 @@ void check(const std::vector<route>& routes)
                                 program_aside(real_program_files() + L"\\Internet Explorer\\iexplore.exe", nullptr)};
     for (const route& r : routes) {
         sandbox box;
+        box.env[L"WINEDEBUG"] = event_debug;  // every run shows its events, so a run without the key shows none
         const std::string expected = narrow(placed(widen(r.expected), box));
         for (const char* name : sandbox::standin_names)
             if (expected.find("\n" + std::string(name) + ": ") != std::string::npos)
@@ -288,7 +290,8 @@ TEST(Hostile, EachHostileInputEndsAsDocumentedWithTheHardeningKeysOffAndOn)
     };
     // clang-format on
     // Two of the links that the unit table of strict host matching rejects: local without the key, remote with it.
-    for (const std::string link : {"https://evil.example/x.intranet.test/", "https://evil.example\\.intranet.test/"}) {
+    for (const std::string link : {"https://evil.example/x.intranet.test/", "https://evil.example\\.intranet.test/",
+                                   "https://http://intranet.test/"}) {
         cases.push_back({"", spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nfirefox: " + link});
         cases.push_back(
             {host, spoofable, L"-url \"" + widen(link) + L"\"", "exit 0\nviewer: -initialURL \"||" + link + "\""});
@@ -451,10 +454,12 @@ TEST(Viewer, RunningViewerGetsTheEncodedTextThroughItsPipeOrTheTextAsReceivedOnT
 
 // whitelist_copy=1 keeps the last good copy of the central rule file, and a run whose file cannot be read whole uses
 // it without a box; without an intact copy of that same file, or without the key, the box ends the run as before.
-// The central rule's destination "none" ends the run with status 1 right after the lookup.
+// The central rule's destination "none" ends the run with status 1 right after the lookup. With event_log=1, the
+// events of each fault follow the records.
 TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWhole)
 {
-    const std::string key = "whitelist_copy=1\n", cfg = key + "whitelist_path=%R\\central\\url whitelist.txt\n";
+    const std::string key = "whitelist_copy=1\nevent_log=1\n",
+                      cfg = key + "whitelist_path=%R\\central\\url whitelist.txt\n";
     const std::wstring central = L"\\central\\url whitelist.txt", link = L"-url \"https://c.test/x\"";
     const std::string file = "%R\\central\\url whitelist.txt", copy = "%R\\localappdata\\Ostrilo\\whitelist copy.txt";
     const std::string kept = "\ncopy: " + file + ": c.test/*|none", matched = "\nTRACE  --> dest: <none>";
@@ -467,9 +472,21 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
         "exit 2\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Die eingestellte "
         "Whitelist-Datei konnte leider nicht gefunden werden:\n\n";
     const auto box = [&](const std::string& f) { return missing_box + f; };
+    // The events: the destination "none" in the file that decided, and the box of a missing file.
+    const auto none = [](const std::string& in) {
+        return "\nevent warning 213: https://c.test/x | line 1 of " + in + ": c.test/*|none";
+    };
+    const auto box_event = [](const std::string& f) {
+        return "\nevent error 300: The rule file that whitelist_path names was not found; no link is opened until it "
+               "is back. | Die eingestellte Whitelist-Datei konnte leider nicht gefunden werden:\n\n" +
+               f;
+    };
     const auto used = [&](const std::string& f, const std::string& why) {
+        const std::string event = why.starts_with("did not answer") ? "\nevent warning 201: " + f + " | 300 | "
+                                                                    : "\nevent warning 200: " + f + " | " + why + " | ";
         return "exit 1\nWARN whitelist_copy: cannot read " + f + " (" + why + "); using its copy of " + copy_time +
-               " from " + copy + matched + "\ncopy: " + f + ": c.test/*|none";
+               " from " + copy + matched + event + copy_time + " | " + copy + none(copy) + "\ncopy: " + f +
+               ": c.test/*|none";
     };
     // A run with the file in place makes the copy (its time set to one known here); then the fault.
     const auto with_copy = [&](std::function<void(sandbox&)> fault, const std::string& config = "") {
@@ -526,7 +543,7 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
     const auto then = [](auto first, auto second) { return [=](sandbox& b) { return first(b), second(b); }; };
     // clang-format off
     check({
-        {cfg, "", link, "exit 1" + matched + kept, L"", {},
+        {cfg, "", link, "exit 1" + matched + none(file) + kept, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
         {cfg, "", link, used(file, "system error 2: File not found."), L"", {}, with_copy(missing)},
         {cfg, "", link, used(file, "system error 32: Sharing violation."), L"", {}, [&](sandbox& b) {
@@ -536,25 +553,32 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
             missing(b); CreateDirectoryW((b.root + central).c_str(), nullptr); })},
         {cfg, "", link, "exit 0\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Corvane-Pro Viewer wurde "
          "leider nicht gefunden.\nWARN whitelist_copy: " + file + " is empty; the copy " + copy + " with rules of "
-         + copy_time + " is kept" + kept, L"", {},
+         + copy_time + " is kept\nevent error 301: No viewer was running and none could be started (vncviewer.exe "
+         "2.1.4 or later, or viewer_selector.exe); the link was not opened. | Der Corvane-Pro Viewer wurde leider nicht "
+         "gefunden." + kept, L"", {},
          with_copy([&](sandbox& b) { write_file(b.root + central, ""); })},
         {cfg, "", link, "exit 1\nWARN whitelist_copy: cannot keep a copy of " + file + " in " + file +
-         "\\Ostrilo\\whitelist copy.txt (system error 3: Path not found.); going on without it" + matched, L"", {},
+         "\\Ostrilo\\whitelist copy.txt (system error 3: Path not found.); going on without it" + matched + "\nevent "
+         "warning 204: " + file + " | " + file + "\\Ostrilo\\whitelist copy.txt | system error 3: Path not found." + none(file), L"",
+         {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n");
                            b.env[L"LOCALAPPDATA"] = b.root + central; return HANDLE(); }},
         {cfg, "", link, box(file) + "\nWARN whitelist_copy: the copy " + copy + " is of C:\\other.txt, not of " + file +
-         "; not used\ncopy: C:\\other.txt: c.test/*|none", L"", {}, edit_copy("source: " + file, "source: C:\\other.txt")},
+         "; not used" + box_event(file) + "\ncopy: C:\\other.txt: c.test/*|none", L"", {}, edit_copy("source: " + file, "source: C:\\other.txt")},
         {cfg, "", link, box(file) + "\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not "
-         "match); ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
+         "match); ignored\nevent warning 203: " + copy + " | " + file + " | checksum does not match | It is ignored, and "
+         "the file cannot be read." + box_event(file) + "\ncopy: damaged", L"", {}, edit_copy("|none", "|n0ne")},
         {cfg, "", link, box(file) + "\nERROR whitelist_copy: the copy " + copy + " is damaged (length 12 instead of 15 "
-         "bytes); ignored\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
-        {cfg, "", link, box(file), L"", {}, missing},
+         "bytes); ignored\nevent warning 203: " + copy + " | " + file + " | length 12 instead of 15 bytes | It is "
+         "ignored, and the file cannot be read." + box_event(file) + "\ncopy: damaged", L"", {}, edit_copy("|none", "|n")},
+        {cfg, "", link, box(file) + box_event(file), L"", {}, missing},
         // A copy that holds the file's bytes under a damaged checksum is written anew, with an ERROR record; one
         // that is only changed since Ostrilo wrote it (its time, here) quietly.
         {cfg, "", link, "exit 1\nERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
-         "is replaced" + matched + kept, L"", {}, edit_copy(sha256_hex("c.test/*|none\r\n"), std::string(64, 'a'), "", true)},
+         "is replaced" + matched + "\nevent warning 203: " + copy + " | " + file + " | checksum does not match | It is "
+         "replaced." + none(file) + kept, L"", {}, edit_copy(sha256_hex("c.test/*|none\r\n"), std::string(64, 'a'), "", true)},
         {cfg, "", link, "exit 1\n!ERROR whitelist_copy: the copy " + copy + " is damaged (checksum does not match); it "
-         "is replaced" + matched + kept, L"", {}, with_copy([](sandbox&) {})},
+         "is replaced" + matched + none(file) + kept, L"", {}, with_copy([](sandbox&) {})},
         // A read that fails part-way, and a file that changes while it is read (read twice), decide nothing; also on
         // the thread of whitelist_timeout_ms. (Under Wine 8 another process's lock of a byte range does not make a
         // read fail, as a copy job's lock on a share does; the pipe whose server disconnects after a rule does.)
@@ -562,17 +586,18 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
          then(copy_of_source(pipe, key + "whitelist_path=" + pipe), serve(firefox, 0, true))},
         {cfg, "", link, used(pipe, "system error 233: Pipe not connected."), L"", {},
          then(copy_of_source(pipe, timed + "whitelist_path=" + pipe), serve(firefox, 0, true))},
-        {key + "whitelist_path=" + pipe, "", link, box(pipe), L"", {}, serve(firefox, 0, true)},
+        {key + "whitelist_path=" + pipe, "", link, box(pipe) + box_event(pipe), L"", {}, serve(firefox, 0, true)},
         {cfg, "", link, used(sys, "it changed while it was read"), L"", {},
          copy_of_source(sys, key + "whitelist_path=" + sys)},
-        {key + "whitelist_path=" + sys, "", link, box(sys), L"", {}},
+        {key + "whitelist_path=" + sys, "", link, box(sys) + box_event(sys), L"", {}},
         // whitelist_timeout_ms: the copy answers for a pipe that never writes; a file that answers is read.
         {cfg, "", link, used(pipe, "did not answer within 300 ms"), L"", {},
          then(copy_of_source(pipe, timed + "whitelist_path=" + pipe), serve())},
         {timed + "whitelist_path=" + pipe, "", link, "exit 1\nWARN whitelist_timeout_ms: " + pipe + " did not answer "
-         "within 300 ms and has no intact copy; waiting on" + matched + "\ncopy: " + pipe + ": c.test/*|none", L"", {},
+         "within 300 ms and has no intact copy; waiting on" + matched + "\nevent warning 202: " + pipe + " | 300" +
+         none(pipe) + "\ncopy: " + pipe + ": c.test/*|none", L"", {},
          serve("c.test/*|none\r\n", 2000)},
-        {cfg + "whitelist_timeout_ms=300\n", "", link, "exit 1" + matched + kept, L"", {},
+        {cfg + "whitelist_timeout_ms=300\n", "", link, "exit 1" + matched + none(file) + kept, L"", {},
          [&](sandbox& b) { write_file(b.root + central, "c.test/*|none\r\n"); return HANDLE(); }},
         // Without the key the copy is not looked at.
         {cfg, "", link, box(file) + "\n!WARN whitelist_copy: cannot read" + kept, L"", {},
@@ -711,6 +736,68 @@ TEST(WhitelistCopy, TwoRunsOfDifferentFilesAtOnceLeaveACopyOfExactlyOneFile)
     }
 }
 
+// event_log=1 writes what an administrator acts on, 2 also each routed link; no key or another value writes
+// nothing (every run of check() shows its events). The central rule file's events are in WhitelistCopy's rows.
+TEST(EventLog, EachKindIsWrittenWithItsLevelIdAndStringsOnlyWithTheKey)
+{
+    const std::string rules = "l.test/f*|local|firefox\nl.test/i*|local\nbad.test/*|elsewhere\nr.test/*|remote|x|y\n";
+    const std::string one = "event_log=1\n", two = "event_log=2\n", file = "%R\\program\\\\url whitelist.txt";
+    const std::string routed = "\nevent information 110: ", f = "https://l.test/f", n = "https://n.test/";
+    const std::string by_firefox = f + " | " + f + " | line 1 of " + file +
+                                   ": l.test/f*|local|firefox | the local "
+                                   "browser firefox (asked of the shell by program name)";
+    const std::string box = "\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: ", error = "\nevent error ";
+    const auto url = [](const std::string& link) { return L"-url \"" + widen(link) + L"\""; };
+    const std::string clipboard =
+        "Ich konnte nichts in die Zwischenablage kopieren, da ich diese nicht öffnen konnte. "
+        "Ein anderes Programm blockiert die Zwischenablage und gibt sie nicht wieder frei. Die Zwischenablage wird "
+        "aber "
+        "benötigt, damit ich den Link an den Corvane-Pro VNC-Viewer weiterreichen kann. Bitte beenden sie das "
+        "verantwortliche Programm oder sorgen sie anderweitig dafür, dass es die Zwischenablage frei gibt, und rufen "
+        "sie danach den Link erneut auf.";
+    // clang-format off
+    check({
+        {"", rules, url(f), "exit 0\nfirefox: " + f},
+        {one, rules, url(f), "exit 0\nfirefox: " + f},
+        {"event_log=3", rules, url(f), "exit 0\nfirefox: " + f},
+        {two, rules, url(f), "exit 0\nfirefox: " + f + routed + by_firefox},
+        {two, rules, url(n), "exit 0\nviewer: -initialURL \"" + n + "\"" + routed + n + " | " + n + " | no rule matched; "
+         "such a link goes to the viewer | the viewer, started with the link"},
+        {two, rules, url("https://r.test/"), "exit 0" + routed + "https://r.test/ | https://r.test/ | line 4 of " + file +
+         ": r.test/*|remote|x|y | the running viewer, through its pipe\npipe: y|x|https://r.test/\0"s, L"",
+         {{L"STANDIN_PIPE", L"\\\\.\\pipe\\feldrun-pipe"}}},
+        {two, "", url(n), "exit 0" + routed + n + " | " + n + " | no rule matched; such a link goes to the viewer | the "
+         "running viewer, on the clipboard\nclipboard: nburl:" + n},
+        // The rule's browser and the configured one give way to the last resort; without either, it is the way.
+        {one + "local_firefox=%B", rules, url(f), "exit 0\nbox: Error: File not found.\r\n\niexplore: " + f + "\nevent "
+         "warning 210: firefox (asked of the shell by program name) and the configured browser %B (it does not exist) | " +
+         f + " | the local browser iexplore (asked of the shell, as the last resort)"},
+        {one, rules, url("https://l.test/i"), "exit 0\niexplore: https://l.test/i"},
+        {one + "safe_browser_arguments=1", "*|local|firefox", url("/x"), "exit 0\nevent warning 211: /x"},
+        {one + "strict_command_line=1", rules, url("https://e.test/") + L" x", "exit 1\nevent warning 212: \"%R\\program"
+         "\\Ostrilo.exe\" -url \"https://e.test/\" x | the command line is not <program> <switches> -url \"<link>\"."},
+        {one, rules, url("https://bad.test/a"), "exit 1\nevent warning 213: https://bad.test/a | line 3 of " + file +
+         ": bad.test/*|elsewhere"},
+        // The error boxes: the English reason and the box's text.
+        {one + "whitelist_path=%R\\gone.txt", rules, url(f), "exit 2" + box + "Die eingestellte Whitelist-Datei konnte "
+         "leider nicht gefunden werden:\n\n%R\\gone.txt" + error + "300: The rule file that whitelist_path names was "
+         "not found; no link is opened until it is back. | Die eingestellte Whitelist-Datei konnte leider nicht gefunden "
+         "werden:\n\n%R\\gone.txt"},
+        {two, rules, url(n), "exit 0" + box + "Der Corvane-Pro Viewer wurde leider nicht gefunden." + error + "301: No "
+         "viewer was running and none could be started (vncviewer.exe 2.1.4 or later, or viewer_selector.exe); the link "
+         "was not opened. | Der Corvane-Pro Viewer wurde leider nicht gefunden." + routed + n + " | " + n + " | no rule "
+         "matched; such a link goes to the viewer | nothing: no viewer was found"},
+        {one + "local_browser_bin=%R\\seite \u00e4.html", rules, url("https://l.test/i"), "exit 2" + box + "Der Start des "
+         "lokalen Browsers ist fehlgeschlagen." + error + "304: The browser program configured in ostrilo.cfg could not "
+         "be started. | Der Start des lokalen Browsers ist fehlgeschlagen."},
+        // Wine prints no more than the first 290 characters or so of a string.
+        {one, rules, url(n), "exit 2" + box + clipboard + error + "302: Another program holds the clipboard, so the "
+         "link could not be handed to the running viewer. | " + clipboard.substr(0, clipboard.find("Bitte ") + 7) + "...",
+         L"", {{L"STANDIN_HOLD_CLIPBOARD", L"1"}}},
+    });
+    // clang-format on
+}
+
 // What Explorer's file properties, the installer and publisher rules of application control read.
 TEST(Resources, ProgramsCarryAGermanVersionResourceAndTheExeItsIcon)
 {
@@ -734,6 +821,27 @@ TEST(Resources, ProgramsCarryAGermanVersionResourceAndTheExeItsIcon)
     }
     HMODULE module = LoadLibraryExW((bin_folder() + L"\\Ostrilo.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
+    // Every event's message as Event Viewer formats it, with as many strings as its row takes, each of them shown.
+    for (const event_row& row : event_rows) {
+        std::vector<std::wstring> strings;
+        std::vector<DWORD_PTR> arguments;
+        for (int i = 1; i <= row.strings; ++i)
+            strings.push_back(L"<" + std::to_wstring(i) + L">");
+        for (const std::wstring& text : strings)
+            arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
+        std::wstring expected = widen(row.message) + L"%n";
+        for (std::size_t at; (at = expected.find(L'%')) != std::wstring::npos;)
+            expected.replace(at, 2, expected[at + 1] == L'n' ? L"\r\n" : strings.at(expected[at + 1] - L'1'));
+        wchar_t* text = nullptr;
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                           module, static_cast<DWORD>(row.kind), 0, reinterpret_cast<wchar_t*>(&text), 0,
+                           reinterpret_cast<va_list*>(arguments.data()));
+        EXPECT_EQ(std::wstring(text ? text : L"", length), expected) << row.name;
+        for (const std::wstring& shown : strings)
+            EXPECT_NE(expected.find(shown), std::wstring::npos) << row.name;
+        LocalFree(text);
+    }
     FreeLibrary(module);
 }
 

@@ -201,6 +201,23 @@ TEST(LogFile, OnlyWithLogFreshEachRunKeepingThePreviousOneAsOld)
     EXPECT_EQ(cut_dates(read_file(log).value_or(""), 19), cut_dates(first, 19));
     // APPDATA was first read by the file searches, which make no vnc folder.
     EXPECT_FALSE(path_exists(box.appdata + L"\\vnc"));
+    // The log key writes the records of the same run with -log, from ostrilo.cfg or policy; -log writes anyway.
+    const scoped_policies clean;
+    const HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
+    const std::tuple<std::string, std::vector<policy_entry>, bool> keyed[] = {
+        {"log=1\n", {}, true},
+        {"", {{machine, L"log", REG_DWORD, L"1"}, {user, L"unwrap_links", REG_SZ, L"1"}}, true},
+        {"log=1\n", {{user, L"log", REG_DWORD, L"0"}}, false}};
+    for (const auto& [cfg, policies, logged] : keyed) {
+        write_policies(policies);
+        box.put(L"ostrilo.cfg", "whitelist_path=C:\\missing\\rules.txt\n" + cfg);
+        box.run(arguments);
+        std::string with_switch = cut_dates(read_file(log).value_or(""), 19);
+        with_switch.erase(with_switch.find(" -log\r\n"), 5);  // the record of the command line
+        DeleteFileW(log.c_str());
+        box.run(L"-url \"https://example.com/\"");
+        EXPECT_EQ(cut_dates(read_file(log).value_or(""), 19), logged ? with_switch : "") << cfg;
+    }
 }
 
 TEST(TempFolder, UnderAppdataWhenTheTemporaryDirectoryCannotHoldIt)

@@ -76,6 +76,9 @@ std::string expected(const std::string& letters, std::map<std::string, std::stri
     return text;
 }
 
+const std::string control_panel_step = "the user chooses Ostrilo on the Default Programs page of the Control Panel";
+const std::string forced_step = "made the default for http and https (Windows 7 and older)";
+
 TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
 {
     // Product Acme Remote, the program in a folder with blanks and non-ASCII letters, the Control Panel as a
@@ -101,11 +104,13 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         SCOPED_TRACE(c.behaviour);
         clean_registry registry(c.newer ? L"win10" : L"win7");
         sandbox box;
+        box.env[L"WINEDEBUG"] = event_debug;
         const program_aside control(system_folder() + L"\\control.exe", &box);
         const std::wstring program = box.root + L"\\Pr\u00F6gram Files \u00FC\u20AC\\Ostrilo.exe";
         const std::wstring viewer = box.install_path + L"\\vncviewer.exe";
-        write_file(box.cwd + L"\\ostrilo.cfg",
-                   "product_name=Acme Remote\r\nlotus_notes_html_workaround=" + std::to_string(c.workaround));
+        write_file(
+            box.cwd + L"\\ostrilo.cfg",
+            "product_name=Acme Remote\r\nevent_log=1\r\nlotus_notes_html_workaround=" + std::to_string(c.workaround));
         write_file(program, "");
         CopyFileW(box.exe().c_str(), program.c_str(), FALSE);
         if (c.installed)
@@ -139,6 +144,12 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         EXPECT_EQ(actual, expected(c.blocks, {{"<program>", narrow(program)},
                                               {"<command>", "\"" + narrow(program) + "\" -url \"%1\"" + configdir},
                                               {"<icon>", narrow(c.installed ? viewer : program) + ",0"}}));
+        // The last run's event names the Windows version and the step that makes Ostrilo the default.
+        const std::string version = c.newer ? " | 10.0.18362" : " | 6.1.7601";
+        EXPECT_EQ(run.events(), c.then && c.then[1] != L's'
+                                    ? "\nevent information 101: Feldrun Acme Remote Browserweiche" + version
+                                    : "\nevent information 100: \"" + narrow(program) + "\" -url \"%1\"" + configdir +
+                                          version + " | " + (c.newer ? control_panel_step : forced_step));
         EXPECT_EQ(run.has("WARN RegDeleteKeyW(" + narrow(choice) + ") failed"), c.subkey);  // the workaround's deletion
         for (const wchar_t* key : machine_dde)  // older Windows deletes them with their tree
             EXPECT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, key) == ERROR_SUCCESS, c.newer);
@@ -191,7 +202,8 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
         write_string(HKEY_LOCAL_MACHINE, handler.path, L"URL Protocol", L"");
         write_string(HKEY_LOCAL_MACHINE, handler.path + L"\\shell\\open\\command", L"",
                      L"\"" + settings + L"\" \"%1\"");
-        box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\n" + c.cfg + "\r\n");
+        box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\nevent_log=1\r\n" + c.cfg + "\r\n");
+        box.env[L"WINEDEBUG"] = event_debug;
         const run_result run = box.run(L"-setregistry -log");
         set_windows(L"6.1", L"7601");
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"UBR");
@@ -201,6 +213,80 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
         EXPECT_EQ(parameters_of(calls_of(settings, !c.settings.empty())),
                   c.settings.empty() ? "" : '"' + c.settings + '"');
         EXPECT_EQ(run.count("DEBUG settings_page: Windows " + c.record), c.record.empty() ? 0 : 1);
+        EXPECT_TRUE(run.events().ends_with(c.settings.empty() ? control_panel_step
+                                                              : "the user chooses Ostrilo in Settings: " + c.settings))
+            << run.events();
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
+}
+
+// The Active Setup command as Windows runs it at a user's logon (Wine runs no Active Setup): the registration, no
+// window; the RunOnce value it may leave, run as Windows runs it once the desktop has started (deleted first), opens
+// the page once; the command at the next logon (as after an upgrade) asks no more; -resetregistry forgets the asking.
+TEST(Registration, AtLogonShowsNoWindowAndAsksOnceAfterTheDesktopHasStartedWhileHttpIsNotOstrilos)
+{
+    const wchar_t *ostrilo = L"NB.HTTP|NB.HTTPS", *edge = L"MSEdgeHTM|MSEdgeHTM", *asked = L"default_browser_asked";
+    const std::wstring run_once = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                       prompt_value = L"Ostrilo default browser";
+    // clang-format off
+    const struct {
+        const char* behaviour;
+        const wchar_t *windows, *at_logon, *later;  // the user's http|https ProgIds at logon, and once the desktop has started
+        std::string cfg;
+        const wchar_t* installed;  // the value that the MSI property DEFAULT_BROWSER_PROMPT wrote
+        bool arranged, asked;      // a RunOnce value written at logon; the page opened by it
+    } cases[] = {
+        {"a new user", L"win10", L"", L"", "", nullptr, true, true},
+        {"another default browser, strict_command_line", L"win10", edge, edge, "strict_command_line=1", nullptr, true, true},
+        {"only http Ostrilo's", L"win10", L"NB.HTTP|MSEdgeHTM", L"", "", nullptr, true, true},
+        {"Ostrilo's once the desktop has started", L"win10", edge, ostrilo, "", nullptr, true, false},
+        {"Ostrilo's at logon", L"win10", ostrilo, L"", "", nullptr, false, false},
+        {"default_browser_prompt=0", L"win10", edge, L"", "default_browser_prompt=0", nullptr, false, false},
+        {"the MSI property 0", L"win10", edge, L"", "", L"0", false, false},
+        {"ostrilo.cfg before the MSI property", L"win10", edge, L"", "default_browser_prompt=1", L"0", true, true},
+        {"Windows 7: the default written, as by hand", L"win7", edge, L"", "", nullptr, false, false},
+    };
+    // clang-format on
+    const auto user_string = [](const std::wstring& key, const std::wstring& name) {
+        wchar_t text[1024] = {};
+        DWORD size = sizeof(text);
+        RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text, &size);
+        return narrow(text);
+    };
+    const auto choose = [](const std::wstring& progids) {
+        const std::wstring key = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http";
+        for (const auto& [scheme, progid] : {std::pair{key, progids.substr(0, progids.find(L'|'))},
+                                             std::pair{key + L"s", progids.substr(progids.find(L'|') + 1)}})
+            if (!progid.empty())
+                write_string(HKEY_CURRENT_USER, scheme + L"\\UserChoice", L"ProgId", progid);
+    };
+    write_string(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        clean_registry registry(c.windows);
+        sandbox box;
+        const program_aside control(system_folder() + L"\\control.exe", &box);
+        const scoped_key installation(HKEY_LOCAL_MACHINE, L"Software\\Ostrilo");
+        if (c.installed)
+            write_string(HKEY_LOCAL_MACHINE, installation.path, L"default_browser_prompt", c.installed);
+        box.put(L"ostrilo.cfg", c.cfg);
+        choose(c.at_logon);
+        const run_result logon = box.run(L"-setregistry -atlogon");
+        EXPECT_TRUE(logon.exit_code == 0 && logon.boxes.empty());
+        EXPECT_NE(user_string(L"Software\\Classes\\NB.HTTP\\shell\\open\\command", L""), "");
+        const std::string prompt = user_string(run_once, prompt_value);
+        EXPECT_EQ(prompt, c.arranged ? "\"" + narrow(box.exe()) + "\" -choosedefault" : "");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, run_once.c_str(), prompt_value.c_str());
+        choose(c.later);
+        box.run_command_line(prompt.empty() ? L"cmd /c exit" : widen(prompt));
+        box.run(L"-setregistry -atlogon");
+        EXPECT_EQ(user_string(run_once, prompt_value), "");
+        const std::string calls = calls_of(control.path, c.asked);  // the only start: the prompt's
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), c.asked ? 2 : 0);
+        EXPECT_EQ(parameters_of(calls).starts_with("/name Microsoft.DefaultPrograms /page"), c.asked);
+        EXPECT_EQ(user_string(L"Software\\Ostrilo", asked), c.asked ? "Feldrun Corvane-Pro Browserweiche" : "");
+        box.run(L"-resetregistry");
+        EXPECT_EQ(user_string(L"Software\\Ostrilo", asked), "");
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe");
 }

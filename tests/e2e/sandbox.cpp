@@ -4,6 +4,8 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +76,44 @@ int run_result::find(const std::string& record, int from) const
     const std::vector<std::string> all = records();
     const auto found = std::find(all.begin() + std::min<std::size_t>(from, all.size()), all.end(), record);
     return found == all.end() ? -1 : static_cast<int>(found - all.begin());
+}
+
+std::string run_result::events() const
+{
+    const std::map<std::string, std::string> levels = {
+        {"0x0001", "error"}, {"0x0002", "warning"}, {"0x0004", "information"}};
+    std::string text, separator;
+    int sources = 0, events = 0;
+    std::istringstream lines(wine);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t report = line.find(":advapi:ReportEventW ("),
+                          string = line.find(":eventlog:ReportEventW L\"");
+        sources += line.find(":advapi:RegisterEventSourceW (") != std::string::npos;
+        if (report != std::string::npos) {  // (handle,type,category,ID,...
+            std::istringstream fields(line.substr(report + 22));
+            std::string field[4];
+            for (std::string& f : field)
+                std::getline(fields, f, ',');
+            text += "\nevent " + levels.at(field[1]) + " " + std::to_string(std::stoul(field[3], nullptr, 16)) + ":";
+            separator = " ", ++events;
+        } else if (string != std::string::npos) {
+            std::wstring decoded;
+            std::size_t at = string + 25;
+            for (; at < line.size() && line[at] != '"'; ++at)
+                if (line[at] != '\\')
+                    decoded += static_cast<unsigned char>(line[at]);
+                else if (const char c = line[++at]; c == 'n' || c == 'r' || c == 't')
+                    decoded += c == 'n' ? L'\n' : c == 'r' ? L'\r' : L'\t';
+                else if (std::isxdigit(static_cast<unsigned char>(c)))
+                    decoded += static_cast<wchar_t>(std::stoul(line.substr(at, 4), nullptr, 16)), at += 3;
+                else
+                    decoded += static_cast<unsigned char>(c);
+            text += separator + narrow(decoded.substr(0, decoded.find(L"\n\nSystemfehlercode"))) +
+                    (line.compare(at, 4, "\"...") == 0 ? "..." : "");
+            separator = " | ";
+        }
+    }
+    return text + (sources == (events > 0) ? "" : "\nevent source registered " + std::to_string(sources) + " times");
 }
 
 std::wstring widen(const std::string& utf8)
@@ -200,6 +240,11 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     startup.hStdInput = handles[0];
     startup.hStdOutput = handles[1];
     startup.hStdError = handles[2];
+    // Wine's output goes to the file the test's own standard error is; each line begins with its thread's id.
+    std::wstring wine_file = env_value(L"OSTRILO_WINE_STDERR");
+    std::replace(wine_file.begin(), wine_file.end(), L'/', L'\\');
+    wine_file = wine_file.empty() ? L"" : L"Z:" + wine_file;
+    const std::size_t wine_from = read_file(wine_file).value_or("").size();
     PROCESS_INFORMATION process{};
     const bool started = create(*this, command_line, {}, startup, process);
     for (HANDLE handle : handles)
@@ -231,6 +276,11 @@ run_result sandbox::run_command_line(const std::wstring& command_line, int secon
     CloseHandle(process.hThread);
     result.out = read_file(files[1]).value_or("");
     result.err = read_file(files[2]).value_or("");
+    std::istringstream wine(read_file(wine_file).value_or("").substr(wine_from));
+    char wine_thread[16];
+    std::snprintf(wine_thread, sizeof wine_thread, "%04lx:", process.dwThreadId);
+    for (std::string line; std::getline(wine, line);)
+        result.wine += line.starts_with(wine_thread) ? line + "\n" : "";
     return result;
 }
 
@@ -297,7 +347,7 @@ std::string sandbox::outcome(const run_result& run, const std::string& expected)
             text += (line == record ? run.count(record) == listed : !run.has(record)) ? "\n" + line
                                                                                       : "\n(not as listed) " + line;
     }
-    return text;
+    return text + run.events();
 }
 
 program_aside::program_aside(std::wstring program, const sandbox* standin_from) : path(std::move(program))
@@ -381,7 +431,8 @@ const std::vector<std::string> registration_tops = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ostrilo.exe",
     "Software\\Clients\\StartMenuInternet", "Software\\RegisteredApplications",
     "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html"};
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Software\\Ostrilo"};
 // clang-format on
 
 static void clear_registration()

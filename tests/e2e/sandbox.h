@@ -17,12 +17,18 @@ struct message_box {
 struct run_result {
     DWORD exit_code = 0;
     std::string out, err;  // standard output and standard error, as written
+    std::string wine;      // Wine's own lines of the process (in the file OSTRILO_WINE_STDERR names)
     std::vector<message_box> boxes;
     std::vector<std::string> records() const;  // those on standard error, each "LEVEL message"
     bool has(const std::string& record) const { return find(record) >= 0; }
     int count(const std::string& record) const;
     int find(const std::string& record, int from = 0) const;  // index of the first from `from` on, or -1
+    // With `event_debug` in WINEDEBUG, Wine's stubs print each event in `wine`: one line
+    // "\nevent <level> <ID>: <string> | <string>..." each (an error number's text left out, "..." where Wine cut
+    // a string), and a line that says so unless the source was registered once for all of them.
+    std::string events() const;
 };
+constexpr wchar_t event_debug[] = L"-all,+eventlog,fixme+advapi";
 
 // "LEVEL message" of each line "<time> <LEVEL> <unit>:<line>: <message>"; the
 // time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
@@ -94,7 +100,7 @@ public:
     // "<name>: <parameters>" (waited for when `expected` names it), then each
     // "LEVEL message" line of `expected` as it is when logged as often as it
     // is listed there (with "!" in front: not at all), else behind "(not as listed) ",
-    // and each "out: <text>" line of `expected` written to standard output.
+    // and each "out: <text>" line of `expected` written to standard output; then the events.
     std::string outcome(const run_result& run, const std::string& expected = "") const;
 };
 

@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include "browser_call.h"
+#include "central_list.h"
 #include "config_keys.h"
 #include "explain.h"
 #include "kvix_environment.h"
@@ -330,6 +331,22 @@ bool piece_on_line(const rule_hit& hit, FILE* file)
 [[maybe_unused]] int fuzz_sitelist(std::string_view xml)
 {
     check_sitelist(xml);
+    // Served as whitelist_url: converted for host matching, or taken as rule lines only when each reads as written;
+    // markup is a site list or refused.
+    const central_conversion served = convert_central_list(xml);
+    const std::string_view body = served.body;
+    for (std::size_t at = 0, end = 0; at < body.size(); at = end + 1) {
+        end = std::min(body.find('\n', at), body.size());
+        std::string_view line = body.substr(at, end - at);
+        line.remove_suffix(line.ends_with('\r'));
+        check(line.size() < 4094 && std::none_of(line.begin(), line.end(),
+                                                 [](char c) { return c >= 0 && c != '\t' && (c < 0x20 || c == 0x7f); }),
+              "a served list's lines read as written");
+    }
+    const std::size_t first = body.find_first_not_of(" \t\r\n");
+    check(served.ok != !served.error.empty() &&
+              (served.format != "rules" || first == std::string_view::npos || body[first] != '<'),
+          "markup is a site list or refused");
     return 0;
 }
 

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 using namespace std::string_literals;
 
 namespace {
@@ -72,6 +75,16 @@ TEST(Lint, NamesTheKeyOfOstriloCfgThatAByteOrderMarkHides)
         EXPECT_EQ(findings.empty() ? "" : format_finding(findings[0]).substr(0, 22),
                   key.empty() ? "" : "ostrilo.cfg:1:1: error");
     }
+}
+
+// The examples that the packages ship give no finding (strict_host_match off); the rule file ends with "*|remote".
+TEST(Lint, TheShippedExamplesGiveNoFinding)
+{
+    std::ifstream rules(OSTRILO_SOURCE_DIR "/packaging/url whitelist.txt.example", std::ios::binary),
+        cfg(OSTRILO_SOURCE_DIR "/packaging/ostrilo.cfg.example", std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(rules), {});
+    EXPECT_TRUE(lint_rule_files({{"r.txt", text}}).empty() && text.ends_with("\n*|remote\n"));
+    EXPECT_TRUE(lint_config_file({"ostrilo.cfg", std::string(std::istreambuf_iterator<char>(cfg), {})}).empty());
 }
 
 }  // namespace

@@ -126,10 +126,12 @@ TEST(PolicyTemplates, OnePolicyPerKeyWithItsRegistryValueAndElementAndEveryRefer
     }
 }
 
+// And packaging/ostrilo.cfg.example names each key once, on or off ("#key=..."), in any order.
 TEST(KeyTable, TheTableOfDocsConfigurationNamesEveryKeyInItsOrderAndNoOther)
 {
-    std::ifstream file(source + "/docs/configuration.md");
+    std::ifstream file(source + "/docs/configuration.md"), example(source + "/packaging/ostrilo.cfg.example");
     std::vector<std::string> documented, read;
+    std::multiset<std::string> named, keys;
     bool in_section = false;
     for (std::string line; std::getline(file, line);) {
         if (line.starts_with("## "))
@@ -137,9 +139,15 @@ TEST(KeyTable, TheTableOfDocsConfigurationNamesEveryKeyInItsOrderAndNoOther)
         if (in_section && line.starts_with("| `"))
             documented.push_back(line.substr(3, line.find('`', 3) - 3));
     }
+    for (std::string line; std::getline(example, line);) {
+        const std::string name = line.substr(line.starts_with('#'), line.find('=') - line.starts_with('#'));
+        if (line.find('=') != std::string::npos && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == name.npos)
+            named.insert(name);
+    }
     for (const config_key& key : config_keys())
-        read.push_back(key.name);
+        read.push_back(key.name), keys.insert(key.name);
     EXPECT_EQ(documented, read);
+    EXPECT_EQ(named, keys);
 }
 
 // A value of ostrilo.cfg and a policy's REG_DWORD as each kind takes them.

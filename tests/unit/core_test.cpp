@@ -21,13 +21,15 @@ using namespace std::string_literals;
 
 static std::vector<std::wstring> calls;  // "local <mode> <url>" or "viewer <text>"
 
-void open_url_locally(run_context&, const std::wstring& url, int mode)
+std::string open_url_locally(run_context&, const std::wstring& url, int mode)
 {
     calls.push_back(L"local " + std::to_wstring(mode) + L" " + url);
+    return "";
 }
-void open_url_in_kvix(run_context&, const std::wstring& text)
+std::string open_url_in_kvix(run_context&, const std::wstring& text)
 {
     calls.push_back(L"viewer " + text);
+    return "";
 }
 
 namespace {
@@ -191,10 +193,14 @@ TEST(ConfigDir, ExtractsTheFolderWithOneTrailingBackslash)
 // forms that open a link, or refuse to under strict_command_line=1, are e2e_entry's CommandLine and Hostile rows.
 TEST(CommandLine, ReadsWhatToDoAsOneValueAlsoWithStrictCommandLine)
 {
-    const char* names[] = {"help", "set_registry", "reset_registry", "open_link", "nothing", "refuse"};
+    const char* names[] = {"help",           "set_registry", "at_logon", "choose_default",
+                           "reset_registry", "open_link",    "nothing",  "refuse"};
     const std::tuple<std::string, bool, std::string> cases[] = {
         {"-log -setregistry -configdir \"C:\\cfg\\\\\"", false,
          "set_registry 0 log C:\\cfg: This is setregistry. Starting set_ostrilo_registry()"},
+        {"-atlogon -setregistry -configdir \"C:\\cfg\"", true,
+         "at_logon 0 C:\\cfg: This is setregistry at logon. Starting set_ostrilo_registry() without a window"},
+        {"-choosedefault", true, "choose_default 0: This is choosedefault. Starting ask_for_default_browser()"},
         {"-unsetregistry http://e.test", false,
          "reset_registry 0: This is resetregistry. Starting reset_ostrilo_registry()"},
         {"-configdir C:\\cfg", true, "nothing -3 C:\\cfg: There is no URL. I will return."},

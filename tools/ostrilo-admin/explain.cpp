@@ -135,6 +135,8 @@ void note_deciding_keys(explanation& e, const key_sources& sources)
             preset = &place;
     const auto& copy = e.decision.from_copy;
     const bool by_preset = preset && (e.decision.stop || copy || (e.decision.file && *e.decision.file == preset->path));
+    const auto& central = e.decision.from_url;
+    note("whitelist_url", central && e.decision.file == central->cache);
     note("whitelist_path", by_preset);
     note("whitelist_copy", copy.has_value());
     note("whitelist_timeout_ms", copy && copy->timeout_ms != 0);
@@ -169,6 +171,12 @@ nlohmann::ordered_json explanation_json(const explanation& e)
             keys.push_back({{"key", key.name}, {"value", key.value}, {"source", key.source}});
         out["keys"] = keys;
     }
+    if (const auto& central = e.decision.from_url)
+        out["whitelist_url"] = {{"url", central->url},
+                                {"cache", central->cache},
+                                {"format", central->format},
+                                {"time", central->time},
+                                {"site", optional_json(central->site)}};
     if (const auto& copy = e.decision.from_copy) {
         out["whitelist_copy"] = {{"path", copy->path}, {"time", copy->time}, {"error", copy->error}};
         if (copy->timeout_ms != 0)
@@ -228,6 +236,9 @@ std::string explanation_text(const explanation& e)
     for (const rule_place& place : e.decision.consulted)
         out +=
             format_unbounded("  %-8s %s: %s\n", place.present ? "found" : "missing", place.source, place.path.c_str());
+    if (const auto& central = e.decision.from_url)
+        out += "  central  " + json_safe(central->url) + " (" + central->format + ", fetched " + central->time +
+               "): its cache, its rules matched by host (whitelist_url)\n";
     if (const auto& copy = e.decision.from_copy)
         out += "  copy     whitelist_path cannot be read (" + copy->error + "); its copy of " + copy->time +
                " answers (whitelist_copy=1" +
@@ -243,6 +254,8 @@ std::string explanation_text(const explanation& e)
                                 e.decision.hit->text.c_str());
     else
         out += "  matched  no rule\n";
+    if (const auto& central = e.decision.from_url; central && central->site)
+        out += "  site     " + *central->site + "\n";
     if (e.decision.strict_host && !e.without_strict_host) {
         out += "  strict   strict_host_match=1 applied; the same without it\n";
     } else if (e.without_strict_host) {

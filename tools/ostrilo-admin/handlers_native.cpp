@@ -23,7 +23,7 @@ bool log_wanted(int)
 
 void log_write(int, const char*, int, const char*, ...) {}
 
-void fatal_error(unsigned status, const std::wstring& message)
+void fatal_error(unsigned status, const std::wstring& message, event_kind)
 {
     std::fprintf(stderr, "ostrilo-admin: %ls\n", message.c_str());
     std::exit(static_cast<int>(status));

@@ -22,8 +22,9 @@ explain_keys explain_keys_here(run_context& run);
 key_sources key_sources_here(run_context& run);
 // Every rule file Ostrilo would consult here, in its order (both names of a folder).
 std::vector<std::string> rule_files_here(run_context& run);
-// The status report; gives 0 when everything is fine, 1 otherwise.
-int print_status(run_context& run, bool json);
+// The status report; gives 0 when everything is fine, 1 otherwise. refresh:
+// the whitelist_url list is fetched first, and what changed is the first line.
+int print_status(run_context& run, bool json, bool refresh);
 // ostrilo-admin default-associations: the default associations file (in base64
 // with `base64`) on standard output, or into the file `out`; gives the exit status.
 int write_default_associations(run_context& run, const std::optional<std::string>& out, bool base64);

@@ -41,8 +41,8 @@ explain_keys explain_keys_here(run_context& run)
 key_sources key_sources_here(run_context& run)
 {
     key_sources sources;
-    for (const char* name : {"whitelist_path", "whitelist_copy", "whitelist_timeout_ms", "unwrap_links",
-                             "strict_host_match", "safe_browser_arguments"}) {
+    for (const char* name : {"whitelist_url", "whitelist_path", "whitelist_copy", "whitelist_timeout_ms",
+                             "unwrap_links", "strict_host_match", "safe_browser_arguments"}) {
         const config_key& key = *find_config_key(name);
         const key_value value = key_in_force(run, key);
         if (value.source != key_source::fallback)

@@ -1,7 +1,7 @@
 // ostrilo-admin: where a link goes, what is wrong with a rule file, whether
 // Ostrilo is really the default browser. A console program; it reads, it
-// writes no file but the one that default-associations --out names, opens
-// nothing and creates no folder.
+// writes no file but the one that default-associations --out names and the
+// whitelist_url cache that status --refresh fetches, and opens nothing.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -59,11 +59,13 @@ const char usage_text[] =
     "      \"remote\". Each site takes its host only; --strict-host, for desktops\n"
     "      with strict_host_match=1, adds its subdomains. Exit status 2: the\n"
     "      list is refused as a whole.\n"
-    "  status [-configdir DIR] [--json]   (Windows only)\n"
+    "  status [-configdir DIR] [--json] [--refresh]   (Windows only)\n"
     "      the registration, the default browser, the files and the viewer\n"
     "      as Ostrilo sees them here, Defender's rule that can keep Outlook from\n"
-    "      starting Ostrilo, and every key's value with its source (machine\n"
-    "      policy, user policy, ostrilo.cfg and line, default). Exit status 0 all\n"
+    "      starting Ostrilo, the whitelist_url list's cache and last refresh, and\n"
+    "      every key's value with its source (machine policy, user policy,\n"
+    "      ostrilo.cfg and line, default). --refresh fetches the whitelist_url\n"
+    "      list into its cache first and says what changed. Exit status 0 all\n"
     "      fine, 1 otherwise.\n"
     "  default-associations [-configdir DIR] [--out FILE] [--base64]   (Windows only)\n"
     "      the default associations file that makes Ostrilo the default for\n"
@@ -324,6 +326,10 @@ int main(int argc, char** argv)
         return error ? usage_error(*error) : run_import(args);
     }
     if (command == "status") {
+        const auto refresh = std::find(words.begin(), words.end(), "--refresh");
+        const bool refreshing = refresh != words.end();
+        if (refreshing)
+            words.erase(refresh);
         error = parse(words, {}, false, args);
         if (!error && !args.operands.empty())
             error = "status takes no operands";
@@ -331,7 +337,7 @@ int main(int argc, char** argv)
             return usage_error(*error);
 #ifdef _WIN32
         run_context run = tool_run(args);
-        return print_status(run, args.json);
+        return print_status(run, args.json, refreshing);
 #else
         return usage_error("status looks at a Windows user's registry and folders; it runs on Windows only");
 #endif

@@ -4,10 +4,13 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 
+#include "central_list.h"
 #include "config_keys.h"
 #include "kvix_environment.h"
 #include "lint.h"
@@ -290,6 +293,103 @@ void check_timeout(run_context& run, std::vector<status_line>& lines)
                          ""});
 }
 
+std::string age_text(long long seconds)
+{
+    const long long minutes = seconds / 60;
+    return minutes < 120    ? std::to_string(minutes) + " minutes"
+           : minutes < 2880 ? std::to_string(minutes / 60) + " hours"
+                            : std::to_string(minutes / 1440) + " days";
+}
+
+// The rule lines one rule text has and the other has not, as a few words.
+std::string rule_changes(std::string_view before, std::string_view after)
+{
+    const auto rules = [](std::string_view text) {
+        std::vector<std::string_view> lines;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            const std::string_view line = trim(text.substr(at, end - at));
+            if (!line.empty() && line.front() != '#')
+                lines.push_back(line);
+            at = end + 1;
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    const std::vector<std::string_view> old_rules = rules(before), new_rules = rules(after);
+    std::vector<std::string_view> added, removed;
+    std::set_difference(new_rules.begin(), new_rules.end(), old_rules.begin(), old_rules.end(),
+                        std::back_inserter(added));
+    std::set_difference(old_rules.begin(), old_rules.end(), new_rules.begin(), new_rules.end(),
+                        std::back_inserter(removed));
+    if (added.empty() && removed.empty())
+        return "the rules did not change";
+    std::string text =
+        std::to_string(added.size()) + " rule lines added, " + std::to_string(removed.size()) + " removed";
+    for (const auto& [sign, lines] : {std::pair("+", &added), std::pair("-", &removed)})
+        for (std::size_t i = 0; i < lines->size() && i < 3; ++i)
+            text += std::string(", ") + sign + quoted_text((*lines)[i], 120);
+    return text;
+}
+
+// whitelist_url: the list's URL, its cache, and the last refresh.
+void check_central_list(run_context& run, std::vector<status_line>& lines)
+{
+    const char topic[] = "whitelist_url";
+    const std::optional<std::string> value = get_whitelist_url(run);
+    if (!value) {
+        lines.push_back({true, topic,
+                         "off: no central list is fetched (opt in with whitelist_url=https://... in ostrilo.cfg or "
+                         "by policy)",
+                         ""});
+        return;
+    }
+    const central_url_reading reading = read_central_url(*value);
+    if (!reading.url) {
+        lines.push_back({false, topic,
+                         quoted_text(*value) + " is refused (" + reading.refusal + "): links go without it",
+                         "correct whitelist_url in " + where_set(run, "whitelist_url")});
+        return;
+    }
+    const std::string& url = reading.url->url;
+    std::string rules;
+    const central_cache cache = read_central_cache(*reading.url, true, &rules);
+    const long long refresh_seconds = static_cast<long long>(get_whitelist_refresh_minutes(run)) * 60;
+    const bool current = !cache.unusable && cache.age_seconds < refresh_seconds;
+    nlohmann::ordered_json more = {
+        {"url", url},
+        {"cache", cache.path},
+        {"format", cache.format},
+        {"time", cache.time},
+        {"age_seconds", cache.unusable ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(cache.age_seconds)},
+        {"rules", count_rule_lines(rules)},
+        {"current", current}};
+    if (cache.unusable) {
+        const unsigned long timeout = get_whitelist_timeout_ms(run);
+        lines.push_back({false, topic,
+                         url + ": no usable cache at " + cache.path + " (" + *cache.unusable +
+                             "): the next link waits up to " + std::to_string(timeout ? timeout : 5000) +
+                             " ms for the list, else goes without it",
+                         "run ostrilo-admin status --refresh; the line below says why the last fetch failed", more});
+    } else {
+        lines.push_back({true, topic,
+                         url + " (" + cache.format + "): " + std::to_string(count_rule_lines(rules)) + " rules in " +
+                             cache.path + ", fetched " + cache.time + ", found current " + age_text(cache.age_seconds) +
+                             " ago; " +
+                             (current ? "current" : "not current: the next link refreshes it after its hand-off"),
+                         "", more});
+    }
+    if (const auto last = last_central_attempt(url))
+        lines.push_back(
+            {last->first.ok,
+             "whitelist_url refresh",
+             "the last one, " + age_text(last->second) + " ago: " + last->first.result,
+             last->first.ok ? "" : "check that this desktop reaches " + url + " (proxy, certificate, server)",
+             {{"result", last->first.result}, {"ok", last->first.ok}, {"age_seconds", last->second}}});
+    else
+        lines.push_back({true, "whitelist_url refresh", "none recorded for this URL yet", ""});
+}
+
 // Every key in force, with its value and where it comes from; a policy value
 // that is ignored is something to fix.
 void check_keys(run_context& run, std::vector<status_line>& lines)
@@ -308,7 +408,7 @@ void check_keys(run_context& run, std::vector<status_line>& lines)
         const bool unset_text =
             value.source == key_source::fallback && (key.kind == key_kind::text || key.kind == key_kind::path);
         const std::string shown = unset_text ? key.fallback_text : key_value_text(key, value.text, value.number);
-        const char* const sources[] = {"machine policy", "user policy", "ostrilo.cfg", "default"};
+        const char* const sources[] = {"machine policy", "user policy", "ostrilo.cfg", "MSI property", "default"};
         nlohmann::ordered_json more = {
             {"key", key.name},
             {"value", unset_text ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(shown)},
@@ -435,6 +535,38 @@ void check_defender_asr(std::vector<status_line>& lines)
                          "\"Attack Surface Reduction Only Exclusions\"), or set the rule to audit"});
 }
 
+// event_log: what goes to the Application log, and whether Event Viewer finds
+// the messages there (the MSI registers the source; a copy from the zip needs
+// it registered by hand).
+void check_event_log(run_context& run, std::vector<status_line>& lines)
+{
+    const int key = get_event_log(run);
+    if (key == 0) {
+        lines.push_back({true, "event_log",
+                         "off: nothing goes to the Windows event log (opt in with event_log=1 or 2 in ostrilo.cfg)",
+                         ""});
+        return;
+    }
+    const std::string what = key == 1 ? "1: the events an administrator acts on go to the Application log"
+                                      : "2: the events an administrator acts on and one per routed link go to the "
+                                        "Application log";
+    wchar_t file[2 * MAX_PATH] = L"";
+    DWORD size = sizeof file;
+    const bool registered =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Ostrilo",
+                     L"EventMessageFile", RRF_RT_REG_SZ, nullptr, file, &size) == ERROR_SUCCESS;
+    const std::string path = wide_to_utf8(file).value_or("");
+    if (registered && file_exists(path))
+        lines.push_back({true, "event_log", what + "; Event Viewer takes their messages from " + path, ""});
+    else
+        lines.push_back({false, "event_log",
+                         what +
+                             (registered ? "; the source's message file " + path + " does not exist"
+                                         : "; the source Ostrilo is not registered") +
+                             ": Event Viewer shows the events without their messages",
+                         "install the MSI, or register the source as docs/event-log.md shows"});
+}
+
 void check_viewer(run_context& run, std::vector<status_line>& lines)
 {
     const std::optional<std::string> viewer = find_vncviewer(run);
@@ -464,9 +596,21 @@ void check_viewer(run_context& run, std::vector<status_line>& lines)
 
 }  // namespace
 
-int print_status(run_context& run, bool json)
+int print_status(run_context& run, bool json, bool refresh)
 {
     std::vector<status_line> lines;
+    if (refresh) {
+        const central_refresh_report report = refresh_central_list_now(run);
+        const std::optional<std::string> value = get_whitelist_url(run);
+        if (!value)
+            lines.push_back({false, "whitelist_url refreshed", "nothing to refresh: whitelist_url is not set", ""});
+        else if (!report.ran && report.result.empty())
+            lines.push_back({false, "whitelist_url refreshed", "nothing refreshed: whitelist_url is refused", ""});
+        else
+            lines.push_back({report.ok, "whitelist_url refreshed",
+                             report.result + (report.ok ? "; " + rule_changes(report.old_rules, report.new_rules) : ""),
+                             report.ok || !report.ran ? "" : "see the line whitelist_url refresh below"});
+    }
     check_registration(lines);
     check_defaults(run, lines);
     check_defender_asr(lines);
@@ -474,6 +618,8 @@ int print_status(run_context& run, bool json)
     check_hardening(run, lines);
     check_copy(run, lines);
     check_timeout(run, lines);
+    check_central_list(run, lines);
+    check_event_log(run, lines);
     check_viewer(run, lines);
     check_keys(run, lines);
     bool all_ok = true;
