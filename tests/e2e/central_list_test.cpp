@@ -194,10 +194,13 @@ TEST(CentralList, EachServedListAndFaultEndsAsDocumentedAndLeavesTheCacheWhole)
     };
     // clang-format off
     check({
-        // A list fetched by the first link, which it decides (site lists: native_sitelist_test and the admin test
-        // below); a 304 renews the cache's time; a changed list replaces the cache after the hand-off, so this link
-        // goes by the old one.
+        // A rule list and a site list fetched by the first link, which they decide (the conversion's cases:
+        // native_sitelist_test); a 304 renews the cache's time; a changed list replaces the cache after the
+        // hand-off, so this link goes by the old one.
         {firefox_list, "", "", link, by_firefox + fetched + "\nrequests: GET" + cached + "current"},
+        {"<site-list version=\"2\"><site url=\"app.contoso.example\"><open-in>None</open-in></site></site-list>", "",
+         "", link, "exit 0\nviewer: -initialURL \"||" + link + "\"\nDEBUG whitelist_url: %U fetched: 200, 2 rules (site "
+         "list) in %C\nrequests: GET\ncache: app.contoso.example/*|remote, current"},
         {firefox_list, "stale", "", link, by_firefox + "\nDEBUG whitelist_url: %U not modified; the cache's time "
          "renewed" + again + cached + "current"},
         {firefox_list, "current", "", link, by_firefox + "\nrequests: " + cached + "current"},
