@@ -261,7 +261,7 @@ TEST(LocalBrowser, TheShellByProgramNameElseTheConfiguredBrowserElseInternetExpl
          "exist! Will desperately try to open the URL locally using IE"},
         {configured + "ie=%B", rules, i, "exit 0" + not_found + "\nbrowser: \"https://l.test/i\"" + old},
         {"", rules, i, "exit 0" + not_found + not_found + ie},  // Wine's own Internet Explorer is out of reach too
-        {"local_browser_bin=%R\\seite \u00e4.html", rules, i, "exit 2\n" + fatal + "Der Start des lokalen Browsers ist "
+        {"local_browser_bin=%R\\seite \u00e4.html", rules, url_arg("https://l.test/d"), "exit 2\n" + fatal + "Der Start des lokalen Browsers ist "
          "fehlgeschlagen."},
     });
     // clang-format on
