@@ -225,10 +225,7 @@ TEST(TempFolder, UnderAppdataWhenTheTemporaryDirectoryCannotHoldIt)
     sandbox box;
     write_file(box.temp + L"\\plain-file", "x");
     box.env[L"TMP"] = box.env[L"TEMP"] = box.temp + L"\\plain-file";
-    EXPECT_EQ(
-        box.outcome(box.run(L"-url \"https://example.com/\" -log")),
-        "exit 0\nbox: Feldrun Corvane-Pro Browserweiche Feldrun: Fehler: Der Corvane-Pro Viewer wurde leider nicht "
-        "gefunden.");
+    EXPECT_EQ(box.run(L"-url \"https://example.com/\" -log").exit_code, 0u);  // only the viewer is missing
     EXPECT_TRUE(path_exists(box.appdata + L"\\vnc"));
     EXPECT_NE(read_file(box.appdata + L"\\kvixtemp\\feldrun.log").value_or("").find("Starting Ostrilo"),
               std::string::npos);
