@@ -754,25 +754,9 @@ TEST(EventLog, EachKindIsWrittenWithItsLevelIdAndStringsOnlyWithTheKey)
 }
 
 // What Explorer's file properties, the installer and publisher rules of application control read.
-TEST(Resources, ProgramsCarryAGermanVersionResourceAndTheExeItsIcon)
+// The version resources' texts: versions_agree.
+TEST(Resources, TheExeCarriesItsIconAndTheMessageOfEveryEvent)
 {
-    for (const std::wstring file : {L"Ostrilo.exe", L"ostrilo-admin.exe"}) {
-        const std::wstring exe = bin_folder() + L"\\" + file;
-        std::vector<char> block(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
-        ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-        const auto value = [&](const std::wstring& name) {
-            wchar_t* text = nullptr;
-            UINT length = 0;
-            VerQueryValueW(block.data(), (L"\\StringFileInfo\\040704b0\\" + name).c_str(),
-                           reinterpret_cast<void**>(&text), &length);
-            return std::wstring(text ? text : L"");
-        };
-        EXPECT_EQ(value(L"ProductName"), L"Ostrilo Browserweiche");
-        EXPECT_EQ(value(L"CompanyName"), L"Ostrilo");
-        EXPECT_EQ(value(L"OriginalFilename"), file);
-        for (const wchar_t* name : {L"FileDescription", L"FileVersion", L"InternalName", L"LegalCopyright"})
-            EXPECT_NE(value(name), L"") << narrow(file + L" " + name);
-    }
     HMODULE module = LoadLibraryExW((bin_folder() + L"\\Ostrilo.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14)), nullptr);  // the icon group
     // Every event's message as Event Viewer formats it, with as many strings as its row takes, each of them shown.

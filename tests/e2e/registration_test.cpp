@@ -95,7 +95,6 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         {"the workaround keeps a UserChoice with a subkey", "RKFWSO", false, true, false, true, nullptr, nullptr},
         {"IE the default, in any letter case", "RKFH", false, false, false, false, L"Microsoft.iE.HtTp.1", nullptr},
         {"-resetregistry", "KFHO", false, false, false, false, nullptr, L"-resetregistry"},
-        {"-unsetregistry", "KFHO", false, false, false, false, nullptr, L"-unsetregistry"},
     };
     // clang-format on
     // Wine runs its own built-in control.exe unless told to prefer the file on disk.
