@@ -35,11 +35,11 @@ void check(bool holds, const char* property)
     }
 }
 
-// The lines of a text that ends with a line feed, without their line feeds.
+// The lines of a text, without their line feeds.
 std::vector<std::string_view> lines_of(std::string_view text)
 {
     std::vector<std::string_view> lines;
-    for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1)
+    for (std::size_t at = 0; at < text.size(); at = std::min(text.find('\n', at), text.size()) + 1)
         lines.push_back(text.substr(at, text.find('\n', at) - at));
     return lines;
 }
@@ -334,18 +334,15 @@ bool piece_on_line(const rule_hit& hit, FILE* file)
     // Served as whitelist_url: converted for host matching, or taken as rule lines only when each reads as written;
     // markup is a site list or refused.
     const central_conversion served = convert_central_list(xml);
-    const std::string_view body = served.body;
-    for (std::size_t at = 0, end = 0; at < body.size(); at = end + 1) {
-        end = std::min(body.find('\n', at), body.size());
-        std::string_view line = body.substr(at, end - at);
+    for (std::string_view line : lines_of(served.body)) {
         line.remove_suffix(line.ends_with('\r'));
         check(line.size() < 4094 && std::none_of(line.begin(), line.end(),
                                                  [](char c) { return c >= 0 && c != '\t' && (c < 0x20 || c == 0x7f); }),
               "a served list's lines read as written");
     }
-    const std::size_t first = body.find_first_not_of(" \t\r\n");
+    const std::size_t first = served.body.find_first_not_of(" \t\r\n");
     check(served.ok != !served.error.empty() &&
-              (served.format != "rules" || first == std::string_view::npos || body[first] != '<'),
+              (served.format != "rules" || first == std::string::npos || served.body[first] != '<'),
           "markup is a site list or refused");
     return 0;
 }
