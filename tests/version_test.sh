@@ -1,8 +1,7 @@
 #!/bin/sh
 # One version everywhere a package names it: the project version against the newest numbered entry of
 # CHANGELOG.md, each program's version resource (fixed and string versions, and the manifest's; its German
-# names and the file's own name), and the
-# MSI's ProductVersion and Active Setup Version.
+# names and the file's own name), and the MSI's ProductVersion and Active Setup Version.
 # Usage: version_test.sh VERSION WINDRES CHANGELOG PROGRAM... [MSI]
 version=$1 windres=$2 changelog=$3 faults=0
 shift 3
