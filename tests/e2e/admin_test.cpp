@@ -116,10 +116,8 @@ TEST(AdminStatus, ReadsTheRegistrationAndTheChoicesThatSetregistryWrote)
                         "FIX   ostrilo.cfg: it begins with a UTF-8 byte order mark, so Ostrilo "
                         "never knows its first key 'unwrap_links' -- save it without BOM",
                         status);
-    const run_result lint = box.run_command_line(admin + L"lint");
-    EXPECT_EQ(lint.exit_code, 2u);
-    EXPECT_TRUE(lint.out.starts_with(narrow(box.program_dir) + "\\\\ostrilo.cfg:1:1: error: a UTF-8 byte order mark "
-                                                               "stands before the first key 'unwrap_links'"))
+    const run_result lint = box.run_command_line(admin + L"lint");  // the finding's text: native_lint_test
+    EXPECT_TRUE(lint.exit_code == 2 && lint.out.starts_with(narrow(box.program_dir) + "\\\\ostrilo.cfg:1:1: error"))
         << lint.out;
 }
 

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -582,54 +581,6 @@ TEST(WhitelistCopy, EachFaultOfTheCentralFileEndsAsDocumentedAndLeavesTheCopyWho
          with_copy(missing, "whitelist_path=%R\\central\\url whitelist.txt\n")},
     });
     // clang-format on
-}
-
-// Twenty runs at once while the central file is replaced, by turns, with one that sends the link to Firefox and
-// one that sends it to Chrome, each behind many comment lines: every run finds one of the two rules (a torn file
-// would send the link to the viewer, which is missing: a box), and the copy afterwards is one of the two, whole.
-TEST(WhitelistCopy, RunsAtOnceWhileTheFileIsReplacedEachSeeAWholeFileAndLeaveAWholeCopy)
-{
-    sandbox box;
-    for (const char* name : {"firefox", "chrome"})
-        box.standin(box.standin_path(name));
-    const std::wstring central = box.root + L"\\central.txt", fresh = central + L".new";
-    box.put(L"ostrilo.cfg", "whitelist_copy=1\nwhitelist_path=" + narrow(central) + "\n");
-    std::string files[2];
-    for (int i = 0; i < 2; ++i)
-        for (int line = 0; line < 20000; ++line)
-            files[i] += line < 19999 ? "# padding line " + std::to_string(line) + "\r\n"
-                                     : std::string("c.test/*|local|") + (i ? "chrome\r\n" : "firefox\r\n");
-    write_file(central, files[0]);
-    // The runs' threads start them with the sandbox's variables, which this process then holds as well.
-    for (const auto& [name, value] : box.env)
-        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
-    std::atomic<bool> done = false;
-    std::thread writer([&] {
-        for (int turn = 1; !done; ++turn) {
-            write_file(fresh, files[turn % 2]);
-            while (!MoveFileExW(fresh.c_str(), central.c_str(), MOVEFILE_REPLACE_EXISTING) && !done)
-                Sleep(1);
-        }
-    });
-    std::vector<std::thread> runs;
-    std::vector<run_result> results(20);
-    for (run_result& result : results)
-        runs.emplace_back([&] { result = box.run(L"-url \"https://c.test/x\""); });
-    for (std::thread& run : runs)
-        run.join();
-    done = true;
-    writer.join();
-    for (const run_result& result : results) {
-        EXPECT_EQ(result.exit_code, 0u);
-        EXPECT_TRUE(result.boxes.empty()) << narrow(result.boxes[0].text);
-    }
-    const std::string text = read_file(copy_of(box)).value_or("");
-    const parsed_rule_copy copy = parse_rule_copy(text);
-    EXPECT_FALSE(copy.damage);
-    const std::string body = text.substr(copy.body_offset);
-    EXPECT_EQ(sha256_hex(body), copy.header.sha256);
-    EXPECT_TRUE(body == files[0] || body == files[1]);
-    EXPECT_EQ(copy.header.source, narrow(central));
 }
 
 // New copies that runs which died long ago left beside the copy go when a run writes the copy; a recent one may

@@ -302,18 +302,6 @@ TEST(RouteUrl, CallsTheDestinationTheMatchingRuleNamesAndLogsIt)
     temp_file("url whitelist.txt", {});
 }
 
-// Letters, digits and the kept punctuation pass, a blank becomes "+", every other byte "%" and lower-case hex.
-TEST(UrlEncode, MapsEveryByteByItsClass)
-{
-    const std::string kept = "!#$%&'()*+,-./:;=?@_~\\|";
-    for (int value = 1; value < 256; ++value) {
-        char expected[4] = {value == ' ' ? '+' : static_cast<char>(value), '\0'};
-        if (value != ' ' && !std::isalnum(value) && kept.find(static_cast<char>(value)) == std::string::npos)
-            std::snprintf(expected, sizeof expected, "%%%02x", value);
-        EXPECT_EQ(url_encode(std::string(1, static_cast<char>(value))), expected) << "byte " << value;
-    }
-}
-
 // Hidden windows of this process, made last to first: EnumWindows meets the newest first.
 using unique_window = unique_any<HWND, &DestroyWindow>;
 std::vector<unique_window> make_windows(const std::vector<std::string>& titles)
