@@ -8,6 +8,9 @@
 #                                           PATTERN only the floors and the cases whose names
 #                                           match it, an extended regular expression, no import)
 #        scripts/bench.sh import [RUNS]     (only the native import, default 5 runs)
+# OSTRILO_BENCH_BEFORE=<an Ostrilo.exe built from an earlier commit> also times
+# the unwrap_links, whitelist_copy and current whitelist_url cases with that program, interleaved with
+# the others in the same run, as "<case>, before", and prints their ratios.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${OSTRILO_BUILD_DIR:-$repo/build}"
@@ -67,6 +70,14 @@ if [ "${1:-}" = "import" ]; then
 fi
 runs="${1:-15}"
 pattern="${2:-}"
+before="${OSTRILO_BENCH_BEFORE:-}"
+variants=("")
+if [ -n "$before" ]; then
+  [ -f "$before" ] || { echo "bench: OSTRILO_BENCH_BEFORE: no file $before" >&2; exit 2; }
+  variants+=(".before")
+fi
+# The program of a variant: this build's, or the earlier one.
+program_of() { if [ -z "$1" ]; then echo "$bin/Ostrilo.exe"; else echo "$before"; fi; }
 
 "$repo/scripts/setup.sh" >/dev/null
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -100,9 +111,12 @@ for n in 1 1001 10001 100001; do
 done
 
 # unwrap_links=1 beside the rules of r1001: the same link, as it is and wrapped by Safe Links.
-mkdir -p "$work/r1001u"
-cp "$work/r1001/"* "$work/r1001u/"
-printf 'unwrap_links=1\r\n' > "$work/r1001u/ostrilo.cfg"
+for v in "${variants[@]}"; do
+  mkdir -p "$work/r1001u$v"
+  cp "$work/r1001/"* "$work/r1001u$v/"
+  cp "$(program_of "$v")" "$work/r1001u$v/Ostrilo.exe"
+  printf 'unwrap_links=1\r\n' > "$work/r1001u$v/ostrilo.cfg"
+done
 wrapped="https://eur01.safelinks.protection.outlook.com/?url=https%3A%2F%2Ftarget.example.net%2Fpage&data=x&reserved=0"
 
 # event_log beside the rules of r1001, in an ostrilo.cfg without the key and
@@ -118,21 +132,23 @@ done
 # its own. "changed" flips a byte of its comment line before every run, so each
 # run finds the file changed and writes the copy anew; "fallback" names a file
 # that is missing and finds a copy of it, made here in the copy's form.
-for c in off current changed fallback; do
-  mkdir -p "$work/c_$c/central" "$work/c_$c/local"
-  cp "$bin/Ostrilo.exe" "$work/c_$c/"
-  cp "$bin/standin.exe" "$work/c_$c/firefox.exe"
-  cp "$work/r100001/url whitelist.txt" "$work/c_$c/central/"
-  source="$(win "$work/c_$c/central/url whitelist.txt")"
-  { [ "$c" = off ] || printf 'whitelist_copy=1\r\n'
-    printf 'whitelist_path=%s\r\n' "$source"; } > "$work/c_$c/ostrilo.cfg"
+for v in "${variants[@]}"; do
+  for c in off current changed fallback; do
+    d="$work/c_$c$v"
+    mkdir -p "$d/central" "$d/local"
+    cp "$(program_of "$v")" "$d/Ostrilo.exe"
+    cp "$bin/standin.exe" "$d/firefox.exe"
+    cp "$work/r100001/url whitelist.txt" "$d/central/"
+    { [ "$c" = off ] || printf 'whitelist_copy=1\r\n'
+      printf 'whitelist_path=%s\r\n' "$(win "$d/central/url whitelist.txt")"; } > "$d/ostrilo.cfg"
+  done
+  body="$work/c_fallback$v/central/url whitelist.txt"
+  mkdir -p "$work/c_fallback$v/local/Ostrilo"
+  { printf 'Ostrilo rule file copy\r\nsource: %s\r\nread: 2026-01-01 00:00:00 UTC\r\n' "$(win "$body")"
+    printf 'length: %s\r\nsha256: %s\r\n\r\n' "$(stat -c %s "$body")" "$(sha256sum "$body" | cut -d' ' -f1)"
+    cat "$body"; } > "$work/c_fallback$v/local/Ostrilo/whitelist copy.txt"
+  rm "$body"
 done
-body="$work/c_fallback/central/url whitelist.txt"
-mkdir -p "$work/c_fallback/local/Ostrilo"
-{ printf 'Ostrilo rule file copy\r\nsource: %s\r\nread: 2026-01-01 00:00:00 UTC\r\n' "$(win "$body")"
-  printf 'length: %s\r\nsha256: %s\r\n\r\n' "$(stat -c %s "$body")" "$(sha256sum "$body" | cut -d' ' -f1)"
-  cat "$body"; } > "$work/c_fallback/local/Ostrilo/whitelist copy.txt"
-rm "$body"
 
 # whitelist_url with a cache of the same 100,001 rules: current (nothing is
 # fetched), and made an hour old before every run, so that each run refreshes
@@ -145,9 +161,9 @@ for _ in $(seq 100); do [ -s "$server/port.txt" ] && break; sleep 0.1; done
 list_url="http://127.0.0.1:$(cat "$server/port.txt")/rules.txt"
 rules="$work/r100001/url whitelist.txt"
 cp "$rules" "$server/rules.txt"
-for c in current stale; do
+for c in current stale ${before:+current.before}; do
   mkdir -p "$work/u_$c/local/Ostrilo"
-  cp "$bin/Ostrilo.exe" "$work/u_$c/"
+  cp "$(program_of "${c#current}")" "$work/u_$c/Ostrilo.exe"
   cp "$bin/standin.exe" "$work/u_$c/firefox.exe"
   # The current cache stays current for a day, whatever the bench takes; the old one is refreshed after 30 minutes.
   { printf 'whitelist_url=%s\r\n' "$list_url"
@@ -186,9 +202,12 @@ cases="$work/cases.txt"
   done
   printf 'case\trule 1001 of 1001, twenty policy values\tnone\t%s\t"%s" -url "%s"\t\tpolicy:%s\n' \
     "$(win "$work/r1001")" "$(win "$work/r1001/Ostrilo.exe")" "$link" "$(win "$policy")"
-  printf 'case\trule 1001 of 1001, unwrap_links=1, %s\tnone\t%s\t"%s" -url "%s"\n' "link as it is" \
-    "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$link" \
-    "link wrapped by Safe Links" "$(win "$work/r1001u")" "$(win "$work/r1001u/Ostrilo.exe")" "$wrapped"
+  for v in "${variants[@]}"; do
+    later="${v:+, before}"
+    printf 'case\trule 1001 of 1001, unwrap_links=1, %s\tnone\t%s\t"%s" -url "%s"\n' "link as it is$later" \
+      "$(win "$work/r1001u$v")" "$(win "$work/r1001u$v/Ostrilo.exe")" "$link" \
+      "link wrapped by Safe Links$later" "$(win "$work/r1001u$v")" "$(win "$work/r1001u$v/Ostrilo.exe")" "$wrapped"
+  done
   for e in 0 1 2; do
     name="rule 1001 of 1001, ostrilo.cfg without event_log"
     [ "$e" = 0 ] || name="rule 1001 of 1001, event_log=$e"
@@ -203,25 +222,30 @@ cases="$work/cases.txt"
     "$(win "$work/r1")" "$(win "$work/r1/Ostrilo.exe")" "$miss"
   printf 'case\tno match in 10001 rules (pipe to the viewer)\tnone\t%s\t"%s" -url "%s"\n' \
     "$(win "$work/r10001")" "$(win "$work/r10001/Ostrilo.exe")" "$miss"
-  printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tstarted:%s\n' \
-    "whitelist_url, cache current, rule 100001 of 100001" "$(win "$work/u_current")" \
-    "$(win "$work/u_current/Ostrilo.exe")" "$link" "$(win "$work/u_current/local")" \
-    "$(win "$work/u_current/firefox.exe.calls.txt")"
+  for v in "${variants[@]}"; do
+    printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tstarted:%s\n' \
+      "whitelist_url, cache current, rule 100001 of 100001${v:+, before}" "$(win "$work/u_current$v")" \
+      "$(win "$work/u_current$v/Ostrilo.exe")" "$link" "$(win "$work/u_current$v/local")" \
+      "$(win "$work/u_current$v/firefox.exe.calls.txt")"
+  done
   printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\tage:%s|started:%s\n' \
     "whitelist_url, cache an hour old: refreshed after the hand-off (304)" "$(win "$work/u_stale")" \
     "$(win "$work/u_stale/Ostrilo.exe")" "$link" "$(win "$work/u_stale/local")" \
     "$(win "$work/u_stale/local/Ostrilo/central list.txt")" "$(win "$work/u_stale/firefox.exe.calls.txt")"
-  for c in off current changed fallback; do
-    case $c in
-      off) name="whitelist_path, rule 100001 of 100001" ;;
-      current) name="whitelist_copy=1, copy current" ;;
-      changed) name="whitelist_copy=1, file changed: copy written" ;;
-      fallback) name="whitelist_copy=1, file missing: copy used" ;;
-    esac
-    flip=""
-    [ "$c" = changed ] && flip="flip:2:$(win "$work/c_$c/central/url whitelist.txt")"
-    printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\t%s\n' "$name" "$(win "$work/c_$c")" \
-      "$(win "$work/c_$c/Ostrilo.exe")" "$link" "$(win "$work/c_$c/local")" "$flip"
+  for v in "${variants[@]}"; do
+    for c in off current changed fallback; do
+      case $c in
+        off) name="whitelist_path, rule 100001 of 100001" ;;
+        current) name="whitelist_copy=1, copy current" ;;
+        changed) name="whitelist_copy=1, file changed: copy written" ;;
+        fallback) name="whitelist_copy=1, file missing: copy used" ;;
+      esac
+      d="$work/c_$c$v"
+      flip=""
+      [ "$c" = changed ] && flip="flip:2:$(win "$d/central/url whitelist.txt")"
+      printf 'case\t%s\tnone\t%s\t"%s" -url "%s"\tLOCALAPPDATA=%s\t%s\n' "$name${v:+, before}" "$(win "$d")" \
+        "$(win "$d/Ostrilo.exe")" "$link" "$(win "$d/local")" "$flip"
+    done
   done
 } | awk -F '\t' -v pattern="$pattern" '$1 != "case" || $2 ~ /^floor/ || $2 ~ pattern' > "$cases"
 
@@ -299,6 +323,13 @@ awk -F '\t' -v runs="$runs" -v exe_kib="$exe_kib" -v cpu="$cpu" -v wine="$wine_v
              ratio(med["whitelist_copy=1, copy current"], off),
              ratio(med["whitelist_copy=1, file changed: copy written"], off),
              ratio(med["whitelist_copy=1, file missing: copy used"], off)
+    # With OSTRILO_BENCH_BEFORE: each case of the earlier program against the same case of this build.
+    for (k = 1; k <= count; k++)
+      if (order[k] ~ /, before$/) {
+        name = substr(order[k], 1, length(order[k]) - 8)
+        if (name in med)
+          printf "%s: this build at %.2f× the earlier one.\n", name, ratio(med[name], med[order[k]])
+      }
   }' "$raw" | tee "$result"
 if [ -s "$raw.err" ]; then
   echo "bench_launch reported:" >&2

@@ -219,6 +219,8 @@ pattern_take rule_pattern_takes(std::string_view pattern, std::string_view url, 
 
 pattern_take strict_pattern_takes(std::string_view pattern, const strict_link& link)
 {
+    if (!strict_host_may_match(pattern, link))
+        return pattern_take::none;
     return pattern_takes(pattern, link, match_strict_link);
 }
 

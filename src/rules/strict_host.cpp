@@ -53,6 +53,18 @@ strict_link split_at_host(std::string_view text)
     return parts;
 }
 
+// A quick no before the match: the text after the host pattern's last star
+// must end the host (less its dot, since "*.example.com" also covers
+// "example.com"). Most rules of a long file name other hosts, and this
+// answers for them without the match.
+bool host_may_match(std::string_view pattern, std::string_view host)
+{
+    std::string_view tail = pattern.substr(pattern.find_last_of('*') + 1);
+    if (tail.size() < pattern.size() && tail.starts_with('.'))
+        tail.remove_prefix(1);
+    return host.ends_with(tail);
+}
+
 }  // namespace
 
 std::optional<std::string> strict_link_host_form(std::string_view url)
@@ -81,6 +93,11 @@ std::optional<std::string> strict_link_host_form(std::string_view url)
 strict_link split_strict_link(std::string_view link_form)
 {
     return split_at_host(link_form);
+}
+
+bool strict_host_may_match(std::string_view pattern, const strict_link& link)
+{
+    return host_may_match(split_at_host(pattern).host, link.host);
 }
 
 bool match_strict_link(std::string_view pattern, const strict_link& have)

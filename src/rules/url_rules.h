@@ -48,6 +48,9 @@ struct strict_link {
 };
 strict_link split_strict_link(std::string_view link_form);
 bool match_strict_link(std::string_view pattern, const strict_link& link);
+// A quick no for a pattern that names another host (with or without a
+// trailing "/*"): false only where match_strict_link is false.
+bool strict_host_may_match(std::string_view pattern, const strict_link& link);
 
 // The scan of one rule, shared by the lookup and the linter. The pattern of a
 // lower-cased first field as the match compares it: without its scheme and

@@ -1,6 +1,8 @@
 // Text helpers: text in, text out, no Win32.
 #include "nb_utils.h"
 
+#include <algorithm>
+
 namespace {
 
 bool is_space(unsigned char c)
@@ -57,10 +59,11 @@ std::string replace_all(std::string_view text, std::string_view search, std::str
 
 std::string_view trim(std::string_view line)
 {
-    // A line break is never kept, even in the middle of the line.
-    std::size_t cut = line.find_first_of("\r\n");
-    if (cut != std::string_view::npos)
-        line = line.substr(0, cut);
+    // A line break is never kept, even in the middle of the line. Every rule
+    // line comes through here: one pass over it (find_first_of would search
+    // its set once for each byte).
+    const auto line_break = std::find_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; });
+    line = line.substr(0, static_cast<std::size_t>(line_break - line.begin()));
     std::size_t first = 0;
     while (first < line.size() && is_space(static_cast<unsigned char>(line[first])))
         ++first;

@@ -395,7 +395,9 @@ private:
                     first_blank = lead > 0 ? starts[field] : end - tail;
                 breaks = breaks || field <= 1;
             }
-            fixed += (field > 0 ? "|" : "") + std::string(trim(text));
+            if (field > 0)
+                fixed += '|';
+            fixed += trim(text);
         }
         bool blanks = first_blank.has_value();
         if (blanks) {
