@@ -85,7 +85,6 @@ policy-under-file @@ src/config/config_file.cpp @@ s/(key_value key_in_force\(ru
 policy-expand @@ src/config/policy.cpp @@ s/key.kind == key_kind::path && raw.type == REG_EXPAND_SZ/false/ @@ e2e_entry @@ Policy.* @@ a REG_EXPAND_SZ path by policy is refused
 policy-template-range @@ packaging/policy/ostrilo.admx @@ s/maxValue="600000"/maxValue="60000"/ @@ native_policy_test @@ * @@ the template's range of whitelist_timeout_ms differs from the program's
 asr-folder @@ tools/ostrilo-admin/status_win32.cpp @@ s/program\[path.size\(\)\] == L'\\\\'/program[path.size()] == L'\/'/ @@ e2e_admin @@ AdminStatus.Warns* @@ status misses a Defender exclusion of the folder above Ostrilo.exe
-msi-stubpath @@ packaging/ostrilo.wxs @@ s/-setregistry\[CONFIGDIR_ARGUMENT\]/-setregistry/ @@ e2e_install @@ * @@ the MSI's Active Setup StubPath loses the -configdir folder
 event-without-key @@ src/run/events.cpp @@ s/return \*event_log_key >= event_row_of\(kind\).key;/return true;/ @@ e2e_entry @@ CommandLine.* @@ events written without event_log
 event-audit-at-1 @@ src/run/event_table.h @@ s/(link_routed,\s*information,) 2,/$1 1,/ @@ e2e_entry @@ EventLog.* @@ the event of every routed link written with event_log=1
 central-strict @@ src/rules/central_cache.cpp @@ s/from_file, mode, true\)/from_file, mode)/ @@ e2e_central_list @@ CentralList.Each* @@ the whitelist_url list's rules matched by strict_host_match's setting, so a path can pose as a listed host

@@ -13,10 +13,8 @@ for who in sign:codeSigning tsa:critical,timeStamping; do
     -out "${who%%:*}.crt" -addext keyUsage=critical,digitalSignature -addext "extendedKeyUsage=${who#*:}" 2>/dev/null
 done
 openssl pkcs12 -export -inkey sign.key -in sign.crt -out sign.p12 -passout file:pass
-printf '[tsa]\ndefault_tsa=t\n[t]\nserial=serial\nsigner_cert=tsa.crt\nsigner_key=tsa.key\nsigner_digest=sha256\n%s\n' \
-  'default_policy=1.2.3.4.1
-digests=sha256
-ess_cert_id_alg=sha256' > tsa.cnf
+printf '%s\n' '[tsa]' default_tsa=t '[t]' serial=serial signer_cert=tsa.crt signer_key=tsa.key signer_digest=sha256 \
+  default_policy=1.2.3.4.1 digests=sha256 ess_cert_id_alg=sha256 > tsa.cnf
 # Each POST is a query answered by openssl ts -reply; the server ends by itself after ten minutes.
 cat > tsa.py <<'PY'
 import http.server, subprocess, threading

@@ -1,7 +1,7 @@
 #!/bin/sh
 # One version everywhere a package names it: the project version against the newest numbered entry of
-# CHANGELOG.md, each program's version resource (fixed and string versions, and the manifest's), and the
-# MSI's ProductVersion and Active Setup Version.
+# CHANGELOG.md, each program's version resource (fixed and string versions, and the manifest's; its German
+# names and the file's own name), and the MSI's ProductVersion and Active Setup Version.
 # Usage: version_test.sh VERSION WINDRES CHANGELOG PROGRAM... [MSI]
 version=$1 windres=$2 changelog=$3 faults=0
 shift 3
@@ -18,9 +18,14 @@ for file in "$@"; do
     [ "$got" = "$commas" ] || fault "$file" "Active Setup Version '$got'" ;;
   *)
     rc=$("$windres" -i "$file" -O rc 2>/dev/null)
+    # With the German names a publisher rule reads, and the file's own name.
     for field in "FILEVERSION $commas" "PRODUCTVERSION $commas" "VALUE \"FileVersion\", \"$four\"" \
-                 "VALUE \"ProductVersion\", \"$four\""; do
+                 "VALUE \"ProductVersion\", \"$four\"" "BLOCK \"040704b0\"" "VALUE \"CompanyName\", \"Ostrilo\"" \
+                 "VALUE \"ProductName\", \"Ostrilo Browserweiche\"" "VALUE \"OriginalFilename\", \"${file##*/}\""; do
       echo "$rc" | sed 's/, /,/g' | grep -q -F "$(echo "$field" | sed 's/, /,/g')" || fault "$file" "no $field"
+    done
+    for name in FileDescription InternalName LegalCopyright; do
+      printf "%s\n" "$rc" | grep -q "VALUE \"$name\", L\{0,1\}\"[^\"]" || fault "$file" "no $name"
     done
     if echo "$rc" | grep -q 'assemblyIdentity type=""win32"" name=""Ostrilo""'; then
       echo "$rc" | grep -q -F "name=\"\"Ostrilo\"\" version=\"\"$four\"\"" || fault "$file" "another manifest version"

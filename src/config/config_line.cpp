@@ -1,7 +1,5 @@
 // Splitting one line of a key/value file. Text in, text out: the reader in
 // config_file.cpp hands every piece it reads to split_config_line.
-#include <charconv>
-
 #include "kvix_environment.h"
 #include "nb_utils.h"
 
@@ -42,12 +40,4 @@ std::optional<std::pair<std::string, std::string>> split_config_line(std::string
 bool keys_equal(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && ascii_lower(a) == ascii_lower(b);
-}
-
-unsigned long milliseconds_value(std::string_view text)
-{
-    unsigned long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    const bool whole = error == std::errc() && end == text.data() + text.size() && !text.empty();
-    return whole && value <= max_timeout_ms ? value : 0;
 }

@@ -16,10 +16,8 @@ struct config_key;
 // when it has no "=", an empty key or an empty value.
 std::optional<std::pair<std::string, std::string>> split_config_line(std::string_view line);
 bool keys_equal(std::string_view a, std::string_view b);
-// A number of milliseconds from 1 to max_timeout_ms written in decimal digits
-// alone, else 0.
+// The longest whitelist_timeout_ms, in milliseconds.
 constexpr unsigned long max_timeout_ms = 600000;
-unsigned long milliseconds_value(std::string_view text);
 
 // --- Key/value files and policy values ---
 std::optional<std::string> get_config_value(std::string_view key, const std::string& path);

@@ -95,7 +95,6 @@ TEST(Registration, LeavesTheRegistryAsAdministratorsExpect)
         {"the workaround keeps a UserChoice with a subkey", "RKFWSO", false, true, false, true, nullptr, nullptr},
         {"IE the default, in any letter case", "RKFH", false, false, false, false, L"Microsoft.iE.HtTp.1", nullptr},
         {"-resetregistry", "KFHO", false, false, false, false, nullptr, L"-resetregistry"},
-        {"-unsetregistry", "KFHO", false, false, false, false, nullptr, L"-unsetregistry"},
     };
     // clang-format on
     // Wine runs its own built-in control.exe unless told to prefer the file on disk.
@@ -182,17 +181,14 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
         {nullptr, L"22000", 1817, "", "", ""},
     };
     const std::wstring current = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-    const auto set_windows = [&](const wchar_t* version, const wchar_t* build) {
-        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentVersion", version);
-        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentBuildNumber", build);
-    };
     write_string(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"control.exe", L"native");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.record);
         clean_registry registry(c.windows ? c.windows : L"");
         if (!c.windows)
             RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Ostrilo.exe", L"Version");
-        set_windows(c.windows ? L"6.1" : L"10.0", c.build);
+        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentVersion", c.windows ? L"6.1" : L"10.0");
+        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentBuildNumber", c.build);
         RegSetKeyValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"UBR", REG_DWORD, &c.update, sizeof(DWORD));
         sandbox box;
         const program_aside control(system_folder() + L"\\control.exe", &box);
@@ -205,7 +201,8 @@ TEST(Registration, SettingsPageOpensThePageThatFitsTheWindowsVersion)
         box.put(L"ostrilo.cfg", "product_name=Acme & Co\r\nevent_log=1\r\n" + c.cfg + "\r\n");
         box.env[L"WINEDEBUG"] = event_debug;
         const run_result run = box.run(L"-setregistry -log");
-        set_windows(L"6.1", L"7601");
+        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentVersion", L"6.1");
+        write_string(HKEY_LOCAL_MACHINE, current, L"CurrentBuildNumber", L"7601");
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"UBR");
         EXPECT_EQ(run.exit_code, 0u);
         EXPECT_EQ(parameters_of(calls_of(control.path, c.settings.empty())).starts_with("/name Microsoft.Default"),

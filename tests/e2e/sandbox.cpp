@@ -60,21 +60,16 @@ std::vector<std::string> parse_log(const std::string& text)
     return records;
 }
 
-std::vector<std::string> run_result::records() const
-{
-    return parse_log(err);
-}
-
 int run_result::count(const std::string& record) const
 {
     const std::vector<std::string> all = records();
     return static_cast<int>(std::count(all.begin(), all.end(), record));
 }
 
-int run_result::find(const std::string& record, int from) const
+int run_result::find(const std::string& record) const
 {
     const std::vector<std::string> all = records();
-    const auto found = std::find(all.begin() + std::min<std::size_t>(from, all.size()), all.end(), record);
+    const auto found = std::find(all.begin(), all.end(), record);
     return found == all.end() ? -1 : static_cast<int>(found - all.begin());
 }
 
@@ -210,8 +205,22 @@ sandbox::sandbox()
 
 sandbox::~sandbox()
 {
-    // A program started by a run may still hold a file for a moment.
-    end_programs();
+    // Every program started from the tree ends; one may still hold a file for a moment.
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
+        wchar_t path[MAX_PATH * 4];
+        DWORD size = MAX_PATH * 4;
+        if (process && QueryFullProcessImageNameW(process, 0, path, &size) &&
+            _wcsnicmp(path, root.c_str(), root.size()) == 0) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
     for (int attempt = 0; attempt < 20 && path_exists(root); ++attempt, Sleep(100))
         remove_tree(root);
 }
@@ -296,25 +305,6 @@ DWORD sandbox::start(const std::wstring& program, const std::map<std::wstring, s
     return process.dwProcessId;
 }
 
-void sandbox::end_programs() const
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
-        wchar_t path[MAX_PATH * 4];
-        DWORD size = MAX_PATH * 4;
-        if (process && QueryFullProcessImageNameW(process, 0, path, &size) &&
-            _wcsnicmp(path, root.c_str(), root.size()) == 0) {
-            TerminateProcess(process, 0);
-            WaitForSingleObject(process, 5000);
-        }
-        CloseHandle(process);
-    }
-    CloseHandle(snapshot);
-}
-
 std::wstring sandbox::standin_path(const std::string& name) const
 {
     const std::map<std::string, std::wstring> paths = {{"browser", root + L"\\b\\browser.exe"},
@@ -368,16 +358,6 @@ program_aside::~program_aside()
     for (std::wstring folder = path;
          (folder = folder.substr(0, folder.find_last_of(L'\\'))).size() > 3 && RemoveDirectoryW(folder.c_str());)
         ;
-}
-
-scoped_key::scoped_key(HKEY key_root, std::wstring key_path) : root(key_root), path(std::move(key_path))
-{
-    SHDeleteKeyW(root, path.c_str());
-}
-
-scoped_key::~scoped_key()
-{
-    SHDeleteKeyW(root, path.c_str());
 }
 
 void registry_dump(HKEY root, const std::wstring& path, std::set<std::string>& lines)

@@ -3,12 +3,17 @@
 #pragma once
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+// "LEVEL message" of each line "<time> <LEVEL> <unit>:<line>: <message>"; the
+// time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
+std::vector<std::string> parse_log(const std::string& text);
 
 struct message_box {
     std::wstring title, text;
@@ -19,20 +24,16 @@ struct run_result {
     std::string out, err;  // standard output and standard error, as written
     std::string wine;      // Wine's own lines of the process (in the file OSTRILO_WINE_STDERR names)
     std::vector<message_box> boxes;
-    std::vector<std::string> records() const;  // those on standard error, each "LEVEL message"
+    std::vector<std::string> records() const { return parse_log(err); }  // those on standard error
     bool has(const std::string& record) const { return find(record) >= 0; }
     int count(const std::string& record) const;
-    int find(const std::string& record, int from = 0) const;  // index of the first from `from` on, or -1
+    int find(const std::string& record) const;  // index of the first, or -1
     // With `event_debug` in WINEDEBUG, Wine's stubs print each event in `wine`: one line
     // "\nevent <level> <ID>: <string> | <string>..." each (an error number's text left out, "..." where Wine cut
     // a string), and a line that says so unless the source was registered once for all of them.
     std::string events() const;
 };
 constexpr wchar_t event_debug[] = L"-all,+eventlog,fixme+advapi";
-
-// "LEVEL message" of each line "<time> <LEVEL> <unit>:<line>: <message>"; the
-// time is "HH:MM:SS" on standard error and "YYYY-MM-DD HH:MM:SS" in the file.
-std::vector<std::string> parse_log(const std::string& text);
 
 std::wstring widen(const std::string& utf8);  // invalid sequences become U+FFFD, as in Ostrilo.exe
 std::string narrow(const std::wstring& wide);
@@ -87,7 +88,6 @@ public:
     run_result run_command_line(const std::wstring& command_line, int seconds = 30) const;
     // Starts a program with these variables added and waits until it waits for input.
     DWORD start(const std::wstring& program, const std::map<std::wstring, std::wstring>& variables) const;
-    void end_programs() const;
 
     // Where a stand-in goes by name: "browser", "default" (configured ones), "selector" (in
     // KVIX_INSTALLPATH), else "<name>.exe" beside the program, where the shell finds it first.
@@ -115,8 +115,9 @@ struct program_aside {
 // A registry key removed when made and again when it goes (the tests run in the build's own Wine prefix); a key
 // tree as lines "key" and "key [value name]=data" (REG_SZ with one NUL; any other type or length is named).
 struct scoped_key {
-    scoped_key(HKEY root, std::wstring path);
-    ~scoped_key();
+    scoped_key(HKEY key_root, std::wstring key_path) : root(key_root), path(std::move(key_path)) { remove(); }
+    ~scoped_key() { remove(); }
+    void remove() const { SHDeleteKeyW(root, path.c_str()); }
     HKEY root;
     std::wstring path;
 };

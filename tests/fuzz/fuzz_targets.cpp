@@ -35,6 +35,84 @@ void check(bool holds, const char* property)
     }
 }
 
+// The lines of a text, without their line feeds.
+std::vector<std::string_view> lines_of(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    for (std::size_t at = 0; at < text.size(); at = std::min(text.find('\n', at), text.size()) + 1)
+        lines.push_back(text.substr(at, text.find('\n', at) - at));
+    return lines;
+}
+
+// The site-list conversion (ostrilo-admin import-sitelist) of one list, with and without --strict-host.
+void check_sitelist(std::string_view xml)
+{
+    // The hosts the list names: each <site>'s url without white space, scheme, port and path.
+    pugi::xml_document list;
+    const bool parsed =
+        list.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_comments, pugi::encoding_utf8);
+    std::vector<std::string> hosts;
+    for (const pugi::xml_node site : list.document_element().children("site")) {
+        std::string url = ascii_lower(site.attribute("url").value());
+        url = url.substr(std::min(url.find_first_not_of(" \t\r\n"), url.size()));
+        url.erase(0, url.starts_with("https://") ? 8 : url.starts_with("http://") ? 7 : 0);
+        hosts.push_back(url.substr(0, url.find_first_of(":/ \t\r\n")));
+    }
+    for (const bool strict : {false, true}) {
+        sitelist_options options;
+        options.strict_host = strict;
+        const sitelist_result result = import_sitelist(xml, options);
+        check(result.ok ? result.error.empty() : result.rules.empty() && !result.error.empty(), "rules or a reason");
+        std::vector<std::string_view> rules;
+        std::size_t line_number = 0;
+        for (const std::string_view line : lines_of(result.rules)) {
+            ++line_number;
+            check(line.size() < 4094 &&
+                      std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && (c < 0x20 || c == 0x7f); }),
+                  "no line of 4094 bytes or more, no control character");
+            if (line.starts_with('#'))
+                continue;
+            std::string_view host = line.substr(0, line.find_first_of(":/|"));
+            if (strict && host.starts_with("*."))
+                host.remove_prefix(2);
+            const std::size_t bar = line.find('|');
+            const std::string_view rule = line.substr(std::min(bar + 1, line.size()));
+            check(bar != std::string_view::npos && bar > 0 && line.find(' ') == std::string_view::npos &&
+                      std::find(hosts.begin(), hosts.end(), host) != hosts.end() &&
+                      (rule == "local|edge" || rule == "local|ie" || rule == "remote"),
+                  "every rule is whole: its host an entry's host (or its \"*.\" form), its action one of the options");
+            check(rules.size() < result.origins.size() && result.origins[rules.size()].line == line_number &&
+                      xml.substr(result.origins[rules.size()].site_offset, 5) == "<site",
+                  "each rule line names its <site>");
+            rules.push_back(line);
+        }
+        check(rules.size() == result.origins.size(), "one origin per rule line");
+        if (!result.ok || !parsed)
+            continue;
+
+        // The same list pretty-printed, with white space around each <open-in>'s text and url: the same rules.
+        for (pugi::xml_node node = list.first_child(); node;) {
+            if (std::string_view(node.name()) == "open-in") {
+                node.prepend_child(pugi::node_pcdata).set_value("\n    ");
+                node.append_child(pugi::node_pcdata).set_value("\n  ");
+            }
+            if (pugi::xml_attribute url = node.attribute("url"))
+                url.set_value((" " + std::string(url.value()) + "\t").c_str());
+            pugi::xml_node next = node.first_child();
+            for (pugi::xml_node up = node; !next && up; up = up.parent())
+                next = up.next_sibling();
+            node = next;
+        }
+        std::ostringstream pretty;
+        list.save(pretty, "  ", pugi::format_indent, pugi::encoding_utf8);
+        const sitelist_result again = import_sitelist(pretty.str(), options);
+        std::vector<std::string_view> again_rules = lines_of(again.rules);
+        std::erase_if(again_rules, [](std::string_view line) { return line.starts_with('#'); });
+        check(again.ok && again_rules == rules, "pretty-printed, the same rules");
+        list.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_comments, pugi::encoding_utf8);
+    }
+}
+
 [[maybe_unused]] int fuzz_text(std::string_view text)
 {
     // Key/value files: each piece the reader takes (fgets with 4095 bytes, up to a NUL) split into key and value.
@@ -106,18 +184,8 @@ void check(bool holds, const char* property)
         check(*argument == L"\"" + url + L"\"" && url.find(L'"') == std::wstring::npos,
               "a file is one quoted argument");
 
-    // ostrilo-admin import-sitelist: each line is a note or one whole rule of an option.
-    const sitelist_result result = import_sitelist(text, {});
-    check(result.ok ? result.error.empty() : !result.error.empty() && result.rules.empty(), "rules or a reason");
-    for (std::string_view rules = result.rules; !rules.empty(); rules.remove_prefix(rules.find('\n') + 1)) {
-        const std::string_view rule_line = rules.substr(0, rules.find('\n'));
-        const std::size_t bar = rule_line.find('|');
-        const std::string_view option = rule_line.substr(std::min(bar + 1, rule_line.size()));
-        check(rule_line.starts_with('#') ||
-                  (bar != std::string_view::npos && bar > 0 && rule_line.find_first_of(" \t\r") == std::string::npos &&
-                   (option == "local|edge" || option == "local|ie" || option == "remote")),
-              "a note, or one whole rule of an option");
-    }
+    // ostrilo-admin import-sitelist, as fuzz_sitelist checks it.
+    check_sitelist(text);
     return 0;
 }
 
@@ -260,102 +328,21 @@ bool piece_on_line(const rule_hit& hit, FILE* file)
     return 0;
 }
 
-// The rule lines of a site list's conversion (its "#" notes left out).
-std::vector<std::string_view> rule_lines(std::string_view rules)
-{
-    std::vector<std::string_view> lines;
-    for (std::size_t at = 0; at < rules.size(); at = rules.find('\n', at) + 1) {
-        const std::string_view line = rules.substr(at, rules.find('\n', at) - at);
-        if (!line.starts_with('#'))
-            lines.push_back(line);
-    }
-    return lines;
-}
-
-// The site-list conversion (ostrilo-admin import-sitelist) of one list, with and without --strict-host.
 [[maybe_unused]] int fuzz_sitelist(std::string_view xml)
 {
-    // The hosts the list names: each <site>'s url without white space, scheme, port and path.
-    pugi::xml_document list;
-    const bool parsed =
-        list.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_comments, pugi::encoding_utf8);
-    std::vector<std::string> hosts;
-    for (const pugi::xml_node site : list.document_element().children("site")) {
-        std::string url = ascii_lower(site.attribute("url").value());
-        url = url.substr(std::min(url.find_first_not_of(" \t\r\n"), url.size()));
-        for (const std::string_view scheme : {"https://", "http://"}) {
-            if (url.starts_with(scheme)) {
-                url.erase(0, scheme.size());
-                break;
-            }
-        }
-        hosts.push_back(url.substr(0, url.find_first_of(":/ \t\r\n")));
-    }
-    for (const bool strict : {false, true}) {
-        sitelist_options options;
-        options.strict_host = strict;
-        const sitelist_result result = import_sitelist(xml, options);
-        check(result.ok ? result.error.empty() : result.rules.empty() && !result.error.empty(), "rules or a reason");
-        std::size_t line_number = 0, origin = 0;
-        const std::string_view rules = result.rules;
-        for (std::size_t at = 0; at < rules.size(); at = rules.find('\n', at) + 1) {
-            const std::string_view line = rules.substr(at, rules.find('\n', at) - at);
-            ++line_number;
-            check(line.size() < 4094 &&
-                      std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && (c < 0x20 || c == 0x7f); }),
-                  "no line of 4094 bytes or more, no control character");
-            if (line.starts_with('#'))
-                continue;
-            std::string_view host = line.substr(0, line.find_first_of(":/|"));
-            if (strict && host.starts_with("*."))
-                host.remove_prefix(2);
-            const std::string_view rule = line.substr(std::min(line.find('|') + 1, line.size()));
-            check(std::find(hosts.begin(), hosts.end(), host) != hosts.end() &&
-                      (rule == "local|edge" || rule == "local|ie" || rule == "remote"),
-                  "every rule's host is an entry's host (or its \"*.\" form), its action one of the options");
-            check(origin < result.origins.size() && result.origins[origin].line == line_number &&
-                      xml.substr(result.origins[origin].site_offset, 5) == "<site",
-                  "each rule line names its <site>");
-            ++origin;
-        }
-        check(origin == result.origins.size(), "one origin per rule line");
-        if (!result.ok || !parsed)
-            continue;
-
-        // The same list pretty-printed, with white space around each <open-in>'s text and url: the same rules.
-        for (pugi::xml_node node = list.first_child(); node;) {
-            if (std::string_view(node.name()) == "open-in") {
-                node.prepend_child(pugi::node_pcdata).set_value("\n    ");
-                node.append_child(pugi::node_pcdata).set_value("\n  ");
-            }
-            if (pugi::xml_attribute url = node.attribute("url"))
-                url.set_value((" " + std::string(url.value()) + "\t").c_str());
-            pugi::xml_node next = node.first_child();
-            for (pugi::xml_node up = node; !next && up; up = up.parent())
-                next = up.next_sibling();
-            node = next;
-        }
-        std::ostringstream pretty;
-        list.save(pretty, "  ", pugi::format_indent, pugi::encoding_utf8);
-        const sitelist_result again = import_sitelist(pretty.str(), options);
-        check(again.ok && rule_lines(again.rules) == rule_lines(result.rules), "pretty-printed, the same rules");
-        list.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_comments, pugi::encoding_utf8);
-    }
+    check_sitelist(xml);
     // Served as whitelist_url: converted for host matching, or taken as rule lines only when each reads as written;
     // markup is a site list or refused.
     const central_conversion served = convert_central_list(xml);
-    const std::string_view body = served.body;
-    for (std::size_t at = 0, end = 0; at < body.size(); at = end + 1) {
-        end = std::min(body.find('\n', at), body.size());
-        std::string_view line = body.substr(at, end - at);
+    for (std::string_view line : lines_of(served.body)) {
         line.remove_suffix(line.ends_with('\r'));
         check(line.size() < 4094 && std::none_of(line.begin(), line.end(),
                                                  [](char c) { return c >= 0 && c != '\t' && (c < 0x20 || c == 0x7f); }),
               "a served list's lines read as written");
     }
-    const std::size_t first = body.find_first_not_of(" \t\r\n");
+    const std::size_t first = served.body.find_first_not_of(" \t\r\n");
     check(served.ok != !served.error.empty() &&
-              (served.format != "rules" || first == std::string_view::npos || body[first] != '<'),
+              (served.format != "rules" || first == std::string::npos || served.body[first] != '<'),
           "markup is a site list or refused");
     return 0;
 }

@@ -9,17 +9,18 @@
 #include <map>
 #include <pugixml.hpp>
 #include <set>
-#include <sstream>
+
+using namespace std::string_literals;
 
 namespace {
 
 const std::string source = OSTRILO_SOURCE_DIR;
 
-// What a policy writes, as one line: "<class> <key> <value or element> <values>".
+// What a policy writes, as one line: "<class> <key> <category> <support> <value or element> <values>".
 std::string expected_shape(const config_key& key)
 {
     const char* const classes[] = {"Both", "Machine", "User"};
-    std::string shape = std::string(classes[static_cast<int>(key.scope)]) + " " + policy_registry_key + " ";
+    std::string shape = classes[static_cast<int>(key.scope)] + " "s + policy_registry_key + " Ostrilo SUPPORTED_WIN7 ";
     switch (key.kind) {
         case key_kind::on_off:
             return shape + "value " + key.name + " 1/0";
@@ -41,43 +42,38 @@ std::string expected_shape(const config_key& key)
 
 std::string actual_shape(pugi::xml_node policy)
 {
-    std::string shape = std::string(policy.attribute("class").value()) + " " + policy.attribute("key").value() + " ";
+    std::string shape = policy.attribute("class").value() + " "s + policy.attribute("key").value() + " " +
+                        policy.child("parentCategory").attribute("ref").value() + " " +
+                        policy.child("supportedOn").attribute("ref").value() + " ";
     if (policy.attribute("valueName"))
-        shape += std::string("value ") + policy.attribute("valueName").value() + " " +
+        shape += "value "s + policy.attribute("valueName").value() + " " +
                  policy.child("enabledValue").child("decimal").attribute("value").value() + "/" +
                  policy.child("disabledValue").child("decimal").attribute("value").value();
     for (pugi::xml_node element : policy.child("elements").children()) {
-        shape += std::string(element.name()) + " " + element.attribute("valueName").value();
+        shape += element.name() + " "s + element.attribute("valueName").value();
         if (element.attribute("expandable").as_bool())
             shape += " expandable";
         for (pugi::xml_node item : element.children("item"))
-            shape += std::string(" ") + item.child("value").child("decimal").attribute("value").value();
-        if (std::string_view(element.name()) == "decimal")
-            shape +=
-                std::string(" ") + element.attribute("minValue").value() + ".." + element.attribute("maxValue").value();
+            shape += " "s + item.child("value").child("decimal").attribute("value").value();
+        if (element.name() == "decimal"s)
+            shape += " "s + element.attribute("minValue").value() + ".." + element.attribute("maxValue").value();
     }
     return shape;
 }
 
-// The X of "$(<table>.X)", or "" for any other text.
-std::string reference(std::string_view text, std::string_view table)
+// "string.X" or "presentation.X" for "$(string.X)" or "$(presentation.X)", else "".
+std::string reference(std::string_view text)
 {
-    const std::string start = "$(" + std::string(table) + ".";
-    if (!text.starts_with(start) || !text.ends_with(")"))
-        return "";
-    return std::string(text.substr(start.size(), text.size() - start.size() - 1));
+    return text.starts_with("$(") && text.ends_with(")") ? std::string(text.substr(2, text.size() - 3)) : "";
 }
 
-void collect_references(pugi::xml_node node, std::set<std::string>& strings, std::set<std::string>& presentations)
+void collect_references(pugi::xml_node node, std::set<std::string>& references)
 {
-    for (pugi::xml_attribute attribute : node.attributes()) {
-        if (std::string id = reference(attribute.value(), "string"); !id.empty())
-            strings.insert(id);
-        if (std::string id = reference(attribute.value(), "presentation"); !id.empty())
-            presentations.insert(id);
-    }
+    for (pugi::xml_attribute attribute : node.attributes())
+        if (std::string id = reference(attribute.value()); !id.empty())
+            references.insert(id);
     for (pugi::xml_node child : node.children())
-        collect_references(child, strings, presentations);
+        collect_references(child, references);
 }
 
 TEST(PolicyTemplates, OnePolicyPerKeyWithItsRegistryValueAndElementAndEveryReferenceResolvesInBothLanguages)
@@ -87,44 +83,39 @@ TEST(PolicyTemplates, OnePolicyPerKeyWithItsRegistryValueAndElementAndEveryRefer
     const pugi::xml_node definitions = admx.child("policyDefinitions");
     EXPECT_STREQ(definitions.child("policyNamespaces").child("target").attribute("namespace").value(),
                  "CorvanePro.Policies.Ostrilo");
-    std::set<std::string> keys_with_policy;
-    std::map<std::string, std::set<std::string>> element_ids;  // by presentation
+    std::set<std::string> keys_with_policy, references;
+    std::map<std::string, std::set<std::string>> element_ids;  // by "presentation.X"
     for (pugi::xml_node policy : definitions.child("policies").children("policy")) {
         const config_key* key = find_config_key(policy.attribute("name").value());
         ASSERT_TRUE(key && std::string_view(key->name) == policy.attribute("name").value())
             << "a policy for a key the program does not read: " << policy.attribute("name").value();
         EXPECT_TRUE(keys_with_policy.insert(key->name).second) << key->name;
         EXPECT_EQ(actual_shape(policy), expected_shape(*key));
-        EXPECT_STREQ(policy.child("parentCategory").attribute("ref").value(), "Ostrilo") << key->name;
-        EXPECT_STREQ(policy.child("supportedOn").attribute("ref").value(), "SUPPORTED_WIN7") << key->name;
-        std::set<std::string>& ids = element_ids[reference(policy.attribute("presentation").value(), "presentation")];
         for (pugi::xml_node element : policy.child("elements").children())
-            ids.insert(element.attribute("id").value());
+            element_ids[reference(policy.attribute("presentation").value())].insert(element.attribute("id").value());
     }
     EXPECT_EQ(keys_with_policy.size(), config_keys().size()) << "every key has a policy";
-
-    std::set<std::string> strings, presentations;
-    collect_references(definitions, strings, presentations);
+    collect_references(definitions, references);
     for (const char* language : {"en-US", "de-DE"}) {
         SCOPED_TRACE(language);
         pugi::xml_document adml;
         ASSERT_TRUE(adml.load_file((source + "/packaging/policy/" + language + "/ostrilo.adml").c_str()));
         const pugi::xml_node resources = adml.child("policyDefinitionResources").child("resources");
         std::map<std::string, std::string> table;
-        for (pugi::xml_node string : resources.child("stringTable").children("string"))
+        std::set<std::string> defined;  // "string.X" and "presentation.X"
+        for (pugi::xml_node string : resources.child("stringTable").children("string")) {
             table[string.attribute("id").value()] = string.text().get();
-        for (const std::string& id : strings)
-            EXPECT_TRUE(table.contains(id)) << "$(string." << id << ")";
-        std::set<std::string> defined;
+            defined.insert("string."s + string.attribute("id").value());
+        }
         for (pugi::xml_node presentation : resources.child("presentationTable").children("presentation")) {
-            const std::string id = presentation.attribute("id").value();
+            const std::string id = "presentation."s + presentation.attribute("id").value();
             defined.insert(id);
             for (pugi::xml_node control : presentation.children())
                 EXPECT_TRUE(element_ids[id].contains(control.attribute("refId").value()))
                     << id << ": " << control.attribute("refId").value();
         }
-        for (const std::string& id : presentations)
-            EXPECT_TRUE(defined.contains(id)) << "$(presentation." << id << ")";
+        for (const std::string& reference : references)
+            EXPECT_TRUE(defined.contains(reference)) << "$(" << reference << ")";
         // The policy's name is the key's meaning, and a choice's label its label.
         const bool english = std::string_view(language) == "en-US";
         for (const config_key& key : config_keys()) {
