@@ -98,9 +98,10 @@ central_conversion convert_central_list(std::string_view bytes)
     if (first != std::string_view::npos && text[first] == '<') {
         const std::string_view name =
             root ? bytes.substr(*root + 1, bytes.find_first_of(" \t\r\n/>", *root) - *root - 1) : "";
-        return refused("the list is XML or HTML, but not a site list: its root element is " +
-                       (name.empty() ? std::string("not found") : "'" + quoted_text(name, 40) + "'") +
-                       (name == "rules" ? " (a list of the version 1 schema: save it as version 2)" : ""));
+        std::string why = "the list is XML or HTML, but not a site list: its root element is ";
+        why += name.empty() ? "not found" : "'";
+        why += name.empty() ? "" : quoted_text(name, 40) + "'";
+        return refused(why + (name == "rules" ? " (a list of the version 1 schema: save it as version 2)" : ""));
     }
     if (text.empty())
         return refused("the list is empty (a list without rules holds a comment line)");

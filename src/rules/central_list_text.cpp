@@ -58,11 +58,9 @@ std::optional<std::string> decoded_path(std::string_view text)
 {
     std::string path;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 && hex_digit_value(text[i + 2]) >= 0) {
-            c = static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
-            i += 2;
-        }
+        const std::optional<char> escaped = escaped_byte(text, i);
+        const char c = escaped.value_or(text[i]);
+        i += escaped ? 2 : 0;
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f)
             return std::nullopt;

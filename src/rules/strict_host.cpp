@@ -20,11 +20,9 @@ std::optional<std::string> normalise_host_name(std::string_view host)
 {
     std::string decoded;
     for (std::size_t i = 0; i < host.size(); ++i) {
-        char c = host[i];
-        if (c == '%' && i + 2 < host.size() && hex_digit_value(host[i + 1]) >= 0 && hex_digit_value(host[i + 2]) >= 0) {
-            c = static_cast<char>(hex_digit_value(host[i + 1]) * 16 + hex_digit_value(host[i + 2]));
-            i += 2;
-        }
+        const std::optional<char> escaped = escaped_byte(host, i);
+        const char c = escaped.value_or(host[i]);
+        i += escaped ? 2 : 0;
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x21 || byte == 0x7f || forbidden_in_host.find(c) != std::string_view::npos)
             return std::nullopt;

@@ -192,11 +192,12 @@ std::optional<std::string> percent_decoded(std::string_view text, std::string& w
             out += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || hex_digit_value(text[i + 1]) < 0 || hex_digit_value(text[i + 2]) < 0) {
+        const std::optional<char> byte = escaped_byte(text, i);
+        if (!byte) {
             why = "a bad percent escape";
             return std::nullopt;
         }
-        out += static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
+        out += *byte;
         i += 2;
     }
     return out;

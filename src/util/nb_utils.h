@@ -23,6 +23,9 @@ std::string_view trim(std::string_view line);
 std::string ascii_lower(std::string_view text);
 // The value of a hex digit (either case), or -1.
 int hex_digit_value(char c);
+// The byte a percent escape "%XY" (either case) at `at` stands for, or none
+// when no "%" with two hex digits stands there.
+std::optional<char> escaped_byte(std::string_view text, std::size_t at);
 // Outside text for a record, a note or a message: printable ASCII as it is,
 // every other byte (and "\") as \xNN, at most max_bytes, marked "...(cut)"
 // where it is cut; never a line break or a control character.

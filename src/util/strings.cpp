@@ -73,6 +73,16 @@ std::string_view trim(std::string_view line)
     return line.substr(first, last - first);
 }
 
+std::optional<char> escaped_byte(std::string_view text, std::size_t at)
+{
+    if (text.size() < 3 || at > text.size() - 3 || text[at] != '%')
+        return std::nullopt;
+    const int high = hex_digit_value(text[at + 1]), low = hex_digit_value(text[at + 2]);
+    if (high < 0 || low < 0)
+        return std::nullopt;
+    return static_cast<char>(high * 16 + low);
+}
+
 int hex_digit_value(char c)
 {
     if (c >= '0' && c <= '9')
