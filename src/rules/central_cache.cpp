@@ -35,6 +35,8 @@ struct open_cache {
     unique_file_handle file;
     std::vector<char> block = std::vector<char>(block_bytes);
     std::size_t got = 0, body_at = 0, length = 0;
+    std::string sum;       // the header's checksum of the body
+    bool stamped = false;  // written or found current by Ostrilo, which sets whole seconds
 };
 
 open_cache open_central_cache(const central_url& url)
@@ -70,12 +72,13 @@ open_cache open_central_cache(const central_url& url)
                         std::to_string(header.length) + " bytes)";
     else if (header.source != url.url)
         info.unusable = "of " + quoted_text(header.source) + ", not of this whitelist_url";
-    cache.body_at = parsed.body_offset, cache.length = header.length;
+    cache.body_at = parsed.body_offset, cache.length = header.length, cache.sum = header.sha256;
+    cache.stamped = file_ticks(file.ftLastWriteTime) % second_ticks == 0;
     return cache;
 }
 
 // The body, whole, checked against the header's checksum.
-std::optional<std::string> whole_body(open_cache& cache, const std::string& sum)
+std::optional<std::string> whole_body(open_cache& cache)
 {
     whole_read read;
     SetFilePointer(cache.file.get(), 0, nullptr, FILE_BEGIN);
@@ -83,22 +86,9 @@ std::optional<std::string> whole_body(open_cache& cache, const std::string& sum)
     if (read.error != 0 || read.bytes.size() != cache.body_at + cache.length)
         return std::nullopt;
     std::string body = read.bytes.substr(cache.body_at);
-    if (sha256_hex(body) != sum)
+    if (sha256_hex(body) != cache.sum)
         return std::nullopt;
     return body;
-}
-
-// Stamped: written or found current by Ostrilo, which sets whole seconds.
-bool stamped(const open_cache& cache)
-{
-    BY_HANDLE_FILE_INFORMATION file{};
-    return GetFileInformationByHandle(cache.file.get(), &file) && file_ticks(file.ftLastWriteTime) % second_ticks == 0;
-}
-
-std::string header_sum(const open_cache& cache)
-{
-    return parse_rule_copy(std::string_view(cache.block.data(), cache.got), false, store_form::central_list)
-        .header.sha256;
 }
 
 }  // namespace
@@ -111,9 +101,9 @@ std::string central_lock_path()
 central_cache read_central_cache(const central_url& url, bool verify, std::string* rules)
 {
     open_cache cache = open_central_cache(url);
-    if (cache.info.unusable || (!verify && !rules && stamped(cache)))
+    if (cache.info.unusable || (!verify && !rules && cache.stamped))
         return cache.info;
-    std::optional<std::string> body = whole_body(cache, header_sum(cache));
+    std::optional<std::string> body = whole_body(cache);
     if (!body) {
         cache.info.unusable = "damaged (checksum does not match)";
         cache.info.damaged = true;
@@ -161,8 +151,8 @@ bool consult_central_list(run_context& run, rule_decision& decision, std::string
     // Explaining reads it whole, to name the <site> of the rule; a cache whose
     // time is not the stamp is checked whole before it decides anything.
     std::optional<std::string> body;
-    if (mode == lookup_mode::explaining || !stamped(cache)) {
-        body = whole_body(cache, header_sum(cache));
+    if (mode == lookup_mode::explaining || !cache.stamped) {
+        body = whole_body(cache);
         if (!body) {
             decision.consulted.back().present = false;
             decision.from_url.reset();
